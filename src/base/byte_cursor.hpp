@@ -1,0 +1,154 @@
+#pragma once
+
+// Bounds-checked big-endian access to a byte range. Every read or write that
+// would leave the range fails (returns nullopt / false) instead of touching
+// memory past it, so codecs can be fed short or hostile frames safely.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace korvane {
+
+class ByteReader {
+public:
+    explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t offset = 0)
+        : bytes_(bytes), offset_(offset) {}
+
+    std::size_t offset() const { return offset_; }
+    std::size_t remaining() const { return offset_ <= bytes_.size() ? bytes_.size() - offset_ : 0; }
+    bool seek(std::size_t offset) {
+        if (offset > bytes_.size())
+            return false;
+        offset_ = offset;
+        return true;
+    }
+
+    std::optional<std::uint8_t> u8() {
+        if (remaining() < 1)
+            return std::nullopt;
+        return bytes_[offset_++];
+    }
+    std::optional<std::uint16_t> u16() {
+        if (remaining() < 2)
+            return std::nullopt;
+        const auto value =
+            static_cast<std::uint16_t>((bytes_[offset_] << 8) | bytes_[offset_ + 1]);
+        offset_ += 2;
+        return value;
+    }
+    std::optional<std::uint32_t> u32() {
+        if (remaining() < 4)
+            return std::nullopt;
+        const std::uint32_t value =
+            (std::uint32_t{bytes_[offset_]} << 24) | (std::uint32_t{bytes_[offset_ + 1]} << 16) |
+            (std::uint32_t{bytes_[offset_ + 2]} << 8) | std::uint32_t{bytes_[offset_ + 3]};
+        offset_ += 4;
+        return value;
+    }
+    // A view of the next n bytes, or nullopt when fewer remain.
+    std::optional<std::span<const std::uint8_t>> bytes(std::size_t n) {
+        if (remaining() < n)
+            return std::nullopt;
+        auto view = bytes_.subspan(offset_, n);
+        offset_ += n;
+        return view;
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t offset_;
+};
+
+class ByteWriter {
+public:
+    explicit ByteWriter(std::span<std::uint8_t> bytes, std::size_t offset = 0)
+        : bytes_(bytes), offset_(offset) {}
+
+    std::size_t offset() const { return offset_; }
+    std::size_t remaining() const { return offset_ <= bytes_.size() ? bytes_.size() - offset_ : 0; }
+    bool seek(std::size_t offset) {
+        if (offset > bytes_.size())
+            return false;
+        offset_ = offset;
+        return true;
+    }
+
+    bool u8(std::uint8_t value) {
+        if (remaining() < 1)
+            return false;
+        bytes_[offset_++] = value;
+        return true;
+    }
+    bool u16(std::uint16_t value) {
+        if (remaining() < 2)
+            return false;
+        bytes_[offset_] = static_cast<std::uint8_t>(value >> 8);
+        bytes_[offset_ + 1] = static_cast<std::uint8_t>(value);
+        offset_ += 2;
+        return true;
+    }
+    bool u32(std::uint32_t value) {
+        if (remaining() < 4)
+            return false;
+        for (int i = 0; i < 4; ++i)
+            bytes_[offset_ + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(value >> (24 - 8 * i));
+        offset_ += 4;
+        return true;
+    }
+    bool bytes(std::span<const std::uint8_t> data) {
+        if (remaining() < data.size())
+            return false;
+        if (!data.empty())
+            std::memcpy(bytes_.data() + offset_, data.data(), data.size());
+        offset_ += data.size();
+        return true;
+    }
+    // Writes the text and zero-fills the rest of a field of `width` bytes; the
+    // text must leave room for at least one terminating zero.
+    bool text(std::string_view value, std::size_t width) {
+        if (remaining() < width || value.size() >= width)
+            return false;
+        std::memset(bytes_.data() + offset_, 0, width);
+        if (!value.empty())
+            std::memcpy(bytes_.data() + offset_, value.data(), value.size());
+        offset_ += width;
+        return true;
+    }
+
+private:
+    std::span<std::uint8_t> bytes_;
+    std::size_t offset_;
+};
+
+// Big-endian helpers at a fixed offset, for callers that know the layout is large enough.
+inline std::uint16_t readU16(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    ByteReader reader(bytes, offset);
+    return reader.u16().value_or(0);
+}
+inline std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    ByteReader reader(bytes, offset);
+    return reader.u32().value_or(0);
+}
+inline void writeU16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
+    ByteWriter writer(bytes, offset);
+    writer.u16(value);
+}
+inline void writeU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
+    ByteWriter writer(bytes, offset);
+    writer.u32(value);
+}
+
+// The zero-terminated text at the start of a fixed-width field (never reads past it).
+inline std::string_view fieldText(std::span<const std::uint8_t> field) {
+    std::size_t n = 0;
+    while (n < field.size() && field[n] != 0)
+        ++n;
+    return {reinterpret_cast<const char*>(field.data()), n};
+}
+
+} // namespace korvane

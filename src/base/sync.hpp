@@ -1,0 +1,118 @@
+#pragma once
+
+// Small synchronisation helpers: an auto-reset event, a stop token that cuts
+// waits short, and an "arrival" signal that waiters use to sleep until
+// something new is there instead of polling.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace korvane {
+
+// Set wakes one waiter (or the next one to wait) and clears itself on that wake.
+class AutoResetEvent {
+public:
+    void set() {
+        {
+            std::lock_guard lock(mutex_);
+            signalled_ = true;
+            ++setCount_;
+        }
+        cv_.notify_one();
+    }
+    bool waitUntil(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_until(lock, deadline, [&] { return signalled_; }))
+            return false;
+        signalled_ = false;
+        return true;
+    }
+    bool tryWait() {
+        std::lock_guard lock(mutex_);
+        const bool was = signalled_;
+        signalled_ = false;
+        return was;
+    }
+    std::uint64_t setCount() const {
+        std::lock_guard lock(mutex_);
+        return setCount_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    bool signalled_ = false;
+    std::uint64_t setCount_ = 0;
+};
+
+// A generation counter with a condition variable. Producers call notify()
+// after they made something available; a consumer notes generation(), looks
+// for work, and if it found none waits until the generation moves on.
+class ArrivalSignal {
+public:
+    std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+    void notify() {
+        {
+            std::lock_guard lock(mutex_);
+            generation_.fetch_add(1, std::memory_order_acq_rel);
+        }
+        cv_.notify_all();
+    }
+    // True when the generation moved past `seen` before the deadline.
+    bool waitUntil(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_until(lock, deadline, [&] { return generation() != seen; });
+    }
+
+private:
+    std::atomic<std::uint64_t> generation_{0};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+};
+
+// A stop request that every wait of an operation honours: once requested,
+// sleeps return at once and transactions give up.
+class StopToken {
+public:
+    void requestStop() {
+        std::vector<ArrivalSignal*> wake;
+        {
+            std::lock_guard lock(mutex_);
+            stopped_.store(true, std::memory_order_release);
+            wake = wakeAlso_;
+        }
+        cv_.notify_all();
+        for (ArrivalSignal* signal : wake)
+            signal->notify();
+    }
+    // Waiters that sleep on `signal` (a transaction waiting for frames) are
+    // woken by a stop request too.
+    void wakeAlso(ArrivalSignal& signal) {
+        std::lock_guard lock(mutex_);
+        wakeAlso_.push_back(&signal);
+    }
+    void reset() { stopped_.store(false, std::memory_order_release); }
+    bool stopRequested() const { return stopped_.load(std::memory_order_acquire); }
+    // Sleeps until the deadline; false when a stop cut the sleep short.
+    bool sleepUntil(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return !cv_.wait_until(lock, deadline, [&] { return stopRequested(); });
+    }
+    template <class Rep, class Period>
+    bool sleepFor(std::chrono::duration<Rep, Period> d) {
+        return sleepUntil(std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(d));
+    }
+
+private:
+    std::atomic<bool> stopped_{false};
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<ArrivalSignal*> wakeAlso_;
+};
+
+} // namespace korvane

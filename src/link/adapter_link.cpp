@@ -1,0 +1,218 @@
+#include "link/adapter_link.hpp"
+
+#include "base/byte_cursor.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+namespace korvane {
+
+namespace {
+constexpr std::size_t kCodeOffset = 16;
+
+void printToStderr(const std::string& line) {
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+} // namespace
+
+AdapterLink::AdapterLink(PacketDriver& driver, std::size_t frameListLimit)
+    : driver_(driver), frameListLimit_(frameListLimit == 0 ? 1 : frameListLimit),
+      diagnostics_(printToStderr), permissionReporter_(printToStderr) {}
+
+AdapterLink::~AdapterLink() { close(); }
+
+void AdapterLink::reset() {
+    close();
+    std::unique_lock lock(portMutex_);
+    ownAddress_ = {};
+    adapterName_.clear();
+    stopFlag_.store(false, std::memory_order_release);
+    std::lock_guard listLock(listMutex_);
+    frames_.clear();
+}
+
+bool AdapterLink::open(const std::string& adapterName) {
+    std::unique_lock lock(portMutex_);
+    if (open_.load())
+        closeLocked();
+    stopFlag_.store(false, std::memory_order_release);
+    {
+        std::lock_guard listLock(listMutex_);
+        frames_.clear(); // frames of the previous adapter never reach a transaction
+    }
+    adapterName_ = adapterName;
+
+    OpenOptions options;
+    const auto program = protocolFilterProgram();
+    options.filter.assign(program.begin(), program.end());
+    OpenResult result = driver_.open(adapterName, options);
+    lastOpenFailure_ = result.failure;
+    if (!result.port) {
+        if (result.failure == OpenFailure::PermissionDenied) {
+            bool first = false;
+            DiagnosticSink reporter;
+            {
+                std::lock_guard cbLock(callbackMutex_);
+                first = !permissionReported_;
+                permissionReported_ = true;
+                reporter = permissionReporter_;
+            }
+            if (first && reporter)
+                reporter("Cannot open network adapter " + adapterName +
+                         ": raw Ethernet access was refused (" + result.error +
+                         "). Run the program as root, or give it the capability once after "
+                         "each build: sudo setcap cap_net_raw+ep <program>\n");
+        }
+        return false;
+    }
+    port_ = std::move(result.port);
+    ownAddress_ = port_->mac();
+    open_.store(true, std::memory_order_release);
+    port_->start([this](std::span<const std::uint8_t> frame) { deliver(frame); });
+    return true;
+}
+
+void AdapterLink::close() {
+    std::unique_lock lock(portMutex_);
+    closeLocked();
+}
+
+void AdapterLink::closeLocked() {
+    if (!open_.load())
+        return;
+    stopFlag_.store(true, std::memory_order_release);
+    arrivals_.notify(); // waiters notice the stop at once
+    if (port_) {
+        port_->stop(); // returns when the receive thread has ended
+        port_.reset();
+    }
+    open_.store(false, std::memory_order_release);
+}
+
+bool AdapterLink::isOpen() const { return open_.load(std::memory_order_acquire); }
+
+MacAddress AdapterLink::ownAddress() const {
+    std::shared_lock lock(portMutex_);
+    return ownAddress_;
+}
+
+bool AdapterLink::send(std::span<const std::uint8_t> frame) {
+    if (frame.empty() || frame.size() > kMaxLinkFrame)
+        return false;
+    std::shared_lock lock(portMutex_);
+    if (!open_.load(std::memory_order_acquire) || stopFlag() || !port_)
+        return false;
+    if (!port_->send(frame)) {
+        diagnostic("Send Failed; Error: 0x00000000\n");
+        return false;
+    }
+    return true;
+}
+
+void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
+    if (!open_.load(std::memory_order_acquire) || stopFlag())
+        return;
+    if (frame.empty() || frame.size() > kMaxLinkFrame) {
+        std::lock_guard listLock(listMutex_);
+        ++counters_.droppedBadLength;
+        return;
+    }
+    if (frame.size() >= kCodeOffset + 2 && readU16(frame, kCodeOffset) == kNoticeCode) {
+        const MacAddress source = MacAddress::fromBytes(frame.subspan(6, 6));
+        NoticeReceiver receiver;
+        {
+            std::lock_guard cbLock(callbackMutex_);
+            receiver = noticeReceiver_;
+        }
+        if (receiver)
+            receiver(source);
+        {
+            std::lock_guard listLock(listMutex_);
+            ++counters_.notices;
+        }
+        noticeEvent_.set();
+        return;
+    }
+    {
+        std::lock_guard listLock(listMutex_);
+        if (frames_.size() >= frameListLimit_) {
+            // A station flooding our EtherType must not grow memory without end:
+            // keep the newest frames, which are the ones a waiter can still use.
+            frames_.pop_front();
+            ++counters_.droppedListFull;
+        }
+        Frame& slot = frames_.emplace_back();
+        slot.length = static_cast<std::uint16_t>(frame.size());
+        std::memcpy(slot.bytes.data(), frame.data(), frame.size());
+        ++counters_.queued;
+    }
+    arrivals_.notify();
+}
+
+bool AdapterLink::read(std::span<std::uint8_t> buffer, std::size_t& length) {
+    if (!open_.load(std::memory_order_acquire) || stopFlag())
+        return false;
+    Frame frame;
+    {
+        std::lock_guard listLock(listMutex_);
+        if (stopFlag() || frames_.empty())
+            return false;
+        frame.length = frames_.front().length;
+        std::memcpy(frame.bytes.data(), frames_.front().bytes.data(), frame.length);
+        frames_.pop_front();
+    }
+    length = std::min<std::size_t>(frame.length, buffer.size());
+    if (length > 0)
+        std::memcpy(buffer.data(), frame.bytes.data(), length);
+    return true;
+}
+
+bool AdapterLink::waitForFrame(SteadyClock::time_point deadline) {
+    for (;;) {
+        const auto seen = arrivals_.generation();
+        if (stopFlag())
+            return false;
+        if (queuedFrames() > 0)
+            return true;
+        if (!arrivals_.waitUntil(seen, deadline))
+            return queuedFrames() > 0 && !stopFlag();
+    }
+}
+
+void AdapterLink::setNoticeReceiver(NoticeReceiver receiver) {
+    std::lock_guard cbLock(callbackMutex_);
+    noticeReceiver_ = std::move(receiver);
+}
+
+void AdapterLink::setDiagnosticSink(DiagnosticSink sink) {
+    std::lock_guard cbLock(callbackMutex_);
+    diagnostics_ = std::move(sink);
+}
+
+void AdapterLink::setPermissionReporter(DiagnosticSink reporter) {
+    std::lock_guard cbLock(callbackMutex_);
+    permissionReporter_ = std::move(reporter);
+}
+
+void AdapterLink::diagnostic(const std::string& line) {
+    DiagnosticSink sink;
+    {
+        std::lock_guard cbLock(callbackMutex_);
+        sink = diagnostics_;
+    }
+    if (sink)
+        sink(line);
+}
+
+std::size_t AdapterLink::queuedFrames() const {
+    std::lock_guard listLock(listMutex_);
+    return frames_.size();
+}
+
+LinkCounters AdapterLink::counters() const {
+    std::lock_guard listLock(listMutex_);
+    return counters_;
+}
+
+} // namespace korvane

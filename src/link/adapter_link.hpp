@@ -1,0 +1,125 @@
+#pragma once
+
+// The utility's single door to the Ethernet: one adapter open at a time, a
+// receive thread that queues the protocol's frames in arrival order, sends,
+// and the device's completion notice (code 0x4001) turned into a callback
+// and an event instead of being queued.
+
+#include "base/mac_address.hpp"
+#include "base/sync.hpp"
+#include "base/timing.hpp"
+#include "link/packet_driver.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <span>
+#include <string>
+
+namespace korvane {
+
+inline constexpr std::size_t kMaxLinkFrame = 1600;      // longest frame sent or queued
+inline constexpr std::size_t kReaderBuffer = 1500;      // what readers pass as capacity
+inline constexpr std::size_t kDefaultFrameListLimit = 4096;
+inline constexpr std::uint16_t kNoticeCode = 0x4001;
+
+struct LinkCounters {
+    std::uint64_t queued = 0;            // frames appended to the list
+    std::uint64_t droppedListFull = 0;   // oldest frames dropped because the list was full
+    std::uint64_t droppedBadLength = 0;  // length 0 or above 1600
+    std::uint64_t notices = 0;
+};
+
+class AdapterLink {
+public:
+    using NoticeReceiver = std::function<void(const MacAddress& source)>;
+    using DiagnosticSink = std::function<void(const std::string& line)>;
+
+    explicit AdapterLink(PacketDriver& driver, std::size_t frameListLimit = kDefaultFrameListLimit);
+    ~AdapterLink();
+    AdapterLink(const AdapterLink&) = delete;
+    AdapterLink& operator=(const AdapterLink&) = delete;
+
+    // Closes and clears everything; the link is closed afterwards.
+    void reset();
+    // Opens the named adapter; an open link is closed first. The list starts
+    // empty. Returns whether the link is open afterwards.
+    bool open(const std::string& adapterName);
+    // Stops the receive thread (waiting for it) and releases the adapter.
+    void close();
+
+    bool isOpen() const;
+    // Set from the moment close begins until the next open: sends and reads fail.
+    bool stopFlag() const { return stopFlag_.load(std::memory_order_acquire); }
+    MacAddress ownAddress() const;
+    const std::string& adapterName() const { return adapterName_; }
+    OpenFailure lastOpenFailure() const { return lastOpenFailure_; }
+
+    // False when the link is not usable, the frame is empty or longer than 1600 bytes.
+    bool send(std::span<const std::uint8_t> frame);
+
+    // Takes the oldest queued frame. Never blocks. Copies at most
+    // buffer.size() bytes: a frame longer than the caller's buffer (1501 to
+    // 1600 bytes against the usual 1500) is cut to it, and `length` is the
+    // number of bytes copied. No protocol field lies beyond byte 1500.
+    bool read(std::span<std::uint8_t> buffer, std::size_t& length);
+
+    // Notified after every queued frame; waiters sleep on it instead of polling.
+    ArrivalSignal& arrivals() { return arrivals_; }
+    // Sleeps until a frame is queued or the deadline passes; true when one is there.
+    bool waitForFrame(SteadyClock::time_point deadline);
+
+    void setNoticeReceiver(NoticeReceiver receiver);
+    AutoResetEvent& noticeEvent() { return noticeEvent_; }
+
+    // Console diagnostics (default: standard error).
+    void setDiagnosticSink(DiagnosticSink sink);
+    // Told once, the first time an adapter cannot be opened for lack of
+    // raw-frame rights (default: a line on standard error naming the fix).
+    void setPermissionReporter(DiagnosticSink reporter);
+
+    std::size_t queuedFrames() const;
+    LinkCounters counters() const;
+
+    // Exposed for tests: what the receive thread does with each frame.
+    void deliver(std::span<const std::uint8_t> frame);
+
+private:
+    struct Frame {
+        std::uint16_t length = 0;
+        std::array<std::uint8_t, kMaxLinkFrame> bytes{};
+    };
+
+    void closeLocked();
+    void diagnostic(const std::string& line);
+
+    PacketDriver& driver_;
+    const std::size_t frameListLimit_;
+
+    mutable std::shared_mutex portMutex_; // exclusive for open/close, shared for send
+    std::unique_ptr<PacketPort> port_;
+    MacAddress ownAddress_;
+    std::string adapterName_;
+    OpenFailure lastOpenFailure_ = OpenFailure::None;
+    std::atomic<bool> open_{false};
+    std::atomic<bool> stopFlag_{false};
+
+    mutable std::mutex listMutex_;
+    std::deque<Frame> frames_;
+    LinkCounters counters_;
+    ArrivalSignal arrivals_;
+
+    std::mutex callbackMutex_;
+    NoticeReceiver noticeReceiver_;
+    DiagnosticSink diagnostics_;
+    DiagnosticSink permissionReporter_;
+    bool permissionReported_ = false;
+    AutoResetEvent noticeEvent_;
+};
+
+} // namespace korvane

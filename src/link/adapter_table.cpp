@@ -1,0 +1,28 @@
+#include "link/adapter_table.hpp"
+
+#include <algorithm>
+
+namespace korvane {
+
+std::vector<std::string> AdapterTable::descriptions() const {
+    std::vector<std::string> out;
+    out.reserve(entries.size());
+    for (const auto& entry : entries)
+        out.push_back(entry.description);
+    return out;
+}
+
+int EnumerateAdapters(PacketDriver& driver, AdapterTable& table,
+                      const std::vector<std::string>& only) {
+    table.entries.clear();
+    for (auto& adapter : driver.listAdapters()) {
+        if (table.entries.size() >= kMaxAdapters)
+            break;
+        if (!only.empty() && std::find(only.begin(), only.end(), adapter.name) == only.end())
+            continue;
+        table.entries.push_back(std::move(adapter));
+    }
+    return table.count();
+}
+
+} // namespace korvane

@@ -1,0 +1,76 @@
+#pragma once
+
+// The layer that stands where a packet-driver library would: list adapters,
+// open one, learn its MAC, install a receive filter, send raw frames and get
+// received frames delivered. Backends: libpcap (PcapDriver) and an in-process
+// hub (SimulatedSegment).
+
+#include "base/mac_address.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+struct AdapterInfo {
+    std::string name;        // what open() takes
+    std::string description; // what a person reads
+    MacAddress mac;
+};
+
+// One classic BPF instruction (as in struct sock_filter / struct bpf_insn).
+struct BpfInstruction {
+    std::uint16_t code;
+    std::uint8_t jt;
+    std::uint8_t jf;
+    std::uint32_t k;
+};
+
+// Runs a classic BPF program over a frame; returns the accepted length (0 = reject).
+// Only the instructions our filters use are understood; anything else rejects.
+std::uint32_t runBpf(std::span<const BpfInstruction> program, std::span<const std::uint8_t> frame);
+
+// The receive filter the utility installs: accept EtherType 0x5152, reject the rest.
+std::span<const BpfInstruction> protocolFilterProgram();
+
+enum class OpenFailure { None, NoSuchAdapter, PermissionDenied, Other };
+
+struct OpenOptions {
+    bool promiscuous = false;
+    std::vector<BpfInstruction> filter; // empty: accept everything
+};
+
+// An opened adapter. Received frames are handed to the receiver on a thread
+// of the port (the receive thread); start() begins delivery, stop() ends it
+// and returns only when the receiver will not be called again.
+class PacketPort {
+public:
+    using Receiver = std::function<void(std::span<const std::uint8_t> frame)>;
+
+    virtual ~PacketPort() = default;
+    virtual MacAddress mac() const = 0;
+    virtual bool send(std::span<const std::uint8_t> frame) = 0;
+    virtual void start(Receiver receiver) = 0;
+    virtual void stop() = 0;
+    // Frames the backend dropped before delivery (capture ring overflow and the like).
+    virtual std::uint64_t droppedByBackend() const { return 0; }
+};
+
+struct OpenResult {
+    std::unique_ptr<PacketPort> port;
+    OpenFailure failure = OpenFailure::None;
+    std::string error; // what the backend said, for diagnostics
+};
+
+class PacketDriver {
+public:
+    virtual ~PacketDriver() = default;
+    virtual std::vector<AdapterInfo> listAdapters() = 0;
+    virtual OpenResult open(const std::string& name, const OpenOptions& options) = 0;
+};
+
+} // namespace korvane

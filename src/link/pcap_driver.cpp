@@ -1,0 +1,213 @@
+#include "link/pcap_driver.hpp"
+
+#include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+namespace korvane {
+
+namespace {
+
+std::string readSysfs(const std::string& name, const char* leaf) {
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        return {};
+    std::ifstream in("/sys/class/net/" + name + "/" + leaf);
+    std::string value;
+    std::getline(in, value);
+    return value;
+}
+
+class PcapPort : public PacketPort {
+public:
+    PcapPort(pcap_t* handle, MacAddress mac, int wakeFd)
+        : handle_(handle), mac_(mac), wakeFd_(wakeFd) {}
+    ~PcapPort() override {
+        stop();
+        pcap_close(handle_);
+        ::close(wakeFd_);
+    }
+
+    MacAddress mac() const override { return mac_; }
+
+    bool send(std::span<const std::uint8_t> frame) override {
+        // pcap_inject writes on the packet socket; concurrent writers are fine.
+        return pcap_inject(handle_, frame.data(), frame.size()) == static_cast<int>(frame.size());
+    }
+
+    void start(Receiver receiver) override {
+        std::lock_guard lock(mutex_);
+        if (thread_.joinable())
+            return;
+        receiver_ = std::move(receiver);
+        running_.store(true);
+        thread_ = std::thread([this] { run(); });
+    }
+
+    void stop() override {
+        std::lock_guard lock(mutex_);
+        if (!thread_.joinable())
+            return;
+        running_.store(false);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+
+    std::uint64_t droppedByBackend() const override {
+        pcap_stat stats{};
+        if (pcap_stats(handle_, &stats) != 0)
+            return 0;
+        return stats.ps_drop;
+    }
+
+private:
+    static void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
+        auto* self = reinterpret_cast<PcapPort*>(user);
+        self->receiver_(std::span<const std::uint8_t>(bytes, header->caplen));
+    }
+
+    // Non-blocking reads driven by poll(): in immediate mode a blocking read
+    // would never return while nothing arrives, and the eventfd lets stop()
+    // end the wait at once.
+    void run() {
+        pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        while (running_.load()) {
+            const int ready = ::poll(fds, 2, 1000);
+            if (ready < 0 && errno != EINTR)
+                break;
+            if (!running_.load())
+                break;
+            if (ready > 0 && (fds[0].revents & POLLIN)) {
+                while (running_.load()) {
+                    const int n = pcap_dispatch(handle_, -1, onPacket,
+                                                reinterpret_cast<u_char*>(this));
+                    if (n <= 0)
+                        break;
+                }
+            }
+            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+                break;
+        }
+    }
+
+    pcap_t* handle_;
+    MacAddress mac_;
+    int wakeFd_;
+    std::mutex mutex_;
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    Receiver receiver_;
+};
+
+OpenFailure classify(int status) {
+    switch (status) {
+    case PCAP_ERROR_PERM_DENIED:
+#ifdef PCAP_ERROR_PROMISC_PERM_DENIED
+    case PCAP_ERROR_PROMISC_PERM_DENIED:
+#endif
+        return OpenFailure::PermissionDenied;
+    case PCAP_ERROR_NO_SUCH_DEVICE:
+        return OpenFailure::NoSuchAdapter;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+} // namespace
+
+std::optional<MacAddress> PcapDriver::interfaceMac(const std::string& name) {
+    return MacAddress::parse(readSysfs(name, "address"));
+}
+
+bool PcapDriver::isEthernet(const std::string& name) { return readSysfs(name, "type") == "1"; }
+
+std::vector<AdapterInfo> PcapDriver::listAdapters() {
+    std::vector<AdapterInfo> adapters;
+    char error[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t* all = nullptr;
+    if (pcap_findalldevs(&all, error) != 0)
+        return adapters;
+    for (pcap_if_t* dev = all; dev != nullptr; dev = dev->next) {
+        if (dev->flags & PCAP_IF_LOOPBACK)
+            continue;
+        const std::string name = dev->name;
+        // Only real Ethernet interfaces: this also leaves out "any", nflog,
+        // nfqueue, dbus and bluetooth pseudo-devices, which have no sysfs type 1.
+        if (!isEthernet(name))
+            continue;
+        const auto mac = interfaceMac(name);
+        if (!mac)
+            continue;
+        AdapterInfo info;
+        info.name = name;
+        info.mac = *mac;
+        if (dev->description != nullptr && dev->description[0] != '\0')
+            info.description = dev->description;
+        else
+            info.description = name + " (" + mac->toString() + ")";
+        adapters.push_back(std::move(info));
+    }
+    pcap_freealldevs(all);
+    return adapters;
+}
+
+OpenResult PcapDriver::open(const std::string& name, const OpenOptions& options) {
+    char error[PCAP_ERRBUF_SIZE] = {};
+    const auto mac = interfaceMac(name);
+    if (!mac)
+        return {nullptr, OpenFailure::NoSuchAdapter, "no such Ethernet interface"};
+    pcap_t* handle = pcap_create(name.c_str(), error);
+    if (handle == nullptr)
+        return {nullptr, OpenFailure::Other, error};
+
+    auto fail = [&](int status) {
+        std::string text = pcap_geterr(handle);
+        if (text.empty())
+            text = pcap_statustostr(status);
+        pcap_close(handle);
+        return OpenResult{nullptr, classify(status), text};
+    };
+
+    pcap_set_snaplen(handle, 2048);
+    pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
+    pcap_set_immediate_mode(handle, 1);
+    pcap_set_buffer_size(handle, kCaptureBufferBytes);
+    if (const int status = pcap_activate(handle); status < 0)
+        return fail(status);
+    if (pcap_datalink(handle) != DLT_EN10MB) {
+        pcap_close(handle);
+        return {nullptr, OpenFailure::Other, "not an Ethernet adapter"};
+    }
+    // Only what others send: our own frames are never replies.
+    if (const int status = pcap_setdirection(handle, PCAP_D_IN); status < 0)
+        return fail(status);
+    if (!options.filter.empty()) {
+        std::vector<bpf_insn> insns;
+        insns.reserve(options.filter.size());
+        for (const auto& in : options.filter)
+            insns.push_back({in.code, in.jt, in.jf, in.k});
+        bpf_program program{static_cast<u_int>(insns.size()), insns.data()};
+        if (const int status = pcap_setfilter(handle, &program); status < 0)
+            return fail(status);
+    }
+    if (pcap_setnonblock(handle, 1, error) < 0) {
+        pcap_close(handle);
+        return {nullptr, OpenFailure::Other, error};
+    }
+    const int wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        pcap_close(handle);
+        return {nullptr, OpenFailure::Other, std::strerror(errno)};
+    }
+    return {std::make_unique<PcapPort>(handle, *mac, wakeFd), OpenFailure::None, {}};
+}
+
+} // namespace korvane

@@ -1,0 +1,186 @@
+#include "link/simulated_segment.hpp"
+
+#include <algorithm>
+
+namespace korvane {
+
+struct SimulatedSegment::Attachment {
+    std::string id; // ports of the same adapter share it and never hear each other
+    MacAddress mac;
+    OpenOptions options;
+    std::mutex deliveryMutex; // held while the receiver runs; stop() takes it
+    PacketPort::Receiver receiver;
+    bool active = false;
+    bool closed = false;
+};
+
+class SimulatedPort : public PacketPort {
+public:
+    SimulatedPort(SimulatedSegment& segment, std::shared_ptr<SimulatedSegment::Attachment> state)
+        : segment_(segment), state_(std::move(state)) {}
+    ~SimulatedPort() override {
+        stop();
+        std::lock_guard lock(state_->deliveryMutex);
+        state_->closed = true;
+    }
+
+    MacAddress mac() const override { return state_->mac; }
+    bool send(std::span<const std::uint8_t> frame) override {
+        if (frame.empty())
+            return false;
+        segment_.enqueue(state_, frame);
+        return true;
+    }
+    void start(Receiver receiver) override {
+        std::lock_guard lock(state_->deliveryMutex);
+        state_->receiver = std::move(receiver);
+        state_->active = true;
+    }
+    void stop() override {
+        std::lock_guard lock(state_->deliveryMutex);
+        state_->active = false;
+        state_->receiver = nullptr;
+    }
+
+private:
+    SimulatedSegment& segment_;
+    std::shared_ptr<SimulatedSegment::Attachment> state_;
+};
+
+SimulatedSegment::SimulatedSegment() : thread_([this] { run(); }) {}
+
+SimulatedSegment::~SimulatedSegment() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+}
+
+void SimulatedSegment::addAdapter(const std::string& name, const std::string& description,
+                                  MacAddress mac) {
+    std::lock_guard lock(mutex_);
+    adapters_.push_back({name, description, mac});
+}
+
+void SimulatedSegment::denyAccess(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    denied_.push_back(name);
+}
+
+std::vector<AdapterInfo> SimulatedSegment::listAdapters() {
+    std::lock_guard lock(mutex_);
+    return adapters_;
+}
+
+OpenResult SimulatedSegment::open(const std::string& name, const OpenOptions& options) {
+    MacAddress mac;
+    {
+        std::lock_guard lock(mutex_);
+        if (std::find(denied_.begin(), denied_.end(), name) != denied_.end())
+            return {nullptr, OpenFailure::PermissionDenied, "Operation not permitted"};
+        auto it = std::find_if(adapters_.begin(), adapters_.end(),
+                               [&](const AdapterInfo& a) { return a.name == name; });
+        if (it == adapters_.end())
+            return {nullptr, OpenFailure::NoSuchAdapter, "No such device"};
+        mac = it->mac;
+    }
+    return {attach("adapter:" + name, mac, options), OpenFailure::None, {}};
+}
+
+std::unique_ptr<PacketPort> SimulatedSegment::attachStation(MacAddress mac, OpenOptions options) {
+    std::string id;
+    {
+        std::lock_guard lock(mutex_);
+        id = "station:" + std::to_string(nextStationId_++);
+    }
+    return attach(id, mac, std::move(options));
+}
+
+std::unique_ptr<PacketPort> SimulatedSegment::attach(const std::string& attachmentId,
+                                                     MacAddress mac, OpenOptions options) {
+    auto state = std::make_shared<Attachment>();
+    state->id = attachmentId;
+    state->mac = mac;
+    state->options = std::move(options);
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(attachments_, [](const auto& weak) { return weak.expired(); });
+        attachments_.push_back(state);
+    }
+    return std::make_unique<SimulatedPort>(*this, state);
+}
+
+void SimulatedSegment::setFrameHook(FrameHook hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
+}
+
+std::uint64_t SimulatedSegment::framesCarried() const {
+    std::lock_guard lock(mutex_);
+    return carried_;
+}
+
+void SimulatedSegment::drain() {
+    std::unique_lock lock(mutex_);
+    idle_.wait(lock, [&] { return pending_.empty() && !delivering_; });
+}
+
+void SimulatedSegment::enqueue(const std::shared_ptr<Attachment>& sender,
+                               std::span<const std::uint8_t> frame) {
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back({sender, std::vector<std::uint8_t>(frame.begin(), frame.end())});
+    }
+    cv_.notify_one();
+}
+
+void SimulatedSegment::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        cv_.wait(lock, [&] { return quit_ || !pending_.empty(); });
+        if (quit_)
+            return;
+        Pending frame = std::move(pending_.front());
+        pending_.pop_front();
+        delivering_ = true;
+        FrameHook hook = hook_;
+        std::vector<std::shared_ptr<Attachment>> targets;
+        for (const auto& weak : attachments_)
+            if (auto target = weak.lock())
+                targets.push_back(std::move(target));
+        lock.unlock();
+
+        const std::span<const std::uint8_t> bytes(frame.bytes);
+        if (!hook || hook(bytes)) {
+            const MacAddress destination = MacAddress::fromBytes(bytes.first(std::min<std::size_t>(6, bytes.size())));
+            for (const auto& target : targets) {
+                if (target->id == frame.sender->id)
+                    continue;
+                if (!target->options.promiscuous && destination != target->mac &&
+                    !destination.isMulticast())
+                    continue;
+                std::lock_guard delivery(target->deliveryMutex);
+                if (!target->active || !target->receiver)
+                    continue;
+                std::span<const std::uint8_t> accepted = bytes;
+                if (!target->options.filter.empty()) {
+                    const std::uint32_t keep = runBpf(target->options.filter, bytes);
+                    if (keep == 0)
+                        continue;
+                    accepted = bytes.first(std::min<std::size_t>(keep, bytes.size()));
+                }
+                target->receiver(accepted);
+            }
+        }
+
+        lock.lock();
+        ++carried_;
+        delivering_ = false;
+        if (pending_.empty())
+            idle_.notify_all();
+    }
+}
+
+} // namespace korvane

@@ -1,0 +1,154 @@
+#include "protocol/transactions.hpp"
+
+#include "base/byte_cursor.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+namespace korvane {
+
+bool SendRequest(AdapterLink& link, const MacAddress& target, std::uint16_t command,
+                 std::uint16_t /*replyCode*/, std::string_view password, std::uint16_t parameter,
+                 std::span<const std::uint8_t> data, std::uint16_t dataLength) {
+    const auto frame =
+        BuildRequest(link.ownAddress(), target, command, password, parameter, data, dataLength);
+    if (!frame)
+        return false;
+    return link.send(frame->view());
+}
+
+namespace {
+
+enum class Kind { Query, Command };
+
+bool pause(Micros duration, StopToken* stop) {
+    if (stop)
+        return stop->sleepFor(duration);
+    std::this_thread::sleep_for(duration);
+    return true;
+}
+
+bool stopped(const StopToken* stop) { return stop != nullptr && stop->stopRequested(); }
+
+struct Received {
+    std::array<std::uint8_t, kReaderBuffer> bytes{};
+    std::size_t length = 0;
+    std::span<const std::uint8_t> view() const { return {bytes.data(), length}; }
+};
+
+// One try's window. Instead of reading one frame per 10 ms poll, it takes
+// every frame as soon as the link has it and sleeps on the link's arrival
+// signal in between: the window itself is unchanged.
+std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target,
+                                          std::uint16_t replyCode,
+                                          std::span<std::uint8_t> replyData, Micros window,
+                                          StopToken* stop) {
+    const auto end = SteadyClock::now() + window;
+    const MacAddress own = ctx.link.ownAddress();
+    Received frame;
+    auto check = [&]() -> std::optional<std::uint16_t> {
+        if (MatchReply(frame.view(), own, target, replyCode) != ReplyMatch::Reply)
+            return std::nullopt; // from the target but not this reply: dropped
+        if (!replyData.empty()) {
+            std::fill(replyData.begin(), replyData.end(), std::uint8_t{0});
+            if (frame.length > frame_offset::kData)
+                std::memcpy(replyData.data(), frame.bytes.data() + frame_offset::kData,
+                            std::min(replyData.size(), frame.length - frame_offset::kData));
+        }
+        return readU16(frame.view(), frame_offset::kStatus);
+    };
+
+    for (;;) {
+        const auto seen = ctx.link.arrivals().generation();
+        if (stopped(stop))
+            return std::nullopt;
+        while (ctx.link.read(frame.bytes, frame.length)) {
+            switch (MatchReply(frame.view(), own, target, replyCode)) {
+            case ReplyMatch::OwnFrame:
+            case ReplyMatch::Malformed:
+                continue;
+            case ReplyMatch::OtherSource:
+                ctx.strays.push(frame.view());
+                continue;
+            case ReplyMatch::Reply:
+            case ReplyMatch::NotThisReply:
+                if (auto status = check())
+                    return status;
+                continue;
+            }
+        }
+        while ((frame.length = ctx.strays.take(target, frame.bytes)) != 0)
+            if (auto status = check())
+                return status;
+        if (SteadyClock::now() >= end)
+            return std::nullopt;
+        ctx.link.arrivals().waitUntil(seen, end);
+    }
+}
+
+std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::uint16_t command,
+                       std::uint16_t replyCode, std::string_view password,
+                       std::uint16_t parameter, std::span<const std::uint8_t> data,
+                       std::uint16_t dataLength, std::span<std::uint8_t> replyData,
+                       StopToken* stop) {
+    const Timing& t = ctx.timing;
+    for (int attempt = 1; attempt <= t.tries; ++attempt) {
+        if (stopped(stop))
+            return status::kNoReply;
+        bool sent = false;
+        if (kind == Kind::Command) {
+            std::lock_guard lock(ctx.sendLock);
+            sent = SendRequest(ctx.link, target, command, replyCode, password, parameter, data,
+                               dataLength);
+            // Devices need this gap between commands; it is paced under the lock
+            // so that the units of a multi-device download keep it too.
+            pause(t.commandSendPause, stop);
+        } else {
+            sent = SendRequest(ctx.link, target, command, replyCode, password, parameter, {},
+                               dataLength);
+        }
+        if (!sent) {
+            // A refused send counts as a failed try; only the link's state changes it.
+            if (!PasswordFitsFrame(password))
+                return status::kNoReply;
+            continue;
+        }
+        if (kind == Kind::Query && !pause(t.querySendPause, stop))
+            return status::kNoReply;
+        const Micros window = kind == Kind::Query ? t.queryWindow : t.commandWindow;
+        if (const auto status = waitForReply(ctx, target, replyCode, replyData, window, stop)) {
+            if (kind == Kind::Command && *status == status::kDoneAfterPause) {
+                pause(t.status4Pause, stop);
+                return status::kDone;
+            }
+            return *status;
+        }
+    }
+    return status::kNoReply;
+}
+
+} // namespace
+
+std::uint16_t QueryDevice(Context& ctx, const MacAddress& target, std::uint16_t command,
+                          std::uint16_t replyCode, std::string_view password,
+                          std::uint16_t parameter, std::span<std::uint8_t> replyData,
+                          StopToken* stop) {
+    if (replyData.size() > kMaxRequestData)
+        return status::kNoReply;
+    return transact(Kind::Query, ctx, target, command, replyCode, password, parameter, {},
+                    static_cast<std::uint16_t>(replyData.size()), replyData, stop);
+}
+
+std::uint16_t CommandDevice(Context& ctx, const MacAddress& target, std::uint16_t command,
+                            std::uint16_t replyCode, std::string_view password,
+                            std::uint16_t parameter, std::span<const std::uint8_t> data,
+                            StopToken* stop) {
+    if (data.size() > kMaxRequestData)
+        return status::kNoReply;
+    return transact(Kind::Command, ctx, target, command, replyCode, password, parameter, data,
+                    static_cast<std::uint16_t>(data.size()), {}, stop);
+}
+
+} // namespace korvane

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs a device search: on this machine's
+# Ethernet adapters when raw access works, else on the built-in simulated LAN.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default -j "$(nproc)" --target korvane korvane-devsim
+
+bin=build/default/src/korvane
+echo "== adapters"
+"$bin" adapters || true
+echo "== search"
+if "$bin" search --require-adapter 2>/dev/null; then
+  exit 0
+fi
+echo "(no usable adapter, or no raw-frame access: searching the simulated LAN of 8 devices)"
+exec "$bin" --simulate 8 search
