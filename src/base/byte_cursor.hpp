@@ -14,7 +14,7 @@
 namespace korvane {
 
 class ByteReader {
-public:
+  public:
     explicit ByteReader(std::span<const std::uint8_t> bytes, std::size_t offset = 0)
         : bytes_(bytes), offset_(offset) {}
 
@@ -35,8 +35,7 @@ public:
     std::optional<std::uint16_t> u16() {
         if (remaining() < 2)
             return std::nullopt;
-        const auto value =
-            static_cast<std::uint16_t>((bytes_[offset_] << 8) | bytes_[offset_ + 1]);
+        const auto value = static_cast<std::uint16_t>((bytes_[offset_] << 8) | bytes_[offset_ + 1]);
         offset_ += 2;
         return value;
     }
@@ -58,13 +57,13 @@ public:
         return view;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> bytes_;
     std::size_t offset_;
 };
 
 class ByteWriter {
-public:
+  public:
     explicit ByteWriter(std::span<std::uint8_t> bytes, std::size_t offset = 0)
         : bytes_(bytes), offset_(offset) {}
 
@@ -120,7 +119,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::span<std::uint8_t> bytes_;
     std::size_t offset_;
 };

@@ -11,7 +11,9 @@ MacAddress MacAddress::fromBytes(std::span<const std::uint8_t> six) {
     return mac;
 }
 
-std::string MacAddress::toString() const { return toString('-'); }
+std::string MacAddress::toString() const {
+    return toString('-');
+}
 
 std::string MacAddress::toString(char separator) const {
     char text[18];

@@ -12,7 +12,7 @@ enum class MessageIcon { None, Information, Warning, Error, Question };
 enum class BlockFailureChoice { Abort, Retry, Ignore };
 
 class Operator {
-public:
+  public:
     virtual ~Operator() = default;
 
     // Password Input dialog: `label` is shown above the masked edit, `preset`

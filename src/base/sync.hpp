@@ -15,7 +15,7 @@ namespace korvane {
 
 // Set wakes one waiter (or the next one to wait) and clears itself on that wake.
 class AutoResetEvent {
-public:
+  public:
     void set() {
         {
             std::lock_guard lock(mutex_);
@@ -42,7 +42,7 @@ public:
         return setCount_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     bool signalled_ = false;
@@ -53,7 +53,7 @@ private:
 // after they made something available; a consumer notes generation(), looks
 // for work, and if it found none waits until the generation moves on.
 class ArrivalSignal {
-public:
+  public:
     std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
     void notify() {
         {
@@ -68,7 +68,7 @@ public:
         return cv_.wait_until(lock, deadline, [&] { return generation() != seen; });
     }
 
-private:
+  private:
     std::atomic<std::uint64_t> generation_{0};
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -77,7 +77,7 @@ private:
 // A stop request that every wait of an operation honours: once requested,
 // sleeps return at once and transactions give up.
 class StopToken {
-public:
+  public:
     void requestStop() {
         std::vector<ArrivalSignal*> wake;
         {
@@ -108,7 +108,7 @@ public:
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(d));
     }
 
-private:
+  private:
     std::atomic<bool> stopped_{false};
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -10,13 +10,26 @@ Micros scale(Micros value, double factor) {
 
 Timing Timing::scaled(double factor) const {
     Timing t = *this;
-    for (Micros* field :
-         {&t.settleAfterOpen, &t.linkSendTimeout, &t.linkCloseWait, &t.queryWindow,
-          &t.commandWindow, &t.querySendPause, &t.commandSendPause, &t.status4Pause,
-          &t.pollInterval, &t.discoveryWindow, &t.firstSearchDelay, &t.searchPeriod,
-          &t.searchPeriodAfterDialog, &t.searchAfterSettingsWrite, &t.closeWatcherWait,
-          &t.betweenWebPages, &t.factoryBusyWait, &t.arpProbeWindow, &t.firmwareBusyPause,
-          &t.noticeWait})
+    for (Micros* field : {&t.settleAfterOpen,
+                          &t.linkSendTimeout,
+                          &t.linkCloseWait,
+                          &t.queryWindow,
+                          &t.commandWindow,
+                          &t.querySendPause,
+                          &t.commandSendPause,
+                          &t.status4Pause,
+                          &t.pollInterval,
+                          &t.discoveryWindow,
+                          &t.firstSearchDelay,
+                          &t.searchPeriod,
+                          &t.searchPeriodAfterDialog,
+                          &t.searchAfterSettingsWrite,
+                          &t.closeWatcherWait,
+                          &t.betweenWebPages,
+                          &t.factoryBusyWait,
+                          &t.arpProbeWindow,
+                          &t.firmwareBusyPause,
+                          &t.noticeWait})
         *field = scale(*field, factor);
     return t;
 }

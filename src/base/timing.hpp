@@ -13,23 +13,23 @@ using SteadyClock = std::chrono::steady_clock;
 
 struct Timing {
     // Link
-    Micros settleAfterOpen = Millis(300);   // after opening an adapter, before the first frame
-    Micros linkSendTimeout = Millis(5000);  // how long a send may take to complete
-    Micros linkCloseWait = Millis(5000);    // Close waits this long for the receive thread
+    Micros settleAfterOpen = Millis(300);  // after opening an adapter, before the first frame
+    Micros linkSendTimeout = Millis(5000); // how long a send may take to complete
+    Micros linkCloseWait = Millis(5000);   // Close waits this long for the receive thread
 
     // Transactions
     int tries = 5;
     Micros queryWindow = Millis(1200);
     Micros commandWindow = Millis(30000);
-    Micros querySendPause = Millis(5);      // after a query's send, before its window starts
-    Micros commandSendPause = Millis(4);    // held under the send lock after a command's send
-    Micros status4Pause = Millis(500);      // "done after a pause": the pause before reporting 2
-    Micros pollInterval = Millis(10);       // used only where nothing can wake a waiter
+    Micros querySendPause = Millis(5);   // after a query's send, before its window starts
+    Micros commandSendPause = Millis(4); // held under the send lock after a command's send
+    Micros status4Pause = Millis(500);   // "done after a pause": the pause before reporting 2
+    Micros pollInterval = Millis(10);    // used only where nothing can wake a waiter
 
     // Discovery and search
     Micros discoveryWindow = Millis(1200);
-    Micros firstSearchDelay = Millis(300);  // timer 1
-    Micros searchPeriod = Millis(120000);   // timer 101
+    Micros firstSearchDelay = Millis(300); // timer 1
+    Micros searchPeriod = Millis(120000);  // timer 101
     Micros searchPeriodAfterDialog = Millis(20000);
     Micros searchAfterSettingsWrite = Millis(500);
     Micros closeWatcherWait = Millis(25000);
@@ -39,7 +39,7 @@ struct Timing {
 
     // Configuration
     Micros factoryBusyWait = Millis(6000);
-    Micros arpProbeWindow = Millis(200);    // per ARP probe try
+    Micros arpProbeWindow = Millis(200); // per ARP probe try
     int arpProbeTries = 3;
 
     // Firmware

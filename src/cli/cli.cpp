@@ -1,13 +1,86 @@
 #include "cli/cli.hpp"
 
+#include "cli/commands.hpp"
+
+#include <cstdlib>
 #include <ostream>
+#include <string_view>
 
 namespace korvane::cli {
 
+namespace {
+
+struct CommandEntry {
+    std::string_view name;
+    int (*run)(Invocation&);
+    std::string_view usage;
+};
+
+// One row per command; the first word of the arguments picks it.
+constexpr CommandEntry kCommands[] = {
+    {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
+    {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
+};
+
+void usage(std::ostream& out) {
+    out << "usage: korvane [--simulate N] [--interface NAME]... COMMAND [ARGS]\n\n"
+           "  --simulate N       work on a simulated LAN of N emulated devices\n"
+           "  --interface NAME   use only this adapter (repeatable)\n\ncommands:\n";
+    for (const auto& c : kCommands)
+        out << "  " << c.usage << "\n";
+}
+
+} // namespace
+
 int Run(const std::vector<std::string>& args, Streams streams) {
-    (void)args;
-    streams.err << "korvane: not yet\n";
-    return 2;
+    // Global options stand before the command.
+    GlobalOptions global;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            usage(streams.out);
+            return kExitOk;
+        }
+        if (a == "--simulate" || a == "--interface") {
+            if (i + 1 >= args.size()) {
+                streams.err << "korvane: " << a << " needs a value\n";
+                return kExitUsage;
+            }
+            const std::string& value = args[++i];
+            if (a == "--interface") {
+                global.interfaces.push_back(value);
+                continue;
+            }
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 0 || n > 4096) {
+                streams.err << "korvane: --simulate takes a number of devices from 0 to 4096\n";
+                return kExitUsage;
+            }
+            global.simulate = static_cast<int>(n);
+            continue;
+        }
+        break;
+    }
+    if (i >= args.size()) {
+        usage(streams.err);
+        return kExitUsage;
+    }
+    const std::string& name = args[i];
+    for (const auto& c : kCommands) {
+        if (c.name != name)
+            continue;
+        Environment env(global);
+        env.setPermissionReporter(
+            [&](const std::string& line) { streams.err << "korvane: " << line; });
+        Invocation inv{
+            env, ArgList({args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()}), streams};
+        return c.run(inv);
+    }
+    streams.err << "korvane: unknown command '" << name << "'\n";
+    usage(streams.err);
+    return kExitUsage;
 }
 
 } // namespace korvane::cli

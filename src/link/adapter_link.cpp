@@ -20,7 +20,9 @@ AdapterLink::AdapterLink(PacketDriver& driver, std::size_t frameListLimit)
     : driver_(driver), frameListLimit_(frameListLimit == 0 ? 1 : frameListLimit),
       diagnostics_(printToStderr), permissionReporter_(printToStderr) {}
 
-AdapterLink::~AdapterLink() { close(); }
+AdapterLink::~AdapterLink() {
+    close();
+}
 
 void AdapterLink::reset() {
     close();
@@ -90,7 +92,9 @@ void AdapterLink::closeLocked() {
     open_.store(false, std::memory_order_release);
 }
 
-bool AdapterLink::isOpen() const { return open_.load(std::memory_order_acquire); }
+bool AdapterLink::isOpen() const {
+    return open_.load(std::memory_order_acquire);
+}
 
 MacAddress AdapterLink::ownAddress() const {
     std::shared_lock lock(portMutex_);

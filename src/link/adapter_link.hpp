@@ -23,20 +23,20 @@
 
 namespace korvane {
 
-inline constexpr std::size_t kMaxLinkFrame = 1600;      // longest frame sent or queued
-inline constexpr std::size_t kReaderBuffer = 1500;      // what readers pass as capacity
+inline constexpr std::size_t kMaxLinkFrame = 1600; // longest frame sent or queued
+inline constexpr std::size_t kReaderBuffer = 1500; // what readers pass as capacity
 inline constexpr std::size_t kDefaultFrameListLimit = 4096;
 inline constexpr std::uint16_t kNoticeCode = 0x4001;
 
 struct LinkCounters {
-    std::uint64_t queued = 0;            // frames appended to the list
-    std::uint64_t droppedListFull = 0;   // oldest frames dropped because the list was full
-    std::uint64_t droppedBadLength = 0;  // length 0 or above 1600
+    std::uint64_t queued = 0;           // frames appended to the list
+    std::uint64_t droppedListFull = 0;  // oldest frames dropped because the list was full
+    std::uint64_t droppedBadLength = 0; // length 0 or above 1600
     std::uint64_t notices = 0;
 };
 
 class AdapterLink {
-public:
+  public:
     using NoticeReceiver = std::function<void(const MacAddress& source)>;
     using DiagnosticSink = std::function<void(const std::string& line)>;
 
@@ -89,7 +89,7 @@ public:
     // Exposed for tests: what the receive thread does with each frame.
     void deliver(std::span<const std::uint8_t> frame);
 
-private:
+  private:
     struct Frame {
         std::uint16_t length = 0;
         std::array<std::uint8_t, kMaxLinkFrame> bytes{};

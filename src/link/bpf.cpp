@@ -10,14 +10,16 @@ constexpr std::uint16_t kJeqK = 0x15;      // BPF_JMP | BPF_JEQ | BPF_K
 constexpr std::uint16_t kRetK = 0x06;      // BPF_RET | BPF_K
 
 constexpr BpfInstruction kProtocolFilter[] = {
-    {kLdHalfAbs, 0, 0, 12},         // EtherType
-    {kJeqK, 0, 1, 0x5152},          // ours? go on : skip one
-    {kRetK, 0, 0, 0xFFFFFFFF},      // accept the whole frame
-    {kRetK, 0, 0, 0},               // reject
+    {kLdHalfAbs, 0, 0, 12},    // EtherType
+    {kJeqK, 0, 1, 0x5152},     // ours? go on : skip one
+    {kRetK, 0, 0, 0xFFFFFFFF}, // accept the whole frame
+    {kRetK, 0, 0, 0},          // reject
 };
 } // namespace
 
-std::span<const BpfInstruction> protocolFilterProgram() { return kProtocolFilter; }
+std::span<const BpfInstruction> protocolFilterProgram() {
+    return kProtocolFilter;
+}
 
 std::uint32_t runBpf(std::span<const BpfInstruction> program, std::span<const std::uint8_t> frame) {
     std::uint32_t accumulator = 0;

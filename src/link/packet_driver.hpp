@@ -48,7 +48,7 @@ struct OpenOptions {
 // of the port (the receive thread); start() begins delivery, stop() ends it
 // and returns only when the receiver will not be called again.
 class PacketPort {
-public:
+  public:
     using Receiver = std::function<void(std::span<const std::uint8_t> frame)>;
 
     virtual ~PacketPort() = default;
@@ -67,7 +67,7 @@ struct OpenResult {
 };
 
 class PacketDriver {
-public:
+  public:
     virtual ~PacketDriver() = default;
     virtual std::vector<AdapterInfo> listAdapters() = 0;
     virtual OpenResult open(const std::string& name, const OpenOptions& options) = 0;

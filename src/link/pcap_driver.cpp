@@ -26,7 +26,7 @@ std::string readSysfs(const std::string& name, const char* leaf) {
 }
 
 class PcapPort : public PacketPort {
-public:
+  public:
     PcapPort(pcap_t* handle, MacAddress mac, int wakeFd)
         : handle_(handle), mac_(mac), wakeFd_(wakeFd) {}
     ~PcapPort() override {
@@ -68,7 +68,7 @@ public:
         return stats.ps_drop;
     }
 
-private:
+  private:
     static void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
         auto* self = reinterpret_cast<PcapPort*>(user);
         self->receiver_(std::span<const std::uint8_t>(bytes, header->caplen));
@@ -87,8 +87,8 @@ private:
                 break;
             if (ready > 0 && (fds[0].revents & POLLIN)) {
                 while (running_.load()) {
-                    const int n = pcap_dispatch(handle_, -1, onPacket,
-                                                reinterpret_cast<u_char*>(this));
+                    const int n =
+                        pcap_dispatch(handle_, -1, onPacket, reinterpret_cast<u_char*>(this));
                     if (n <= 0)
                         break;
                 }
@@ -127,7 +127,9 @@ std::optional<MacAddress> PcapDriver::interfaceMac(const std::string& name) {
     return MacAddress::parse(readSysfs(name, "address"));
 }
 
-bool PcapDriver::isEthernet(const std::string& name) { return readSysfs(name, "type") == "1"; }
+bool PcapDriver::isEthernet(const std::string& name) {
+    return readSysfs(name, "type") == "1";
+}
 
 std::vector<AdapterInfo> PcapDriver::listAdapters() {
     std::vector<AdapterInfo> adapters;

@@ -11,7 +11,7 @@
 namespace korvane {
 
 class PcapDriver : public PacketDriver {
-public:
+  public:
     // The capture ring of each opened adapter; a burst of frames that nobody
     // has read yet waits here.
     static constexpr int kCaptureBufferBytes = 8 * 1024 * 1024;

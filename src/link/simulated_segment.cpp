@@ -15,7 +15,7 @@ struct SimulatedSegment::Attachment {
 };
 
 class SimulatedPort : public PacketPort {
-public:
+  public:
     SimulatedPort(SimulatedSegment& segment, std::shared_ptr<SimulatedSegment::Attachment> state)
         : segment_(segment), state_(std::move(state)) {}
     ~SimulatedPort() override {
@@ -42,7 +42,7 @@ public:
         state_->receiver = nullptr;
     }
 
-private:
+  private:
     SimulatedSegment& segment_;
     std::shared_ptr<SimulatedSegment::Attachment> state_;
 };
@@ -154,7 +154,8 @@ void SimulatedSegment::run() {
 
         const std::span<const std::uint8_t> bytes(frame.bytes);
         if (!hook || hook(bytes)) {
-            const MacAddress destination = MacAddress::fromBytes(bytes.first(std::min<std::size_t>(6, bytes.size())));
+            const MacAddress destination =
+                MacAddress::fromBytes(bytes.first(std::min<std::size_t>(6, bytes.size())));
             for (const auto& target : targets) {
                 if (target->id == frame.sender->id)
                     continue;

@@ -23,7 +23,7 @@
 namespace korvane {
 
 class SimulatedSegment : public PacketDriver {
-public:
+  public:
     // Sees every frame put on the segment, before delivery; return false to
     // lose the frame (loss tests), true to carry it.
     using FrameHook = std::function<bool(std::span<const std::uint8_t> frame)>;
@@ -50,7 +50,7 @@ public:
 
     struct Attachment;
 
-private:
+  private:
     struct Pending {
         std::shared_ptr<Attachment> sender;
         std::vector<std::uint8_t> bytes;

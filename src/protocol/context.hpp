@@ -16,7 +16,7 @@
 namespace korvane {
 
 class Context {
-public:
+  public:
     explicit Context(PacketDriver& driver, Timing timing = Timing::defaults());
     Context(const Context&) = delete;
     Context& operator=(const Context&) = delete;
@@ -40,7 +40,7 @@ public:
     // Opens adapter `index` of the table unconditionally (the search's loop).
     bool openAdapter(int index, StopToken* stop = nullptr);
 
-private:
+  private:
     bool settle(StopToken* stop);
     std::atomic<int> currentAdapterIndex_{-1};
 };

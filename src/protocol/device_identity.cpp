@@ -11,16 +11,22 @@ namespace korvane {
 
 namespace io = identity_offset;
 
-MacAddress DeviceIdentity::mac() const { return MacAddress::fromBytes(field(io::kMac, 6)); }
+MacAddress DeviceIdentity::mac() const {
+    return MacAddress::fromBytes(field(io::kMac, 6));
+}
 
 void DeviceIdentity::setMac(const MacAddress& mac) {
     std::copy(mac.bytes.begin(), mac.bytes.end(), bytes.begin() + io::kMac);
 }
 
-std::uint32_t DeviceIdentity::leadingNumber() const { return readU32(bytes, io::kLeadingNumber); }
+std::uint32_t DeviceIdentity::leadingNumber() const {
+    return readU32(bytes, io::kLeadingNumber);
+}
 
 namespace {
-bool isTextForm(std::uint8_t first) { return first >= 21 && first <= 127; }
+bool isTextForm(std::uint8_t first) {
+    return first >= 21 && first <= 127;
+}
 
 void setText(std::span<std::uint8_t> field, std::string_view text) {
     std::fill(field.begin(), field.end(), std::uint8_t{0});
@@ -70,7 +76,9 @@ std::string DeviceIdentity::firmwareVersionDisplay() const {
     return text;
 }
 
-std::uint32_t DeviceIdentity::versionNumber() const { return readU32(bytes, io::kVersionNumber); }
+std::uint32_t DeviceIdentity::versionNumber() const {
+    return readU32(bytes, io::kVersionNumber);
+}
 void DeviceIdentity::setVersionNumber(std::uint32_t value) {
     writeU32(bytes, io::kVersionNumber, value);
 }
@@ -126,7 +134,8 @@ bool ParseIdentity(std::span<const std::uint8_t> frame, DeviceIdentity& record) 
     if (frame.size() > frame_offset::kData)
         std::memcpy(record.bytes.data(), frame.data() + frame_offset::kData,
                     std::min(kIdentitySize, frame.size() - frame_offset::kData));
-    record.setVersionNumber(VersionNumberOf(record.field(io::kFirmwareVersion, kFirmwareVersionWidth)));
+    record.setVersionNumber(
+        VersionNumberOf(record.field(io::kFirmwareVersion, kFirmwareVersionWidth)));
     return true;
 }
 

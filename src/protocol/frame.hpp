@@ -31,9 +31,9 @@ inline constexpr std::size_t kData = 40;
 } // namespace frame_offset
 
 inline constexpr std::size_t kFrameHead = 40;
-inline constexpr std::size_t kFrameTail = 2;            // two zero bytes after the data
+inline constexpr std::size_t kFrameTail = 2; // two zero bytes after the data
 inline constexpr std::size_t kPasswordField = 16;
-inline constexpr std::size_t kMaxFramePassword = 15;    // plus the terminating zero
+inline constexpr std::size_t kMaxFramePassword = 15; // plus the terminating zero
 inline constexpr std::size_t kRequestBuffer = 1500;
 inline constexpr std::size_t kMaxRequestData = kRequestBuffer - kFrameHead - kFrameTail; // 1458
 inline constexpr std::size_t kDiscoveryRequestLength = 41;
@@ -107,11 +107,11 @@ std::optional<FrameHeader> ParseHeader(std::span<const std::uint8_t> frame);
 
 // Whether a received frame answers a request to `target` expecting `replyCode`.
 enum class ReplyMatch {
-    Reply,          // from the target, version 1, the expected reply code
-    OwnFrame,       // sent by our own adapter (looped back): never a reply
-    OtherSource,    // belongs to another device's transaction
-    NotThisReply,   // from the target but wrong version or code: dropped
-    Malformed,      // too short to carry a head
+    Reply,        // from the target, version 1, the expected reply code
+    OwnFrame,     // sent by our own adapter (looped back): never a reply
+    OtherSource,  // belongs to another device's transaction
+    NotThisReply, // from the target but wrong version or code: dropped
+    Malformed,    // too short to carry a head
 };
 ReplyMatch MatchReply(std::span<const std::uint8_t> frame, const MacAddress& own,
                       const MacAddress& target, std::uint16_t replyCode);

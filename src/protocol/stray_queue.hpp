@@ -19,7 +19,7 @@ inline constexpr std::size_t kStrayBuffer = 1500;
 inline constexpr std::size_t kDefaultStrayLimit = 1024;
 
 class StrayReplyQueue {
-public:
+  public:
     // `maxAge`: entries older than this are dropped (nobody can still be
     // waiting for them: it is the longest window of any transaction).
     explicit StrayReplyQueue(Micros maxAge, std::size_t limit = kDefaultStrayLimit,
@@ -37,7 +37,7 @@ public:
     std::uint64_t dropped() const;
     void clear();
 
-private:
+  private:
     struct Entry {
         SteadyClock::time_point at;
         std::uint16_t length = 0;

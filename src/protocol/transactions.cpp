@@ -30,7 +30,9 @@ bool pause(Micros duration, StopToken* stop) {
     return true;
 }
 
-bool stopped(const StopToken* stop) { return stop != nullptr && stop->stopRequested(); }
+bool stopped(const StopToken* stop) {
+    return stop != nullptr && stop->stopRequested();
+}
 
 struct Received {
     std::array<std::uint8_t, kReaderBuffer> bytes{};
@@ -89,10 +91,9 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
 }
 
 std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::uint16_t command,
-                       std::uint16_t replyCode, std::string_view password,
-                       std::uint16_t parameter, std::span<const std::uint8_t> data,
-                       std::uint16_t dataLength, std::span<std::uint8_t> replyData,
-                       StopToken* stop) {
+                       std::uint16_t replyCode, std::string_view password, std::uint16_t parameter,
+                       std::span<const std::uint8_t> data, std::uint16_t dataLength,
+                       std::span<std::uint8_t> replyData, StopToken* stop) {
     const Timing& t = ctx.timing;
     for (int attempt = 1; attempt <= t.tries; ++attempt) {
         if (stopped(stop))

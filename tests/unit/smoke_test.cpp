@@ -1,2 +1,4 @@
 #include <gtest/gtest.h>
-TEST(Smoke, Builds) { SUCCEED(); }
+TEST(Smoke, Builds) {
+    SUCCEED();
+}

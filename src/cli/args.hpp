@@ -1,0 +1,33 @@
+#pragma once
+
+// A small argument list: flags and options are taken out by name, what is
+// left are the positional arguments. Unknown options are an error.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvane::cli {
+
+class ArgList {
+  public:
+    explicit ArgList(std::vector<std::string> args) : args_(std::move(args)) {}
+
+    // Removes every "--name"; true when there was one.
+    bool flag(const std::string& name);
+    // Removes "--name VALUE" (or "--name=VALUE"); the last one wins.
+    // Sets `error` when the value is missing.
+    std::optional<std::string> option(const std::string& name);
+    // Every value of a repeatable option, in order.
+    std::vector<std::string> options(const std::string& name);
+
+    // What is left; an error text when an unknown "--option" is among it.
+    std::vector<std::string> positionals(std::string& error) const;
+    const std::string& error() const { return error_; }
+
+  private:
+    std::vector<std::string> args_;
+    std::string error_;
+};
+
+} // namespace korvane::cli

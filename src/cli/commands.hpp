@@ -1,0 +1,26 @@
+#pragma once
+
+// The commands of the command line. Each takes its arguments (after the
+// command's own name) and the environment, prints, and returns the exit status.
+
+#include "cli/args.hpp"
+#include "cli/cli.hpp"
+#include "cli/environment.hpp"
+
+namespace korvane::cli {
+
+struct Invocation {
+    Environment& env;
+    ArgList args;
+    Streams io;
+};
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1; // the operation failed (no reply, refused...)
+inline constexpr int kExitUsage = 2;   // wrong arguments
+
+int CmdAdapters(Invocation& inv);
+int CmdDiscover(Invocation& inv);
+
+} // namespace korvane::cli

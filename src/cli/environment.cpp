@@ -1,0 +1,33 @@
+#include "cli/environment.hpp"
+
+#include "link/pcap_driver.hpp"
+#include "sim/simulated_lan.hpp"
+
+namespace korvane::cli {
+
+Environment::Environment(GlobalOptions options) : options_(std::move(options)) {
+    PacketDriver* driver = nullptr;
+    if (simulated()) {
+        sim::LanOptions lanOptions;
+        lanOptions.devices = options_.simulate;
+        lan_ = std::make_unique<sim::SimulatedLan>(lanOptions);
+        driver = &lan_->segment();
+    } else {
+        driver_ = std::make_unique<PcapDriver>();
+        driver = driver_.get();
+    }
+    context_ = std::make_unique<Context>(*driver, options_.timing);
+    context_->link.setDiagnosticSink(nullptr); // console diagnostics stay quiet on the CLI
+    context_->enumerateAdapters(options_.interfaces);
+}
+
+Environment::~Environment() {
+    context_->link.close();
+    context_.reset();
+}
+
+void Environment::setPermissionReporter(std::function<void(const std::string&)> reporter) {
+    context_->link.setPermissionReporter(std::move(reporter));
+}
+
+} // namespace korvane::cli

@@ -1,0 +1,49 @@
+#pragma once
+
+// What a command runs against: the real adapters through libpcap, or the
+// simulated LAN of --simulate N, and the one core Context over it.
+
+#include "base/timing.hpp"
+#include "protocol/context.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane {
+class PacketDriver;
+namespace sim {
+class SimulatedLan;
+}
+} // namespace korvane
+
+namespace korvane::cli {
+
+struct GlobalOptions {
+    int simulate = -1;                   // number of simulated devices; -1: real adapters
+    std::vector<std::string> interfaces; // --interface NAME...: only these adapters
+    Timing timing = Timing::defaults();
+};
+
+class Environment {
+  public:
+    explicit Environment(GlobalOptions options);
+    ~Environment();
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
+
+    const GlobalOptions& options() const { return options_; }
+    bool simulated() const { return options_.simulate >= 0; }
+    Context& context() { return *context_; }
+    sim::SimulatedLan* lan() { return lan_.get(); }
+    // Reports lack of raw-frame rights once, to this sink.
+    void setPermissionReporter(std::function<void(const std::string&)> reporter);
+
+  private:
+    GlobalOptions options_;
+    std::unique_ptr<sim::SimulatedLan> lan_;
+    std::unique_ptr<PacketDriver> driver_;
+    std::unique_ptr<Context> context_;
+};
+
+} // namespace korvane::cli
