@@ -29,8 +29,8 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
     w.u8(6);
     w.u8(4);
     w.u16(kArpRequest);
-    w.bytes(source.bytes); // sender hardware address
-    w.u32(0);              // sender protocol address: a probe claims no address
+    w.bytes(source.bytes);         // sender hardware address
+    w.u32(0);                      // sender protocol address: a probe claims no address
     w.seek(arp_offset::kTargetIp); // target hardware address stays zero
     w.u32(address);
     return frame;
@@ -38,12 +38,12 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
 
 std::vector<BpfInstruction> ArpReplyFilter(std::uint32_t address) {
     return {
-        {kLdHalfAbs, 0, 0, 12},                      // EtherType
-        {kJeqK, 0, 5, kArpEtherType},                //   not ARP: reject
-        {kLdHalfAbs, 0, 0, arp_offset::kOperation},  // operation
-        {kJeqK, 0, 3, kArpReply},                    //   not a reply: reject
-        {kLdWordAbs, 0, 0, arp_offset::kSenderIp},   // who answers
-        {kJeqK, 0, 1, address},                      //   another address: reject
+        {kLdHalfAbs, 0, 0, 12},                     // EtherType
+        {kJeqK, 0, 5, kArpEtherType},               //   not ARP: reject
+        {kLdHalfAbs, 0, 0, arp_offset::kOperation}, // operation
+        {kJeqK, 0, 3, kArpReply},                   //   not a reply: reject
+        {kLdWordAbs, 0, 0, arp_offset::kSenderIp},  // who answers
+        {kJeqK, 0, 1, address},                     //   another address: reject
         {kRetK, 0, 0, 0xFFFFFFFF},
         {kRetK, 0, 0, 0},
     };

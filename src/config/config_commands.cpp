@@ -136,6 +136,13 @@ NetworkSettingsResult RunNetworkSettings(Context& ctx, const DeviceIdentity& dev
         WaitCursor cursor(op);
         result.settingsStatus =
             WriteSettings(ctx, target, settingsPassword, block, kSettingsSheetWriteSize, stop);
+        // A device that took the new password at once refuses the old one in
+        // the settings write; rather than lose the settings, they go again
+        // with the password the device now has.
+        if (result.settingsStatus == status::kPasswordRefused &&
+            result.passwordStatus == status::kDone && passwordWrite.newPassword != settingsPassword)
+            result.settingsStatus = WriteSettings(ctx, target, passwordWrite.newPassword, block,
+                                                  kSettingsSheetWriteSize, stop);
         result.settingsWritten = true;
     }
 

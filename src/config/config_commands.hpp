@@ -24,12 +24,12 @@ namespace korvane {
 
 // How a command ended.
 enum class ConfigEnd {
-    NoReply,          // the device did not answer (the read, or the empty password's check)
-    Cancelled,        // the person cancelled
-    PasswordRefused,  // the gate (or the read with the entered password) refused
-    NothingToWrite,   // OK without a change
-    Written,          // the writes were sent; their statuses are in the result
-    WriteFailed,      // the write was not accepted (its message, if any, was shown)
+    NoReply,         // the device did not answer (the read, or the empty password's check)
+    Cancelled,       // the person cancelled
+    PasswordRefused, // the gate (or the read with the entered password) refused
+    NothingToWrite,  // OK without a change
+    Written,         // the writes were sent; their statuses are in the result
+    WriteFailed,     // the write was not accepted (its message, if any, was shown)
 };
 
 // ---------------------------------------------------------------- Network Settings

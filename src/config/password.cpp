@@ -21,8 +21,8 @@ std::optional<std::string> PasswordEntryProblem(std::string_view password) {
     return std::nullopt;
 }
 
-GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller,
-                           Operator& op, std::string& dialogText, StopToken* stop) {
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           std::string& dialogText, StopToken* stop) {
     GateResult result;
     const std::uint16_t first = CheckPassword(ctx, target, "", stop);
     if (first == status::kNoReply) {
@@ -85,8 +85,8 @@ GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller ca
     return result;
 }
 
-GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller,
-                           Operator& op, StopToken* stop) {
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           StopToken* stop) {
     std::string dialogText;
     return AcquirePassword(ctx, target, caller, op, dialogText, stop);
 }

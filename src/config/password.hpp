@@ -47,10 +47,10 @@ struct GateResult {
 // the whole run, so a second OK shows the text entered before). A password
 // longer than the frame carries is refused at entry with a message naming the
 // limit.
-GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller,
-                           Operator& op, std::string& dialogText, StopToken* stop = nullptr);
-GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller,
-                           Operator& op, StopToken* stop = nullptr);
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           std::string& dialogText, StopToken* stop = nullptr);
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           StopToken* stop = nullptr);
 
 // The Password Input dialog's label in the firmware download: "MAC:%02X-...".
 std::string UnitPasswordLabel(const MacAddress& target);

@@ -105,7 +105,7 @@ enum class ServiceKind { Http, Https, Telnet, Ssh };
 inline constexpr std::array<ServiceKind, 4> kServices = {ServiceKind::Http, ServiceKind::Https,
                                                          ServiceKind::Telnet, ServiceKind::Ssh};
 
-int DefaultPort(ServiceKind service);             // 80, 443, 23, 22
+int DefaultPort(ServiceKind service);              // 80, 443, 23, 22
 std::string_view ServiceName(ServiceKind service); // "HTTP", "HTTPS", "Telnet", "SSH"
 
 struct ServiceSetting {

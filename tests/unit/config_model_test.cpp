@@ -23,12 +23,12 @@ TEST(CheckServicePorts, EqualPairsThenReservedNumbersInTableOrder) {
     };
     const Case cases[] = {
         {80, 443, 22, 23, 1, 0},
-        {80, 80, 22, 23, -1, 0},     // HTTP and HTTPS
-        {80, 443, 23, 23, -1, 0},    // SSH and Telnet, the last pair
+        {80, 80, 22, 23, -1, 0},      // HTTP and HTTPS
+        {80, 443, 23, 23, -1, 0},     // SSH and Telnet, the last pair
         {80, 443, 3478, 23, 0, 3478}, // SSH on a reserved port
-        {21, 443, 22, 503, 0, 503},  // 503 comes before 21 in the table
+        {21, 443, 22, 503, 0, 503},   // 503 comes before 21 in the table
         {1115, 1012, 22, 23, 0, 1012},
-        {21, 21, 22, 23, -1, 0},     // equal ports are reported before reserved ones
+        {21, 21, 22, 23, -1, 0}, // equal ports are reported before reserved ones
     };
     for (const Case& c : cases) {
         int reserved = 0;
@@ -42,7 +42,7 @@ TEST(CheckServicePorts, EqualPairsThenReservedNumbersInTableOrder) {
 
 TEST(IsContiguousMask, OnesThenZeros) {
     EXPECT_TRUE(IsContiguousMask(0xFFFFFF00));
-    EXPECT_TRUE(IsContiguousMask(0xFFFFFFFE)); // 255.255.255.254
+    EXPECT_TRUE(IsContiguousMask(0xFFFFFFFE));  // 255.255.255.254
     EXPECT_FALSE(IsContiguousMask(0xFFFFFFFD)); // 255.255.255.253
     EXPECT_FALSE(IsContiguousMask(0xFF00FF00));
     EXPECT_FALSE(IsContiguousMask(0x7FFFFFFF));
@@ -70,10 +70,14 @@ TEST(SheetOkTests, EachStepReportsItsMessageInOrder) {
          },
          OkTest::PasswordsDiffer, std::string(text::kPasswordsDiffer)},
         {"empty new password",
-         [](NetworkSettingsModel& m) { m.passwordPage = {true, "", ""}; }, OkTest::PasswordEmpty,
-         std::string(text::kPasswordSpaceOrEmpty)},
+         [](NetworkSettingsModel& m) {
+             m.passwordPage = {true, "", ""};
+         },
+         OkTest::PasswordEmpty, std::string(text::kPasswordSpaceOrEmpty)},
         {"blank inside",
-         [](NetworkSettingsModel& m) { m.passwordPage = {true, "a b", "a b"}; },
+         [](NetworkSettingsModel& m) {
+             m.passwordPage = {true, "a b", "a b"};
+         },
          OkTest::PasswordBlank, std::string(text::kPasswordSpaceOrEmpty)},
         {"longer than a frame carries",
          [](NetworkSettingsModel& m) {
@@ -94,8 +98,8 @@ TEST(SheetOkTests, EachStepReportsItsMessageInOrder) {
          OkTest::TelnetPortRange, std::string(text::kTelnetPortRange)},
         {"HTTPS", [](NetworkSettingsModel& m) { m.advancedPage.https.port = 70000; },
          OkTest::HttpsPortRange, std::string(text::kHttpsPortRange)},
-        {"SSH", [](NetworkSettingsModel& m) { m.advancedPage.ssh.port = 0; },
-         OkTest::SshPortRange, std::string(text::kSshPortRange)},
+        {"SSH", [](NetworkSettingsModel& m) { m.advancedPage.ssh.port = 0; }, OkTest::SshPortRange,
+         std::string(text::kSshPortRange)},
         {"IP 0.0.0.0 before a bad mask",
          [](NetworkSettingsModel& m) {
              m.ipPage.ipAddress = 0;
@@ -440,8 +444,8 @@ TEST(FactoryCommands, EnablingRule) {
     EXPECT_FALSE(FactoryCommandEnabled(FactoryCommand::SerialNumber, 1, mac(0xA7, 1, 0)));
     EXPECT_FALSE(FactoryCommandEnabled(FactoryCommand::SerialNumber, 1, mac(0xA6, 0, 0)));
     EXPECT_FALSE(FactoryCommandEnabled(FactoryCommand::SerialNumber, 2, mac(0xA7, 0, 0)));
-    for (auto command : {FactoryCommand::Mac, FactoryCommand::IpSettings,
-                         FactoryCommand::SetPassword}) {
+    for (auto command :
+         {FactoryCommand::Mac, FactoryCommand::IpSettings, FactoryCommand::SetPassword}) {
         EXPECT_TRUE(FactoryCommandEnabled(command, 1, mac(0x00, 9, 9)));
         EXPECT_FALSE(FactoryCommandEnabled(command, 0, mac(0xA7, 0, 0)));
         EXPECT_FALSE(FactoryCommandEnabled(command, 2, mac(0xA7, 0, 0)));

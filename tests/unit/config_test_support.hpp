@@ -131,8 +131,8 @@ class ScriptedDevice {
                 replyCode = code::kPasswordReply;
                 const auto data = request.data();
                 if (passwordOk && data.size() == kPasswordBlockSize)
-                    password_ = std::string(
-                        fieldText(std::span<const std::uint8_t>(data).subspan(4, 20)));
+                    password_ =
+                        std::string(fieldText(std::span<const std::uint8_t>(data).subspan(4, 20)));
                 break;
             }
             case code::kWriteFactory:
@@ -176,7 +176,7 @@ class ScriptedDevice {
 class ScriptedOperator : public Operator {
   public:
     std::deque<std::optional<std::string>> passwords; // nullopt: Cancel
-    std::deque<bool> answers;                          // Yes/No
+    std::deque<bool> answers;                         // Yes/No
     std::vector<std::string> messages;
     std::vector<std::string> questions;
     std::vector<std::pair<std::string, std::string>> prompts; // label, preset
@@ -221,7 +221,8 @@ struct DeviceFixture {
         identity.setAdapterIndex(0);
         const std::string hw = "HW-2.1";
         std::copy(hw.begin(), hw.end(),
-                  identity.bytes.begin() + static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion));
+                  identity.bytes.begin() +
+                      static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion));
     }
 
     // A device that does not answer costs every try's window: keep them short.
