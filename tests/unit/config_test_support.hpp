@@ -72,6 +72,11 @@ class ScriptedDevice {
         auto& queue = scripted_[command];
         queue.insert(queue.end(), statuses.begin(), statuses.end());
     }
+    // The record the device sends in its discovery reply (bytes 0..59 are the device's).
+    void setIdentity(const DeviceIdentity& identity) {
+        std::lock_guard lock(mutex_);
+        identity_ = identity;
+    }
     void setSilent(bool silent) {
         std::lock_guard lock(mutex_);
         silent_ = silent;
@@ -95,7 +100,21 @@ class ScriptedDevice {
   private:
     void onFrame(std::span<const std::uint8_t> frame) {
         const auto header = ParseHeader(frame);
-        if (!header || header->destination != mac_)
+        if (!header)
+            return;
+        if (header->destination.isBroadcast() && header->code == code::kDiscover) {
+            std::vector<std::uint8_t> identity;
+            {
+                std::lock_guard lock(mutex_);
+                if (silent_)
+                    return;
+                identity.assign(identity_.bytes.begin(), identity_.bytes.begin() + 60);
+            }
+            identity.resize(kIdentitySize, 0);
+            sendReply(header->source, code::kDiscoverReply, 0, identity);
+            return;
+        }
+        if (header->destination != mac_)
             return;
         Request request;
         request.code = header->code;
@@ -147,9 +166,14 @@ class ScriptedDevice {
                 queue.pop_front();
             }
         }
+        sendReply(header->source, replyCode, status, replyData);
+    }
+
+    void sendReply(const MacAddress& to, std::uint16_t replyCode, std::uint16_t status,
+                   const std::vector<std::uint8_t>& replyData) {
         std::vector<std::uint8_t> reply(frame_offset::kData + replyData.size() + 2, 0);
         ByteWriter w(reply);
-        w.bytes(header->source.bytes);
+        w.bytes(to.bytes);
         w.bytes(mac_.bytes);
         w.u16(kEtherType);
         w.u16(kProtocolVersion);
@@ -167,6 +191,7 @@ class ScriptedDevice {
     std::string password_;
     SettingsBlock settings_;
     std::map<std::uint16_t, std::deque<std::uint16_t>> scripted_;
+    DeviceIdentity identity_;
     bool silent_ = false;
     std::vector<Request> requests_;
     std::unique_ptr<PacketPort> port_;
@@ -204,6 +229,21 @@ class ScriptedOperator : public Operator {
     void showMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
 };
 
+// A record as the device reports it, found on adapter 0.
+inline DeviceIdentity DeviceRecord(const MacAddress& mac, std::string_view firmware = "1.2.3-A") {
+    DeviceIdentity identity;
+    identity.setMac(mac);
+    identity.setAdapterIndex(0);
+    const std::string_view hw = "HW-2.1";
+    std::copy(hw.begin(), hw.end(),
+              identity.bytes.begin() +
+                  static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion));
+    std::copy(firmware.begin(), firmware.end(),
+              identity.bytes.begin() +
+                  static_cast<std::ptrdiff_t>(identity_offset::kFirmwareVersion));
+    return identity;
+}
+
 // A segment with one adapter, a context on it and one scripted device.
 struct DeviceFixture {
     SimulatedSegment segment;
@@ -217,12 +257,8 @@ struct DeviceFixture {
         ctx.link.setDiagnosticSink(nullptr);
         ctx.enumerateAdapters();
         ctx.openAdapter(0);
-        identity.setMac(kDeviceMac);
-        identity.setAdapterIndex(0);
-        const std::string hw = "HW-2.1";
-        std::copy(hw.begin(), hw.end(),
-                  identity.bytes.begin() +
-                      static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion));
+        identity = DeviceRecord(kDeviceMac);
+        device.setIdentity(identity);
     }
 
     // A device that does not answer costs every try's window: keep them short.
