@@ -43,6 +43,16 @@ class EchoOff {
 
 } // namespace
 
+std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text) {
+    if (text == "abort")
+        return BlockFailureChoice::Abort;
+    if (text == "retry")
+        return BlockFailureChoice::Retry;
+    if (text == "ignore")
+        return BlockFailureChoice::Ignore;
+    return std::nullopt;
+}
+
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {

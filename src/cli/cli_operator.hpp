@@ -11,6 +11,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace korvane::cli {
 
@@ -23,6 +24,9 @@ struct CliAnswers {
 };
 
 inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
+
+// "abort", "retry" or "ignore" (the value of --on-block-failure).
+std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
 
 // The first line of a file, without its line end: how password files are
 // read. False with `error` set when the file cannot be read.

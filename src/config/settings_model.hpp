@@ -99,6 +99,11 @@ struct IpAddressPageModel {
     }
     // The three addresses can be edited only for a static address.
     bool addressesEditable() const { return mode == AddressMode::Static; }
+    // An empty mask proposes the usual one when its control gets the focus.
+    void subnetMaskFocused() {
+        if (subnetMask == 0)
+            subnetMask = 0xFFFFFF00;
+    }
 };
 
 enum class ServiceKind { Http, Https, Telnet, Ssh };

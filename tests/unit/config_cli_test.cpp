@@ -47,7 +47,7 @@ class ConfigCli : public ::testing::Test {
     CliRun run(int (*command)(cli::Invocation&), std::vector<std::string> args,
                std::string input = {}, bool interactive = false) {
         cli::GlobalOptions options;
-        options.timing = Timing::defaults().scaled(0.01);
+        options.timing = Timing::defaults().scaled(0.05);
         cli::Environment env(options, segment);
         std::istringstream in(input);
         std::ostringstream out, err;

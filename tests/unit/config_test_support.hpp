@@ -251,7 +251,7 @@ struct DeviceFixture {
     ScriptedDevice device;
     DeviceIdentity identity;
 
-    explicit DeviceFixture(double timeScale = 0.01)
+    explicit DeviceFixture(double timeScale = 0.05)
         : segment(), ctx(addAdapter(segment), Timing::defaults().scaled(timeScale)),
           device(segment, kDeviceMac) {
         ctx.link.setDiagnosticSink(nullptr);
