@@ -4,7 +4,6 @@
 #include "ui_strings.hpp"
 #include "widgets/link_label.hpp"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -42,19 +41,21 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     extra->setObjectName(QStringLiteral("aboutExtra"));
     extra->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, Qt::Vertical, this);
-    buttons->button(QDialogButtonBox::Ok)->setDefault(true);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("aboutOk"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout(this);
-    grid->setHorizontalSpacing(14);
-    grid->setVerticalSpacing(4);
+    grid->setContentsMargins(18, 16, 18, 14);
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(5);
     grid->addWidget(icon, 0, 0, 3, 1, Qt::AlignTop);
     grid->addWidget(version, 0, 1);
     grid->addWidget(notice, 1, 1);
     grid->addWidget(link_, 2, 1, Qt::AlignLeft);
     grid->addWidget(extra, 3, 1);
-    grid->addWidget(buttons, 0, 2, 4, 1, Qt::AlignTop);
+    grid->addWidget(ok, 0, 2, 4, 1, Qt::AlignTop);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
