@@ -75,7 +75,7 @@ SkinPreview::SkinPreview(QWidget* parent)
     list_->InsertColumn(0, QStringLiteral(" Serial Number "), CListCtrlCl::kFormatLeft, 122);
     list_->InsertColumn(1, QStringLiteral("IP Address"), CListCtrlCl::kFormatLeft,
                         385 - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    list_->SetHeaderHeightFactor(skin::kListHeaderHeightFactorPercent / 100.0f);
+    list_->SetHeaderHeightFactor(skin::kListHeaderHeightFactor);
     list_->SetShowSelectionAlways(true);
     const QRect fitted =
         skin::FitListToRows(list_->Header()->sizeHint().height(), list_->effectiveRowHeight());

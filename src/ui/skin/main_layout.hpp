@@ -33,7 +33,7 @@ inline constexpr QSize kPaneSize{300, 80};
 
 // The device list before it is fitted to whole rows.
 inline constexpr QRect kListRect{243, 216, 507, 186};
-inline constexpr int kListHeaderHeightFactorPercent = 150;
+inline constexpr float kListHeaderHeightFactor = 1.5f;
 
 // The list's place once it shows whole rows only: with header height
 // `headerHeight` and row height `rowHeight`, the spare pixels below the
