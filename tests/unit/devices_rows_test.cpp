@@ -97,11 +97,18 @@ TEST(DeviceRowModel, RowsTextsSortAndNotifications) {
     EXPECT_EQ(rows.row(0).data.texts[1], "c");
     EXPECT_EQ(rows.focusRow(), 0);
 
-    const std::vector<std::string> expected = {
-        "about-insert 0 count 0", "inserted 0 count 1", "about-insert 1 count 1",
-        "inserted 1 count 2",     "about-insert 2 count 2", "inserted 2 count 3",
-        "text 1,1",               "select 2 on",       "about-reset",
-        "reset",                  "about-reset",       "reset"};
+    const std::vector<std::string> expected = {"about-insert 0 count 0",
+                                               "inserted 0 count 1",
+                                               "about-insert 1 count 1",
+                                               "inserted 1 count 2",
+                                               "about-insert 2 count 2",
+                                               "inserted 2 count 3",
+                                               "text 1,1",
+                                               "select 2 on",
+                                               "about-reset",
+                                               "reset",
+                                               "about-reset",
+                                               "reset"};
     EXPECT_EQ(rec.events, expected);
 
     rows.setSelected(-1, true); // there is no "every row" index
@@ -201,7 +208,8 @@ TEST(DeviceList, InformationText) {
               std::string::npos);
     DeviceRecord numeric = MakeRecord(kFirst, "", "");
     const std::uint8_t fw[] = {4, 55, 'K', 1};
-    std::copy(std::begin(fw), std::end(fw), numeric.bytes.begin() + identity_offset::kFirmwareVersion);
+    std::copy(std::begin(fw), std::end(fw),
+              numeric.bytes.begin() + identity_offset::kFirmwareVersion);
     numeric.bytes[identity_offset::kHardwareVersion] = 3;
     const std::string text = DeviceInformationText(numeric, "0.0.0.0");
     EXPECT_NE(text.find("Hardware Version: error\r\nFirmware Version: 4.55.K1\r\n"),
