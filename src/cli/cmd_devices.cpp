@@ -188,15 +188,9 @@ int CmdInfo(Invocation& inv) {
         return kExitUsage;
     }
     DeviceList list;
-    if (!searchAndSelect(inv, "info", list, {}))
+    if (!searchAndSelect(inv, "info", list, names))
         return kExitFailure;
-    const int row = findRow(list, names.front());
-    if (row < 0) {
-        inv.io.err << "korvane info: no device '" << names.front()
-                   << "' found (name it by serial number or MAC address)\n";
-        return kExitFailure;
-    }
-    list.OnListClick(row); // nothing selected: the click selects the row and shows its device
+    list.OnListClick(list.rows().firstSelected()); // as a click on the device's row
     std::string text = list.paneText();
     for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;)
         text.erase(at, 1);
