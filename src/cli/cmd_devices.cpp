@@ -6,6 +6,7 @@
 #include "devices/search.hpp"
 #include "devices/web_page.hpp"
 
+#include <cerrno>
 #include <ostream>
 #include <spawn.h>
 #include <sys/wait.h>

@@ -4,7 +4,10 @@
 // DeviceTable and its slots, the rows, the selection state, the information
 // pane and status texts, and the list's event handlers. A front end forwards
 // its list events to the handlers and shows the texts and rows; a search
-// hands its result over to ApplySearchResult.
+// hands its result over to ApplySearchResult. A selection the person makes
+// is set on rows() first; then, as a list control reports it, the front end
+// calls OnListItemChanged for every row whose state changed, and
+// OnListClick for the click itself.
 //
 // Threads: the table (records and slots) is guarded by the DeviceTableLock
 // and may be read from any thread; the busy state is atomic. Everything else

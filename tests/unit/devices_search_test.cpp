@@ -163,6 +163,32 @@ TEST_F(SearchTest, RememberedPasswordsSurviveASearch) {
     EXPECT_EQ(list.record(0)->rememberedPassword(), "");
 }
 
+TEST_F(SearchTest, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
+    makeContext(2);
+    // 150 devices answer only the first adapter, 150 others only the second.
+    for (std::uint32_t i = 1; i <= 300; ++i) {
+        ScriptedDevice device;
+        device.onlyAnswer = i <= 150 ? kAdapter0 : kAdapter1;
+        addDevice(i, device);
+    }
+    DeviceSearch search(*ctx, list);
+    ASSERT_TRUE(searchOnce(search));
+    ASSERT_EQ(list.deviceCount(), 256);
+    const DeviceRowModel& rows = list.rows();
+    ASSERT_EQ(rows.rowCount(), 256);
+    EXPECT_EQ(list.record(255)->mac(), DeviceMac(256));
+    EXPECT_EQ(list.record(255)->adapterIndex(), 1);
+
+    // The last row still leads to its device.
+    const int last = list.FindRowByKey(MakeKey(SerialText(DeviceMac(256))));
+    EXPECT_EQ(last, 255);
+    list.rows().clearSelection();
+    list.OnListClick(last);
+    EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(256));
+    EXPECT_EQ(list.statusText(), "Select 1 of 256");
+    EXPECT_EQ(list.SelectedRowAddressText(), "192.168.1.0"); // 256 & 0xFF
+}
+
 TEST_F(SearchTest, NoAdapterFindsNothing) {
     makeContext(1);
     segment.denyAccess("sim0");
