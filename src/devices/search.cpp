@@ -4,7 +4,6 @@
 #include "protocol/discovery.hpp"
 
 #include <algorithm>
-#include <array>
 
 namespace korvane {
 
@@ -44,9 +43,9 @@ std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceR
         // so discovery hands every device its remembered password again.
         std::vector<DeviceRecord> discovered(kDiscoveryCapacity);
         std::size_t carried = 0;
-        for (const DeviceRecord& before : previous)
-            if (carryOverTable(before) == i && carried < discovered.size())
-                discovered[carried++] = before;
+        for (const DeviceRecord& earlier : previous)
+            if (carryOverTable(earlier) == i && carried < discovered.size())
+                discovered[carried++] = earlier;
         const int n = DiscoverDevices(ctx, discovered, i, &stop);
         if (stop.stopRequested())
             return std::nullopt;
