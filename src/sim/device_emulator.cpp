@@ -120,21 +120,20 @@ void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
     }
 
     for (const auto& [device, index] : targets) {
-        dispatch(device->receive(frame, now), now);
-        if (destination.isBroadcast())
-            continue;
-        // A factory write gives the device a new MAC once its reply is out.
-        const MacAddress current = device->mac();
-        if (current == destination)
-            continue;
-        std::unique_lock lock(devicesMutex_);
-        const auto [first, last] = byMac_.equal_range(destination);
-        for (auto it = first; it != last; ++it)
-            if (it->second == index) {
-                byMac_.erase(it);
-                break;
-            }
-        byMac_.emplace(current, index);
+        auto out = device->receive(frame, now);
+        // A factory write gives the device a new MAC; frames to it must reach
+        // the device by the time its reply (from the old MAC) is out.
+        if (!destination.isBroadcast() && device->mac() != destination) {
+            std::unique_lock lock(devicesMutex_);
+            const auto [first, last] = byMac_.equal_range(destination);
+            for (auto it = first; it != last; ++it)
+                if (it->second == index) {
+                    byMac_.erase(it);
+                    break;
+                }
+            byMac_.emplace(device->mac(), index);
+        }
+        dispatch(std::move(out), now);
     }
 }
 

@@ -90,7 +90,7 @@ TEST(EmulatorLan, SettingsAndPasswordRoundTripThroughTheUtilitysOperations) {
 }
 
 TEST(EmulatorLan, FactoryWriteMovesTheDeviceToItsNewMac) {
-    TestLan net(2, SilentTiming());
+    TestLan net(2);
     const MacAddress old = net.mac(0);
     const MacAddress next{{0x02, 0x19, 0xA7, 0x00, 0x02, 0x00}};
     const auto block = BuildFactoryBlock(next, "Q2.2");
@@ -99,6 +99,7 @@ TEST(EmulatorLan, FactoryWriteMovesTheDeviceToItsNewMac) {
     EXPECT_EQ(net.lan.emulator()->findDevice(old), nullptr);
     EXPECT_EQ(QueryDevice(*net.ctx, next, code::kCheckPassword, code::kPasswordReply, "", 0, {}),
               status::kDone);
+    net.ctx->timing.queryWindow = 20ms;
     EXPECT_EQ(QueryDevice(*net.ctx, old, code::kCheckPassword, code::kPasswordReply, "", 0, {}),
               status::kNoReply);
 
@@ -183,6 +184,7 @@ TEST(EmulatorLan, StoppedEmulatorSendsNothingMore) {
     EXPECT_EQ(
         QueryDevice(*net.ctx, net.mac(0), code::kCheckPassword, code::kPasswordReply, "", 0, {}),
         status::kNoReply);
+    net.lan.segment().drain();
     EXPECT_EQ(net.lan.emulator()->pendingFrames(), 5u);
     net.lan.emulator()->stop();
     EXPECT_EQ(net.lan.emulator()->pendingFrames(), 0u);

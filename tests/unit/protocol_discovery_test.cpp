@@ -19,10 +19,12 @@ std::vector<DeviceIdentity> Records(std::size_t n = kDiscoveryCapacity) {
 }
 
 TEST(ProtocolDiscovery, EachDeviceOnceInTheOrderOfItsFirstReply) {
-    TestLan net(3);
+    Timing timing = TestTiming();
+    timing.discoveryWindow = 300ms;
+    TestLan net(3, timing);
     DeviceFaults slow, twice;
-    slow.replyDelay = 40ms;
-    twice.replyDelay = 20ms;
+    slow.replyDelay = 60ms;
+    twice.replyDelay = 30ms;
     twice.answerTwice = true;
     net.device(0).setFaults(slow);
     net.device(1).setFaults(twice);

@@ -105,6 +105,7 @@ TEST(ProtocolTransaction, WrongVersionOrReplyCodeIsNoReply) {
         faults.wrongReplyCode = !wrongVersion;
         net.device(0).setFaults(faults);
         EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
+        net.lan.segment().drain();
         EXPECT_EQ(net.device(0).stats().replies, 5u); // it did answer, every try
     }
 }
@@ -200,7 +201,7 @@ TEST(ProtocolTransaction, LateReplyAnswersTheNextTransactionWithTheSameReplyCode
     TestLan net(1, timing);
     DeviceFaults late;
     late.statusRules = {{code::kCheckPassword, {}, status::kPasswordRefused, 1}};
-    late.replyDelay = 40ms;
+    late.replyDelay = 100ms; // well after the 20 ms window
     net.device(0).setFaults(late);
     EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
     net.device(0).setFaults({});
