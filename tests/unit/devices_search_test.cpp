@@ -1,4 +1,4 @@
-// The search cycle over simulated adapters with scripted devices: LAN
+// The search cycle over simulated adapters with emulated devices: LAN
 // addresses, merging across adapters, the busy state, remembered passwords,
 // and stopping in the middle.
 
@@ -8,56 +8,29 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace korvane {
 namespace {
 
 using test::DeviceMac;
+using test::DeviceSegment;
 using test::MakeRecord;
-using test::MakeSettings;
-using test::ScriptedDevice;
-using test::ScriptedResponder;
 
-constexpr std::uint32_t kIp(std::uint8_t last) {
-    return 0xC0A80100u | last; // 192.168.1.last
+constexpr auto kGenerous = std::chrono::seconds(20);
+
+// One search, applied; false when it did not end within a generous time.
+bool SearchOnce(DeviceSearch& search) {
+    return search.StartSearch() && search.WaitEnded(SteadyClock::now() + kGenerous) &&
+           search.ApplyPendingResult();
 }
 
-class SearchTest : public ::testing::Test {
-  protected:
-    const MacAddress kAdapter0{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}};
-    const MacAddress kAdapter1{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x02}};
+void Silence(sim::DeviceConfig& config, std::uint16_t command) {
+    config.faults.silentCommands.push_back(command);
+}
 
-    void makeContext(int adapters, Timing timing = test::TestTiming()) {
-        segment.addAdapter("sim0", "first", kAdapter0);
-        if (adapters > 1)
-            segment.addAdapter("sim1", "second", kAdapter1);
-        ctx = std::make_unique<Context>(segment, timing);
-        ctx->link.setDiagnosticSink(nullptr);
-        ctx->enumerateAdapters();
-    }
-    ScriptedResponder& addDevice(std::uint32_t serialLow, ScriptedDevice device = {}) {
-        device.identity = MakeRecord(DeviceMac(serialLow));
-        if (device.settings.ipAddress() == 0)
-            device.settings = MakeSettings(kIp(static_cast<std::uint8_t>(serialLow)));
-        devices.push_back(std::make_unique<ScriptedResponder>(segment, device));
-        return *devices.back();
-    }
-    // One search, applied; false when it did not end within a generous time.
-    bool searchOnce(DeviceSearch& search) {
-        if (!search.StartSearch())
-            return false;
-        if (!search.WaitEnded(SteadyClock::now() + std::chrono::seconds(20)))
-            return false;
-        return search.ApplyPendingResult();
-    }
-
-    SimulatedSegment segment;
-    std::vector<std::unique_ptr<ScriptedResponder>> devices;
-    std::unique_ptr<Context> ctx;
-    DeviceList list;
-};
-
-TEST_F(SearchTest, ReadLanAddressFollowsTheDhcpVersionRule) {
-    makeContext(1);
+TEST(DeviceSearch, ReadLanAddressFollowsTheDhcpVersionRule) {
+    DeviceSegment lan(1);
     struct Case {
         std::uint32_t serial;
         AddressMode mode;
@@ -65,49 +38,49 @@ TEST_F(SearchTest, ReadLanAddressFollowsTheDhcpVersionRule) {
         bool answers;
         std::uint32_t expected;
     };
-    const std::uint32_t ip = kIp(10);
     const std::uint32_t alternate = 0x0A000002; // 10.0.0.2
     const Case cases[] = {
         {1, AddressMode::Dhcp, 751, true, alternate},
-        {2, AddressMode::Dhcp, 31, true, ip},
-        {3, AddressMode::Static, 751, true, ip},
+        {2, AddressMode::Dhcp, 31, true, 0xC0A80102},
+        {3, AddressMode::Static, 751, true, 0xC0A80103},
         {4, AddressMode::Dhcp, 751, false, 0},
     };
     for (const Case& c : cases) {
-        ScriptedDevice device;
-        device.settings = MakeSettings(ip);
-        device.settings.setAddressMode(c.mode);
-        device.settings.setRawVersion(c.version);
-        writeU32(device.settings.bytes, settings_offset::kAlternateIp, alternate);
-        device.answerPasswordCheck = c.answers;
-        addDevice(c.serial, device);
+        lan.add(c.serial, [&](sim::DeviceConfig& config) {
+            config.settings.setAddressMode(c.mode);
+            config.settings.setRawVersion(c.version);
+            writeU32(config.settings.bytes, settings_offset::kAlternateIp, alternate);
+            if (!c.answers)
+                Silence(config, code::kCheckPassword);
+        });
     }
-    ASSERT_TRUE(ctx->openAdapter(0));
+    ASSERT_TRUE(lan.ctx->openAdapter(0));
     for (const Case& c : cases)
-        EXPECT_EQ(ReadLanAddress(*ctx, DeviceMac(c.serial)), c.expected) << "device " << c.serial;
+        EXPECT_EQ(ReadLanAddress(*lan.ctx, DeviceMac(c.serial)), c.expected)
+            << "device " << c.serial;
+    // No settings read after a password check that got no reply.
+    EXPECT_EQ(lan.emulator->device(3).stats().requestCount(code::kReadSettings), 0u);
 }
 
-TEST_F(SearchTest, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
-    makeContext(2);
-    addDevice(8);
-    addDevice(1);
-    ScriptedDevice onlySecond;
-    onlySecond.onlyAnswer = kAdapter1;
-    addDevice(3, onlySecond);
-    ScriptedDevice silent;
-    silent.answerPasswordCheck = false;
-    addDevice(5, silent);
+TEST(DeviceSearch, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
+    DeviceSegment lan(2);
+    lan.add(8);
+    lan.add(1);
+    lan.add(3);
+    lan.hideFrom(DeviceMac(3), DeviceSegment::kAdapter0); // only the second adapter finds it
+    lan.add(5, [](sim::DeviceConfig& c) { Silence(c, code::kCheckPassword); });
 
+    DeviceList list;
     std::vector<bool> buttons;
     int redraws = 0;
-    DeviceSearch search(*ctx, list,
+    DeviceSearch search(*lan.ctx, list,
                         {[&] { ++redraws; }, [&](bool on) { buttons.push_back(on); }, {}});
     ASSERT_TRUE(search.StartSearch());
     EXPECT_TRUE(list.busy());
     EXPECT_EQ(list.paneText(), "Searching device...");
     EXPECT_EQ(list.statusText(), "");
     EXPECT_FALSE(search.StartSearch()); // a second request while busy is ignored
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + std::chrono::seconds(20)));
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
     const auto result = search.TakePendingResult();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->adaptersOpened, 2);
@@ -121,11 +94,10 @@ TEST_F(SearchTest, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
     ASSERT_EQ(table.count(), 4);
     const std::uint32_t order[] = {8, 1, 5, 3};
     const int adapter[] = {0, 0, 0, 1};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(table.records[static_cast<std::size_t>(i)].mac(), DeviceMac(order[i]));
-        EXPECT_EQ(table.records[static_cast<std::size_t>(i)].adapterIndex(), adapter[i]);
-        EXPECT_EQ(table.records[static_cast<std::size_t>(i)].serialText(),
-                  SerialText(DeviceMac(order[i])));
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(table.records[i].mac(), DeviceMac(order[i]));
+        EXPECT_EQ(table.records[i].adapterIndex(), adapter[i]);
+        EXPECT_EQ(table.records[i].serialText(), SerialText(DeviceMac(order[i])));
     }
 
     // Rows by serial number; the device that ignores the password check shows 0.0.0.0.
@@ -142,37 +114,39 @@ TEST_F(SearchTest, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
     EXPECT_EQ(rows.selectedRows(), std::vector<int>{0});
     EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(1));
     EXPECT_EQ(list.statusText(), "Select 1 of 4");
-    EXPECT_EQ(list.paneText(), "Serial Number: 2801795073\r\nHardware Version: Q3100\r\n"
-                               "Firmware Version: 4.55.1K03\r\nLAN IP Address: 192.168.1.1");
+    EXPECT_EQ(list.paneText(), "Serial Number: 2801795073\r\nHardware Version: Q2.1\r\n"
+                               "Firmware Version: 1.20.7K.15\r\nLAN IP Address: 192.168.1.1");
+    EXPECT_EQ(lan.violations(), 0u);
 
     // Busy ended: the next request starts a search again.
-    ASSERT_TRUE(searchOnce(search));
+    ASSERT_TRUE(SearchOnce(search));
     EXPECT_EQ(list.deviceCount(), 4);
 }
 
-TEST_F(SearchTest, RememberedPasswordsSurviveASearch) {
-    makeContext(1);
-    addDevice(1);
-    addDevice(2);
-    DeviceSearch search(*ctx, list);
-    ASSERT_TRUE(searchOnce(search));
+TEST(DeviceSearch, RememberedPasswordsSurviveASearch) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    lan.add(2);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(SearchOnce(search));
     ASSERT_TRUE(list.SetRememberedPassword(DeviceMac(2), "secret"));
-    ASSERT_TRUE(searchOnce(search));
+    ASSERT_TRUE(SearchOnce(search));
     ASSERT_EQ(list.deviceCount(), 2);
     EXPECT_EQ(list.record(1)->rememberedPassword(), "secret");
     EXPECT_EQ(list.record(0)->rememberedPassword(), "");
 }
 
-TEST_F(SearchTest, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
-    makeContext(2);
+TEST(DeviceSearch, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
+    DeviceSegment lan(2);
     // 150 devices answer only the first adapter, 150 others only the second.
     for (std::uint32_t i = 1; i <= 300; ++i) {
-        ScriptedDevice device;
-        device.onlyAnswer = i <= 150 ? kAdapter0 : kAdapter1;
-        addDevice(i, device);
+        lan.add(i);
+        lan.hideFrom(DeviceMac(i), i <= 150 ? DeviceSegment::kAdapter1 : DeviceSegment::kAdapter0);
     }
-    DeviceSearch search(*ctx, list);
-    ASSERT_TRUE(searchOnce(search));
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(SearchOnce(search));
     ASSERT_EQ(list.deviceCount(), 256);
     const DeviceRowModel& rows = list.rows();
     ASSERT_EQ(rows.rowCount(), 256);
@@ -189,14 +163,14 @@ TEST_F(SearchTest, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
     EXPECT_EQ(list.SelectedRowAddressText(), "192.168.1.0"); // 256 & 0xFF
 }
 
-TEST_F(SearchTest, NoAdapterFindsNothing) {
-    makeContext(1);
-    segment.denyAccess("sim0");
-    ctx->link.setPermissionReporter(nullptr);
-    addDevice(1);
-    DeviceSearch search(*ctx, list);
+TEST(DeviceSearch, NoAdapterFindsNothing) {
+    DeviceSegment lan(1);
+    lan.segment.denyAccess("sim0");
+    lan.add(1);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
     ASSERT_TRUE(search.StartSearch());
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + std::chrono::seconds(20)));
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
     const auto result = search.TakePendingResult();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->adaptersOpened, 0);
@@ -210,56 +184,57 @@ TEST_F(SearchTest, NoAdapterFindsNothing) {
 // enough (20 s) that only the stop request can end it in time.
 enum class Stage { Settle, Discovery, LanQuery };
 
-class SearchStopTest : public SearchTest, public ::testing::WithParamInterface<Stage> {};
+class SearchStopTest : public ::testing::TestWithParam<Stage> {};
 
 TEST_P(SearchStopTest, StopEndsTheThreadPromptlyAndInsertsNoRow) {
     Timing timing = test::TestTiming();
-    const Micros longWait = std::chrono::seconds(20);
     switch (GetParam()) {
     case Stage::Settle:
-        timing.settleAfterOpen = longWait;
+        timing.settleAfterOpen = kGenerous;
         break;
     case Stage::Discovery:
-        timing.discoveryWindow = longWait;
+        timing.discoveryWindow = kGenerous;
         break;
     case Stage::LanQuery:
-        timing.queryWindow = longWait;
+        timing.queryWindow = kGenerous;
         timing.tries = 5;
         break;
     }
-    makeContext(1, timing);
-    ScriptedDevice silent;
-    silent.answerPasswordCheck = false;
-    ScriptedResponder& device = addDevice(1, silent);
+    DeviceSegment lan(1, timing);
+    sim::EmulatedDevice& device =
+        lan.add(1, [](sim::DeviceConfig& c) { Silence(c, code::kCheckPassword); });
 
     // What the list showed before: one row of an earlier search.
+    DeviceList list;
     ASSERT_TRUE(list.ApplySearchResult(test::MakeResult({{MakeRecord(DeviceMac(9)), "1.2.3.4"}})));
     std::vector<bool> buttons;
-    bool resultReady = false;
-    DeviceSearch search(*ctx, list,
+    std::atomic<bool> resultReady{false};
+    DeviceSearch search(*lan.ctx, list,
                         {{}, [&](bool on) { buttons.push_back(on); }, [&] { resultReady = true; }});
     ASSERT_TRUE(search.StartSearch());
 
     const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
     switch (GetParam()) {
     case Stage::Settle:
-        while (ctx->currentAdapterIndex() != 0 && SteadyClock::now() < deadline)
+        while (lan.ctx->currentAdapterIndex() != 0 && SteadyClock::now() < deadline)
             std::this_thread::yield();
         break;
     case Stage::Discovery:
-        ASSERT_TRUE(device.discoverySeen.waitUntil(deadline));
+        ASSERT_TRUE(device.waitForRequests(code::kDiscover, 1, deadline));
         break;
     case Stage::LanQuery: {
-        ASSERT_TRUE(device.passwordCheckSeen.waitUntil(deadline));
+        ASSERT_TRUE(device.waitForRequests(code::kCheckPassword, 1, deadline));
         // A reply from another device reaches the waiting transaction, which
         // files it as a stray: from then on the transaction is past its send
         // and only sleeps, so the stop has to wake it.
         const MacAddress other{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x63}};
-        auto bystander = segment.attachStation(other, {});
-        bystander->send(BuildRequest(other, kAdapter0, code::kSettingsReply, "", 0, {}, 0)->view());
-        while (ctx->strays.size() == 0 && SteadyClock::now() < deadline)
+        auto bystander = lan.segment.attachStation(other, {});
+        bystander->send(
+            BuildRequest(other, DeviceSegment::kAdapter0, code::kSettingsReply, "", 0, {}, 0)
+                ->view());
+        while (lan.ctx->strays.size() == 0 && SteadyClock::now() < deadline)
             std::this_thread::yield();
-        ASSERT_EQ(ctx->strays.size(), 1u);
+        ASSERT_EQ(lan.ctx->strays.size(), 1u);
         break;
     }
     }
@@ -293,12 +268,13 @@ INSTANTIATE_TEST_SUITE_P(Stages, SearchStopTest,
                              return "Unknown";
                          });
 
-TEST_F(SearchTest, AResultWaitingWhenTheStopComesIsNotApplied) {
-    makeContext(1);
-    addDevice(1);
-    DeviceSearch search(*ctx, list);
+TEST(DeviceSearch, AResultWaitingWhenTheStopComesIsNotApplied) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
     ASSERT_TRUE(search.StartSearch());
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + std::chrono::seconds(20)));
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
     search.RequestStop();
     EXPECT_FALSE(search.ApplyPendingResult());
     EXPECT_EQ(list.rows().rowCount(), 0);

@@ -1,18 +1,20 @@
 #pragma once
 
-// Helpers for the device-list tests: a scripted device station on a simulated
-// segment (discovery, password check, settings read) and hand-built search
-// results.
+// Helpers for the device-list tests: emulated devices on a simulated segment
+// with one or two adapters, and hand-built search results.
 
 #include "base/byte_cursor.hpp"
 #include "config/blocks.hpp"
 #include "devices/device_table.hpp"
 #include "link/simulated_segment.hpp"
+#include "protocol/context.hpp"
 #include "protocol/frame.hpp"
+#include "sim/device_emulator.hpp"
 
-#include <atomic>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,16 +67,6 @@ inline SearchResult MakeResult(const std::vector<ListedDevice>& devices) {
     return result;
 }
 
-struct ScriptedDevice {
-    DeviceRecord identity = MakeRecord(DeviceMac(1));
-    SettingsBlock settings;
-    bool answerDiscovery = true;
-    bool answerPasswordCheck = true;
-    bool answerSettings = true;
-    std::uint16_t passwordStatus = status::kDone;
-    std::optional<MacAddress> onlyAnswer; // answer discovery from this adapter only
-};
-
 inline SettingsBlock MakeSettings(std::uint32_t ip, std::uint16_t http = 80,
                                   std::uint16_t https = 443) {
     SettingsBlock block;
@@ -85,64 +77,76 @@ inline SettingsBlock MakeSettings(std::uint32_t ip, std::uint16_t http = 80,
     return block;
 }
 
-// One device station on the segment, answering from the delivery thread.
-class ScriptedResponder {
+// The utility's adapters (one or two) and emulated devices on one segment.
+class DeviceSegment {
   public:
-    ScriptedResponder(SimulatedSegment& segment, ScriptedDevice device)
-        : device_(std::move(device)) {
-        port_ = segment.attachStation(device_.identity.mac(), {});
-        port_->start([this](std::span<const std::uint8_t> frame) { onFrame(frame); });
-    }
-    ~ScriptedResponder() { port_->stop(); }
-    ScriptedResponder(const ScriptedResponder&) = delete;
-    ScriptedResponder& operator=(const ScriptedResponder&) = delete;
+    static constexpr MacAddress kAdapter0{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}};
+    static constexpr MacAddress kAdapter1{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x02}};
 
-    std::atomic<int> discoveries{0};
-    std::atomic<int> passwordChecks{0};
-    std::atomic<int> settingsReads{0};
-    AutoResetEvent discoverySeen;
-    AutoResetEvent passwordCheckSeen;
+    explicit DeviceSegment(int adapters, Timing timing = TestTiming()) {
+        segment.addAdapter("sim0", "first", kAdapter0);
+        if (adapters > 1)
+            segment.addAdapter("sim1", "second", kAdapter1);
+        OpenOptions station;
+        station.promiscuous = true;
+        emulator = std::make_unique<sim::DeviceEmulator>(
+            segment.attachStation({{0x02, 0x00, 0x00, 0x5E, 0x00, 0xFE}}, station));
+        emulator->start();
+        ctx = std::make_unique<Context>(segment, timing);
+        ctx->link.setDiagnosticSink(nullptr);
+        ctx->link.setPermissionReporter(nullptr);
+        ctx->enumerateAdapters();
+    }
+    ~DeviceSegment() {
+        ctx.reset(); // the link closes before the devices and the segment go
+        emulator.reset();
+    }
+
+    // Device 02-19-A7-..-serialLow as it leaves the factory, at 192.168.1.<serialLow>.
+    sim::EmulatedDevice& add(std::uint32_t serialLow,
+                             const std::function<void(sim::DeviceConfig&)>& tweak = {}) {
+        sim::DeviceConfig config =
+            sim::DefaultDeviceConfig(static_cast<int>(serialLow) - 1, DeviceMac(serialLow));
+        config.settings.setIpAddress(0xC0A80100u | (serialLow & 0xFF));
+        if (tweak)
+            tweak(config);
+        return emulator->addDevice(std::move(config));
+    }
+
+    // The device's discovery replies to that adapter are lost on the way.
+    void hideFrom(const MacAddress& device, const MacAddress& adapter) {
+        {
+            std::lock_guard lock(hiddenMutex_);
+            hidden_.emplace_back(device, adapter);
+        }
+        segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
+            const auto header = ParseHeader(frame);
+            if (!header || header->code != code::kDiscoverReply)
+                return true;
+            std::lock_guard lock(hiddenMutex_);
+            for (const auto& [hiddenDevice, hiddenAdapter] : hidden_)
+                if (header->source == hiddenDevice && header->destination == hiddenAdapter)
+                    return false;
+            return true;
+        });
+    }
+
+    // Every deviation the devices found in what the utility sent them.
+    std::uint64_t violations() {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < emulator->deviceCount(); ++i)
+            for (const std::uint64_t n : emulator->device(i).stats().violations)
+                total += n;
+        return total;
+    }
+
+    SimulatedSegment segment;
+    std::unique_ptr<sim::DeviceEmulator> emulator;
+    std::unique_ptr<Context> ctx;
 
   private:
-    void reply(const MacAddress& to, std::uint16_t code, std::uint16_t status,
-               std::span<const std::uint8_t> data) {
-        auto frame = BuildRequest(device_.identity.mac(), to, code, "", 0, data,
-                                  static_cast<std::uint16_t>(data.size()));
-        writeU16(frame->bytes, frame_offset::kStatus, status);
-        port_->send(frame->view());
-    }
-
-    void onFrame(std::span<const std::uint8_t> frame) {
-        const auto header = ParseHeader(frame);
-        if (!header || header->etherType != kEtherType || header->version != kProtocolVersion)
-            return;
-        switch (header->code) {
-        case code::kDiscover:
-            ++discoveries;
-            discoverySeen.set();
-            if (device_.answerDiscovery &&
-                (!device_.onlyAnswer || *device_.onlyAnswer == header->source))
-                reply(header->source, code::kDiscoverReply, 0, device_.identity.bytes);
-            break;
-        case code::kCheckPassword:
-            ++passwordChecks;
-            passwordCheckSeen.set();
-            if (device_.answerPasswordCheck)
-                reply(header->source, code::kPasswordReply, device_.passwordStatus, {});
-            break;
-        case code::kReadSettings:
-            ++settingsReads;
-            if (device_.answerSettings)
-                reply(header->source, code::kSettingsReply, status::kDone,
-                      device_.settings.readArea());
-            break;
-        default:
-            break;
-        }
-    }
-
-    ScriptedDevice device_;
-    std::unique_ptr<PacketPort> port_;
+    std::mutex hiddenMutex_;
+    std::vector<std::pair<MacAddress, MacAddress>> hidden_;
 };
 
 } // namespace korvane::test

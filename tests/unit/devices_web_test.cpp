@@ -1,4 +1,4 @@
-// Launch Device: the URL rule, and the launch over scripted devices (a silent
+// Launch Device: the URL rule, and the launch over emulated devices (a silent
 // device ends the operation, a device without settings or services is skipped).
 
 #include "devices/web_page.hpp"
@@ -10,10 +10,9 @@ namespace korvane {
 namespace {
 
 using test::DeviceMac;
+using test::DeviceSegment;
 using test::MakeRecord;
 using test::MakeSettings;
-using test::ScriptedDevice;
-using test::ScriptedResponder;
 
 TEST(WebPageUrl, HttpFirstThenHttpsElseNothing) {
     struct Case {
@@ -67,82 +66,82 @@ struct CursorOperator : Operator {
 
 class LaunchTest : public ::testing::Test {
   protected:
-    LaunchTest() {
-        segment.addAdapter("sim0", "first", {{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}});
-        ctx = std::make_unique<Context>(segment, test::TestTiming());
-        ctx->link.setDiagnosticSink(nullptr);
-        ctx->enumerateAdapters();
-    }
     // Devices 1..n, listed and all selected; `tweak` adjusts device i.
-    void listDevices(int n, const std::function<void(int, ScriptedDevice&)>& tweak) {
+    void listDevices(int n, const std::function<void(int, sim::DeviceConfig&)>& tweak) {
         std::vector<test::ListedDevice> listed;
         for (int i = 1; i <= n; ++i) {
-            ScriptedDevice device;
-            device.identity = MakeRecord(DeviceMac(static_cast<std::uint32_t>(i)));
-            device.settings = MakeSettings(0xC0A80100u | static_cast<std::uint32_t>(i));
-            tweak(i, device);
-            devices.push_back(std::make_unique<ScriptedResponder>(segment, device));
-            listed.push_back({device.identity, "0.0.0.0"});
+            sim::EmulatedDevice& device =
+                lan.add(static_cast<std::uint32_t>(i), [&](sim::DeviceConfig& c) { tweak(i, c); });
+            listed.push_back({device.identity(), "0.0.0.0"});
         }
         ASSERT_TRUE(list.ApplySearchResult(test::MakeResult(listed)));
         for (int row = 0; row < list.rows().rowCount(); ++row)
             list.rows().setSelected(row, true);
     }
-    std::vector<LaunchOutcome> outcomes(const std::vector<LaunchReport>& reports) {
+    std::uint64_t passwordChecks(std::size_t device) {
+        return lan.emulator->device(device).stats().requestCount(code::kCheckPassword);
+    }
+    static std::vector<LaunchOutcome> outcomes(const std::vector<LaunchReport>& reports) {
         std::vector<LaunchOutcome> out;
         for (const auto& r : reports)
             out.push_back(r.outcome);
         return out;
     }
+    static void setPorts(sim::DeviceConfig& c, std::uint16_t http, std::uint16_t https) {
+        c.settings.setPort(settings_offset::kHttpPort, http);
+        c.settings.setPort(settings_offset::kHttpsPort, https);
+    }
 
-    SimulatedSegment segment;
-    std::vector<std::unique_ptr<ScriptedResponder>> devices;
-    std::unique_ptr<Context> ctx;
+    DeviceSegment lan{1};
     DeviceList list;
     RecordingOpener opener;
 };
 
 TEST_F(LaunchTest, ADeviceThatDoesNotAnswerEndsTheOperation) {
-    listDevices(3, [](int i, ScriptedDevice& d) { d.answerPasswordCheck = i != 2; });
-    const auto reports = LaunchSelectedDevices(*ctx, list, opener);
+    listDevices(3, [](int i, sim::DeviceConfig& c) {
+        if (i == 2)
+            c.faults.silentCommands = {code::kCheckPassword};
+    });
+    const auto reports = LaunchSelectedDevices(*lan.ctx, list, opener);
     EXPECT_EQ(opener.urls, std::vector<std::string>{"http://192.168.1.1:80/"});
     EXPECT_EQ(outcomes(reports),
               (std::vector<LaunchOutcome>{LaunchOutcome::Opened, LaunchOutcome::NoReply,
                                           LaunchOutcome::NotReached}));
-    EXPECT_EQ(devices[2]->passwordChecks.load(), 0);
-    EXPECT_EQ(ctx->currentAdapterIndex(), 0); // the devices' adapter was opened first
+    EXPECT_EQ(passwordChecks(2), 0u);
+    EXPECT_EQ(lan.ctx->currentAdapterIndex(), 0); // the devices' adapter was opened first
 }
 
 TEST_F(LaunchTest, DevicesWithoutSettingsOrServicesAreSkipped) {
-    listDevices(4, [](int i, ScriptedDevice& d) {
+    listDevices(4, [](int i, sim::DeviceConfig& c) {
         if (i == 1)
-            d.answerSettings = false;
+            c.faults.silentCommands = {code::kReadSettings};
         if (i == 2)
-            d.settings = MakeSettings(0xC0A80102, 0xFFFF, 0xFFFF);
+            setPorts(c, 0xFFFF, 0xFFFF);
         if (i == 3)
-            d.settings = MakeSettings(0xC0A80103, 0, 8443);
+            setPorts(c, 0, 8443);
         if (i == 4)
-            d.passwordStatus = status::kPasswordRefused; // a refusal still means "there"
+            c.password = "set"; // the empty password is refused: the device is there all the same
     });
     CursorOperator op;
-    const auto reports = LaunchSelectedDevices(*ctx, list, opener, &op);
+    const auto reports = LaunchSelectedDevices(*lan.ctx, list, opener, &op);
     EXPECT_EQ(opener.urls,
               (std::vector<std::string>{"https://192.168.1.3:8443/", "http://192.168.1.4:80/"}));
     EXPECT_EQ(outcomes(reports),
               (std::vector<LaunchOutcome>{LaunchOutcome::NoSettings, LaunchOutcome::ServiceOff,
                                           LaunchOutcome::Opened, LaunchOutcome::Opened}));
     EXPECT_EQ(op.cursor, (std::vector<bool>{true, false, true, false, true, false, true, false}));
+    EXPECT_EQ(lan.violations(), 0u);
 }
 
 TEST_F(LaunchTest, NothingWhileASearchRunsOrNothingIsSelected) {
-    listDevices(2, [](int, ScriptedDevice&) {});
+    listDevices(2, [](int, sim::DeviceConfig&) {});
     list.setBusy(true);
-    EXPECT_TRUE(LaunchSelectedDevices(*ctx, list, opener).empty());
+    EXPECT_TRUE(LaunchSelectedDevices(*lan.ctx, list, opener).empty());
     list.setBusy(false);
     list.rows().clearSelection();
-    EXPECT_TRUE(LaunchSelectedDevices(*ctx, list, opener).empty());
+    EXPECT_TRUE(LaunchSelectedDevices(*lan.ctx, list, opener).empty());
     EXPECT_TRUE(opener.urls.empty());
-    EXPECT_EQ(devices[0]->passwordChecks.load() + devices[1]->passwordChecks.load(), 0);
+    EXPECT_EQ(passwordChecks(0) + passwordChecks(1), 0u);
 }
 
 } // namespace
