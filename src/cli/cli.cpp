@@ -20,6 +20,12 @@ struct CommandEntry {
 constexpr CommandEntry kCommands[] = {
     {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
     {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
+    {"search", CmdSearch,
+     "search [--json] [--require-adapter]\n"
+     "                               search every adapter; list serial number, LAN address..."},
+    {"info", CmdInfo, "info DEVICE                  the information of one device"},
+    {"open", CmdOpen,
+     "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
     {"settings", CmdSettings,
      "settings show DEVICE [--json]\n"
      "                               a device's network settings\n"
@@ -42,12 +48,13 @@ void usage(std::ostream& out) {
     out << "usage: korvane [--simulate N] [--interface NAME]... COMMAND [ARGS]\n\n"
            "  --simulate N       work on a simulated LAN of N emulated devices\n"
            "  --interface NAME   use only this adapter (repeatable)\n\n"
-           "DEVICE is a serial number or a MAC address (dash or colon form). Passwords are\n"
-           "never given on the command line: the current one comes from --password-file F,\n"
-           "the environment variable KORVANE_PASSWORD or a prompt on a terminal; a new one\n"
-           "from --new-password-file F or a prompt.\n\ncommands:\n";
+           "commands:\n";
     for (const auto& c : kCommands)
         out << "  " << c.usage << "\n";
+    out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n"
+           "Passwords are never given on the command line: the current one comes from\n"
+           "--password-file F, the environment variable KORVANE_PASSWORD or a prompt on a\n"
+           "terminal; a new one from --new-password-file F or a prompt asked twice.\n";
 }
 
 } // namespace

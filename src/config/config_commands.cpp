@@ -2,6 +2,7 @@
 
 #include "config/arp_probe.hpp"
 #include "config/blocks.hpp"
+#include "devices/device_table.hpp"
 #include "protocol/frame.hpp"
 
 #include <thread>
@@ -62,10 +63,7 @@ ConfigEnd endOf(GateOutcome outcome) {
 } // namespace
 
 bool ModelLetterIsK(const DeviceIdentity& device) {
-    if (!device.firmwareVersionIsText())
-        return false;
-    const std::string_view text = device.firmwareVersionText();
-    return text.size() > 6 && text[6] == 'K';
+    return ModelLetter(device) == 'K';
 }
 
 NetworkSettingsResult RunNetworkSettings(Context& ctx, const DeviceIdentity& device, Operator& op,
