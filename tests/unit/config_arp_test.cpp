@@ -52,7 +52,7 @@ TEST(ArpProbe, FilterTakesOnlyRepliesFromTheAddress) {
 TEST(ArpProbe, TakenAddressAnswersFreeOneDoesNot) {
     DeviceFixture f;
     f.ctx.timing.arpProbeWindow = Millis(30);
-    sim::ArpResponder host(f.segment, kHostMac, {0xC0A80107});
+    sim::ArpResponder host(f.lan.segment, kHostMac, {0xC0A80107});
     EXPECT_TRUE(ProbeAddressInUse(f.ctx, 0xC0A80107));
     EXPECT_EQ(host.requestsAnswered(), 1u) << "the first answer ends the probe";
 
@@ -75,7 +75,7 @@ TEST(ArpProbe, SheetAsksTheConflictQuestionForATakenAddress) {
     DeviceFixture f;
     f.ctx.timing.arpProbeWindow = Millis(30);
     f.device.setSettings(StaticBlock());
-    sim::ArpResponder host(f.segment, kHostMac, {0xC0A80107});
+    sim::ArpResponder host(f.lan.segment, kHostMac, {0xC0A80107});
     ScriptedOperator op;
     op.answers = {false};
     NetworkSettingsHooks hooks;
@@ -88,7 +88,7 @@ TEST(ArpProbe, SheetAsksTheConflictQuestionForATakenAddress) {
     EXPECT_EQ(r.lastRefusal, SheetRefusal::ConflictDeclined);
     ASSERT_EQ(op.questions.size(), 1u);
     EXPECT_EQ(op.questions[0], text::AddressConflictQuestion(0xC0A80107));
-    EXPECT_TRUE(f.device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(f.requests(code::kWriteSettings).empty());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 // The configuration commands of the command line, run in process against a
-// scripted device: what they send, what they print, their exit statuses, and
+// emulated device: what they send, what they print, their exit statuses, and
 // that no password is ever printed.
 
 #include "config_test_support.hpp"
@@ -20,10 +20,8 @@
 namespace korvane {
 namespace {
 
-using testing::DeviceRecord;
 using testing::kAdapterMac;
 using testing::kDeviceMac;
-using testing::ScriptedDevice;
 using testing::StaticBlock;
 
 struct CliRun {
@@ -34,11 +32,9 @@ struct CliRun {
 
 class ConfigCli : public ::testing::Test {
   protected:
-    ConfigCli() : device(addAdapter(segment), kDeviceMac) {
-        device.setIdentity(DeviceRecord(kDeviceMac));
-        device.setSettings(StaticBlock());
-    }
+    ConfigCli() : device(lan.add(kDeviceMac)) {}
     ~ConfigCli() override {
+        EXPECT_EQ(lan.violations(), 0u) << "a device found faults in what it received";
         for (const auto& path : files)
             std::remove(path.c_str());
         unsetenv(cli::kPasswordEnvironment);
@@ -47,8 +43,8 @@ class ConfigCli : public ::testing::Test {
     CliRun run(int (*command)(cli::Invocation&), std::vector<std::string> args,
                std::string input = {}, bool interactive = false) {
         cli::GlobalOptions options;
-        options.timing = Timing::defaults().scaled(0.05);
-        cli::Environment env(options, segment);
+        options.timing = testing::TestTiming();
+        cli::Environment env(options, lan.segment);
         std::istringstream in(input);
         std::ostringstream out, err;
         cli::Invocation inv{env, cli::ArgList(std::move(args)), {in, out, err, interactive}};
@@ -68,13 +64,13 @@ class ConfigCli : public ::testing::Test {
         return path;
     }
 
-    static SimulatedSegment& addAdapter(SimulatedSegment& s) {
-        s.addAdapter("sim0", "Simulated", kAdapterMac);
-        return s;
+    std::vector<testing::Request> requests(std::uint16_t code,
+                                           const MacAddress& to = kDeviceMac) const {
+        return lan.requests(to, code);
     }
 
-    SimulatedSegment segment;
-    ScriptedDevice device;
+    testing::EmulatedSegment lan;
+    sim::EmulatedDevice& device;
     std::vector<std::string> files;
 };
 
@@ -120,7 +116,7 @@ TEST_F(ConfigCli, SetWritesThe72ByteBlock) {
         run(cli::CmdSettings, {"set", "2801795363", "--ip", "10.1.2.3", "--mask", "255.0.0.0",
                                "--gateway", "10.0.0.1", "--ssh", "off", "--http", "8080"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    const auto writes = device.requests(code::kWriteSettings);
+    const auto writes = requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].frame.size(), 72u + 42u);
     const SettingsBlock now = device.settings();
@@ -134,7 +130,7 @@ TEST_F(ConfigCli, SetWritesThe72ByteBlock) {
 TEST_F(ConfigCli, SetWithoutChangeWritesNothing) {
     const auto r = run(cli::CmdSettings, {"set", "2801795363", "--http", "80"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    EXPECT_TRUE(device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
 }
 
 TEST_F(ConfigCli, SetReportsTheSheetsMessages) {
@@ -162,7 +158,7 @@ TEST_F(ConfigCli, SetReportsTheSheetsMessages) {
         EXPECT_EQ(r.status, c.status) << c.options[0] << ": " << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options[0] << ": " << r.err;
     }
-    EXPECT_TRUE(device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
 }
 
 TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
@@ -171,7 +167,7 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     auto r = run(cli::CmdSettings, {"set", "2801795363", "--gateway", "192.168.1.254"});
     EXPECT_EQ(r.status, cli::kExitFailure);
     EXPECT_NE(r.err.find("--password-file"), std::string::npos) << r.err;
-    EXPECT_TRUE(device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
 
     r = run(cli::CmdSettings, {"set", "2801795363", "--gateway", "192.168.1.254", "--password-file",
                                file("wrong\n")});
@@ -181,7 +177,7 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     r = run(cli::CmdSettings, {"set", "2801795363", "--gateway", "192.168.1.254", "--password-file",
                                file("s3cr3t\r\n")});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    auto writes = device.requests(code::kWriteSettings);
+    auto writes = requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].password, "s3cr3t");
     EXPECT_EQ(r.out.find("s3cr3t"), std::string::npos);
@@ -207,17 +203,17 @@ TEST_F(ConfigCli, PasswordPromptAtATerminal) {
 }
 
 TEST_F(ConfigCli, ConflictQuestionNeedsYesWithoutATerminal) {
-    sim::ArpResponder host(segment, MacAddress{{0x02, 0x42, 0, 0, 0, 9}}, {0xC0A80107});
+    sim::ArpResponder host(lan.segment, MacAddress{{0x02, 0x42, 0, 0, 0, 9}}, {0xC0A80107});
     auto r = run(cli::CmdSettings, {"set", "2801795363", "--ip", "192.168.1.7"});
     EXPECT_EQ(r.status, cli::kExitFailure);
     EXPECT_NE(r.err.find("IP address: 192.168.1.7 already exists on the LAN."), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("--yes"), std::string::npos);
-    EXPECT_TRUE(device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
 
     r = run(cli::CmdSettings, {"set", "2801795363", "--ip", "192.168.1.7"}, "n\n", true);
     EXPECT_EQ(r.status, cli::kExitFailure);
-    EXPECT_TRUE(device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
 
     r = run(cli::CmdSettings, {"set", "2801795363", "--ip", "192.168.1.7", "--yes"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
@@ -227,7 +223,7 @@ TEST_F(ConfigCli, ConflictQuestionNeedsYesWithoutATerminal) {
 TEST_F(ConfigCli, SetIpWrites68Bytes) {
     auto r = run(cli::CmdSettings, {"set-ip", "2801795363", "--dhcp"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
-    const auto writes = device.requests(code::kWriteSettings);
+    const auto writes = requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].frame.size(), 68u + 42u);
     EXPECT_EQ(device.settings().rawAddressMode(), 1);
@@ -268,7 +264,7 @@ TEST_F(ConfigCli, PasswordSetAndClear) {
     r = run(cli::CmdPassword, {"clear", "2801795363", "--password-file", file("n3w")});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(device.password(), "");
-    const auto writes = device.requests(code::kSetPassword);
+    const auto writes = requests(code::kSetPassword);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[1].password, "n3w");
     EXPECT_EQ(writes[1].data(), std::vector<std::uint8_t>(24, 0));
@@ -277,20 +273,18 @@ TEST_F(ConfigCli, PasswordSetAndClear) {
 TEST_F(ConfigCli, FactorySerial) {
     // Only a device in the factory range takes a serial number.
     const MacAddress productMac{{0x02, 0x19, 0xA7, 0x00, 0x02, 0x00}};
-    ScriptedDevice product(segment, productMac);
-    product.setIdentity(DeviceRecord(productMac));
+    lan.add(productMac);
     auto r = run(cli::CmdFactory, {"serial", "02-19-A7-00-02-00", "2801795073"});
     EXPECT_EQ(r.status, cli::kExitFailure);
     EXPECT_NE(r.err.find("02-19-A7-00-01-FF"), std::string::npos) << r.err;
-    EXPECT_TRUE(product.requests(code::kWriteFactory).empty());
+    EXPECT_TRUE(requests(code::kWriteFactory, productMac).empty());
 
     const MacAddress factoryMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x00}};
-    ScriptedDevice fresh(segment, factoryMac);
-    fresh.setIdentity(DeviceRecord(factoryMac));
+    lan.add(factoryMac);
     r = run(cli::CmdFactory, {"serial", "02-19-A7-00-00-00", "2801795073"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_NE(r.out.find("02-19-A7-00-00-01"), std::string::npos) << r.out;
-    const auto writes = fresh.requests(code::kWriteFactory);
+    const auto writes = requests(code::kWriteFactory, factoryMac);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].frame.size(), 28u + 42u);
 
@@ -298,7 +292,7 @@ TEST_F(ConfigCli, FactorySerial) {
         r = run(cli::CmdFactory, {"serial", "02-19-A7-00-00-00", "--", bad});
         EXPECT_EQ(r.status, cli::kExitUsage) << bad;
     }
-    EXPECT_EQ(fresh.requests(code::kWriteFactory).size(), 1u);
+    EXPECT_EQ(requests(code::kWriteFactory, factoryMac).size(), 1u);
 }
 
 TEST(DeviceSelector, SerialOrMac) {

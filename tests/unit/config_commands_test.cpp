@@ -1,4 +1,4 @@
-// The configuration commands against a scripted device on the simulated
+// The configuration commands against an emulated device on the simulated
 // segment: which frames each command sends, with which password, and what
 // the person is told.
 
@@ -14,11 +14,10 @@ namespace {
 using testing::DeviceFixture;
 using testing::kAdapterMac;
 using testing::kDeviceMac;
-using testing::ScriptedDevice;
 using testing::ScriptedOperator;
 using testing::StaticBlock;
 
-using Request = ScriptedDevice::Request;
+using testing::Request;
 
 // Checks a settings write: length, block mark, checksum of the body, the
 // password field, and returns the block as sent.
@@ -69,9 +68,9 @@ TEST(RunNetworkSettings, OkWithoutChangeWritesNothingAndStartsNoSearch) {
     const auto r = RunNetworkSettings(f.ctx, f.identity, op, Hooks(sheet, searches));
     EXPECT_EQ(r.end, ConfigEnd::NothingToWrite);
     EXPECT_EQ(searches, 0);
-    EXPECT_TRUE(f.device.requests(code::kWriteSettings).empty());
-    EXPECT_TRUE(f.device.requests(code::kSetPassword).empty());
-    const auto reads = f.device.requests(code::kReadSettings);
+    EXPECT_TRUE(f.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(f.requests(code::kSetPassword).empty());
+    const auto reads = f.requests(code::kReadSettings);
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].frame.size(), 110u);
     EXPECT_EQ(reads[0].password, "");
@@ -81,7 +80,7 @@ TEST(RunNetworkSettings, OkWithoutChangeWritesNothingAndStartsNoSearch) {
 TEST(RunNetworkSettings, NoReplyToTheReadSaysNoRespond) {
     DeviceFixture f;
     f.shortWindows();
-    f.device.setSilent(true);
+    testing::SetSilent(f.device);
     Sheet sheet;
     int searches = 0;
     ScriptedOperator op;
@@ -109,7 +108,7 @@ TEST(RunNetworkSettings, ChangedAddressWritesThe72ByteBlockThenSearches) {
     EXPECT_TRUE(r.searchStarted);
     EXPECT_EQ(searches, 1);
 
-    const auto writes = f.device.requests(code::kWriteSettings);
+    const auto writes = f.requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     const auto data = CheckSettingsWrite(writes[0], 72, "");
     ASSERT_EQ(data.size(), 72u);
@@ -135,7 +134,7 @@ TEST(RunNetworkSettings, AbsentHttpsIsWrittenBackAsZero) {
     int searches = 0;
     ScriptedOperator op;
     RunNetworkSettings(f.ctx, f.identity, op, Hooks(sheet, searches));
-    const auto writes = f.device.requests(code::kWriteSettings);
+    const auto writes = f.requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     const auto data = writes[0].data();
     EXPECT_EQ(readU16(data, settings_offset::kHttpsPort), 0);
@@ -171,7 +170,7 @@ TEST(RunNetworkSettings, RefusedOkKeepsTheSheetOpenWithTheReason) {
                                          SheetRefusal::GateCancelled, SheetRefusal::GateRefused}));
     EXPECT_EQ(op.messages, (std::vector<std::string>{std::string(text::kHttpPortRange),
                                                      std::string(text::kIncorrectPassword)}));
-    EXPECT_TRUE(f.device.requests(code::kWriteSettings).empty());
+    EXPECT_TRUE(f.requests(code::kWriteSettings).empty());
     EXPECT_EQ(searches, 0);
 }
 
@@ -210,7 +209,7 @@ TEST(RunNetworkSettings, PasswordKeptChangedOrCleared) {
         EXPECT_EQ(searches, 1) << c.what;
         EXPECT_TRUE(op.messages.empty()) << c.what;
 
-        const auto passwordWrites = f.device.requests(code::kSetPassword);
+        const auto passwordWrites = f.requests(code::kSetPassword);
         ASSERT_EQ(passwordWrites.size(), c.block ? 1u : 0u) << c.what;
         if (c.block) {
             EXPECT_EQ(passwordWrites[0].password, "pw") << c.what;
@@ -221,7 +220,7 @@ TEST(RunNetworkSettings, PasswordKeptChangedOrCleared) {
             writeU32(expected, 0, BlockChecksum(expected));
             EXPECT_TRUE(std::equal(data.begin(), data.end(), expected.begin())) << c.what;
         }
-        const auto settingsWrites = f.device.requests(code::kWriteSettings);
+        const auto settingsWrites = f.requests(code::kWriteSettings);
         ASSERT_EQ(settingsWrites.size(), static_cast<std::size_t>(c.settingsWrites)) << c.what;
         if (c.settingsWrites > 0) {
             CheckSettingsWrite(settingsWrites[0], 72, "pw");
@@ -238,7 +237,7 @@ TEST(RunNetworkSettings, PasswordWriteWithoutReplySaysSetPasswordAbortAndGoesOn)
     f.shortWindows();
     f.ctx.timing.queryWindow = Millis(200);
     f.device.setSettings(StaticBlock());
-    f.device.scriptStatuses(code::kSetPassword, {0});
+    testing::ScriptStatuses(f.device, code::kSetPassword, {0});
     Sheet sheet;
     sheet.change = [](NetworkSettingsModel& m) {
         m.passwordPage = {true, "new", "new"};
@@ -294,10 +293,10 @@ TEST(RunIpSettings, Writes68BytesWithTheEnteredPassword) {
     EXPECT_EQ(r.end, ConfigEnd::Written);
     ASSERT_EQ(refusals.size(), 2u);
     EXPECT_EQ(refusals[1], std::optional<std::string>(std::string(text::kIpAddressZero)));
-    const auto reads = f.device.requests(code::kReadSettings);
+    const auto reads = f.requests(code::kReadSettings);
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].password, "pw");
-    const auto writes = f.device.requests(code::kWriteSettings);
+    const auto writes = f.requests(code::kWriteSettings);
     ASSERT_EQ(writes.size(), 1u);
     const auto data = CheckSettingsWrite(writes[0], 68, "pw");
     EXPECT_EQ(readU32(data, settings_offset::kIpAddress), 0x0A000009u);
@@ -320,7 +319,7 @@ TEST(RunIpSettings, WrongPasswordAndRefusedWrite) {
     EXPECT_EQ(shown, 0);
 
     f.device.setPassword("");
-    f.device.scriptStatuses(code::kWriteSettings, {1});
+    testing::ScriptStatuses(f.device, code::kWriteSettings, {1});
     op.messages.clear();
     EXPECT_EQ(RunIpSettings(f.ctx, f.identity, op, editor).end, ConfigEnd::WriteFailed);
     EXPECT_EQ(op.messages, std::vector<std::string>{"Write Abort"});
@@ -343,7 +342,7 @@ TEST(RunSetPassword, SetsAndClearsWithTheAcceptedPassword) {
     EXPECT_EQ(f.device.password(), "new");
     ASSERT_EQ(refusals.size(), 2u);
     EXPECT_EQ(refusals[1], std::optional<std::string>(std::string(text::kPasswordsDiffer)));
-    auto writes = f.device.requests(code::kSetPassword);
+    auto writes = f.requests(code::kSetPassword);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].password, "old");
 
@@ -353,7 +352,7 @@ TEST(RunSetPassword, SetsAndClearsWithTheAcceptedPassword) {
         return true;
     });
     EXPECT_EQ(r.end, ConfigEnd::Written);
-    writes = f.device.requests(code::kSetPassword);
+    writes = f.requests(code::kSetPassword);
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[1].password, "new");
     const auto data = writes[1].data();
@@ -369,9 +368,9 @@ TEST(RunSetPassword, StarsWriteNothingAndRefusedWriteSaysAbort) {
         return true;
     });
     EXPECT_EQ(r.end, ConfigEnd::NothingToWrite);
-    EXPECT_TRUE(f.device.requests(code::kSetPassword).empty());
+    EXPECT_TRUE(f.requests(code::kSetPassword).empty());
 
-    f.device.scriptStatuses(code::kSetPassword, {1});
+    testing::ScriptStatuses(f.device, code::kSetPassword, {1});
     r = RunSetPassword(f.ctx, f.identity, op, [](PasswordPageModel& page, const auto&) {
         page = {true, "x", "x"};
         return true;
@@ -393,7 +392,7 @@ TEST(RunSetSerialNumber, FactoryBlockCarriesMacHardwareVersionAndPassword) {
     EXPECT_EQ(preset, "2801795072");
     EXPECT_EQ(r.end, ConfigEnd::Written);
     EXPECT_EQ(r.newMac.toString(), "02-19-A7-00-00-01");
-    const auto writes = f.device.requests(code::kWriteFactory);
+    const auto writes = f.requests(code::kWriteFactory);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].password, "pw");
     EXPECT_EQ(writes[0].frame.size(), 28u + 42u);
@@ -417,7 +416,7 @@ TEST(RunSetSerialNumber, NumericHardwareVersionGoesBackByteForByte) {
     ScriptedOperator op;
     RunSetSerialNumber(f.ctx, f.identity, op,
                        [](std::string_view) { return std::optional<std::string>("5"); });
-    const auto writes = f.device.requests(code::kWriteFactory);
+    const auto writes = f.requests(code::kWriteFactory);
     ASSERT_EQ(writes.size(), 1u);
     const auto data = writes[0].data();
     EXPECT_EQ(std::vector<std::uint8_t>(data.begin() + 12, data.begin() + 16),
@@ -443,7 +442,7 @@ TEST(RunSetSerialNumber, StatusesOfTheWrite) {
     for (const Case& c : cases) {
         DeviceFixture f;
         f.ctx.timing.factoryBusyWait = Millis(20);
-        f.device.scriptStatuses(code::kWriteFactory, c.statuses);
+        testing::ScriptStatuses(f.device, code::kWriteFactory, c.statuses);
         ScriptedOperator op;
         const auto started = SteadyClock::now();
         const auto r = RunSetSerialNumber(f.ctx, f.identity, op, [](std::string_view) {
@@ -451,7 +450,7 @@ TEST(RunSetSerialNumber, StatusesOfTheWrite) {
         });
         EXPECT_EQ(r.end, c.end) << c.statuses[0];
         EXPECT_EQ(op.messages, c.messages) << c.statuses[0];
-        EXPECT_EQ(f.device.requests(code::kWriteFactory).size(), c.writes) << c.statuses[0];
+        EXPECT_EQ(f.requests(code::kWriteFactory).size(), c.writes) << c.statuses[0];
         if (c.writes == 2) {
             EXPECT_GE(SteadyClock::now() - started, Millis(20)) << "one busy wait";
         }
@@ -470,7 +469,7 @@ TEST(RunSetSerialNumber, CancelAndGateEndsSendNothing) {
                            [](std::string_view) { return std::optional<std::string>("1"); });
     EXPECT_EQ(r.end, ConfigEnd::PasswordRefused);
     EXPECT_EQ(op.messages, std::vector<std::string>{"Incorrect Password."});
-    EXPECT_TRUE(f.device.requests(code::kWriteFactory).empty());
+    EXPECT_TRUE(f.requests(code::kWriteFactory).empty());
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The password gate against a scripted device: its outcomes per caller, and
+// The password gate against an emulated device: its outcomes per caller, and
 // the firmware download's per-unit variant.
 
 #include "config_test_support.hpp"
@@ -21,7 +21,7 @@ TEST(CheckPassword, EmptyPasswordIsA42ByteFrameWithZeroPasswordField) {
     f.device.setPassword("pw");
     EXPECT_EQ(CheckPassword(f.ctx, kDeviceMac, ""), status::kPasswordRefused);
     EXPECT_EQ(CheckPassword(f.ctx, kDeviceMac, "pw"), status::kDone);
-    const auto checks = f.device.requests(code::kCheckPassword);
+    const auto checks = f.requests(code::kCheckPassword);
     ASSERT_EQ(checks.size(), 3u);
     ASSERT_EQ(checks[0].frame.size(), 42u);
     for (std::size_t i = 22; i < 42; ++i)
@@ -134,7 +134,7 @@ TEST(AcquirePassword, OutcomesPerCaller) {
         EXPECT_EQ(op.messages, c.messages) << c.what;
         EXPECT_EQ(op.prompts.size(), c.typed.size()) << c.what;
         std::vector<std::string> sent;
-        for (const auto& request : f.device.requests(code::kCheckPassword))
+        for (const auto& request : f.requests(code::kCheckPassword))
             sent.push_back(request.password);
         EXPECT_EQ(sent, c.checksSent) << c.what;
     }
@@ -145,7 +145,7 @@ TEST(AcquirePassword, NoReplyEndsWithoutMessageOrPrompt) {
                               GateCaller::SetPassword, GateCaller::SerialNumber}) {
         DeviceFixture f;
         f.shortWindows();
-        f.device.setSilent(true);
+        testing::SetSilent(f.device);
         ScriptedOperator op;
         op.passwords = {"pw"};
         EXPECT_EQ(AcquirePassword(f.ctx, kDeviceMac, caller, op).outcome, GateOutcome::NoReply);
@@ -158,7 +158,7 @@ TEST(AcquirePassword, SheetSaysNoRespondWhenTheEnteredPasswordGetsNoReply) {
     DeviceFixture f;
     f.shortWindows();
     f.device.setPassword("pw");
-    f.device.scriptStatuses(code::kCheckPassword, {status::kPasswordRefused, 0});
+    testing::ScriptStatuses(f.device, code::kCheckPassword, {status::kPasswordRefused, 0});
     ScriptedOperator op;
     op.passwords = {"pw"};
     // A scripted status 0 is "no reply" to the caller as well.
@@ -167,7 +167,7 @@ TEST(AcquirePassword, SheetSaysNoRespondWhenTheEnteredPasswordGetsNoReply) {
     EXPECT_EQ(op.messages, std::vector<std::string>{std::string(text::kNoRespond)});
 
     // The serial number's check wants a 2: any other answer is an incorrect password.
-    f.device.scriptStatuses(code::kCheckPassword, {status::kPasswordRefused, 4});
+    testing::ScriptStatuses(f.device, code::kCheckPassword, {status::kPasswordRefused, 4});
     op.messages.clear();
     op.passwords = {"pw"};
     EXPECT_EQ(AcquirePassword(f.ctx, kDeviceMac, GateCaller::SerialNumber, op).outcome,
@@ -215,12 +215,14 @@ TEST(AcquireUnitPassword, RememberedPasswordFirstThenOnePrompt) {
 
     // A device without a password: the empty password passes, the remembered one is not sent.
     f.device.setPassword("");
-    f.device.clearRequests();
+    const std::size_t before = f.requests(code::kCheckPassword).size();
     op.prompts.clear();
     EXPECT_EQ(AcquireUnitPassword(f.ctx, kDeviceMac, "old", op), std::optional<std::string>(""));
     EXPECT_TRUE(op.prompts.empty());
-    for (const auto& r : f.device.requests(code::kCheckPassword))
-        EXPECT_EQ(r.password, "");
+    const auto checks = f.requests(code::kCheckPassword);
+    ASSERT_EQ(checks.size(), before + 2);
+    EXPECT_EQ(checks[before].password, "");
+    EXPECT_EQ(checks[before + 1].password, "");
 }
 
 } // namespace

@@ -459,14 +459,13 @@ namespace korvane {
 namespace {
 
 TEST(ModelLetter, SeventhCharacterOfATextFirmwareVersion) {
-    using testing::DeviceRecord;
-    using testing::kDeviceMac;
-    EXPECT_TRUE(ModelLetterIsK(DeviceRecord(kDeviceMac, "1.2.3-K7")));
-    EXPECT_FALSE(ModelLetterIsK(DeviceRecord(kDeviceMac, "1.2.3-A")));
-    EXPECT_FALSE(ModelLetterIsK(DeviceRecord(kDeviceMac, "K")));
+    using testing::RecordWithFirmware;
+    EXPECT_TRUE(ModelLetterIsK(RecordWithFirmware("1.2.3-K7")));
+    EXPECT_FALSE(ModelLetterIsK(RecordWithFirmware("1.2.3-A")));
+    EXPECT_FALSE(ModelLetterIsK(RecordWithFirmware("K")));
     // The numeric form has no letter, whatever its seventh byte holds.
     EXPECT_FALSE(
-        ModelLetterIsK(DeviceRecord(kDeviceMac, std::string_view("\x01\x02\x03\x04\x05\x06K", 7))));
+        ModelLetterIsK(RecordWithFirmware(std::string_view("\x01\x02\x03\x04\x05\x06K", 7))));
 }
 
 } // namespace

@@ -1,18 +1,24 @@
 #pragma once
 
-// Helpers of the configuration tests: a scripted device station on a
-// simulated segment that answers the configuration commands and records
-// every request it gets, and a scripted Operator.
+// Helpers of the configuration tests: emulated devices on a simulated
+// segment with every request the utility sends recorded, and a scripted
+// Operator.
 
 #include "base/byte_cursor.hpp"
 #include "base/operator.hpp"
+#include "base/timing.hpp"
 #include "config/blocks.hpp"
 #include "link/simulated_segment.hpp"
 #include "protocol/context.hpp"
 #include "protocol/device_identity.hpp"
 #include "protocol/frame.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/emulated_device.hpp"
+
+#include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -25,177 +31,144 @@ namespace korvane::testing {
 inline const MacAddress kAdapterMac{{0x02, 0x00, 0x00, 0x00, 0x00, 0x01}};
 inline const MacAddress kDeviceMac{{0x02, 0x19, 0xA7, 0x00, 0x01, 0x23}};
 
-// A device that keeps a settings block and a password and answers 0x7001,
-// 0x2002, 0x2001, 0x7002 and 0xF0F0 as the firmware does.
-class ScriptedDevice {
+// A block as a current device in static mode has it.
+inline SettingsBlock StaticBlock(std::uint16_t version = 40) {
+    SettingsBlock b;
+    b.setRawVersion(version);
+    b.setAddressMode(AddressMode::Static);
+    b.setIpAddress(0xC0A80164);  // 192.168.1.100
+    b.setSubnetMask(0xFFFFFF00); // 255.255.255.0
+    b.setGateway(0xC0A80101);    // 192.168.1.1
+    b.setPort(settings_offset::kHttpPort, 80);
+    b.setPort(settings_offset::kTelnetPort, 23);
+    b.setPort(settings_offset::kHttpsPort, 443);
+    b.setPort(settings_offset::kSshPort, 22);
+    for (std::size_t i = 10; i < 23; ++i)
+        b.bytes[i] = static_cast<std::uint8_t>(0xA0 + i);
+    for (std::size_t i = 48; i < 68; ++i)
+        b.bytes[i] = static_cast<std::uint8_t>(0x30 + i);
+    return b;
+}
+
+// A request the utility sent to a device, as it went over the segment.
+struct Request {
+    std::uint16_t code = 0;
+    std::string password;
+    std::vector<std::uint8_t> frame;
+    std::vector<std::uint8_t> data() const {
+        const std::size_t n = readU16(frame, frame_offset::kDataLength);
+        if (frame.size() < frame_offset::kData + n)
+            return {};
+        return {frame.begin() + frame_offset::kData,
+                frame.begin() + static_cast<std::ptrdiff_t>(frame_offset::kData + n)};
+    }
+};
+
+// Small waits, with reply windows wide enough for a loaded machine (a reply
+// ends its window at once, so only silent devices cost them).
+inline Timing TestTiming() {
+    Timing t = Timing::defaults().scaled(0.02);
+    t.queryWindow = Millis(250);
+    t.commandWindow = Millis(250);
+    t.discoveryWindow = Millis(100);
+    return t;
+}
+
+// A simulated segment with the utility's adapter and emulated devices on it
+// (the device side of the protocol, strict about what it receives), with
+// every frame the utility sends recorded for byte-level checks.
+class EmulatedSegment {
   public:
-    struct Request {
-        std::uint16_t code = 0;
-        std::string password;
-        std::vector<std::uint8_t> frame;
-        std::vector<std::uint8_t> data() const {
-            const std::size_t n = readU16(frame, frame_offset::kDataLength);
-            if (frame.size() < frame_offset::kData + n)
-                return {};
-            return {frame.begin() + frame_offset::kData,
-                    frame.begin() + static_cast<std::ptrdiff_t>(frame_offset::kData + n)};
-        }
-    };
+    EmulatedSegment() {
+        segment.addAdapter("sim0", "Simulated", kAdapterMac);
+        segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
+            if (frame.size() >= 12 && MacAddress::fromBytes(frame.subspan(6, 6)) == kAdapterMac) {
+                std::lock_guard lock(mutex_);
+                sent_.emplace_back(frame.begin(), frame.end());
+            }
+            return true;
+        });
+        OpenOptions station;
+        station.promiscuous = true;
+        emulator = std::make_unique<sim::DeviceEmulator>(
+            segment.attachStation({{0x02, 0x00, 0x00, 0x5E, 0x00, 0xFE}}, station));
+        emulator->start();
+    }
+    ~EmulatedSegment() { emulator.reset(); }
+    EmulatedSegment(const EmulatedSegment&) = delete;
+    EmulatedSegment& operator=(const EmulatedSegment&) = delete;
 
-    ScriptedDevice(SimulatedSegment& segment, MacAddress mac) : mac_(mac) {
-        OpenOptions options;
-        options.filter.assign(protocolFilterProgram().begin(), protocolFilterProgram().end());
-        port_ = segment.attachStation(mac, std::move(options));
-        port_->start([this](std::span<const std::uint8_t> frame) { onFrame(frame); });
+    // A device in static mode with the block of StaticBlock(), no password,
+    // hardware version "HW-2.1" and firmware "1.2.3-A".
+    sim::EmulatedDevice& add(const MacAddress& mac,
+                             const std::function<void(sim::DeviceConfig&)>& tweak = {}) {
+        sim::DeviceConfig config = sim::DefaultDeviceConfig(0, mac);
+        config.hardwareVersion = sim::VersionText("HW-2.1");
+        config.firmwareVersion = sim::VersionText("1.2.3-A");
+        config.settings = StaticBlock();
+        if (tweak)
+            tweak(config);
+        return emulator->addDevice(std::move(config));
     }
-    ~ScriptedDevice() { port_->stop(); }
 
-    void setPassword(std::string password) {
-        std::lock_guard lock(mutex_);
-        password_ = std::move(password);
-    }
-    std::string password() const {
-        std::lock_guard lock(mutex_);
-        return password_;
-    }
-    void setSettings(const SettingsBlock& block) {
-        std::lock_guard lock(mutex_);
-        settings_ = block;
-    }
-    SettingsBlock settings() const {
-        std::lock_guard lock(mutex_);
-        return settings_;
-    }
-    // Statuses for the next requests with `command`, in order; afterwards the usual answer.
-    void scriptStatuses(std::uint16_t command, std::vector<std::uint16_t> statuses) {
-        std::lock_guard lock(mutex_);
-        auto& queue = scripted_[command];
-        queue.insert(queue.end(), statuses.begin(), statuses.end());
-    }
-    // The record the device sends in its discovery reply (bytes 0..59 are the device's).
-    void setIdentity(const DeviceIdentity& identity) {
-        std::lock_guard lock(mutex_);
-        identity_ = identity;
-    }
-    void setSilent(bool silent) {
-        std::lock_guard lock(mutex_);
-        silent_ = silent;
-    }
-    std::vector<Request> requests() const {
-        std::lock_guard lock(mutex_);
-        return requests_;
-    }
-    std::vector<Request> requests(std::uint16_t code) const {
+    // The requests sent to `device`, all or those with `code`.
+    std::vector<Request> requests(const MacAddress& device,
+                                  std::optional<std::uint16_t> code = std::nullopt) const {
+        segment.drain();
         std::vector<Request> out;
-        for (auto& r : requests())
-            if (r.code == code)
-                out.push_back(r);
+        std::lock_guard lock(mutex_);
+        for (const auto& frame : sent_) {
+            const auto header = ParseHeader(frame);
+            if (!header || header->destination != device || (code && header->code != *code))
+                continue;
+            out.push_back({header->code,
+                           std::string(fieldText(std::span<const std::uint8_t>(frame).subspan(
+                               frame_offset::kPassword, kPasswordField))),
+                           frame});
+        }
         return out;
     }
-    void clearRequests() {
-        std::lock_guard lock(mutex_);
-        requests_.clear();
+
+    // Every deviation the devices found in what they received.
+    std::uint64_t violations() const {
+        std::uint64_t total = 0;
+        for (std::size_t i = 0; i < emulator->deviceCount(); ++i)
+            total += emulator->device(i).stats().totalViolations();
+        return total;
     }
 
   private:
-    void onFrame(std::span<const std::uint8_t> frame) {
-        const auto header = ParseHeader(frame);
-        if (!header)
-            return;
-        if (header->destination.isBroadcast() && header->code == code::kDiscover) {
-            std::vector<std::uint8_t> identity;
-            {
-                std::lock_guard lock(mutex_);
-                if (silent_)
-                    return;
-                identity.assign(identity_.bytes.begin(), identity_.bytes.begin() + 60);
-            }
-            identity.resize(kIdentitySize, 0);
-            sendReply(header->source, code::kDiscoverReply, 0, identity);
-            return;
-        }
-        if (header->destination != mac_)
-            return;
-        Request request;
-        request.code = header->code;
-        request.password = std::string(fieldText(frame.subspan(frame_offset::kPassword, 16)));
-        request.frame.assign(frame.begin(), frame.end());
-
-        std::uint16_t replyCode = 0;
-        std::uint16_t status = 0;
-        std::vector<std::uint8_t> replyData;
-        {
-            std::lock_guard lock(mutex_);
-            requests_.push_back(request);
-            if (silent_)
-                return;
-            const bool passwordOk = request.password == password_;
-            status = passwordOk ? status::kDone : status::kPasswordRefused;
-            switch (header->code) {
-            case code::kCheckPassword:
-                replyCode = code::kPasswordReply;
-                break;
-            case code::kReadSettings:
-                replyCode = code::kSettingsReply;
-                replyData.assign(settings_.bytes.begin(), settings_.bytes.begin() + 68);
-                break;
-            case code::kWriteSettings: {
-                replyCode = code::kSettingsReply;
-                const auto data = request.data();
-                if (passwordOk && data.size() >= 68)
-                    std::copy_n(data.begin(), 68, settings_.bytes.begin());
-                break;
-            }
-            case code::kSetPassword: {
-                replyCode = code::kPasswordReply;
-                const auto data = request.data();
-                if (passwordOk && data.size() == kPasswordBlockSize)
-                    password_ =
-                        std::string(fieldText(std::span<const std::uint8_t>(data).subspan(4, 20)));
-                break;
-            }
-            case code::kWriteFactory:
-                replyCode = code::kFactoryReply;
-                break;
-            default:
-                return;
-            }
-            auto& queue = scripted_[header->code];
-            if (!queue.empty()) {
-                status = queue.front();
-                queue.pop_front();
-            }
-        }
-        sendReply(header->source, replyCode, status, replyData);
-    }
-
-    void sendReply(const MacAddress& to, std::uint16_t replyCode, std::uint16_t status,
-                   const std::vector<std::uint8_t>& replyData) {
-        std::vector<std::uint8_t> reply(frame_offset::kData + replyData.size() + 2, 0);
-        ByteWriter w(reply);
-        w.bytes(to.bytes);
-        w.bytes(mac_.bytes);
-        w.u16(kEtherType);
-        w.u16(kProtocolVersion);
-        w.u16(replyCode);
-        w.u16(0);
-        w.u16(status);
-        w.seek(frame_offset::kDataLength);
-        w.u16(static_cast<std::uint16_t>(replyData.size()));
-        w.bytes(replyData);
-        port_->send(reply);
-    }
-
-    MacAddress mac_;
     mutable std::mutex mutex_;
-    std::string password_;
-    SettingsBlock settings_;
-    std::map<std::uint16_t, std::deque<std::uint16_t>> scripted_;
-    DeviceIdentity identity_;
-    bool silent_ = false;
-    std::vector<Request> requests_;
-    std::unique_ptr<PacketPort> port_;
+    std::vector<std::vector<std::uint8_t>> sent_;
+
+  public:
+    // Declared after the recording so the segment's thread ends before it goes.
+    mutable SimulatedSegment segment;
+    std::unique_ptr<sim::DeviceEmulator> emulator;
 };
+
+// The first `statuses.size()` requests with `command` get these statuses, in order.
+inline void ScriptStatuses(sim::EmulatedDevice& device, std::uint16_t command,
+                           const std::vector<std::uint16_t>& statuses) {
+    sim::DeviceFaults faults = device.faults();
+    for (const std::uint16_t s : statuses)
+        faults.statusRules.push_back(
+            {command, std::nullopt, s, 1, sim::StatusRule::Effect::Default});
+    device.setFaults(std::move(faults));
+}
+
+inline void SetSilent(sim::EmulatedDevice& device, bool silent = true) {
+    sim::DeviceFaults faults = device.faults();
+    faults.neverAnswer = silent;
+    device.setFaults(std::move(faults));
+}
+
+// The record the utility keeps for a device it found on adapter 0.
+inline DeviceIdentity FoundRecord(const sim::EmulatedDevice& device) {
+    DeviceIdentity identity = device.identity();
+    identity.setAdapterIndex(0);
+    return identity;
+}
 
 // Answers from scripts; records what it was told and asked.
 class ScriptedOperator : public Operator {
@@ -229,36 +202,36 @@ class ScriptedOperator : public Operator {
     void showMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
 };
 
-// A record as the device reports it, found on adapter 0.
-inline DeviceIdentity DeviceRecord(const MacAddress& mac, std::string_view firmware = "1.2.3-A") {
+// A record whose firmware version is this text.
+inline DeviceIdentity RecordWithFirmware(std::string_view firmware) {
     DeviceIdentity identity;
-    identity.setMac(mac);
-    identity.setAdapterIndex(0);
-    const std::string_view hw = "HW-2.1";
-    std::copy(hw.begin(), hw.end(),
-              identity.bytes.begin() +
-                  static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion));
-    std::copy(firmware.begin(), firmware.end(),
-              identity.bytes.begin() +
-                  static_cast<std::ptrdiff_t>(identity_offset::kFirmwareVersion));
+    identity.setMac(kDeviceMac);
+    auto field = identity.field(identity_offset::kFirmwareVersion, kFirmwareVersionWidth);
+    std::copy_n(firmware.begin(), std::min(firmware.size(), field.size() - 1), field.begin());
     return identity;
 }
 
-// A segment with one adapter, a context on it and one scripted device.
+// A segment with one adapter, a context on it and one emulated device.
 struct DeviceFixture {
-    SimulatedSegment segment;
+    EmulatedSegment lan;
+    sim::EmulatedDevice& device;
     Context ctx;
-    ScriptedDevice device;
     DeviceIdentity identity;
 
-    explicit DeviceFixture(double timeScale = 0.05)
-        : segment(), ctx(addAdapter(segment), Timing::defaults().scaled(timeScale)),
-          device(segment, kDeviceMac) {
+    DeviceFixture()
+        : lan(), device(lan.add(kDeviceMac)), ctx(lan.segment, TestTiming()),
+          identity(FoundRecord(device)) {
         ctx.link.setDiagnosticSink(nullptr);
         ctx.enumerateAdapters();
         ctx.openAdapter(0);
-        identity = DeviceRecord(kDeviceMac);
-        device.setIdentity(identity);
+    }
+    ~DeviceFixture() {
+        EXPECT_EQ(lan.violations(), 0u) << "the device found faults in what it received";
+        ctx.link.close();
+    }
+
+    std::vector<Request> requests(std::uint16_t code) const {
+        return lan.requests(kDeviceMac, code);
     }
 
     // A device that does not answer costs every try's window: keep them short.
@@ -266,31 +239,6 @@ struct DeviceFixture {
         ctx.timing.queryWindow = Millis(5);
         ctx.timing.commandWindow = Millis(5);
     }
-
-  private:
-    static SimulatedSegment& addAdapter(SimulatedSegment& segment) {
-        segment.addAdapter("sim0", "Simulated", kAdapterMac);
-        return segment;
-    }
 };
-
-// A block as a current device in static mode has it.
-inline SettingsBlock StaticBlock(std::uint16_t version = 40) {
-    SettingsBlock b;
-    b.setRawVersion(version);
-    b.setAddressMode(AddressMode::Static);
-    b.setIpAddress(0xC0A80164);  // 192.168.1.100
-    b.setSubnetMask(0xFFFFFF00); // 255.255.255.0
-    b.setGateway(0xC0A80101);    // 192.168.1.1
-    b.setPort(settings_offset::kHttpPort, 80);
-    b.setPort(settings_offset::kTelnetPort, 23);
-    b.setPort(settings_offset::kHttpsPort, 443);
-    b.setPort(settings_offset::kSshPort, 22);
-    for (std::size_t i = 10; i < 23; ++i)
-        b.bytes[i] = static_cast<std::uint8_t>(0xA0 + i);
-    for (std::size_t i = 48; i < 68; ++i)
-        b.bytes[i] = static_cast<std::uint8_t>(0x30 + i);
-    return b;
-}
 
 } // namespace korvane::testing
