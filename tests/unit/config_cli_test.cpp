@@ -1,4 +1,4 @@
-// The configuration commands of the command line, run in process against a
+// The configuration commands of the command line, run in process against an
 // emulated device: what they send, what they print, their exit statuses, and
 // that no password is ever printed.
 
