@@ -92,6 +92,7 @@ class TestCfgPages : public QObject {
     void passwordPageFilling();
     void leavingAPageRunsItsTests_data();
     void leavingAPageRunsItsTests();
+    void screenshots();
 };
 
 void TestCfgPages::sheetTabsAndButtons() {
@@ -534,6 +535,26 @@ void TestCfgPages::leavingAPageRunsItsTests() {
         QTRY_COMPARE(boxes.texts, QStringList{message});
         QCOMPARE(sheet.currentPage(), page);
         QCOMPARE(sheet.tabs()->tabBar()->currentIndex(), page);
+    }
+}
+
+// Pictures of the three pages for the documentation, taken when
+// KORVANE_SCREENSHOT_DIR names a folder (run under Xvfb for real fonts).
+void TestCfgPages::screenshots() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    CCfgSheet sheet;
+    sheet.setModel(Model(40, AddressMode::Static, true, 1));
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    const char* names[] = {"network-settings-ip-address.png", "network-settings-advanced.png",
+                           "network-settings-password.png"};
+    for (int page = 0; page < 3; ++page) {
+        sheet.tabs()->setCurrentIndex(page);
+        QCOMPARE(sheet.currentPage(), page);
+        QTest::qWait(50);
+        QVERIFY(sheet.grab().save(folder + "/" + names[page]));
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace korvane::ui {
@@ -44,6 +45,9 @@ CAdvancedPage::CAdvancedPage(QWidget* parent) : CPropertyPage(parent) {
     auto* digits =
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
     const int editWidth = fontMetrics().horizontalAdvance(QLatin1Char('0')) * kPortEditWidthChars;
+    // The port lines sit under their check box's text.
+    const int labelIndent = style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                            style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
     int line = 0;
     for (const RowText& text : kRows) {
         Row& r = rows_[static_cast<std::size_t>(text.kind)];
@@ -52,6 +56,7 @@ CAdvancedPage::CAdvancedPage(QWidget* parent) : CPropertyPage(parent) {
         r.check->setObjectName(name + QStringLiteral("Check"));
         r.label = new QLabel(QString::fromUtf8(text.label), group);
         r.label->setObjectName(name + QStringLiteral("PortLabel"));
+        r.label->setIndent(labelIndent);
         r.edit = new QLineEdit(group);
         r.edit->setObjectName(name + QStringLiteral("PortEdit"));
         r.edit->setValidator(digits);
