@@ -2,6 +2,7 @@
 
 #include "dialogs/advanced_page.hpp"
 #include "dialogs/ip_address_page.hpp"
+#include "dialogs/message_box.hpp"
 #include "dialogs/password_dlg.hpp"
 #include "dialogs/password_input_dlg.hpp"
 #include "skin/skin_library.hpp"
@@ -95,6 +96,7 @@ bool CCfgSheet::edit(NetworkSettingsModel& model, SheetRefusal previous) {
         activateWindow();
     }
     setProcessing(false);
+    NormalCursor pointer; // the command shows the wait cursor meanwhile
     QEventLoop loop;
     loop_ = &loop;
     editing_ = &model;
@@ -108,6 +110,10 @@ void CCfgSheet::finish() {
     setProcessing(false);
     if (isVisible())
         done(QDialog::Accepted);
+    // A command that ended while the sheet still waited (it was stopped)
+    // takes nothing more from it.
+    if (loop_ != nullptr)
+        loop_->exit(kCancelled);
 }
 
 std::optional<std::string> CCfgSheet::askPassword(const std::string& label,
@@ -115,6 +121,7 @@ std::optional<std::string> CCfgSheet::askPassword(const std::string& label,
     // A prompt stands over a sheet that waits for it, so let the input through.
     const bool wasProcessing = processing_;
     setProcessing(false);
+    NormalCursor pointer;
     const auto typed =
         passwordInput_->ask(QString::fromStdString(label), QString::fromStdString(preset));
     setProcessing(wasProcessing);

@@ -43,6 +43,18 @@ QWidget* BoxParent(QWidget* fallback) {
     return modal != nullptr ? modal : fallback;
 }
 
+NormalCursor::NormalCursor() {
+    if (QApplication::overrideCursor() != nullptr) {
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
+        pushed_ = true;
+    }
+}
+
+NormalCursor::~NormalCursor() {
+    if (pushed_)
+        QApplication::restoreOverrideCursor();
+}
+
 void ShowMessageBox(QWidget* parent, const QString& text, MessageIcon icon) {
     run(parent, BoxIcon(icon), text, QMessageBox::Ok, QMessageBox::Ok);
 }

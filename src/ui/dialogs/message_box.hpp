@@ -27,4 +27,17 @@ BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& te
 // The window a box should stand over: the modal dialog in front, if any.
 QWidget* BoxParent(QWidget* fallback);
 
+// The normal pointer while a question or a dialog waits for the operator,
+// over a command that shows the wait cursor meanwhile.
+class NormalCursor {
+  public:
+    NormalCursor();
+    ~NormalCursor();
+    NormalCursor(const NormalCursor&) = delete;
+    NormalCursor& operator=(const NormalCursor&) = delete;
+
+  private:
+    bool pushed_ = false;
+};
+
 } // namespace korvane::ui
