@@ -89,6 +89,16 @@ struct UnitProgressSlot {
 using FirmwarePasswordGate =
     std::function<std::optional<std::string>(DeviceIdentity& record, StopToken* stop)>;
 
+// The gate as the firmware upgrade runs it for a unit: the device's answer to
+// the empty password decides whether the record's remembered password is the
+// preset; a preset the device accepts passes without a prompt; otherwise one
+// prompt, labelled with the unit's MAC and holding the preset. An accepted
+// password is remembered in the record.
+std::optional<std::string> CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
+                                             StopToken* stop);
+// CheckUnitPassword bound to a context and an operator.
+FirmwarePasswordGate UnitPasswordGate(Context& ctx, Operator& op);
+
 enum class UnitFailure {
     None,
     ImageUnreadable,     // cannot open, empty, too large, cannot allocate or read
