@@ -82,9 +82,9 @@ TEST(FirmwareDownload, BusyFirstBlockPausesOnceThenLaterBusyCountsAsAccepted) {
     const auto rows = rig.op.rowTexts(UnitKey(device.mac()));
     EXPECT_EQ(std::count(rows.begin(), rows.end(), firmware_text::kPreparing), 1);
     EXPECT_EQ(rows[2], firmware_text::kPreparing);
-    EXPECT_EQ(std::count(rig.op.statusLines.begin(), rig.op.statusLines.end(),
-                         firmware_text::kPreparing),
-              1);
+    EXPECT_EQ(
+        std::count(rig.op.statusLines.begin(), rig.op.statusLines.end(), firmware_text::kPreparing),
+        1);
 }
 
 TEST(FirmwareDownload, RetryResendsTheSameBlockNumber) {
@@ -185,9 +185,9 @@ TEST(FirmwareDownload, BootCheck) {
 
         EXPECT_EQ(summary.outcomes[0].failure, c.failure);
         EXPECT_EQ(summary.outcomes[0].success, c.failure == UnitFailure::None);
-        EXPECT_EQ(rig.op.questions,
-                  c.asked ? std::vector<std::string>{firmware_text::kOlderBootVersion}
-                          : std::vector<std::string>{});
+        EXPECT_EQ(rig.op.questions, c.asked
+                                        ? std::vector<std::string>{firmware_text::kOlderBootVersion}
+                                        : std::vector<std::string>{});
         EXPECT_TRUE(rig.op.messages.empty()); // failures here are silent
         EXPECT_EQ(device.bootQueries(), c.answerBoot ? 1 : rig.ctx.timing.tries);
         if (c.failure != UnitFailure::None) {

@@ -154,8 +154,8 @@ TEST(FirmwareImage, EarlyKindByHardwareOrFirmwareVersion) {
         bool early;
     };
     const Case cases[] = {
-        {{1, 1, 0, 0}, 2, true},   // hardware 1.1.0.0
-        {{1, 1, 0, 1}, 2, false},  // 1.1.0.1
+        {{1, 1, 0, 0}, 2, true},          // hardware 1.1.0.0
+        {{1, 1, 0, 1}, 2, false},         // 1.1.0.1
         {{'1', '.', '1', 0}, 0x01, true}, // firmware major 1
         {{'1', '.', '1', 0}, '1', false}, // firmware in text form
         {{2, 0, 0, 0}, 3, false},

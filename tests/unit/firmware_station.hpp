@@ -13,9 +13,9 @@
 #include "protocol/frame.hpp"
 
 #include <atomic>
+#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,8 +35,7 @@ class FirmwareStation {
   public:
     static constexpr std::uint16_t kSilent = 0xFFFF; // in a script: no answer at all
 
-    FirmwareStation(SimulatedSegment& segment, MacAddress mac,
-                    std::atomic<int>* sequence = nullptr)
+    FirmwareStation(SimulatedSegment& segment, MacAddress mac, std::atomic<int>* sequence = nullptr)
         : mac_(mac), sequence_(sequence) {
         OpenOptions options;
         const auto filter = protocolFilterProgram();
@@ -117,14 +116,12 @@ class FirmwareStation {
         int expected = -1;
         firstSeen_.compare_exchange_strong(expected, tick());
         stamp();
-        const std::string given(
-            fieldText(frame.subspan(frame_offset::kPassword, kPasswordField)));
+        const std::string given(fieldText(frame.subspan(frame_offset::kPassword, kPasswordField)));
         const bool passwordOk = given == password;
         const std::uint16_t length = readU16(frame, frame_offset::kDataLength);
-        const auto data =
-            frame.size() >= frame_offset::kData + length
-                ? frame.subspan(frame_offset::kData, length)
-                : std::span<const std::uint8_t>();
+        const auto data = frame.size() >= frame_offset::kData + length
+                              ? frame.subspan(frame_offset::kData, length)
+                              : std::span<const std::uint8_t>();
 
         switch (header->code) {
         case code::kCheckPassword: {
@@ -302,7 +299,8 @@ class TempDir {
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
-    std::filesystem::path write(const std::string& name, std::span<const std::uint8_t> bytes) const {
+    std::filesystem::path write(const std::string& name,
+                                std::span<const std::uint8_t> bytes) const {
         const auto file = path_ / name;
         std::ofstream out(file, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
