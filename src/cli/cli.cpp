@@ -20,6 +20,9 @@ struct CommandEntry {
 constexpr CommandEntry kCommands[] = {
     {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
     {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
+    {"firmware", CmdFirmware,
+     "firmware upgrade IMAGE (DEVICE... | --all) [--yes] [--on-block-failure abort|retry|ignore]\n"
+     "           [--password-file F] [--json]   upgrade the devices' firmware"},
 };
 
 void usage(std::ostream& out) {

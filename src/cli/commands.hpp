@@ -22,5 +22,6 @@ inline constexpr int kExitUsage = 2;   // wrong arguments
 
 int CmdAdapters(Invocation& inv);
 int CmdDiscover(Invocation& inv);
+int CmdFirmware(Invocation& inv);
 
 } // namespace korvane::cli

@@ -185,6 +185,10 @@ class FirmwareUpgrade {
     UnitResultMap results() const;
     std::optional<RunSummary> lastRun() const;
     int unitCount() const { return static_cast<int>(units_.size()); }
+    // Image bytes unit `unit` (in the order given) has finished in the current run.
+    std::uint64_t unitBytesDone(std::size_t unit) const {
+        return unit < slots_.size() ? slots_[unit].bytesDone.load() : 0;
+    }
 
     // A completion notice from `source` (the link's receive thread calls it):
     // marks that device's row successful and releases its unit if it waits.

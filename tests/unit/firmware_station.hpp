@@ -10,6 +10,7 @@
 #include "firmware/upgrade.hpp"
 #include "link/simulated_segment.hpp"
 #include "protocol/context.hpp"
+#include "protocol/device_identity.hpp"
 #include "protocol/frame.hpp"
 
 #include <atomic>
@@ -111,7 +112,17 @@ class FirmwareStation {
 
     void receive(std::span<const std::uint8_t> frame) {
         const auto header = ParseHeader(frame);
-        if (!header || header->destination != mac_)
+        if (!header)
+            return;
+        if (header->code == code::kDiscover && header->destination.isBroadcast()) {
+            DeviceIdentity identity;
+            identity.setMac(mac_);
+            identity.bytes[identity_offset::kHardwareVersion] = 2;
+            identity.bytes[identity_offset::kFirmwareVersion] = 2;
+            reply(*header, code::kDiscoverReply, status::kDone, identity.bytes);
+            return;
+        }
+        if (header->destination != mac_)
             return;
         int expected = -1;
         firstSeen_.compare_exchange_strong(expected, tick());
