@@ -161,14 +161,12 @@ class FirmwareConsole : public Operator {
 
     std::optional<std::string> askPassword(const std::string& label,
                                            const std::string& /*preset*/) override {
-        std::lock_guard lock(mutex_);
         if (!io_.interactive) {
-            io_.err << kName << ": " << label
-                    << ": the device refused the password given, or needs one; give it with "
-                       "--password-file or KORVANE_PASSWORD\n";
+            say(label + ": the device refused the password given, or needs one; give it with "
+                        "--password-file or KORVANE_PASSWORD");
             return std::nullopt;
         }
-        leaveDisplay();
+        Prompt prompt(*this);
         io_.err << "Password for " << label << ": " << std::flush;
         std::string text;
         const bool ok = readHidden(text);
@@ -179,16 +177,15 @@ class FirmwareConsole : public Operator {
     }
 
     bool askYesNo(const std::string& text, MessageIcon /*icon*/) override {
-        std::lock_guard lock(mutex_);
-        leaveDisplay();
         if (options_.yes) {
-            io_.err << kName << ": " << text << " yes (--yes)\n";
+            say(text + " yes (--yes)");
             return true;
         }
         if (!io_.interactive) {
-            io_.err << kName << ": " << text << " no: without a terminal only --yes answers\n";
+            say(text + " no: without a terminal only --yes answers");
             return false;
         }
+        Prompt prompt(*this);
         io_.err << text << " [y/N] " << std::flush;
         std::string answer;
         if (!std::getline(io_.in, answer))
@@ -197,25 +194,28 @@ class FirmwareConsole : public Operator {
     }
 
     BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        leaveDisplay();
         if (options_.onBlockFailure) {
-            int& given = automaticAnswers_[std::this_thread::get_id()];
-            if (*options_.onBlockFailure == BlockFailureChoice::Abort ||
-                given++ < kMaxAutomaticBlockAnswers) {
-                io_.err << kName << ": " << text << ": " << choiceName(*options_.onBlockFailure)
-                        << " (--on-block-failure)\n";
-                return *options_.onBlockFailure;
+            const BlockFailureChoice choice = *options_.onBlockFailure;
+            bool allowed = true;
+            {
+                std::lock_guard lock(mutex_);
+                int& given = automaticAnswers_[std::this_thread::get_id()];
+                allowed =
+                    choice == BlockFailureChoice::Abort || given++ < kMaxAutomaticBlockAnswers;
             }
-            io_.err << kName << ": " << text << ": abort after " << kMaxAutomaticBlockAnswers
-                    << " automatic answers\n";
+            if (allowed) {
+                say(text + ": " + choiceName(choice) + " (--on-block-failure)");
+                return choice;
+            }
+            say(text + ": abort after " + std::to_string(kMaxAutomaticBlockAnswers) +
+                " automatic answers");
             return BlockFailureChoice::Abort;
         }
         if (!io_.interactive) {
-            io_.err << kName << ": " << text
-                    << ": abort (without a terminal only --on-block-failure answers)\n";
+            say(text + ": abort (without a terminal only --on-block-failure answers)");
             return BlockFailureChoice::Abort;
         }
+        Prompt prompt(*this);
         for (;;) {
             io_.err << text << ": [a]bort, [r]etry, [i]gnore? " << std::flush;
             std::string answer;
@@ -231,10 +231,7 @@ class FirmwareConsole : public Operator {
     }
 
     void showMessage(const std::string& text, MessageIcon icon) override {
-        std::lock_guard lock(mutex_);
-        leaveDisplay();
-        io_.err << kName << ": " << (icon == MessageIcon::Warning ? "warning: " : "") << text
-                << "\n";
+        say((icon == MessageIcon::Warning ? "warning: " : "") + text);
     }
 
     void setStatusLine(const std::string& text) override {
@@ -263,7 +260,35 @@ class FirmwareConsole : public Operator {
     }
 
   private:
-    static const char* choiceName(BlockFailureChoice choice) {
+    // While a person answers a prompt the other units go on; the display
+    // stays still meanwhile so that it does not run through the prompt, and
+    // prompts come one at a time.
+    class Prompt {
+      public:
+        explicit Prompt(FirmwareConsole& console) : console_(console), turn_(console.promptMutex_) {
+            std::lock_guard lock(console_.mutex_);
+            console_.leaveDisplay();
+            console_.prompting_ = true;
+        }
+        ~Prompt() {
+            std::lock_guard lock(console_.mutex_);
+            console_.prompting_ = false;
+        }
+        Prompt(const Prompt&) = delete;
+        Prompt& operator=(const Prompt&) = delete;
+
+      private:
+        FirmwareConsole& console_;
+        std::lock_guard<std::mutex> turn_;
+    };
+
+    void say(const std::string& line) {
+        std::lock_guard lock(mutex_);
+        leaveDisplay();
+        io_.err << kName << ": " << line << "\n";
+    }
+
+    static std::string choiceName(BlockFailureChoice choice) {
         switch (choice) {
         case BlockFailureChoice::Abort:
             return "abort";
@@ -293,7 +318,7 @@ class FirmwareConsole : public Operator {
     }
 
     void redraw(bool force) {
-        if (!live_)
+        if (!live_ || prompting_)
             return;
         const auto now = SteadyClock::now();
         if (!force && now - lastDraw_ < kRedrawInterval)
@@ -342,7 +367,9 @@ class FirmwareConsole : public Operator {
     Options options_;
     std::uint64_t imageLength_;
     bool live_;
-    std::mutex mutex_;
+    std::mutex mutex_;       // the display state and every line written
+    std::mutex promptMutex_; // one prompt at a time; taken before mutex_
+    bool prompting_ = false;
     const FirmwareUpgrade* session_ = nullptr;
     std::map<std::string, std::size_t> unitIndex_;
     std::vector<std::pair<std::string, std::string>> rows_;
