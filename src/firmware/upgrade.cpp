@@ -123,6 +123,7 @@ bool FirmwareUpgrade::start(ImagePathSource imagePath) {
         return false;
     if (runner_.joinable()) // the previous run has ended; only its thread remains
         runner_.join();
+    stop_.reset(); // here, so that a stop asked for once start() returned is kept
     runner_ = std::thread([this, path = std::move(imagePath)] { runClaimed(path); });
     return true;
 }
@@ -244,11 +245,11 @@ std::optional<RunSummary> FirmwareUpgrade::DownloadAllUnits(const ImagePathSourc
     bool expected = false;
     if (!busy_.compare_exchange_strong(expected, true))
         return std::nullopt;
+    stop_.reset();
     return runClaimed(imagePath);
 }
 
 RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
-    stop_.reset();
     BusyReceiver busyReceiver;
     {
         std::lock_guard lock(mutex_);
