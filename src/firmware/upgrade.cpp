@@ -207,6 +207,9 @@ void FirmwareUpgrade::onNotice(const MacAddress& source) {
         std::lock_guard lock(mutex_);
         results_[key] = 1;
     }
+    // The row shows the success before the unit learns of it, so that
+    // nothing the unit does next (or the batch after it) comes first.
+    SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
     {
         std::lock_guard lock(noticeMutex_);
         for (NoticeWaiter* waiter : waiters_)
@@ -214,7 +217,6 @@ void FirmwareUpgrade::onNotice(const MacAddress& source) {
                 waiter->noticed_ = true;
     }
     noticeCv_.notify_all();
-    SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
 }
 
 FirmwareUpgrade::NoticeWaiter::NoticeWaiter(FirmwareUpgrade& session, const MacAddress& mac)

@@ -1,9 +1,10 @@
-// korvane firmware upgrade, run in process against scripted devices on the
-// simulated LAN.
+// korvane firmware upgrade, run in process against the emulated devices of
+// the simulated LAN.
 
 #include "cli/commands.hpp"
+#include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
-#include "unit/firmware_station.hpp"
+#include "unit/firmware_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,59 +13,53 @@
 namespace korvane::cli {
 namespace {
 
+using test::BlockRule;
 using test::FirmwareRig;
-using test::FirmwareStation;
 using test::MakeImage;
 using test::TempDir;
 
 class FirmwareCommand : public ::testing::Test {
   protected:
-    FirmwareCommand() : env_(options()) {}
-
-    static GlobalOptions options() {
+    void makeLan(int devices) {
         GlobalOptions global;
-        global.simulate = 0; // the simulated adapter alone; the devices are ours
+        global.simulate = devices;
         global.timing = FirmwareRig::fastTiming();
-        global.timing.noticeWait = Millis(200);
-        return global;
+        global.timing.noticeWait = Millis(300);
+        env_ = std::make_unique<Environment>(global);
+        for (int i = 0; i < devices; ++i)
+            device(i).setProgrammingDelay(Millis(1));
     }
-
-    FirmwareStation& addDevice(int n) {
-        stations_.push_back(
-            std::make_unique<FirmwareStation>(env_.lan()->segment(), FirmwareRig::unitMac(n)));
-        return *stations_.back();
+    sim::EmulatedDevice& device(int i) {
+        return env_->lan()->emulator()->device(static_cast<std::size_t>(i));
     }
-    std::string image(std::size_t length = 2048) {
+    std::string serial(int i) { return UnitKey(device(i).mac()); }
+    std::uint64_t blocksTo(int i) { return device(i).stats().requestCount(code::kFirmwareBlock); }
+    std::string image(std::size_t length = 0x10000) {
         return dir_.write("fw.bin", MakeImage(length)).string();
     }
 
+    // Without input there is nobody at a terminal.
     int run(std::vector<std::string> args, std::string input = {}) {
         out_.str({});
         err_.str({});
         std::istringstream in(input);
-        Invocation inv{env_, ArgList(std::move(args)), Streams{in, out_, err_, !input.empty()}};
+        Invocation inv{*env_, ArgList(std::move(args)), Streams{in, out_, err_, !input.empty()}};
         return CmdFirmware(inv);
     }
 
-    static std::string serial(int n) { return UnitKey(FirmwareRig::unitMac(n)); }
-
-    Environment env_;
+    std::unique_ptr<Environment> env_;
     TempDir dir_;
-    std::vector<std::unique_ptr<FirmwareStation>> stations_;
     std::ostringstream out_;
     std::ostringstream err_;
 };
 
 TEST_F(FirmwareCommand, UpgradesDevicesNamedBySerialOrMac) {
-    addDevice(0);
-    addDevice(1);
-    addDevice(2); // not named: left alone
-    const auto file = image();
-    EXPECT_EQ(run({"upgrade", file, serial(0), FirmwareRig::unitMac(1).toString()}), kExitOk)
+    makeLan(3);
+    EXPECT_EQ(run({"upgrade", image(2048), serial(0), device(1).mac().toString()}), kExitOk)
         << err_.str();
-    EXPECT_EQ(stations_[0]->blocks().size(), 2u);
-    EXPECT_EQ(stations_[1]->blocks().size(), 2u);
-    EXPECT_TRUE(stations_[2]->blocks().empty());
+    EXPECT_EQ(blocksTo(0), 2u);
+    EXPECT_EQ(blocksTo(1), 2u);
+    EXPECT_EQ(blocksTo(2), 0u); // not named: left alone
 
     const std::string out = out_.str();
     // Without a terminal: plain lines as units change, then the list and the summary.
@@ -75,17 +70,23 @@ TEST_F(FirmwareCommand, UpgradesDevicesNamedBySerialOrMac) {
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("\x1b["), std::string::npos);
+    // The short image was announced before the run.
+    EXPECT_NE(err_.str().find("warning: The image file is shorter than 65512 bytes"),
+              std::string::npos);
 }
 
 TEST_F(FirmwareCommand, JsonGivesEachUnitsOutcomeAndFailureSetsTheExitStatus) {
-    addDevice(0);
-    addDevice(1).sendNotice = false;
+    makeLan(2);
+    auto faults = device(1).faults();
+    faults.noNotice = true;
+    device(1).setFaults(faults);
     EXPECT_EQ(run({"upgrade", image(), "--all", "--json"}), kExitFailure);
     const std::string out = out_.str();
     EXPECT_NE(out.find("\"device\": \"" + serial(0) +
                        "\", \"mac\": \"02-19-A7-00-00-01\", "
                        "\"success\": true, \"failure\": \"none\", \"status\": \"Download "
-                       "Successfully\""),
+                       "Successfully\", \"image_length\": 65536, \"blocks\": 64, "
+                       "\"factory_block_patched\": true"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("\"success\": false, \"failure\": \"no_notice\", \"status\": \"Download "
@@ -97,14 +98,15 @@ TEST_F(FirmwareCommand, JsonGivesEachUnitsOutcomeAndFailureSetsTheExitStatus) {
 }
 
 TEST_F(FirmwareCommand, PasswordsPerDeviceFromTheFile) {
-    addDevice(0).password = "alpha";
-    addDevice(1).password = "beta";
+    makeLan(2);
+    device(0).setPassword("alpha");
+    device(1).setPassword("beta");
     const auto passwords = (dir_.path() / "pw").string();
     {
         std::ofstream file(passwords);
         file << "# per device\n"
              << serial(0) << " alpha\n"
-             << FirmwareRig::unitMac(1).toString(':') << " beta\n";
+             << device(1).mac().toString(':') << " beta\n";
     }
     EXPECT_EQ(run({"upgrade", image(), "--all", "--password-file", passwords}), kExitOk)
         << err_.str();
@@ -112,8 +114,8 @@ TEST_F(FirmwareCommand, PasswordsPerDeviceFromTheFile) {
 }
 
 TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
-    FirmwareStation& device = addDevice(0);
-    device.password = "alpha";
+    makeLan(1);
+    device(0).setPassword("alpha");
     // No password given and nobody to ask.
     EXPECT_EQ(run({"upgrade", image(), "--all"}), kExitFailure);
     EXPECT_NE(err_.str().find("--password-file"), std::string::npos) << err_.str();
@@ -124,17 +126,19 @@ TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
     EXPECT_NE(err_.str().find("Password for MAC:02-19-A7-00-00-01: "), std::string::npos);
 
     // An older boot version needs --yes; a refused block --on-block-failure.
-    device.password.clear();
-    device.flashBootWord = 0x0200'0003;
-    EXPECT_EQ(run({"upgrade", image(0x10000), "--all"}), kExitFailure);
-    device.blockStatuses = {status::kPasswordRefused};
-    EXPECT_EQ(run({"upgrade", image(0x10000), "--all", "--yes", "--on-block-failure", "retry"}),
-              kExitOk)
+    device(0).setPassword("");
+    device(0).setFlashBootWord(0x0103'0003);
+    EXPECT_EQ(run({"upgrade", image(), "--all"}), kExitFailure);
+    auto faults = device(0).faults();
+    faults.statusRules = {BlockRule(3, status::kPasswordRefused)};
+    device(0).setFaults(faults);
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--yes", "--on-block-failure", "retry"}), kExitOk)
         << err_.str();
+    EXPECT_NE(err_.str().find("Download Failed: retry (--on-block-failure)"), std::string::npos);
 }
 
 TEST_F(FirmwareCommand, BadArguments) {
-    addDevice(0);
+    makeLan(1);
     const auto file = image();
     struct Case {
         std::vector<std::string> args;
@@ -158,7 +162,7 @@ TEST_F(FirmwareCommand, BadArguments) {
         EXPECT_EQ(run(c.args), c.status) << c.says;
         EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
     }
-    EXPECT_TRUE(stations_[0]->blocks().empty());
+    EXPECT_EQ(blocksTo(0), 0u);
 }
 
 } // namespace

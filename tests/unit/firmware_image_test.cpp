@@ -3,7 +3,7 @@
 
 #include "firmware/firmware_image.hpp"
 #include "firmware/upgrade.hpp"
-#include "unit/firmware_station.hpp"
+#include "unit/firmware_test_support.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // list and summary, and the routing of completion notices by device.
 
 #include "firmware/upgrade.hpp"
-#include "unit/firmware_station.hpp"
+#include "unit/firmware_test_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,43 +11,44 @@
 namespace korvane {
 namespace {
 
+using sim::StatusRule;
+using test::BlockRule;
 using test::FirmwareRig;
-using test::FirmwareStation;
 using test::MakeImage;
 
-// Every unit of batch b starts after every unit of batch b-1 did its last thing.
-void expectBatchBarriers(const FirmwareRig& rig, std::size_t units) {
+// Every unit of a batch starts after every unit of the batch before it ended.
+void expectBatchBarriers(FirmwareRig& rig, std::size_t units) {
     for (std::size_t k = kUnitsPerBatch; k < units; ++k) {
-        const std::size_t batchStart = (k / kUnitsPerBatch - 1) * kUnitsPerBatch;
-        for (std::size_t j = batchStart; j < batchStart + kUnitsPerBatch; ++j)
-            EXPECT_GT(rig.stations[k]->firstSeen(), rig.stations[j]->lastActive())
+        const std::size_t previous = (k / kUnitsPerBatch - 1) * kUnitsPerBatch;
+        for (std::size_t j = previous; j < previous + kUnitsPerBatch; ++j)
+            EXPECT_GT(rig.op.rowSpan(rig.key(k)).first, rig.op.rowSpan(rig.key(j)).second)
                 << "unit " << k << " started before unit " << j << " ended";
     }
 }
 
+Timing withBusyPause(Micros pause) {
+    Timing t = FirmwareRig::fastTiming();
+    t.firmwareBusyPause = pause;
+    return t;
+}
+
 TEST(FirmwareUpgrade, NinthUnitStartsOnlyAfterAllEightEnded) {
-    FirmwareRig rig([] {
-        Timing t = FirmwareRig::fastTiming();
-        t.firmwareBusyPause = Millis(300);
-        return t;
-    }());
-    rig.addUnits(9);
+    FirmwareRig rig(9, withBusyPause(Millis(300)));
     // The first unit is slow: its device is busy at first, which costs a pause.
-    rig.stations[0]->blockStatuses = {status::kBusy};
+    rig.addRule(0, StatusRule::busyFirstBlock());
     const auto summary = rig.run(rig.writeImage(MakeImage(2048)));
 
     EXPECT_EQ(summary.failures, 0);
     expectBatchBarriers(rig, 9);
-    // Units of one batch do run together: the last of the eight started
+    // The eight of a batch do run together: the last of them was under way
     // before the slow first one ended.
-    EXPECT_LT(rig.stations[7]->firstSeen(), rig.stations[0]->lastActive());
+    EXPECT_LT(rig.op.rowSpan(rig.key(7)).first, rig.op.rowSpan(rig.key(0)).second);
 }
 
 TEST(FirmwareUpgrade, SeventeenUnitsRunInBatchesOfEightEightAndOne) {
-    FirmwareRig rig;
-    rig.addUnits(17);
-    rig.stations[3]->blockStatuses = {status::kBusy};
-    rig.stations[12]->blockStatuses = {status::kBusy};
+    FirmwareRig rig(17);
+    rig.addRule(3, StatusRule::busyFirstBlock());
+    rig.addRule(12, StatusRule::busyFirstBlock());
     const auto summary = rig.run(rig.writeImage(MakeImage(1024)));
 
     EXPECT_EQ(summary.units, 17);
@@ -57,14 +58,13 @@ TEST(FirmwareUpgrade, SeventeenUnitsRunInBatchesOfEightEightAndOne) {
 }
 
 TEST(FirmwareUpgrade, ProgressIsTheMeanOverAllUnits) {
-    FirmwareRig rig;
-    rig.addUnits(16);
+    FirmwareRig rig(16);
     const auto summary = rig.run(rig.writeImage(MakeImage(4 * 1024)));
     ASSERT_EQ(summary.failures, 0);
 
     int secondBatchStart = std::numeric_limits<int>::max();
     for (std::size_t k = 8; k < 16; ++k)
-        secondBatchStart = std::min(secondBatchStart, rig.stations[k]->firstSeen());
+        secondBatchStart = std::min(secondBatchStart, rig.op.rowSpan(rig.key(k)).first);
     int firstBatchPeak = 0;
     for (const auto& [seq, percent] : rig.op.progress)
         if (seq < secondBatchStart)
@@ -74,26 +74,25 @@ TEST(FirmwareUpgrade, ProgressIsTheMeanOverAllUnits) {
 }
 
 TEST(FirmwareUpgrade, FailedUnitsCountAsCompleteInTheProgress) {
-    FirmwareRig rig;
-    rig.addUnits(2);
-    rig.stations[0]->flashBootWord = 0x01000009; // incompatible: fails before any block
+    FirmwareRig rig(2);
+    rig.device(0).setFlashBootWord(0x01020009); // incompatible: fails before any block
     const auto summary = rig.run(rig.writeImage(MakeImage(0x10000)));
 
     EXPECT_EQ(summary.failures, 1);
+    EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::BootIncompatible);
     EXPECT_EQ(rig.op.progress.back().second, 100);
 }
 
 TEST(FirmwareUpgrade, StatusListIsRebuiltInKeyTextOrder) {
-    FirmwareRig rig;
-    // Serial numbers 5 and 16: as texts "16" sorts before "5".
-    rig.addUnit(MacAddress{{0x00, 0x11, 0x00, 0x00, 0x00, 0x05}});
-    rig.addUnit(MacAddress{{0x00, 0x11, 0x00, 0x00, 0x00, 0x10}});
-    rig.addUnit(MacAddress{{0x00, 0x11, 0x00, 0x00, 0x01, 0x00}});
-    rig.stations[2]->blockStatuses = {status::kPasswordRefused}; // then Abort
+    // Serial numbers 9, 10 and 11: as texts "10" and "11" sort before "9".
+    sim::LanOptions options = FirmwareRig::lanOptions();
+    options.firstDeviceMac = MacAddress{{0x00, 0x11, 0x00, 0x00, 0x00, 0x09}};
+    FirmwareRig rig(3, FirmwareRig::fastTiming(), options);
+    rig.addRule(2, BlockRule(0, status::kPasswordRefused)); // then Abort
     std::vector<bool> busy;
-    FirmwareUpgrade session(rig.ctx, rig.op, rig.units(), UnitPasswordGate(rig.ctx, rig.op));
+    FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), UnitPasswordGate(rig.ctx(), rig.op));
     EXPECT_EQ(session.statusRows(),
-              (std::vector<StatusRow>{{"5", ""}, {"16", ""}, {"256", ""}})); // unit order
+              (std::vector<StatusRow>{{"9", ""}, {"10", ""}, {"11", ""}})); // unit order
     session.setBusyReceiver([&](bool on) { busy.push_back(on); });
 
     const auto image = rig.writeImage(MakeImage(1024));
@@ -104,70 +103,75 @@ TEST(FirmwareUpgrade, StatusListIsRebuiltInKeyTextOrder) {
 
     EXPECT_FALSE(session.busy());
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
-    const std::vector<StatusRow> expected{{"16", firmware_text::kDownloadSuccessfully},
-                                          {"256", firmware_text::kDownloadFailed},
-                                          {"5", firmware_text::kDownloadSuccessfully}};
+    const std::vector<StatusRow> expected{{"10", firmware_text::kDownloadSuccessfully},
+                                          {"11", firmware_text::kDownloadFailed},
+                                          {"9", firmware_text::kDownloadSuccessfully}};
     EXPECT_EQ(session.statusRows(), expected);
     ASSERT_TRUE(session.lastRun());
     EXPECT_EQ(session.lastRun()->rows, expected);
     EXPECT_EQ(session.lastRun()->summaryLine, "2 unit success, 1 unit fail. ");
     EXPECT_EQ(rig.op.statusLines.back(), "2 unit success, 1 unit fail. ");
 
-    // A second run in the same session starts from empty rows again.
-    rig.op.unitStatuses.clear();
-    rig.stations[2]->blockStatuses = {};
+    // Another run in the same session starts each row empty again.
+    rig.op.rowEvents.clear();
     const auto second = session.DownloadAllUnits([&] { return image.string(); });
     ASSERT_TRUE(second);
     EXPECT_EQ(second->failures, 0);
-    EXPECT_EQ(rig.op.rowTexts("256").front(), "");
+    EXPECT_EQ(rig.op.rowTexts("11").front(), "");
+}
+
+std::vector<std::uint8_t> noticeFrom(const MacAddress& device, const MacAddress& to) {
+    const auto frame = BuildRequest(device, to, code::kFirmwareNotice, "", 0, {}, 0);
+    return {frame->bytes.begin(), frame->bytes.begin() + static_cast<long>(frame->length)};
 }
 
 TEST(FirmwareUpgrade, OnlyTheUnitsOwnDeviceNoticeCompletesIt) {
-    FirmwareRig rig([] {
-        Timing t = FirmwareRig::fastTiming();
-        t.noticeWait = Millis(150);
-        return t;
-    }());
-    FirmwareStation& finishing = rig.addUnit(FirmwareRig::unitMac(0));
-    FirmwareStation& silent = rig.addUnit(FirmwareRig::unitMac(1));
-    // A device on the segment that is not one of the units.
-    FirmwareStation bystander(rig.segment, FirmwareRig::unitMac(7));
-    silent.sendNotice = false;
-    // While the silent device's unit waits, two other devices send notices.
-    silent.onEndOfTransfer = [&] {
-        finishing.sendNoticeTo(FirmwareRig::kAdapterMac);
-        bystander.sendNoticeTo(FirmwareRig::kAdapterMac);
-    };
-    const auto summary = rig.run(rig.writeImage(MakeImage(1024)));
+    Timing timing = FirmwareRig::fastTiming();
+    timing.noticeWait = Millis(400);
+    FirmwareRig rig(2, timing);
+    // The test sends the notices itself, at the moment it chooses.
+    for (std::size_t i = 0; i < 2; ++i)
+        rig.changeFaults(i, [](auto& f) { f.noNotice = true; });
+    const MacAddress bystander{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x77}}; // not a unit
+    FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), UnitPasswordGate(rig.ctx(), rig.op));
+    const auto image = rig.writeImage(MakeImage(1024));
+    ASSERT_TRUE(session.start([&] { return image.string(); }));
 
+    // Both units wait for their notices now; the first unit's device and a
+    // device that is no unit send theirs, the second unit's device never does.
+    for (std::size_t i = 0; i < 2; ++i)
+        ASSERT_TRUE(rig.device(i).waitForRequests(code::kFirmwareEnd, 1, testing::Deadline()));
+    const MacAddress own = rig.lan.own();
+    rig.ctx().link.deliver(noticeFrom(rig.lan.mac(0), own));
+    rig.ctx().link.deliver(noticeFrom(bystander, own));
+    session.wait();
+
+    const auto summary = *session.lastRun();
     EXPECT_TRUE(summary.outcomes[0].success);
     EXPECT_FALSE(summary.outcomes[1].success);
     EXPECT_EQ(summary.outcomes[1].failure, UnitFailure::NoNotice);
     EXPECT_EQ(summary.summaryLine, "1 unit success, 1 unit fail. ");
-    // The bystander's notice still shows as a row of its own.
-    EXPECT_EQ(summary.rows, (std::vector<StatusRow>{
-                                {UnitKey(finishing.mac()), firmware_text::kDownloadSuccessfully},
-                                {UnitKey(silent.mac()), firmware_text::kDownloadFailed},
-                                {UnitKey(bystander.mac()), firmware_text::kDownloadSuccessfully}}));
-    EXPECT_EQ(rig.op.rowTexts(UnitKey(bystander.mac())),
-              std::vector<std::string>{firmware_text::kDownloadSuccessfully});
+    // The bystander's notice still shows, as a row of its own.
+    EXPECT_EQ(summary.rows,
+              (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadSuccessfully},
+                                      {rig.key(1), firmware_text::kDownloadFailed},
+                                      {UnitKey(bystander), firmware_text::kDownloadSuccessfully}}));
 }
 
 TEST(FirmwareUpgrade, StopEndsAWaitingUnit) {
-    FirmwareRig rig([] {
-        Timing t = FirmwareRig::fastTiming();
-        t.noticeWait = Millis(60000); // only the stop can end this wait in time
-        return t;
-    }());
-    FirmwareStation& device = rig.addUnits(1);
-    device.sendNotice = false;
-    FirmwareUpgrade session(rig.ctx, rig.op, rig.units(), UnitPasswordGate(rig.ctx, rig.op));
-    device.onEndOfTransfer = [&] { session.requestStop(); };
+    Timing timing = FirmwareRig::fastTiming();
+    timing.noticeWait = Millis(60000); // only the stop can end this wait in time
+    FirmwareRig rig(1, timing);
+    rig.changeFaults(0, [](auto& f) { f.noNotice = true; });
+    FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), UnitPasswordGate(rig.ctx(), rig.op));
     const auto image = rig.writeImage(MakeImage(1024));
-    const auto summary = session.DownloadAllUnits([&] { return image.string(); });
+    ASSERT_TRUE(session.start([&] { return image.string(); }));
+    ASSERT_TRUE(rig.device(0).waitForRequests(code::kFirmwareEnd, 1, testing::Deadline()));
+    session.requestStop();
+    session.wait();
 
-    ASSERT_TRUE(summary);
-    EXPECT_EQ(summary->outcomes[0].failure, UnitFailure::Stopped);
+    ASSERT_TRUE(session.lastRun());
+    EXPECT_EQ(session.lastRun()->outcomes[0].failure, UnitFailure::Stopped);
 }
 
 } // namespace
