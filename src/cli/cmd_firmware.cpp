@@ -344,7 +344,9 @@ class FirmwareConsole : public Operator {
             line(row);
         }
         line(statusLine_);
-        line(std::string(36, ' ') + bar(static_cast<std::uint64_t>(progress_), 100));
+        std::string overall = "all units";
+        overall.resize(36, ' ');
+        line(overall + bar(static_cast<std::uint64_t>(progress_), 100));
         io_.out << screen << std::flush;
         linesDrawn_ = lines;
     }
