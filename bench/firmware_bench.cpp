@@ -130,7 +130,7 @@ int main() {
     const Result one = upgrade(1, image);
     const double oneFloor = blocks * (pause + one.roundTrip.count());
     std::printf("firmware_bench: 1 MiB image, %0.f blocks of 1024 bytes\n", blocks);
-    std::printf("  round trip (0x7001 check)      %8.3f ms\n", one.roundTrip.count() * 1000);
+    std::printf("  round trip (0x7001 check)      %8.1f us\n", one.roundTrip.count() * 1e6);
     std::printf("  one unit                       %8.2f s  (floor %.2f s = %0.f x (%.0f ms + "
                 "round trip)), %d failed\n",
                 one.elapsed.count(), oneFloor, blocks, pause * 1000, one.failures);
