@@ -22,6 +22,9 @@ inline constexpr int kExitUsage = 2;   // wrong arguments
 
 int CmdAdapters(Invocation& inv);
 int CmdDiscover(Invocation& inv);
+int CmdSearch(Invocation& inv);
+int CmdInfo(Invocation& inv);
+int CmdOpen(Invocation& inv);
 int CmdFirmware(Invocation& inv);
 
 } // namespace korvane::cli
