@@ -214,6 +214,11 @@ std::size_t AdapterLink::queuedFrames() const {
     return frames_.size();
 }
 
+std::uint64_t AdapterLink::droppedByBackend() const {
+    std::shared_lock lock(portMutex_);
+    return port_ ? port_->droppedByBackend() : 0;
+}
+
 LinkCounters AdapterLink::counters() const {
     std::lock_guard listLock(listMutex_);
     return counters_;

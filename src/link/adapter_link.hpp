@@ -85,6 +85,9 @@ class AdapterLink {
 
     std::size_t queuedFrames() const;
     LinkCounters counters() const;
+    // Frames the open adapter's backend lost before the receive thread saw
+    // them (capture ring overflow); 0 while closed.
+    std::uint64_t droppedByBackend() const;
 
     // Exposed for tests: what the receive thread does with each frame.
     void deliver(std::span<const std::uint8_t> frame);
