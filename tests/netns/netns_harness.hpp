@@ -138,15 +138,18 @@ class Process {
     }
     void closeStdin() { closeFd(stdin_); }
 
-    // The next line of standard output, after those earlier waits consumed,
-    // that starts with `prefix`; nullopt when the deadline passes or the
-    // program closed its output first.
+    // The first line of standard output that starts with `prefix` and that
+    // no earlier wait returned; nullopt when the deadline passes or the
+    // program closed its output first. Lines that other waits skipped stay
+    // available, so the order of waits need not follow the order of lines
+    // that different threads of the program print.
     std::optional<std::string> waitForLine(std::string_view prefix, Clock::time_point deadline) {
-        for (;;) {
-            while (cursor_ < lines_.size()) {
-                const std::string& line = lines_[cursor_++];
-                if (line.starts_with(prefix))
-                    return line;
+        for (std::size_t scanned = 0;;) {
+            for (; scanned < lines_.size(); ++scanned) {
+                if (taken_[scanned] || !lines_[scanned].starts_with(prefix))
+                    continue;
+                taken_[scanned] = true;
+                return lines_[scanned];
             }
             if (stdout_ < 0 || !pump(deadline))
                 return std::nullopt;
@@ -275,6 +278,7 @@ class Process {
                     any = true;
                     if (fd == &stdout_ && !partial_.empty()) {
                         lines_.push_back(partial_);
+                        taken_.push_back(false);
                         partial_.clear();
                     }
                 }
@@ -289,6 +293,7 @@ class Process {
         for (char c : text) {
             if (c == '\n') {
                 lines_.push_back(partial_);
+                taken_.push_back(false);
                 partial_.clear();
             } else {
                 partial_.push_back(c);
@@ -306,7 +311,7 @@ class Process {
     std::string errText_;
     std::string partial_;
     std::vector<std::string> lines_;
-    std::size_t cursor_ = 0;
+    std::vector<bool> taken_; // returned by waitForLine
 };
 
 // Runs a program to its end (killed at the deadline).
