@@ -180,14 +180,6 @@ std::uint64_t statistic(const VethEnd& end, const std::string& name) {
     return std::strtoull(r.out.c_str(), nullptr, 10);
 }
 
-std::string selfPath() {
-    char path[4096];
-    const auto n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    return std::string(path, static_cast<std::size_t>(n));
-}
-
 int orchestrate(long frames) {
     if (const auto reason = unavailableReason()) {
         std::fprintf(stderr, "receive_bench: %s\n", reason->c_str());

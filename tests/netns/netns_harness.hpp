@@ -327,6 +327,14 @@ inline RunResult run(const std::vector<std::string>& argv,
     return process->finish(Clock::now() + timeout);
 }
 
+// The running program's own path, for programs that start themselves inside
+// a namespace in another role.
+inline std::string selfPath() {
+    char path[4096];
+    const auto n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
 // ---------------------------------------------------------------------------
 // The ip tool and whether namespaces can be used here.
 
