@@ -1,0 +1,282 @@
+#include "skin/skin_library.hpp"
+
+#include "skin/skin_palette.hpp"
+
+#include <QFile>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
+#include <QtGlobal>
+
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#ifndef KORVANE_VERSION_TEXT
+#define KORVANE_VERSION_TEXT ""
+#endif
+
+// The resources live in a static library: nothing would pull their object
+// file into the program unless something refers to it.
+static void InitSkinResources() {
+    Q_INIT_RESOURCE(skin);
+}
+
+namespace korvane::ui::skin {
+
+namespace {
+
+using TokenList = std::vector<std::pair<QByteArray, QByteArray>>;
+
+QByteArray ColorText(QRgb rgb) {
+    return QColor(rgb).name(QColor::HexRgb).toLatin1();
+}
+
+QByteArray ReadResource(const QString& path) {
+    static const bool initialised = (InitSkinResources(), true);
+    Q_UNUSED(initialised);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qWarning("skin: missing resource %s", qPrintable(path));
+        return {};
+    }
+    return file.readAll();
+}
+
+// Replaces every {{name}} by the palette colour or the extra value of that
+// name. A token left over means the artwork and the palette disagree.
+QByteArray FillTokens(QByteArray svg, const TokenList& extra) {
+    for (const auto& [name, value] : extra) {
+        svg.replace("{{" + name + "}}", value);
+    }
+    for (const PaletteToken& token : kSvgPalette) {
+        const QByteArray name(token.name.data(), static_cast<qsizetype>(token.name.size()));
+        svg.replace("{{" + name + "}}", ColorText(token.rgb));
+    }
+    svg.replace("{{version}}", KORVANE_VERSION_TEXT);
+    if (svg.contains("{{")) {
+        const qsizetype at = svg.indexOf("{{");
+        qWarning("skin: unknown token %s", svg.mid(at, 24).constData());
+    }
+    return svg;
+}
+
+// The drawing inside an SVG file without its <svg> element, for placing a
+// glyph into the button template or the mark into the banner.
+QByteArray SvgBody(const QString& path) {
+    const QByteArray file = ReadResource(path);
+    const qsizetype open = file.indexOf("<svg");
+    const qsizetype bodyStart = open < 0 ? -1 : file.indexOf('>', open);
+    const qsizetype bodyEnd = file.lastIndexOf("</svg>");
+    if (bodyStart < 0 || bodyEnd < bodyStart) {
+        return {};
+    }
+    return file.mid(bodyStart + 1, bodyEnd - bodyStart - 1);
+}
+
+enum class ButtonState { Resting, Pressed, Hover };
+
+struct ButtonArt {
+    int resting;
+    int pressed;
+    int hover;
+    const char* caption;
+    const char* glyph;
+};
+
+constexpr ButtonArt kButtons[] = {
+    {kLaunchResting, kLaunchPressed, kLaunchHover, "Launch Device", "launch"},
+    {kSettingsResting, kSettingsPressed, kSettingsHover, "Settings", "settings"},
+    {kFirmwareResting, kFirmwarePressed, kFirmwareHover, "Upgrade Firmware", "firmware"},
+    {kAboutResting, kAboutPressed, kAboutHover, "About", "about"},
+    {kRefreshResting, kRefreshPressed, kRefreshHover, "Refresh", "refresh"},
+};
+
+// What distinguishes the three pictures of a button. The pressed picture
+// moves its content one pixel down and drops the outer shadow, so the
+// button reads as pushed into the rail.
+struct ButtonLook {
+    QRgb faceTop;
+    QRgb faceBottom;
+    QRgb glyph;
+    const char* ringOpacity;
+    const char* badgeOpacity;
+    const char* sheenOpacity;
+    const char* shadowOpacity;
+    const char* shift;
+};
+
+ButtonLook LookFor(ButtonState state) {
+    using namespace palette;
+    switch (state) {
+    case ButtonState::Hover:
+        return {kButtonHoverTop,
+                kButtonHoverBottom,
+                kButtonGlyphHover,
+                "0.95",
+                "0.16",
+                "0.22",
+                "0.45",
+                "0"};
+    case ButtonState::Pressed:
+        return {kButtonPressedTop,
+                kButtonPressedBottom,
+                kButtonGlyphHover,
+                "0.8",
+                "0.08",
+                "0.05",
+                "0",
+                "1"};
+    case ButtonState::Resting:
+        break;
+    }
+    return {kButtonRestingTop, kButtonRestingBottom, kButtonGlyph, "0", "0.10", "0.16", "0.4", "0"};
+}
+
+QByteArray ButtonSource(const ButtonArt& art, ButtonState state) {
+    const ButtonLook look = LookFor(state);
+    const QByteArray glyphColor = ColorText(look.glyph);
+    QByteArray glyph = SvgBody(QStringLiteral(":/skin/glyph-%1.svg").arg(QLatin1String(art.glyph)));
+    glyph.replace("{{glyph-color}}", glyphColor);
+    const TokenList tokens = {
+        {"face-top", ColorText(look.faceTop)},
+        {"face-bottom", ColorText(look.faceBottom)},
+        {"ring-opacity", look.ringOpacity},
+        {"badge-opacity", look.badgeOpacity},
+        {"sheen-opacity", look.sheenOpacity},
+        {"shadow-opacity", look.shadowOpacity},
+        {"shift", look.shift},
+        {"caption", QString::fromLatin1(art.caption).toHtmlEscaped().toUtf8()},
+        {"glyph", glyph},
+    };
+    return FillTokens(ReadResource(QStringLiteral(":/skin/button.svg")), tokens);
+}
+
+} // namespace
+
+struct SkinPicture::Data {
+    std::unique_ptr<QSvgRenderer> svg;
+    QImage image;
+    QImage cache; // last rendering, reused while size and ratio stay
+};
+
+SkinPicture SkinPicture::fromSvg(const QByteArray& svg) {
+    auto renderer = std::make_unique<QSvgRenderer>(svg);
+    if (!renderer->isValid()) {
+        return {};
+    }
+    SkinPicture picture;
+    picture.data_ = std::make_shared<Data>();
+    picture.data_->svg = std::move(renderer);
+    return picture;
+}
+
+SkinPicture SkinPicture::fromImage(const QImage& image) {
+    if (image.isNull()) {
+        return {};
+    }
+    SkinPicture picture;
+    picture.data_ = std::make_shared<Data>();
+    picture.data_->image = image;
+    return picture;
+}
+
+QSize SkinPicture::designSize() const {
+    if (!data_) {
+        return {};
+    }
+    return data_->svg ? data_->svg->defaultSize() : data_->image.size();
+}
+
+QImage SkinPicture::render(const QSize& logicalSize, qreal dpr) const {
+    if (!data_ || logicalSize.isEmpty()) {
+        return {};
+    }
+    const QSize pixels(static_cast<int>(std::ceil(logicalSize.width() * dpr)),
+                       static_cast<int>(std::ceil(logicalSize.height() * dpr)));
+    QImage& cache = data_->cache;
+    if (cache.size() == pixels && qFuzzyCompare(cache.devicePixelRatio(), dpr)) {
+        return cache;
+    }
+    QImage out(pixels, QImage::Format_ARGB32_Premultiplied);
+    out.fill(Qt::transparent);
+    {
+        QPainter painter(&out);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        if (data_->svg) {
+            data_->svg->render(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)));
+        } else {
+            painter.drawImage(QRect(QPoint(0, 0), pixels), data_->image);
+        }
+    }
+    out.setDevicePixelRatio(dpr);
+    cache = out;
+    return out;
+}
+
+void SkinPicture::draw(QPainter& painter, const QRect& target) const {
+    if (!data_ || target.isEmpty()) {
+        return;
+    }
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    painter.drawImage(target.topLeft(), render(target.size(), dpr));
+}
+
+QByteArray ArtworkSource(int id) {
+    if (id == kBackground) {
+        return FillTokens(ReadResource(QStringLiteral(":/skin/background.svg")),
+                          {{"logo", SvgBody(QStringLiteral(":/skin/icon.svg"))}});
+    }
+    for (const ButtonArt& art : kButtons) {
+        if (id == art.resting) {
+            return ButtonSource(art, ButtonState::Resting);
+        }
+        if (id == art.pressed) {
+            return ButtonSource(art, ButtonState::Pressed);
+        }
+        if (id == art.hover) {
+            return ButtonSource(art, ButtonState::Hover);
+        }
+    }
+    return {};
+}
+
+SkinPicture LoadBitmap(int id) {
+    const QByteArray source = ArtworkSource(id);
+    return source.isEmpty() ? SkinPicture() : SkinPicture::fromSvg(source);
+}
+
+QByteArray IconSource() {
+    return FillTokens(ReadResource(QStringLiteral(":/skin/icon.svg")), {});
+}
+
+QPixmap AppIconPixmap(int logicalSize, qreal dpr) {
+    const SkinPicture icon = SkinPicture::fromSvg(IconSource());
+    return QPixmap::fromImage(icon.render(QSize(logicalSize, logicalSize), dpr));
+}
+
+QIcon AppIcon() {
+    const SkinPicture icon = SkinPicture::fromSvg(IconSource());
+    QIcon result;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        result.addPixmap(QPixmap::fromImage(icon.render(QSize(size, size), 1.0)));
+    }
+    return result;
+}
+
+QFont ProductFont(int cellHeight, bool bold) {
+    QFont font;
+    font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    int pixels = cellHeight;
+    font.setPixelSize(pixels);
+    while (pixels > 1 && QFontMetrics(font).height() > cellHeight) {
+        font.setPixelSize(--pixels);
+    }
+    return font;
+}
+
+} // namespace korvane::ui::skin

@@ -1,0 +1,77 @@
+#pragma once
+
+// A push button drawn entirely from pictures: resting, pressed, hover and
+// disabled. It follows the pointer itself (the hover picture while the
+// pointer is over it, the pressed picture only while a press stays on it),
+// always shows the pointing hand, and paints nothing but its picture, so
+// the picture sits straight on the skinned window behind it.
+
+#include "skin/skin_library.hpp"
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QPointer>
+
+namespace korvane::ui {
+
+class CSkinButton : public QAbstractButton {
+    Q_OBJECT
+
+  public:
+    // Which picture the last paint used; for tests and diagnostics.
+    enum class Picture { None, Resting, Pressed, Hover, Disabled, ButtonFace };
+
+    explicit CSkinButton(QWidget* parent = nullptr);
+    ~CSkinButton() override;
+
+    // Bitmap numbers of the skin (0: none). A disabled number of 0 lets the
+    // resting picture serve as the disabled one; a focus inset with bit
+    // 0x8000 set (a negative one) is stored as 0. Does not repaint.
+    void SetStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
+                         qint16 focusInset);
+    // The same with pictures instead of numbers.
+    void SetStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
+                          const skin::SkinPicture& hover, const skin::SkinPicture& disabled,
+                          qint16 border, qint16 focusInset);
+
+    bool isHovering() const { return hovering_; }
+    bool isButtonDown() const { return buttonDown_; }
+    Picture lastPicture() const { return lastPicture_; }
+    qint16 focusInset() const { return focusInset_; }
+
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void drawCaption(QPainter& painter, const QPoint& at, const QColor& color) const;
+    void updateCursorShield();
+
+    skin::SkinPicture resting_;
+    skin::SkinPicture pressed_;
+    skin::SkinPicture hover_;
+    skin::SkinPicture disabled_;
+    qint16 border_ = 0;
+    qint16 focusInset_ = 0;
+    QColor textColor_;
+    bool hovering_ = false;
+    bool buttonDown_ = false;
+    Picture lastPicture_ = Picture::None;
+    // Qt shows the cursor of the nearest enabled ancestor over a disabled
+    // widget; this transparent sibling keeps the hand over a disabled button.
+    QPointer<QWidget> cursorShield_;
+};
+
+} // namespace korvane::ui

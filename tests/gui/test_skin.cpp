@@ -1,0 +1,103 @@
+// The skin's artwork: every picture the main window asks for exists, has
+// its design size, has all its colours filled in from the palette, and
+// renders at the device pixel ratio instead of being scaled up.
+
+#include "skin/main_layout.hpp"
+#include "skin/skin_library.hpp"
+
+#include <QFontMetrics>
+#include <QTest>
+
+namespace skin = korvane::ui::skin;
+
+class TestSkin : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void everyBitmapExists_data();
+    void everyBitmapExists();
+    void buttonStatesDiffer();
+    void rendersAtDevicePixelRatio();
+    void productFontFitsCell();
+    void listFitsWholeRows_data();
+    void listFitsWholeRows();
+};
+
+void TestSkin::everyBitmapExists_data() {
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("background") << int(skin::kBackground) << skin::kBackgroundDesignSize;
+    for (int id : {184, 185, 188, 189, 190, 191, 192, 193, 194, 195, 205, 206, 207, 208, 209}) {
+        QTest::newRow(qPrintable(QString::number(id))) << id << skin::kButtonDesignSize;
+    }
+}
+
+void TestSkin::everyBitmapExists() {
+    QFETCH(int, id);
+    QFETCH(QSize, size);
+    const QByteArray source = skin::ArtworkSource(id);
+    QVERIFY(!source.isEmpty());
+    QVERIFY2(!source.contains("{{"), "a token was left unfilled");
+    const skin::SkinPicture picture = skin::LoadBitmap(id);
+    QVERIFY(!picture.isNull());
+    QCOMPARE(picture.designSize(), size);
+    // The middle of every picture is covered: no blank artwork.
+    const QImage image = picture.render(size, 1.0);
+    QCOMPARE(qAlpha(image.pixel(size.width() / 2, size.height() / 2)), 255);
+}
+
+void TestSkin::buttonStatesDiffer() {
+    const QImage resting = skin::LoadBitmap(skin::kSettingsResting).render({158, 84}, 1.0);
+    const QImage hover = skin::LoadBitmap(skin::kSettingsHover).render({158, 84}, 1.0);
+    const QImage pressed = skin::LoadBitmap(skin::kSettingsPressed).render({158, 84}, 1.0);
+    QVERIFY(resting != hover);
+    QVERIFY(resting != pressed);
+    QVERIFY(hover != pressed);
+    QVERIFY(skin::ArtworkSource(skin::kSettingsResting).contains(">Settings<"));
+    QVERIFY(skin::ArtworkSource(skin::kFirmwarePressed).contains(">Upgrade Firmware<"));
+    QVERIFY(skin::LoadBitmap(0).isNull());
+    QVERIFY(skin::LoadBitmap(186).isNull());
+}
+
+void TestSkin::rendersAtDevicePixelRatio() {
+    const skin::SkinPicture picture = skin::LoadBitmap(skin::kAboutResting);
+    const QImage doubled = picture.render({158, 84}, 2.0);
+    QCOMPARE(doubled.size(), QSize(316, 168));
+    QCOMPARE(doubled.devicePixelRatio(), 2.0);
+    const QImage fractional = picture.render({158, 84}, 1.25);
+    QCOMPARE(fractional.size(), QSize(198, 105));
+
+    QVERIFY(!skin::AppIcon().isNull());
+    QCOMPARE(skin::AppIconPixmap(32, 2.0).size(), QSize(64, 64));
+}
+
+void TestSkin::productFontFitsCell() {
+    for (int cell : {skin::kRowFontHeight, skin::kLabelFontHeight, skin::kHeaderTitleFontHeight}) {
+        const QFont font = skin::ProductFont(cell);
+        QVERIFY(font.bold());
+        QVERIFY(QFontMetrics(font).height() <= cell);
+        QFont larger = font;
+        larger.setPixelSize(font.pixelSize() + 1);
+        QVERIFY(QFontMetrics(larger).height() > cell);
+    }
+}
+
+void TestSkin::listFitsWholeRows_data() {
+    QTest::addColumn<int>("header");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QRect>("expected");
+    // (186 - 37) mod 19 = 16: down 14 from 216 - 2, 16 shorter than 188.
+    QTest::newRow("spare 16") << 37 << 19 << QRect(243, 230, 507, 172);
+    QTest::newRow("exact") << 34 << 19 << QRect(243, 214, 507, 188);
+    QTest::newRow("no rows measured") << 34 << 0 << skin::kListRect;
+}
+
+void TestSkin::listFitsWholeRows() {
+    QFETCH(int, header);
+    QFETCH(int, row);
+    QFETCH(QRect, expected);
+    QCOMPARE(skin::FitListToRows(header, row), expected);
+}
+
+QTEST_MAIN(TestSkin)
+#include "test_skin.moc"
