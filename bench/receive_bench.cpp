@@ -38,6 +38,7 @@ namespace {
 
 constexpr long kDefaultFrames = 100000;
 constexpr std::uint16_t kBenchCode = 0x1002;
+constexpr long kMaxTries = 1000000; // per frame, before the sender gives up
 // After the sender is done, the receiver waits this long for stragglers.
 constexpr auto kQuietPeriod = std::chrono::milliseconds(1000);
 constexpr auto kDeadline = std::chrono::seconds(60);
@@ -74,8 +75,12 @@ int runSender(const std::string& interface, const MacAddress& to, long frames) {
         writeU32(frame, kSequenceOffset, static_cast<std::uint32_t>(i));
         // A full transmit queue refuses the frame; sending it again keeps the
         // sequence complete, so every drop counted below is a receive drop.
-        while (!opened.port->send(frame))
-            ++retries;
+        for (long tries = 0; !opened.port->send(frame); ++tries, ++retries) {
+            if (tries == kMaxTries) {
+                std::fprintf(stderr, "sender: frame %ld refused %ld times\n", i, tries);
+                return 1;
+            }
+        }
     }
     const double elapsed = seconds(Clock::now() - start);
     std::printf("sent=%ld seconds=%.6f retries=%ld\n", frames, elapsed, retries);
