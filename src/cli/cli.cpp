@@ -20,6 +20,12 @@ struct CommandEntry {
 constexpr CommandEntry kCommands[] = {
     {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
     {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
+    {"search", CmdSearch,
+     "search [--json] [--require-adapter]\n"
+     "                               search every adapter; list serial number, LAN address..."},
+    {"info", CmdInfo, "info DEVICE                  the information of one device"},
+    {"open", CmdOpen,
+     "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
 };
 
 void usage(std::ostream& out) {
@@ -28,6 +34,7 @@ void usage(std::ostream& out) {
            "  --interface NAME   use only this adapter (repeatable)\n\ncommands:\n";
     for (const auto& c : kCommands)
         out << "  " << c.usage << "\n";
+    out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n";
 }
 
 } // namespace

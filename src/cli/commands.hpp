@@ -22,5 +22,8 @@ inline constexpr int kExitUsage = 2;   // wrong arguments
 
 int CmdAdapters(Invocation& inv);
 int CmdDiscover(Invocation& inv);
+int CmdSearch(Invocation& inv);
+int CmdInfo(Invocation& inv);
+int CmdOpen(Invocation& inv);
 
 } // namespace korvane::cli

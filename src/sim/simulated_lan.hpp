@@ -4,6 +4,7 @@
 // utility and a number of emulated devices on it. What `--simulate N` runs.
 
 #include "base/mac_address.hpp"
+#include "base/timing.hpp"
 #include "link/simulated_segment.hpp"
 
 #include <memory>
@@ -18,8 +19,9 @@ struct LanOptions {
     std::string adapterName = "sim0";
     std::string adapterDescription = "Simulated LAN";
     MacAddress adapterMac{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}};
-    MacAddress firstDeviceMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
-    std::string password; // every device's password; empty: none
+    MacAddress firstDeviceMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}}; // the others count up
+    std::string password;                   // every device's password; empty: none
+    Micros programmingDelay = Millis(2000); // end of a firmware transfer to its notice
 };
 
 class SimulatedLan {
@@ -31,7 +33,7 @@ class SimulatedLan {
 
     SimulatedSegment& segment() { return segment_; }
     const LanOptions& options() const { return options_; }
-    // The emulated devices (null until the emulator is attached).
+    // The emulated devices, already answering.
     DeviceEmulator* emulator() { return emulator_.get(); }
 
   private:

@@ -1,0 +1,185 @@
+#include "devices/search.hpp"
+
+#include "config/blocks.hpp"
+#include "protocol/discovery.hpp"
+
+#include <algorithm>
+
+namespace korvane {
+
+namespace {
+
+// The discovery table an earlier record is handed back to.
+int carryOverTable(const DeviceRecord& record) {
+    const int index = record.adapterIndex();
+    return index < 0 || index >= kMaxSearchAdapters ? 0 : index;
+}
+
+} // namespace
+
+std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceRecord> previous,
+                                           StopToken& stop) {
+    SearchResult result;
+    const int adapterCount = std::min(ctx.adapters.count(), kMaxSearchAdapters);
+    result.adaptersSearched = adapterCount;
+
+    for (int i = 0; i < adapterCount; ++i) {
+        if (stop.stopRequested())
+            return std::nullopt;
+        bool open = false;
+        if (adapterCount == 1 && ctx.link.isOpen()) {
+            // The one adapter stays open from search to search.
+            open = stop.sleepFor(ctx.timing.settleAfterOpen);
+        } else {
+            open = ctx.openAdapter(i, &stop); // includes the settle time
+        }
+        if (stop.stopRequested())
+            return std::nullopt;
+        if (!open)
+            continue; // an adapter that cannot be opened yields no devices
+        ++result.adaptersOpened;
+
+        // Each adapter's table starts with the earlier records found on it,
+        // so discovery hands every device its remembered password again.
+        std::vector<DeviceRecord> discovered(kDiscoveryCapacity);
+        std::size_t carried = 0;
+        for (const DeviceRecord& earlier : previous)
+            if (carryOverTable(earlier) == i && carried < discovered.size())
+                discovered[carried++] = earlier;
+        const int n = DiscoverDevices(ctx, discovered, i, &stop);
+        if (stop.stopRequested())
+            return std::nullopt;
+
+        // Merge: a device already found on a lower adapter keeps that entry.
+        const std::size_t before = result.table.records.size();
+        for (int k = 0; k < n && !result.table.full(); ++k) {
+            const DeviceRecord& record = discovered[static_cast<std::size_t>(k)];
+            if (!result.table.contains(record.mac(), before))
+                result.table.records.push_back(record);
+        }
+        const std::size_t appended = result.table.records.size();
+
+        for (std::size_t v = before; v < appended; ++v) {
+            if (stop.stopRequested())
+                return std::nullopt;
+            DeviceRecord& record = result.table.records[v];
+            const std::string serial = SerialText(record.mac());
+            record.setSerialText(serial);
+            result.slots.push_back(MakeSlot(record));
+            result.rows.push_back({serial, {}});
+        }
+        for (std::size_t v = before; v < appended; ++v) {
+            if (stop.stopRequested())
+                return std::nullopt;
+            // The search's own target: the list's CurrentDeviceAddress belongs
+            // to the owner's thread and changes with every click.
+            const MacAddress target = result.table.records[v].mac();
+            const std::uint32_t address = ReadLanAddress(ctx, target, &stop);
+            if (stop.stopRequested())
+                return std::nullopt;
+            result.rows[v].addressText = FormatIPv4(address);
+        }
+    }
+    SortDisplayRows(result.rows);
+    return result;
+}
+
+DeviceSearch::DeviceSearch(Context& ctx, DeviceList& list, SearchNotifications notifications)
+    : ctx_(ctx), list_(list), notifications_(std::move(notifications)) {
+    // Transactions and discovery sleep on the link's arrivals: a stop wakes them.
+    stop_.wakeAlso(ctx_.link.arrivals());
+}
+
+DeviceSearch::~DeviceSearch() {
+    RequestStop();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool DeviceSearch::StartSearch() {
+    if (list_.busy() || stop_.stopRequested())
+        return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (running_)
+            return false;
+    }
+    // The thread of the previous search has handed its result over; it is
+    // at most returning.
+    if (thread_.joinable())
+        thread_.join();
+    list_.setBusy(true);
+    {
+        std::lock_guard lock(mutex_);
+        running_ = true;
+        pending_.reset();
+    }
+    list_.ShowSearchStarted();
+    if (notifications_.redraw)
+        notifications_.redraw();
+    if (notifications_.operationButtons)
+        notifications_.operationButtons(false);
+    thread_ = std::thread(
+        [this, previous = list_.table().records]() mutable { run(std::move(previous)); });
+    return true;
+}
+
+void DeviceSearch::run(std::vector<DeviceRecord> previous) {
+    auto result = RunSearchCycle(ctx_, previous, stop_);
+    bool ready = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (result && !stop_.stopRequested()) {
+            pending_ = std::move(result);
+            ready = true;
+        }
+        running_ = false;
+    }
+    ended_.notify_all();
+    if (ready && notifications_.resultReady)
+        notifications_.resultReady();
+}
+
+std::optional<SearchResult> DeviceSearch::TakePendingResult() {
+    std::lock_guard lock(mutex_);
+    std::optional<SearchResult> result = std::move(pending_);
+    pending_.reset();
+    return result;
+}
+
+bool DeviceSearch::Apply(const SearchResult& result) {
+    if (!list_.ApplySearchResult(result, &stop_))
+        return false;
+    if (notifications_.operationButtons)
+        notifications_.operationButtons(true);
+    if (notifications_.redraw)
+        notifications_.redraw();
+    list_.setBusy(false);
+    return true;
+}
+
+bool DeviceSearch::ApplyPendingResult() {
+    auto result = TakePendingResult();
+    return result && Apply(*result);
+}
+
+void DeviceSearch::RequestStop() {
+    stop_.requestStop();
+}
+
+bool DeviceSearch::WaitEnded(SteadyClock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return ended_.wait_until(lock, deadline, [&] { return !running_; });
+}
+
+void DeviceSearch::WaitEnded() {
+    std::unique_lock lock(mutex_);
+    ended_.wait(lock, [&] { return !running_; });
+}
+
+bool DeviceSearch::running() const {
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+} // namespace korvane

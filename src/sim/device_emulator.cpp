@@ -1,0 +1,189 @@
+#include "sim/device_emulator.hpp"
+
+#include <algorithm>
+
+namespace korvane::sim {
+
+MacAddress MacPlus(const MacAddress& base, std::uint64_t n) {
+    std::uint64_t value = 0;
+    for (const auto b : base.bytes)
+        value = (value << 8) | b;
+    value += n;
+    MacAddress mac;
+    for (std::size_t i = 0; i < mac.bytes.size(); ++i)
+        mac.bytes[i] = static_cast<std::uint8_t>(value >> (8 * (5 - i)));
+    return mac;
+}
+
+DeviceEmulator::DeviceEmulator(std::unique_ptr<PacketPort> port) : port_(std::move(port)) {}
+
+DeviceEmulator::~DeviceEmulator() {
+    stop();
+}
+
+EmulatedDevice& DeviceEmulator::addDevice(DeviceConfig config) {
+    const MacAddress mac = config.mac;
+    auto device = std::make_unique<EmulatedDevice>(std::move(config));
+    std::unique_lock lock(devicesMutex_);
+    devices_.push_back(std::move(device));
+    byMac_.emplace(mac, devices_.size() - 1);
+    return *devices_.back();
+}
+
+void DeviceEmulator::start() {
+    std::lock_guard control(controlMutex_);
+    if (running_ || !port_)
+        return;
+    {
+        std::lock_guard lock(timerMutex_);
+        timerQuit_ = false;
+    }
+    timer_ = std::thread([this] { runTimer(); });
+    port_->start([this](std::span<const std::uint8_t> frame) { onFrame(frame); });
+    running_ = true;
+}
+
+void DeviceEmulator::stop() {
+    std::lock_guard control(controlMutex_);
+    if (!running_)
+        return;
+    port_->stop(); // the receiver is not called again after this
+    {
+        std::lock_guard lock(timerMutex_);
+        timerQuit_ = true;
+        timed_.clear();
+    }
+    timerCv_.notify_all();
+    timer_.join();
+    running_ = false;
+}
+
+MacAddress DeviceEmulator::portMac() const {
+    return port_ ? port_->mac() : MacAddress{};
+}
+
+std::size_t DeviceEmulator::deviceCount() const {
+    std::shared_lock lock(devicesMutex_);
+    return devices_.size();
+}
+
+EmulatedDevice& DeviceEmulator::device(std::size_t index) {
+    std::shared_lock lock(devicesMutex_);
+    return *devices_.at(index);
+}
+
+EmulatedDevice* DeviceEmulator::findDevice(const MacAddress& mac) {
+    std::shared_lock lock(devicesMutex_);
+    const auto it = byMac_.find(mac);
+    return it == byMac_.end() ? nullptr : devices_[it->second].get();
+}
+
+EmulatorCounters DeviceEmulator::counters() const {
+    std::lock_guard lock(countersMutex_);
+    return counters_;
+}
+
+std::size_t DeviceEmulator::pendingFrames() const {
+    std::lock_guard lock(timerMutex_);
+    return timed_.size();
+}
+
+void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
+    const auto now = SteadyClock::now();
+    {
+        std::lock_guard lock(countersMutex_);
+        ++counters_.framesReceived;
+    }
+    if (frame.size() < 6)
+        return;
+    const MacAddress destination = MacAddress::fromBytes(frame.first(6));
+
+    // Devices are never removed, so the pointers stay valid outside the lock.
+    std::vector<std::pair<EmulatedDevice*, std::size_t>> targets;
+    {
+        std::shared_lock lock(devicesMutex_);
+        if (destination.isBroadcast()) {
+            targets.reserve(devices_.size());
+            for (std::size_t i = 0; i < devices_.size(); ++i)
+                targets.emplace_back(devices_[i].get(), i);
+        } else {
+            const auto [first, last] = byMac_.equal_range(destination);
+            for (auto it = first; it != last; ++it)
+                targets.emplace_back(devices_[it->second].get(), it->second);
+        }
+    }
+    if (targets.empty())
+        return;
+    {
+        std::lock_guard lock(countersMutex_);
+        ++counters_.framesForDevices;
+    }
+
+    for (const auto& [device, index] : targets) {
+        auto out = device->receive(frame, now);
+        // A factory write gives the device a new MAC; frames to it must reach
+        // the device by the time its reply (from the old MAC) is out.
+        if (!destination.isBroadcast() && device->mac() != destination) {
+            std::unique_lock lock(devicesMutex_);
+            const auto [first, last] = byMac_.equal_range(destination);
+            for (auto it = first; it != last; ++it)
+                if (it->second == index) {
+                    byMac_.erase(it);
+                    break;
+                }
+            byMac_.emplace(device->mac(), index);
+        }
+        dispatch(std::move(out), now);
+    }
+}
+
+void DeviceEmulator::dispatch(std::vector<Outgoing> frames, SteadyClock::time_point now) {
+    bool posted = false;
+    for (auto& item : frames) {
+        if (item.delay <= Micros::zero()) {
+            send(item.frame);
+            continue;
+        }
+        std::lock_guard lock(timerMutex_);
+        if (timerQuit_)
+            continue;
+        timed_.emplace(now + item.delay, std::move(item.frame));
+        posted = true;
+    }
+    if (posted)
+        timerCv_.notify_all();
+}
+
+void DeviceEmulator::send(std::span<const std::uint8_t> frame) {
+    const bool sent = port_->send(frame);
+    std::lock_guard lock(countersMutex_);
+    ++(sent ? counters_.framesSent : counters_.sendFailures);
+}
+
+void DeviceEmulator::runTimer() {
+    std::unique_lock lock(timerMutex_);
+    for (;;) {
+        if (timerQuit_)
+            return;
+        if (timed_.empty()) {
+            timerCv_.wait(lock);
+            continue;
+        }
+        const auto first = timed_.begin();
+        if (SteadyClock::now() < first->first) {
+            timerCv_.wait_until(lock, first->first);
+            continue;
+        }
+        std::vector<std::uint8_t> frame = std::move(first->second);
+        timed_.erase(first);
+        lock.unlock();
+        send(frame);
+        {
+            std::lock_guard counted(countersMutex_);
+            ++counters_.framesDelayed;
+        }
+        lock.lock();
+    }
+}
+
+} // namespace korvane::sim

@@ -1,0 +1,285 @@
+// The search cycle over simulated adapters with emulated devices: LAN
+// addresses, merging across adapters, the busy state, remembered passwords,
+// and stopping in the middle.
+
+#include "config/blocks.hpp"
+#include "devices/search.hpp"
+#include "devices_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace korvane {
+namespace {
+
+using test::DeviceMac;
+using test::DeviceSegment;
+using test::MakeRecord;
+
+constexpr auto kGenerous = std::chrono::seconds(20);
+
+// One search, applied; false when it did not end within a generous time.
+bool SearchOnce(DeviceSearch& search) {
+    return search.StartSearch() && search.WaitEnded(SteadyClock::now() + kGenerous) &&
+           search.ApplyPendingResult();
+}
+
+void Silence(sim::DeviceConfig& config, std::uint16_t command) {
+    config.faults.silentCommands.push_back(command);
+}
+
+TEST(DeviceSearch, ReadLanAddressFollowsTheDhcpVersionRule) {
+    DeviceSegment lan(1);
+    struct Case {
+        std::uint32_t serial;
+        AddressMode mode;
+        std::uint16_t version;
+        bool answers;
+        std::uint32_t expected;
+    };
+    const std::uint32_t alternate = 0x0A000002; // 10.0.0.2
+    const Case cases[] = {
+        {1, AddressMode::Dhcp, 751, true, alternate},
+        {2, AddressMode::Dhcp, 31, true, 0xC0A80102},
+        {3, AddressMode::Static, 751, true, 0xC0A80103},
+        {4, AddressMode::Dhcp, 751, false, 0},
+    };
+    for (const Case& c : cases) {
+        lan.add(c.serial, [&](sim::DeviceConfig& config) {
+            config.settings.setAddressMode(c.mode);
+            config.settings.setRawVersion(c.version);
+            writeU32(config.settings.bytes, settings_offset::kAlternateIp, alternate);
+            if (!c.answers)
+                Silence(config, code::kCheckPassword);
+        });
+    }
+    ASSERT_TRUE(lan.ctx->openAdapter(0));
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadLanAddress(*lan.ctx, DeviceMac(c.serial)), c.expected)
+            << "device " << c.serial;
+    // No settings read after a password check that got no reply.
+    EXPECT_EQ(lan.emulator->device(3).stats().requestCount(code::kReadSettings), 0u);
+}
+
+TEST(DeviceSearch, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
+    DeviceSegment lan(2);
+    lan.add(8);
+    lan.add(1);
+    lan.add(3);
+    lan.hideFrom(DeviceMac(3), DeviceSegment::kAdapter0); // only the second adapter finds it
+    lan.add(5, [](sim::DeviceConfig& c) { Silence(c, code::kCheckPassword); });
+
+    DeviceList list;
+    std::vector<bool> buttons;
+    int redraws = 0;
+    DeviceSearch search(*lan.ctx, list,
+                        {[&] { ++redraws; }, [&](bool on) { buttons.push_back(on); }, {}});
+    ASSERT_TRUE(search.StartSearch());
+    EXPECT_TRUE(list.busy());
+    EXPECT_EQ(list.paneText(), "Searching device...");
+    EXPECT_EQ(list.statusText(), "");
+    EXPECT_FALSE(search.StartSearch()); // a second request while busy is ignored
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
+    const auto result = search.TakePendingResult();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->adaptersOpened, 2);
+    ASSERT_TRUE(search.Apply(*result));
+    EXPECT_FALSE(list.busy());
+    EXPECT_EQ(buttons, (std::vector<bool>{false, true}));
+    EXPECT_GE(redraws, 2);
+
+    // Table order: adapter 0's devices in reply order, then what only adapter 1 found.
+    const DeviceTable table = list.table();
+    ASSERT_EQ(table.count(), 4);
+    const std::uint32_t order[] = {8, 1, 5, 3};
+    const int adapter[] = {0, 0, 0, 1};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(table.records[i].mac(), DeviceMac(order[i]));
+        EXPECT_EQ(table.records[i].adapterIndex(), adapter[i]);
+        EXPECT_EQ(table.records[i].serialText(), SerialText(DeviceMac(order[i])));
+    }
+
+    // Rows by serial number; the device that ignores the password check shows 0.0.0.0.
+    const DeviceRowModel& rows = list.rows();
+    ASSERT_EQ(rows.rowCount(), 4);
+    const char* expected[][2] = {{"2801795073", "192.168.1.1"},
+                                 {"2801795075", "192.168.1.3"},
+                                 {"2801795077", "0.0.0.0"},
+                                 {"2801795080", "192.168.1.8"}};
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(rows.row(r).data.texts[0], expected[r][0]);
+        EXPECT_EQ(rows.row(r).addressText, expected[r][1]);
+    }
+    EXPECT_EQ(rows.selectedRows(), std::vector<int>{0});
+    EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(1));
+    EXPECT_EQ(list.statusText(), "Select 1 of 4");
+    EXPECT_EQ(list.paneText(), "Serial Number: 2801795073\r\nHardware Version: Q2.1\r\n"
+                               "Firmware Version: 1.20.7K.15\r\nLAN IP Address: 192.168.1.1");
+    EXPECT_EQ(lan.violations(), 0u);
+
+    // Busy ended: the next request starts a search again.
+    ASSERT_TRUE(SearchOnce(search));
+    EXPECT_EQ(list.deviceCount(), 4);
+}
+
+TEST(DeviceSearch, RememberedPasswordsSurviveASearch) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    lan.add(2);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(SearchOnce(search));
+    ASSERT_TRUE(list.SetRememberedPassword(DeviceMac(2), "secret"));
+    ASSERT_TRUE(SearchOnce(search));
+    ASSERT_EQ(list.deviceCount(), 2);
+    EXPECT_EQ(list.record(1)->rememberedPassword(), "secret");
+    EXPECT_EQ(list.record(0)->rememberedPassword(), "");
+}
+
+TEST(DeviceSearch, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
+    DeviceSegment lan(2);
+    // 150 devices answer only the first adapter, 150 others only the second.
+    for (std::uint32_t i = 1; i <= 300; ++i) {
+        lan.add(i);
+        lan.hideFrom(DeviceMac(i), i <= 150 ? DeviceSegment::kAdapter1 : DeviceSegment::kAdapter0);
+    }
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(SearchOnce(search));
+    ASSERT_EQ(list.deviceCount(), 256);
+    const DeviceRowModel& rows = list.rows();
+    ASSERT_EQ(rows.rowCount(), 256);
+    EXPECT_EQ(list.record(255)->mac(), DeviceMac(256));
+    EXPECT_EQ(list.record(255)->adapterIndex(), 1);
+
+    // The last row still leads to its device.
+    const int last = list.FindRowByKey(MakeKey(SerialText(DeviceMac(256))));
+    EXPECT_EQ(last, 255);
+    list.rows().clearSelection();
+    list.OnListClick(last);
+    EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(256));
+    EXPECT_EQ(list.statusText(), "Select 1 of 256");
+    EXPECT_EQ(list.SelectedRowAddressText(), "192.168.1.0"); // 256 & 0xFF
+}
+
+TEST(DeviceSearch, NoAdapterFindsNothing) {
+    DeviceSegment lan(1);
+    lan.segment.denyAccess("sim0");
+    lan.add(1);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(search.StartSearch());
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
+    const auto result = search.TakePendingResult();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->adaptersOpened, 0);
+    ASSERT_TRUE(search.Apply(*result));
+    EXPECT_EQ(list.rows().rowCount(), 0);
+    EXPECT_EQ(list.paneText(), "No device found");
+    EXPECT_EQ(list.statusText(), "");
+}
+
+// Where the search is when the window closes. Each stage's wait is made long
+// enough (20 s) that only the stop request can end it in time.
+enum class Stage { Settle, Discovery, LanQuery };
+
+class SearchStopTest : public ::testing::TestWithParam<Stage> {};
+
+TEST_P(SearchStopTest, StopEndsTheThreadPromptlyAndInsertsNoRow) {
+    Timing timing = test::TestTiming();
+    switch (GetParam()) {
+    case Stage::Settle:
+        timing.settleAfterOpen = kGenerous;
+        break;
+    case Stage::Discovery:
+        timing.discoveryWindow = kGenerous;
+        break;
+    case Stage::LanQuery:
+        timing.queryWindow = kGenerous;
+        timing.tries = 5;
+        break;
+    }
+    DeviceSegment lan(1, timing);
+    sim::EmulatedDevice& device =
+        lan.add(1, [](sim::DeviceConfig& c) { Silence(c, code::kCheckPassword); });
+
+    // What the list showed before: one row of an earlier search.
+    DeviceList list;
+    ASSERT_TRUE(list.ApplySearchResult(test::MakeResult({{MakeRecord(DeviceMac(9)), "1.2.3.4"}})));
+    std::vector<bool> buttons;
+    std::atomic<bool> resultReady{false};
+    DeviceSearch search(*lan.ctx, list,
+                        {{}, [&](bool on) { buttons.push_back(on); }, [&] { resultReady = true; }});
+    ASSERT_TRUE(search.StartSearch());
+
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
+    switch (GetParam()) {
+    case Stage::Settle:
+        while (lan.ctx->currentAdapterIndex() != 0 && SteadyClock::now() < deadline)
+            std::this_thread::yield();
+        break;
+    case Stage::Discovery:
+        ASSERT_TRUE(device.waitForRequests(code::kDiscover, 1, deadline));
+        break;
+    case Stage::LanQuery: {
+        ASSERT_TRUE(device.waitForRequests(code::kCheckPassword, 1, deadline));
+        // A reply from another device reaches the waiting transaction, which
+        // files it as a stray: from then on the transaction is past its send
+        // and only sleeps, so the stop has to wake it.
+        const MacAddress other{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x63}};
+        auto bystander = lan.segment.attachStation(other, {});
+        bystander->send(
+            BuildRequest(other, DeviceSegment::kAdapter0, code::kSettingsReply, "", 0, {}, 0)
+                ->view());
+        while (lan.ctx->strays.size() == 0 && SteadyClock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_EQ(lan.ctx->strays.size(), 1u);
+        break;
+    }
+    }
+    const auto stopAt = SteadyClock::now();
+    search.RequestStop();
+    ASSERT_TRUE(search.WaitEnded(stopAt + std::chrono::seconds(2)));
+    EXPECT_LT(SteadyClock::now() - stopAt, std::chrono::seconds(2));
+
+    EXPECT_FALSE(resultReady);
+    EXPECT_FALSE(search.TakePendingResult().has_value());
+    EXPECT_FALSE(search.ApplyPendingResult());
+    ASSERT_EQ(list.rows().rowCount(), 1);
+    EXPECT_EQ(list.rows().row(0).data.texts[0], SerialText(DeviceMac(9)));
+    // Closing: nothing is switched on again and no further search starts.
+    EXPECT_TRUE(list.busy());
+    EXPECT_EQ(buttons, std::vector<bool>{false});
+    EXPECT_FALSE(search.StartSearch());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, SearchStopTest,
+                         ::testing::Values(Stage::Settle, Stage::Discovery, Stage::LanQuery),
+                         [](const auto& p) {
+                             switch (p.param) {
+                             case Stage::Settle:
+                                 return "Settle";
+                             case Stage::Discovery:
+                                 return "Discovery";
+                             case Stage::LanQuery:
+                                 return "LanQuery";
+                             }
+                             return "Unknown";
+                         });
+
+TEST(DeviceSearch, AResultWaitingWhenTheStopComesIsNotApplied) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    ASSERT_TRUE(search.StartSearch());
+    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
+    search.RequestStop();
+    EXPECT_FALSE(search.ApplyPendingResult());
+    EXPECT_EQ(list.rows().rowCount(), 0);
+    EXPECT_EQ(list.paneText(), "Searching device...");
+}
+
+} // namespace
+} // namespace korvane

@@ -1,0 +1,194 @@
+// The emulator on a simulated segment, driven by the utility's own
+// operations: the simulated LAN of --simulate, configuration round trips,
+// the factory write's new MAC and a firmware transfer up to its notice.
+
+#include "base/byte_cursor.hpp"
+#include "config/blocks.hpp"
+#include "emulator_fixture.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/transactions.hpp"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+using namespace testing;
+using sim::DeviceFaults;
+
+TEST(EmulatorLan, DevicesLookLikeACurrentInstallation) {
+    sim::LanOptions options;
+    options.password = "site";
+    TestLan net(5, TestTiming(), options);
+    auto records = std::vector<DeviceIdentity>(kDiscoveryCapacity);
+    ASSERT_EQ(DiscoverDevices(*net.ctx, records, 0), 5);
+    for (std::size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        const DeviceIdentity& r = records[i];
+        EXPECT_EQ(r.mac(), sim::MacPlus(options.firstDeviceMac, i));
+        EXPECT_EQ(r.serialNumber(), 2801795073u + i); // 02-19-A7-00-00-01 onwards
+        EXPECT_TRUE(r.hardwareVersionIsText());
+        EXPECT_EQ(r.hardwareVersionText().front(), 'Q');
+        ASSERT_TRUE(r.firmwareVersionIsText());
+        ASSERT_GE(r.firmwareVersionText().size(), 7u);
+        EXPECT_EQ(r.firmwareVersionText()[6], i % 3 == 2 ? 'M' : 'K');
+        EXPECT_GT(r.versionNumber(), 1000000u);
+
+        EXPECT_EQ(
+            QueryDevice(*net.ctx, r.mac(), code::kCheckPassword, code::kPasswordReply, "", 0, {}),
+            status::kPasswordRefused);
+        EXPECT_EQ(QueryDevice(*net.ctx, r.mac(), code::kCheckPassword, code::kPasswordReply, "site",
+                              0, {}),
+                  status::kDone);
+        SettingsBlock block;
+        EXPECT_EQ(ReadSettings(*net.ctx, r.mac(), "", block), status::kPasswordRefused);
+        EXPECT_EQ(block.version(), 32);
+        EXPECT_EQ(FormatIPv4(block.ipAddress()), "192.168.1." + std::to_string(100 + i));
+        EXPECT_EQ(block.port(settings_offset::kHttpPort), 80);
+        EXPECT_EQ(ReadLanAddress(*net.ctx, r.mac()), block.ipAddress());
+    }
+}
+
+TEST(EmulatorLan, MacsCountUpAcrossByteBoundaries) {
+    EXPECT_EQ(sim::MacPlus(MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0xFF}}, 1),
+              (MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x01, 0x00}}));
+    EXPECT_EQ(sim::MacPlus(MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}}, 4095),
+              (MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x10, 0x00}}));
+}
+
+TEST(EmulatorLan, SettingsAndPasswordRoundTripThroughTheUtilitysOperations) {
+    TestLan net(1);
+    const MacAddress target = net.mac(0);
+    const SettingsBlock original = net.device(0).settings();
+
+    SettingsBlock block;
+    ASSERT_EQ(ReadSettings(*net.ctx, target, "", block), status::kDone);
+    block.setIpAddress(0x0A000063);
+    block.setAddressMode(AddressMode::Static);
+    ASSERT_EQ(WriteSettings(*net.ctx, target, "", block, kSettingsSheetWriteSize), status::kDone);
+    const SettingsBlock stored = net.device(0).settings();
+    EXPECT_EQ(stored.ipAddress(), 0x0A000063u);
+    // What the utility does not interpret went back exactly as read.
+    EXPECT_TRUE(std::equal(stored.bytes.begin() + 10, stored.bytes.begin() + 23,
+                           original.bytes.begin() + 10));
+    EXPECT_TRUE(std::equal(stored.bytes.begin() + 48, stored.bytes.begin() + 68,
+                           original.bytes.begin() + 48));
+    EXPECT_EQ(net.device(0).stats().lastSettingsWriteLength, kSettingsSheetWriteSize);
+
+    ASSERT_EQ(WritePassword(*net.ctx, target, "", "guard"), status::kDone);
+    EXPECT_EQ(net.device(0).password(), "guard");
+    EXPECT_EQ(WriteSettings(*net.ctx, target, "", block, kSettingsIpWriteSize),
+              status::kPasswordRefused);
+    EXPECT_EQ(WriteSettings(*net.ctx, target, "guard", block, kSettingsIpWriteSize), status::kDone);
+    EXPECT_EQ(net.device(0).stats().lastSettingsWriteLength, kSettingsIpWriteSize);
+    ASSERT_EQ(WritePassword(*net.ctx, target, "guard", ""), status::kDone);
+    EXPECT_EQ(net.device(0).password(), "");
+    EXPECT_EQ(net.device(0).stats().totalViolations(), 0u);
+}
+
+TEST(EmulatorLan, FactoryWriteMovesTheDeviceToItsNewMac) {
+    TestLan net(2);
+    const MacAddress old = net.mac(0);
+    const MacAddress next{{0x02, 0x19, 0xA7, 0x00, 0x02, 0x00}};
+    const auto block = BuildFactoryBlock(next, "Q2.2");
+    ASSERT_EQ(WriteFactoryBlock(*net.ctx, old, "", block), status::kDone);
+    EXPECT_EQ(net.lan.emulator()->findDevice(next), &net.device(0));
+    EXPECT_EQ(net.lan.emulator()->findDevice(old), nullptr);
+    EXPECT_EQ(QueryDevice(*net.ctx, next, code::kCheckPassword, code::kPasswordReply, "", 0, {}),
+              status::kDone);
+    net.ctx->timing.queryWindow = 20ms;
+    EXPECT_EQ(QueryDevice(*net.ctx, old, code::kCheckPassword, code::kPasswordReply, "", 0, {}),
+              status::kNoReply);
+
+    net.ctx->timing.discoveryWindow = 50ms;
+    auto records = std::vector<DeviceIdentity>(kDiscoveryCapacity);
+    ASSERT_EQ(DiscoverDevices(*net.ctx, records, 0), 2);
+    EXPECT_EQ(records[0].mac(), next);
+    EXPECT_EQ(records[0].hardwareVersionText(), "Q2.2");
+}
+
+TEST(EmulatorLan, BusyFactoryWriteIsAnsweredThreeThenTwo) {
+    TestLan net(1);
+    DeviceFaults faults;
+    faults.statusRules = {{code::kWriteFactory, {}, status::kBusy, 1}};
+    net.device(0).setFaults(faults);
+    const auto block = BuildFactoryBlock(net.mac(0), "Q2.1");
+    EXPECT_EQ(WriteFactoryBlock(*net.ctx, net.mac(0), "", block), status::kBusy);
+    EXPECT_EQ(WriteFactoryBlock(*net.ctx, net.mac(0), "", block), status::kDone);
+    EXPECT_EQ(net.device(0).stats().factoryWrites, 1u);
+}
+
+TEST(EmulatorLan, FirmwareTransferEndsWithOneNoticeFromTheDevice) {
+    TestLan net(2);
+    std::mutex mutex;
+    std::vector<MacAddress> notices;
+    net.ctx->link.setNoticeReceiver([&](const MacAddress& source) {
+        std::lock_guard lock(mutex);
+        notices.push_back(source);
+    });
+    sim::EmulatedDevice& device = net.device(1);
+    device.setProgrammingDelay(30ms);
+    DeviceFaults faults;
+    faults.flashDelayPerBlock = 2ms;
+    faults.statusRules = {sim::StatusRule::busyFirstBlock()};
+    device.setFaults(faults);
+
+    std::vector<std::uint8_t> image(5 * 1024 + 17);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+    std::vector<std::uint16_t> statuses;
+    std::size_t at = 0;
+    std::uint16_t index = 0;
+    while (at < image.size()) {
+        const auto block =
+            std::span(image).subspan(at, std::min<std::size_t>(1024, image.size() - at));
+        const auto s = CommandDevice(*net.ctx, net.mac(1), code::kFirmwareBlock,
+                                     code::kFirmwareReply, "", index, block);
+        statuses.push_back(s);
+        if (s == status::kBusy)
+            continue; // the same block again
+        at += block.size();
+        ++index;
+    }
+    EXPECT_EQ(statuses, (std::vector<std::uint16_t>{3, 2, 2, 2, 2, 2, 2}));
+    std::array<std::uint8_t, 8> end{};
+    writeU32(end, 0, BlockChecksum(image));
+    writeU32(end, 4, sim::kHeaderFlagUnpatched);
+    const auto sent = SteadyClock::now();
+    EXPECT_EQ(
+        CommandDevice(*net.ctx, net.mac(1), code::kFirmwareEnd, code::kFirmwareReply, "", 0, end),
+        status::kDone);
+    ASSERT_TRUE(net.ctx->link.noticeEvent().waitUntil(Deadline()));
+    EXPECT_GE(SteadyClock::now() - sent, 30ms);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(notices, std::vector<MacAddress>{net.mac(1)});
+    }
+    const auto record = device.firmware();
+    EXPECT_TRUE(record.accepted);
+    EXPECT_EQ(record.image, image);
+    EXPECT_EQ(record.blockOrder, (std::vector<std::uint16_t>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(device.stats().totalViolations(), 0u);
+    EXPECT_GT(net.lan.emulator()->counters().framesDelayed, 0u);
+    EXPECT_EQ(net.device(0).firmware().hasImage, false);
+}
+
+TEST(EmulatorLan, StoppedEmulatorSendsNothingMore) {
+    TestLan net(1, SilentTiming());
+    DeviceFaults faults;
+    faults.replyDelay = 1h;
+    net.device(0).setFaults(faults);
+    EXPECT_EQ(
+        QueryDevice(*net.ctx, net.mac(0), code::kCheckPassword, code::kPasswordReply, "", 0, {}),
+        status::kNoReply);
+    net.lan.segment().drain();
+    EXPECT_EQ(net.lan.emulator()->pendingFrames(), 5u);
+    net.lan.emulator()->stop();
+    EXPECT_EQ(net.lan.emulator()->pendingFrames(), 0u);
+}
+
+} // namespace
+} // namespace korvane

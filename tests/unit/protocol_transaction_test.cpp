@@ -1,0 +1,213 @@
+// QueryDevice and CommandDevice against emulated devices.
+
+#include "base/byte_cursor.hpp"
+#include "config/blocks.hpp"
+#include "emulator_fixture.hpp"
+#include "protocol/transactions.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+using namespace testing;
+using sim::DeviceFaults;
+using sim::StatusRule;
+
+std::uint16_t CheckPassword(TestLan& net, const MacAddress& target,
+                            std::string_view password = "") {
+    return QueryDevice(*net.ctx, target, code::kCheckPassword, code::kPasswordReply, password, 0,
+                       {});
+}
+
+std::uint16_t SetPassword(TestLan& net, const MacAddress& target) {
+    const auto block = BuildPasswordBlock("new");
+    return CommandDevice(*net.ctx, target, code::kSetPassword, code::kPasswordReply, "", 0, *block);
+}
+
+TEST(ProtocolTransaction, ReplyAfterADelayIsTakenInTheFirstTry) {
+    TestLan net(1);
+    DeviceFaults faults;
+    faults.replyDelay = 60ms; // a quarter of the window
+    net.device(0).setFaults(faults);
+
+    std::array<std::uint8_t, kSettingsReadSize> data{};
+    const auto start = SteadyClock::now();
+    const auto status =
+        QueryDevice(*net.ctx, net.mac(0), code::kReadSettings, code::kSettingsReply, "", 0, data);
+    EXPECT_GE(SteadyClock::now() - start, 60ms);
+    EXPECT_EQ(status, status::kDone);
+    EXPECT_EQ(net.device(0).stats().requestCount(code::kReadSettings), 1u);
+    SettingsBlock expected = net.device(0).settings();
+    expected.seal(kSettingsReadSize);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), expected.bytes.begin()));
+    EXPECT_EQ(net.device(0).stats().totalViolations(), 0u);
+}
+
+TEST(ProtocolTransaction, SilentDeviceCostsFiveTriesAndGivesZero) {
+    TestLan net(1, SilentTiming());
+    DeviceFaults faults;
+    faults.neverAnswer = true;
+    net.device(0).setFaults(faults);
+
+    auto start = SteadyClock::now();
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
+    EXPECT_GE(SteadyClock::now() - start, 5 * net.ctx->timing.queryWindow);
+    EXPECT_EQ(SetPassword(net, net.mac(0)), status::kNoReply);
+    net.lan.segment().drain();
+    const auto stats = net.device(0).stats();
+    EXPECT_EQ(stats.requestCount(code::kCheckPassword), 5u);
+    EXPECT_EQ(stats.requestCount(code::kSetPassword), 5u);
+    EXPECT_EQ(stats.totalViolations(), 0u);
+}
+
+TEST(ProtocolTransaction, Status4IsDoneAfterThePauseForCommandsOnly) {
+    Timing timing = TestTiming();
+    timing.status4Pause = 80ms;
+    TestLan net(1, timing);
+    DeviceFaults faults;
+    faults.statusRules = {{code::kSetPassword, {}, status::kDoneAfterPause},
+                          {code::kCheckPassword, {}, status::kDoneAfterPause}};
+    net.device(0).setFaults(faults);
+
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(SetPassword(net, net.mac(0)), status::kDone);
+    EXPECT_GE(SteadyClock::now() - start, 80ms);
+    EXPECT_EQ(net.device(0).password(), "new"); // status 4 means it was done
+    EXPECT_EQ(CheckPassword(net, net.mac(0), "new"), status::kDoneAfterPause);
+}
+
+TEST(ProtocolTransaction, BusyAndOtherStatusesArePassedThroughWithoutResending) {
+    TestLan net(1);
+    for (const std::uint16_t s : {status::kBusy, std::uint16_t{7}, status::kNoReply}) {
+        SCOPED_TRACE(s);
+        const auto before = net.device(0).stats().requestCount(code::kSetPassword);
+        DeviceFaults faults;
+        faults.statusRules = {{code::kSetPassword, {}, s}};
+        net.device(0).setFaults(faults);
+        EXPECT_EQ(SetPassword(net, net.mac(0)), s);
+        EXPECT_EQ(net.device(0).stats().requestCount(code::kSetPassword), before + 1);
+    }
+}
+
+TEST(ProtocolTransaction, WrongVersionOrReplyCodeIsNoReply) {
+    for (const bool wrongVersion : {true, false}) {
+        SCOPED_TRACE(wrongVersion ? "version 2" : "command code plus one");
+        TestLan net(1, SilentTiming());
+        DeviceFaults faults;
+        faults.wrongVersion = wrongVersion;
+        faults.wrongReplyCode = !wrongVersion;
+        net.device(0).setFaults(faults);
+        EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
+        net.lan.segment().drain();
+        EXPECT_EQ(net.device(0).stats().replies, 5u); // it did answer, every try
+    }
+}
+
+TEST(ProtocolTransaction, ReplyFromAnotherDeviceWaitsInTheStrayQueueForItsOwner) {
+    TestLan net(1);
+    // Station B's reply is in the list before A's transaction starts reading.
+    const MacAddress b{{0x02, 0x19, 0xA7, 0x00, 0x0B, 0x0B}};
+    auto stationB = net.lan.segment().attachStation(b, {});
+    std::vector<std::uint8_t> replyB(60, 0);
+    const MacAddress own = net.own();
+    std::copy(own.bytes.begin(), own.bytes.end(), replyB.begin());
+    std::copy(b.bytes.begin(), b.bytes.end(), replyB.begin() + 6);
+    replyB[12] = 0x51, replyB[13] = 0x52, replyB[15] = 1; // EtherType, version 1
+    replyB[16] = 0x70, replyB[17] = 0x03, replyB[21] = 2; // 0x7003, status 2
+    stationB->send(replyB);
+    net.lan.segment().drain();
+
+    DeviceFaults slow;
+    slow.replyDelay = 20ms;
+    net.device(0).setFaults(slow);
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kDone);
+    EXPECT_EQ(net.ctx->strays.size(), 1u);
+    // B never answers by itself: its transaction finds the queued reply.
+    EXPECT_EQ(CheckPassword(net, b), status::kDone);
+    EXPECT_EQ(net.ctx->strays.size(), 0u);
+}
+
+TEST(ProtocolTransaction, ConcurrentTransactionsEachGetTheirOwnReplyInOneTry) {
+    constexpr int kDevices = 8;
+    constexpr int kRounds = 5;
+    TestLan net(kDevices);
+    for (int i = 0; i < kDevices; ++i) {
+        DeviceFaults faults;
+        faults.replyDelay = std::chrono::milliseconds(i % 3); // replies interleave
+        net.device(static_cast<std::size_t>(i)).setFaults(faults);
+    }
+    std::vector<std::future<bool>> runs;
+    for (int i = 0; i < kDevices; ++i)
+        runs.push_back(std::async(std::launch::async, [&net, i] {
+            bool ok = true;
+            const MacAddress target = net.mac(static_cast<std::size_t>(i));
+            for (int round = 0; round < kRounds; ++round) {
+                std::array<std::uint8_t, kSettingsReadSize> data{};
+                ok &= QueryDevice(*net.ctx, target, code::kReadSettings, code::kSettingsReply, "",
+                                  0, data) == status::kDone;
+                // Each device's own settings came back, not a neighbour's.
+                ok &= readU32(data, settings_offset::kIpAddress) == 0xC0A80164u + i;
+            }
+            return ok;
+        }));
+    for (auto& run : runs)
+        EXPECT_TRUE(run.get());
+    for (int i = 0; i < kDevices; ++i)
+        EXPECT_EQ(net.device(static_cast<std::size_t>(i)).stats().requestCount(code::kReadSettings),
+                  static_cast<std::uint64_t>(kRounds));
+}
+
+TEST(ProtocolTransaction, OwnLoopedBackFramesAreNeverReplies) {
+    TestLan net(1, SilentTiming());
+    // A station with the adapter's own address plays the looped-back frame.
+    auto echo = net.lan.segment().attachStation(net.own(), {});
+    std::vector<std::uint8_t> frame(60, 0);
+    const MacAddress own = net.own();
+    std::copy(own.bytes.begin(), own.bytes.end(), frame.begin());
+    std::copy(own.bytes.begin(), own.bytes.end(), frame.begin() + 6);
+    frame[12] = 0x51, frame[13] = 0x52, frame[15] = 1;
+    frame[16] = 0x70, frame[17] = 0x03, frame[21] = 2;
+    echo->send(frame);
+    net.lan.segment().drain();
+
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kDone);
+    EXPECT_EQ(net.ctx->strays.size(), 0u); // dropped, not queued for anyone
+    echo->send(frame);
+    net.lan.segment().drain();
+    EXPECT_EQ(CheckPassword(net, own), status::kNoReply);
+}
+
+TEST(ProtocolTransaction, PasswordLongerThanTheFieldSendsNothing) {
+    TestLan net(1);
+    net.device(0).setPassword("123456789012345");
+    EXPECT_EQ(CheckPassword(net, net.mac(0), "123456789012345"), status::kDone);
+    EXPECT_EQ(CheckPassword(net, net.mac(0), "1234567890123456"), status::kNoReply);
+    net.lan.segment().drain();
+    EXPECT_EQ(net.device(0).stats().requestCount(code::kCheckPassword), 1u);
+}
+
+TEST(ProtocolTransaction, LateReplyAnswersTheNextTransactionWithTheSameReplyCode) {
+    // 0x7003 answers both the password check and the password write: a check
+    // reply that comes after its transaction gave up is taken by the write.
+    Timing timing = SilentTiming();
+    timing.tries = 1;
+    TestLan net(1, timing);
+    DeviceFaults late;
+    late.statusRules = {{code::kCheckPassword, {}, status::kPasswordRefused, 1}};
+    late.replyDelay = 100ms; // well after the 20 ms window
+    net.device(0).setFaults(late);
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
+    net.device(0).setFaults({});
+    ASSERT_TRUE(net.ctx->link.waitForFrame(Deadline()));
+    EXPECT_EQ(SetPassword(net, net.mac(0)), status::kPasswordRefused);
+}
+
+} // namespace
+} // namespace korvane
