@@ -1,6 +1,8 @@
 // firmware upgrade IMAGE (DEVICE... | --all)
 
+#include "cli/cli_operator.hpp"
 #include "cli/commands.hpp"
+#include "cli/device_lookup.hpp"
 #include "cli/json.hpp"
 #include "firmware/upgrade.hpp"
 #include "protocol/discovery.hpp"
@@ -16,7 +18,6 @@
 #include <mutex>
 #include <ostream>
 #include <sstream>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -39,26 +40,27 @@ constexpr int kMaxAutomaticBlockAnswers = 3;
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
 
-bool sameDevice(const std::string& text, const DeviceIdentity& record) {
-    if (const auto mac = MacAddress::parse(text))
-        return *mac == record.mac();
-    return text == std::to_string(record.serialNumber());
+bool matches(const DeviceSelector& selector, const DeviceIdentity& record) {
+    return selector.mac ? *selector.mac == record.mac() : selector.serial == record.serialNumber();
 }
 
 // Passwords given ahead of the run: one for every unit, and per device.
 struct PasswordBook {
     std::optional<std::string> common;
-    std::vector<std::pair<std::string, std::string>> perDevice;
+    std::vector<std::pair<DeviceSelector, std::string>> perDevice;
 
     std::optional<std::string> forUnit(const DeviceIdentity& record) const {
         for (const auto& [device, password] : perDevice)
-            if (sameDevice(device, record))
+            if (matches(device, record))
                 return password;
         return common;
     }
 };
 
-// Device passwords contain no blanks, so a line splits into at most two words.
+// The configuration commands' password file is one line with the password;
+// here it may also hold lines "DEVICE PASSWORD" for units whose passwords
+// differ. Device passwords contain no blanks, so a line splits into at most
+// two words.
 bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& error) {
     std::ifstream file(path);
     if (!file) {
@@ -81,10 +83,17 @@ bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& 
                     ": expected PASSWORD or DEVICE PASSWORD";
             return false;
         }
-        if (second.empty())
+        if (second.empty()) {
             book.common = first;
-        else
-            book.perDevice.emplace_back(first, second);
+            continue;
+        }
+        const auto device = ParseDeviceSelector(first);
+        if (!device) {
+            error = "password file line " + std::to_string(number) + ": '" + first +
+                    "' is neither a serial number nor a MAC address";
+            return false;
+        }
+        book.perDevice.emplace_back(*device, second);
     }
     return true;
 }
@@ -125,17 +134,29 @@ std::string bar(std::uint64_t done, std::uint64_t total) {
 // prompt on the terminal, and shows the run either as a live display (one
 // line per unit with its state and a bar, the status line, the overall bar)
 // or, without a terminal, as plain lines when a unit's state changes.
+struct ConsoleOptions {
+    bool yes = false;
+    std::optional<BlockFailureChoice> onBlockFailure;
+    bool json = false;
+};
+
+// Passwords never come from here: each unit's given password is already its
+// remembered password, and a prompt is for a device that refused it.
+CliAnswers questionAnswers(const ConsoleOptions& options) {
+    CliAnswers answers;
+    answers.yes = options.yes;
+    answers.onBlockFailure = options.onBlockFailure;
+    return answers;
+}
+
 class FirmwareConsole : public Operator {
   public:
-    struct Options {
-        bool yes = false;
-        std::optional<BlockFailureChoice> onBlockFailure;
-        bool json = false;
-    };
+    using Options = ConsoleOptions;
 
     FirmwareConsole(Streams io, Options options, std::uint64_t imageLength)
         : io_(io), options_(options), imageLength_(imageLength),
-          live_(!options.json && isTerminalOut(io.out)) {}
+          live_(!options.json && isTerminalOut(io.out)),
+          questions_(io, kName, questionAnswers(options)) {}
 
     // The units of the run now starting, for the per-unit bars.
     void beginRun(const FirmwareUpgrade* session, const std::vector<DeviceIdentity*>& units) {
@@ -159,75 +180,37 @@ class FirmwareConsole : public Operator {
         linesDrawn_ = 0;
     }
 
+    // Questions go to the command line's Operator, one at a time: units ask
+    // from their own threads. A unit's given password was tried before the
+    // prompt (it is the record's remembered password), so a prompt means the
+    // device wants another one.
     std::optional<std::string> askPassword(const std::string& label,
-                                           const std::string& /*preset*/) override {
-        if (!io_.interactive) {
-            say(label + ": the device refused the password given, or needs one; give it with "
-                        "--password-file or KORVANE_PASSWORD");
-            return std::nullopt;
-        }
+                                           const std::string& preset) override {
         Prompt prompt(*this);
-        io_.err << "Password for " << label << ": " << std::flush;
-        std::string text;
-        const bool ok = readHidden(text);
-        io_.err << "\n";
-        if (!ok)
-            return std::nullopt;
-        return text;
+        return questions_.askPassword(label, preset);
     }
 
-    bool askYesNo(const std::string& text, MessageIcon /*icon*/) override {
-        if (options_.yes) {
-            say(text + " yes (--yes)");
-            return true;
-        }
-        if (!io_.interactive) {
-            say(text + " no: without a terminal only --yes answers");
-            return false;
-        }
+    bool askYesNo(const std::string& text, MessageIcon icon) override {
         Prompt prompt(*this);
-        io_.err << text << " [y/N] " << std::flush;
-        std::string answer;
-        if (!std::getline(io_.in, answer))
-            return false;
-        return answer == "y" || answer == "Y" || answer == "yes";
+        return questions_.askYesNo(text, icon);
     }
 
     BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
-        if (options_.onBlockFailure) {
-            const BlockFailureChoice choice = *options_.onBlockFailure;
+        if (options_.onBlockFailure && *options_.onBlockFailure != BlockFailureChoice::Abort) {
             bool allowed = true;
             {
                 std::lock_guard lock(mutex_);
-                int& given = automaticAnswers_[std::this_thread::get_id()];
                 allowed =
-                    choice == BlockFailureChoice::Abort || given++ < kMaxAutomaticBlockAnswers;
+                    automaticAnswers_[std::this_thread::get_id()]++ < kMaxAutomaticBlockAnswers;
             }
-            if (allowed) {
-                say(text + ": " + choiceName(choice) + " (--on-block-failure)");
-                return choice;
+            if (!allowed) {
+                say(text + ": abort after " + std::to_string(kMaxAutomaticBlockAnswers) +
+                    " automatic answers (--on-block-failure)");
+                return BlockFailureChoice::Abort;
             }
-            say(text + ": abort after " + std::to_string(kMaxAutomaticBlockAnswers) +
-                " automatic answers");
-            return BlockFailureChoice::Abort;
-        }
-        if (!io_.interactive) {
-            say(text + ": abort (without a terminal only --on-block-failure answers)");
-            return BlockFailureChoice::Abort;
         }
         Prompt prompt(*this);
-        for (;;) {
-            io_.err << text << ": [a]bort, [r]etry, [i]gnore? " << std::flush;
-            std::string answer;
-            if (!std::getline(io_.in, answer))
-                return BlockFailureChoice::Abort;
-            if (answer == "a" || answer == "abort")
-                return BlockFailureChoice::Abort;
-            if (answer == "r" || answer == "retry")
-                return BlockFailureChoice::Retry;
-            if (answer == "i" || answer == "ignore")
-                return BlockFailureChoice::Ignore;
-        }
+        return questions_.askAbortRetryIgnore(text);
     }
 
     void showMessage(const std::string& text, MessageIcon icon) override {
@@ -288,18 +271,6 @@ class FirmwareConsole : public Operator {
         io_.err << kName << ": " << line << "\n";
     }
 
-    static std::string choiceName(BlockFailureChoice choice) {
-        switch (choice) {
-        case BlockFailureChoice::Abort:
-            return "abort";
-        case BlockFailureChoice::Retry:
-            return "retry";
-        case BlockFailureChoice::Ignore:
-            return "ignore";
-        }
-        return "abort";
-    }
-
     std::string& rowFor(const std::string& key) {
         auto it = std::find_if(rows_.begin(), rows_.end(),
                                [&](const auto& row) { return row.first == key; });
@@ -351,20 +322,6 @@ class FirmwareConsole : public Operator {
         linesDrawn_ = lines;
     }
 
-    bool readHidden(std::string& text) {
-        const bool terminal = &io_.in == &std::cin && ::isatty(STDIN_FILENO);
-        termios saved{};
-        if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-            const bool ok = static_cast<bool>(std::getline(io_.in, text));
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-            return ok;
-        }
-        return static_cast<bool>(std::getline(io_.in, text));
-    }
-
     Streams io_;
     Options options_;
     std::uint64_t imageLength_;
@@ -380,17 +337,8 @@ class FirmwareConsole : public Operator {
     int linesDrawn_ = 0;
     SteadyClock::time_point lastDraw_{};
     std::map<std::thread::id, int> automaticAnswers_;
+    CliOperator questions_; // only under promptMutex_
 };
-
-std::optional<BlockFailureChoice> parseChoice(const std::string& text) {
-    if (text == "abort")
-        return BlockFailureChoice::Abort;
-    if (text == "retry")
-        return BlockFailureChoice::Retry;
-    if (text == "ignore")
-        return BlockFailureChoice::Ignore;
-    return std::nullopt;
-}
 
 int usageError(Invocation& inv, const std::string& message) {
     inv.io.err << kName << ": " << message << "\n" << kUsage;
@@ -417,10 +365,15 @@ int CmdFirmware(Invocation& inv) {
         return usageError(inv, "missing IMAGE");
     const std::string image = positionals[1];
     const std::vector<std::string> devices(positionals.begin() + 2, positionals.end());
+    for (const std::string& device : devices)
+        if (!ParseDeviceSelector(device))
+            return usageError(inv, "'" + device +
+                                       "' is neither a serial number nor a MAC address (like "
+                                       "02-19-A7-00-01-23)");
     if (all == !devices.empty())
         return usageError(inv, all ? "give DEVICEs or --all, not both" : "give DEVICEs or --all");
     if (choice) {
-        options.onBlockFailure = parseChoice(*choice);
+        options.onBlockFailure = ParseBlockFailureChoice(*choice);
         if (!options.onBlockFailure)
             return usageError(inv, "--on-block-failure takes abort, retry or ignore");
     }
@@ -434,7 +387,7 @@ int CmdFirmware(Invocation& inv) {
             inv.io.err << kName << ": " << error << "\n";
             return kExitUsage;
         }
-    } else if (const char* fromEnvironment = std::getenv("KORVANE_PASSWORD")) {
+    } else if (const char* fromEnvironment = std::getenv(kPasswordEnvironment)) {
         passwords.common = fromEnvironment;
     }
 
@@ -445,8 +398,10 @@ int CmdFirmware(Invocation& inv) {
         chosen = found;
     } else {
         for (const std::string& device : devices) {
-            auto it = std::find_if(found.begin(), found.end(),
-                                   [&](const DeviceIdentity& r) { return sameDevice(device, r); });
+            const auto selector = ParseDeviceSelector(device);
+            auto it = std::find_if(found.begin(), found.end(), [&](const DeviceIdentity& r) {
+                return selector && matches(*selector, r);
+            });
             if (it == found.end()) {
                 inv.io.err << kName << ": no device " << device << " found\n";
                 return kExitFailure;

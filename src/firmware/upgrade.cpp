@@ -13,14 +13,6 @@ std::string UnitKey(const MacAddress& mac) {
     return std::to_string(mac.serialNumber());
 }
 
-std::string PasswordPromptLabel(const MacAddress& mac) {
-    char text[32];
-    const auto& b = mac.bytes;
-    std::snprintf(text, sizeof text, firmware_text::kPasswordLabelFormat, b[0], b[1], b[2], b[3],
-                  b[4], b[5]);
-    return text;
-}
-
 bool IsEarlyKind(const DeviceIdentity& record) {
     const auto hardware = record.field(identity_offset::kHardwareVersion, 4);
     const auto firmware = record.field(identity_offset::kFirmwareVersion, 1);

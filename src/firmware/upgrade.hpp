@@ -50,16 +50,12 @@ inline constexpr const char* kOlderBootVersion =
 inline constexpr const char* kDownloadFailed = "Download Failed";
 inline constexpr const char* kDownloadSuccessfully = "Download Successfully";
 inline constexpr const char* kSummaryFormat = "%d unit success, %d unit fail. ";
-inline constexpr const char* kPasswordLabelFormat = "MAC:%02X-%02X-%02X-%02X-%02X-%02X";
 } // namespace firmware_text
 
 // The text that names a unit: its serial number, "%u" of the last four MAC bytes.
 std::string UnitKey(const MacAddress& mac);
 // Ordered by plain byte comparison of the key texts; 1 success, 0 not.
 using UnitResultMap = std::map<std::string, int>;
-
-// "MAC:02-19-A7-00-01-23", the label of a unit's password prompt.
-std::string PasswordPromptLabel(const MacAddress& mac);
 
 // Hardware version 1.1.0.0 (numeric form) or firmware version 1.x: these
 // devices accept no image whose factory block is not valid.
@@ -89,10 +85,8 @@ struct UnitProgressSlot {
 using FirmwarePasswordGate =
     std::function<std::optional<std::string>(DeviceIdentity& record, StopToken* stop)>;
 
-// The gate as the firmware upgrade runs it for a unit: the device's answer to
-// the empty password decides whether the record's remembered password is the
-// preset; a preset the device accepts passes without a prompt; otherwise one
-// prompt, labelled with the unit's MAC and holding the preset. An accepted
+// The password gate as the firmware upgrade runs it for a unit
+// (AcquireUnitPassword over the record's remembered password); an accepted
 // password is remembered in the record.
 std::optional<std::string> CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
                                              StopToken* stop);

@@ -123,7 +123,8 @@ TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
 
     // A prompt on a terminal answers it.
     EXPECT_EQ(run({"upgrade", image(), "--all"}, "alpha\n"), kExitOk) << err_.str();
-    EXPECT_NE(err_.str().find("Password for MAC:02-19-A7-00-00-01: "), std::string::npos);
+    EXPECT_NE(err_.str().find("MAC:02-19-A7-00-00-01 Korvane Utility Password: "),
+              std::string::npos);
 
     // An older boot version needs --yes; a refused block --on-block-failure.
     device(0).setPassword("");
@@ -134,7 +135,8 @@ TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
     device(0).setFaults(faults);
     EXPECT_EQ(run({"upgrade", image(), "--all", "--yes", "--on-block-failure", "retry"}), kExitOk)
         << err_.str();
-    EXPECT_NE(err_.str().find("Download Failed: retry (--on-block-failure)"), std::string::npos);
+    EXPECT_NE(err_.str().find("korvane firmware: Download Failed\n"), std::string::npos);
+    EXPECT_EQ(blocksTo(0), 64u * 2 + 1); // two runs got through, one block sent twice
 }
 
 TEST_F(FirmwareCommand, BadArguments) {
@@ -157,6 +159,7 @@ TEST_F(FirmwareCommand, BadArguments) {
          "password file"},
         {{"upgrade", dir_.path().string(), "--all"}, kExitUsage, "not a readable"},
         {{"upgrade", file, "4242"}, kExitFailure, "no device 4242 found"},
+        {{"upgrade", file, "dev-one"}, kExitUsage, "neither a serial number nor a MAC"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.args), c.status) << c.says;

@@ -142,9 +142,9 @@ TEST(FirmwareImage, EndOfTransferRecordLayout) {
               (std::array<std::uint8_t, 8>{0xA0, 0xB0, 0xC0, 0xD0, 0x00, 0x01, 0x00, 0x00}));
 }
 
-TEST(FirmwareImage, UnitKeyAndPasswordLabel) {
+TEST(FirmwareImage, UnitKeyIsTheSerialNumberText) {
     EXPECT_EQ(UnitKey(kUnitA), "2801795363");
-    EXPECT_EQ(PasswordPromptLabel(kUnitA), "MAC:02-19-A7-00-01-23");
+    EXPECT_EQ(UnitKey(MacAddress{{0x00, 0x11, 0x00, 0x00, 0x00, 0x05}}), "5");
 }
 
 TEST(FirmwareImage, EarlyKindByHardwareOrFirmwareVersion) {
