@@ -31,8 +31,8 @@ void CClosingDlg::ShowCentred() {
         const QPoint centre = owner->mapToGlobal(owner->rect().center());
         move(centre - rect().center());
     }
+    // A child of the main window, so it stays above it without raise().
     show();
-    raise();
 }
 
 void CClosingDlg::paintEvent(QPaintEvent*) {

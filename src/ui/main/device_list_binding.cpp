@@ -57,8 +57,10 @@ DeviceListBinding::DeviceListBinding(CListCtrlCl* view, DeviceList& list, QObjec
             &DeviceListBinding::syncViewFromCore);
     connect(view_, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { handleClick(index.row()); });
-    connect(view_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { Q_EMIT contextMenuRequested(view_->mapToGlobal(pos)); });
+    connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        // A scroll area reports the position in its viewport.
+        Q_EMIT contextMenuRequested(view_->viewport()->mapToGlobal(pos));
+    });
 }
 
 void DeviceListBinding::onViewSelectionChanged(const QItemSelection& selected,

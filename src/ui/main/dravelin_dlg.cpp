@@ -156,9 +156,12 @@ CDravelinDlg::CDravelinDlg(Context& ctx, MainWindowOptions options, QWidget* par
     firstSearchTimer_ = new QTimer(this);
     firstSearchTimer_->setObjectName(QStringLiteral("firstSearchTimer"));
     firstSearchTimer_->setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; these periods are promises.
+    firstSearchTimer_->setTimerType(Qt::PreciseTimer);
     connect(firstSearchTimer_, &QTimer::timeout, this, &CDravelinDlg::onSearchTimer);
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
+    searchTimer_->setTimerType(Qt::PreciseTimer);
     connect(searchTimer_, &QTimer::timeout, this, &CDravelinDlg::onSearchTimer);
     firstSearchTimer_->start(ToMs(ctx_.timing.firstSearchDelay));
 }
@@ -505,6 +508,7 @@ bool CDravelinDlg::StartSearch() {
         return false;
     }
     KillSearchTimer();
+    Q_EMIT searchStarted();
     return true;
 }
 

@@ -92,6 +92,7 @@ class CDravelinDlg : public QWidget {
     // Timer 101, the repeat search.
     void KillSearchTimer();
     void ArmSearchTimer(Micros period);
+    bool searchRunning() const { return search_->running(); }
     bool searchTimerActive() const;
     int searchTimerIntervalMs() const;
 
@@ -112,7 +113,8 @@ class CDravelinDlg : public QWidget {
     // Any thread (queued to the window).
     void searchResultReady();
     void permissionRefused(const QString& text);
-    // GUI thread: a search result is on the screen.
+    // GUI thread: a search has started; its result is on the screen.
+    void searchStarted();
     void searchApplied();
     // GUI thread: the closing sequence has ended and the window is gone.
     void finished();
