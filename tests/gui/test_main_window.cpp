@@ -16,6 +16,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -121,6 +122,7 @@ class TestMainWindow : public QObject {
     void doubleClickOpensEachSelectedDevicesPage();
     void settingsAndFirmwareHooksRestartTimerShorter();
     void factoryButtonsFollowTheirRules();
+    void aboutBoxThenTheListHasTheFocus();
     void missingRawAccessIsToldOnce();
     void closingDuringSearchWaitsForTheThreadOnly();
     void closingWithoutSearchEndsAtOnce();
@@ -600,6 +602,26 @@ void TestMainWindow::factoryButtonsFollowTheirRules() {
     QCOMPARE(dialogs_->ipSettings, 1);
     QCOMPARE(dialogs_->setPassword, 1);
     QCOMPARE(dialogs_->serialNumber, 1);
+}
+
+void TestMainWindow::aboutBoxThenTheListHasTheFocus() {
+    start(1);
+    waitForFirstSearch();
+    QString caption;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = about->windowTitle();
+            about->accept();
+            poll.stop();
+        }
+    });
+    poll.start();
+    pane()->setFocus(); // anything but the list
+    button("aboutButton")->click();
+    QCOMPARE(caption, QStringLiteral("About Korvane Utility"));
+    QCOMPARE(window_->focusWidget(), static_cast<QWidget*>(list()));
 }
 
 void TestMainWindow::missingRawAccessIsToldOnce() {

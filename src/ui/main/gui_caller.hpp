@@ -7,6 +7,7 @@
 // waits for a worker that waits for the window.
 
 #include "base/sync.hpp"
+#include "base/timing.hpp"
 
 #include <QMetaObject>
 #include <QObject>
