@@ -179,6 +179,9 @@ CDravelinDlg::~CDravelinDlg() {
         watcher_.join();
     }
     search_.reset();
+    // The list's model listens to list_, which goes before the child widgets do.
+    listView_->setModel(nullptr);
+    delete binding_;
     ctx_.link.setPermissionReporter(
         [](const std::string& text) { std::fputs(text.c_str(), stderr); });
     if (waitCursorShown_) {
@@ -410,7 +413,8 @@ void CDravelinDlg::OnUpgradeFirmware() {
 }
 
 void CDravelinDlg::OnAbout() {
-    if (state_ != State::Open) {
+    // Allowed during a search, not while an operation waits for its devices.
+    if (!acceptsCommands()) {
         return;
     }
     CAboutDlg about(this);

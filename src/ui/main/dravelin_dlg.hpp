@@ -97,8 +97,8 @@ class CDravelinDlg : public QWidget {
     int searchTimerIntervalMs() const;
 
     // Runs `work` on a worker thread while the window shows the wait cursor
-    // and refuses every command but About; `done` then runs on the GUI
-    // thread (not when the window is closing). False when refused.
+    // and refuses every command; `done` then runs on the GUI thread (not
+    // when the window is closing). False when refused.
     bool RunOperation(std::function<void(StopToken&)> work, std::function<void()> done = {});
     bool operationRunning() const { return operationRunning_; }
     bool closing() const { return state_ != State::Open; }
