@@ -26,15 +26,35 @@ constexpr CommandEntry kCommands[] = {
     {"info", CmdInfo, "info DEVICE                  the information of one device"},
     {"open", CmdOpen,
      "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
+    {"settings", CmdSettings,
+     "settings show DEVICE [--json]\n"
+     "                               a device's network settings\n"
+     "  settings set DEVICE [--dhcp|--bootp|--static] [--ip A] [--mask M] [--gateway G]\n"
+     "      [--http PORT|off] [--https PORT|off] [--telnet PORT|off] [--ssh PORT|off]\n"
+     "      [--yes] [--password-file F]\n"
+     "                               change them (--yes: go on when the address is in use)\n"
+     "  settings set-ip DEVICE [--dhcp|--static] [--ip A] [--mask M] [--gateway G]\n"
+     "      [--password-file F]      the address alone"},
+    {"password", CmdPassword,
+     "password set DEVICE [--password-file F] [--new-password-file F]\n"
+     "  password clear DEVICE [--password-file F]\n"
+     "                               set or clear the device password"},
+    {"factory", CmdFactory,
+     "factory serial DEVICE NUMBER [--password-file F]\n"
+     "                               write the serial number (and so the MAC)"},
 };
 
 void usage(std::ostream& out) {
     out << "usage: korvane [--simulate N] [--interface NAME]... COMMAND [ARGS]\n\n"
            "  --simulate N       work on a simulated LAN of N emulated devices\n"
-           "  --interface NAME   use only this adapter (repeatable)\n\ncommands:\n";
+           "  --interface NAME   use only this adapter (repeatable)\n\n"
+           "commands:\n";
     for (const auto& c : kCommands)
         out << "  " << c.usage << "\n";
-    out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n";
+    out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n"
+           "Passwords are never given on the command line: the current one comes from\n"
+           "--password-file F, the environment variable KORVANE_PASSWORD or a prompt on a\n"
+           "terminal; a new one from --new-password-file F or a prompt asked twice.\n";
 }
 
 } // namespace

@@ -25,5 +25,8 @@ int CmdDiscover(Invocation& inv);
 int CmdSearch(Invocation& inv);
 int CmdInfo(Invocation& inv);
 int CmdOpen(Invocation& inv);
+int CmdSettings(Invocation& inv); // settings show|set|set-ip
+int CmdPassword(Invocation& inv); // password set|clear
+int CmdFactory(Invocation& inv);  // factory serial
 
 } // namespace korvane::cli

@@ -16,7 +16,16 @@ Environment::Environment(GlobalOptions options) : options_(std::move(options)) {
         driver_ = std::make_unique<PcapDriver>();
         driver = driver_.get();
     }
-    context_ = std::make_unique<Context>(*driver, options_.timing);
+    init(*driver);
+}
+
+Environment::Environment(GlobalOptions options, PacketDriver& driver)
+    : options_(std::move(options)) {
+    init(driver);
+}
+
+void Environment::init(PacketDriver& driver) {
+    context_ = std::make_unique<Context>(driver, options_.timing);
     context_->link.setDiagnosticSink(nullptr); // console diagnostics stay quiet on the CLI
     context_->enumerateAdapters(options_.interfaces);
 }

@@ -28,6 +28,8 @@ struct GlobalOptions {
 class Environment {
   public:
     explicit Environment(GlobalOptions options);
+    // Runs on a driver the caller owns (tests: a segment with scripted stations).
+    Environment(GlobalOptions options, PacketDriver& driver);
     ~Environment();
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
@@ -40,6 +42,8 @@ class Environment {
     void setPermissionReporter(std::function<void(const std::string&)> reporter);
 
   private:
+    void init(PacketDriver& driver);
+
     GlobalOptions options_;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;

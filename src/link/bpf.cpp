@@ -5,6 +5,7 @@
 namespace korvane {
 
 namespace {
+constexpr std::uint16_t kLdWordAbs = 0x20; // BPF_LD | BPF_W | BPF_ABS
 constexpr std::uint16_t kLdHalfAbs = 0x28; // BPF_LD | BPF_H | BPF_ABS
 constexpr std::uint16_t kJeqK = 0x15;      // BPF_JMP | BPF_JEQ | BPF_K
 constexpr std::uint16_t kRetK = 0x06;      // BPF_RET | BPF_K
@@ -32,6 +33,15 @@ std::uint32_t runBpf(std::span<const BpfInstruction> program, std::span<const st
             const auto value = reader.u16();
             if (!value)
                 return 0; // a load past the packet rejects it, as in the kernel
+            accumulator = *value;
+            ++pc;
+            break;
+        }
+        case kLdWordAbs: {
+            ByteReader reader(frame, in.k);
+            const auto value = reader.u32();
+            if (!value)
+                return 0;
             accumulator = *value;
             ++pc;
             break;

@@ -170,8 +170,10 @@ void DeviceEmulator::runTimer() {
             continue;
         }
         const auto first = timed_.begin();
-        if (SteadyClock::now() < first->first) {
-            timerCv_.wait_until(lock, first->first);
+        // A copy: stop() may clear the map while this thread waits.
+        const auto due = first->first;
+        if (SteadyClock::now() < due) {
+            timerCv_.wait_until(lock, due);
             continue;
         }
         std::vector<std::uint8_t> frame = std::move(first->second);

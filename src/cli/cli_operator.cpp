@@ -1,0 +1,209 @@
+#include "cli/cli_operator.hpp"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <istream>
+#include <ostream>
+
+#include <termios.h>
+#include <unistd.h>
+
+namespace korvane::cli {
+
+namespace {
+
+void stripLineEnd(std::string& line) {
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+}
+
+// Turns terminal echo off while a secret is typed; restores it on every exit.
+class EchoOff {
+  public:
+    explicit EchoOff(bool active) {
+        if (!active || ::tcgetattr(STDIN_FILENO, &saved_) != 0)
+            return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        quiet.c_lflag |= ECHONL;
+        on_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (on_)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+  private:
+    termios saved_{};
+    bool on_ = false;
+};
+
+} // namespace
+
+std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text) {
+    if (text == "abort")
+        return BlockFailureChoice::Abort;
+    if (text == "retry")
+        return BlockFailureChoice::Retry;
+    if (text == "ignore")
+        return BlockFailureChoice::Ignore;
+    return std::nullopt;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read the password file '" + path + "'";
+        return false;
+    }
+    std::string line;
+    std::getline(in, line);
+    if (in.bad()) {
+        error = "cannot read the password file '" + path + "'";
+        return false;
+    }
+    stripLineEnd(line);
+    password = std::move(line);
+    return true;
+}
+
+bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,
+                         const std::optional<std::string>& newPasswordFile, CliAnswers& answers,
+                         std::string& error) {
+    if (passwordFile) {
+        std::string password;
+        if (!ReadPasswordFile(*passwordFile, password, error))
+            return false;
+        answers.password = std::move(password);
+    } else if (const char* env = std::getenv(kPasswordEnvironment)) {
+        answers.password = std::string(env);
+    }
+    if (newPasswordFile) {
+        std::string password;
+        if (!ReadPasswordFile(*newPasswordFile, password, error))
+            return false;
+        answers.newPassword = std::move(password);
+    }
+    return true;
+}
+
+CliOperator::CliOperator(Streams io, std::string prefix, CliAnswers answers)
+    : io_(io), prefix_(std::move(prefix)), answers_(std::move(answers)) {}
+
+void CliOperator::error(const std::string& text) {
+    io_.err << prefix_ << ": " << text << "\n";
+}
+
+void CliOperator::refuse(const std::string& why) {
+    unanswered_ = true;
+    error(why);
+}
+
+std::optional<std::string> CliOperator::readLine(const std::string& prompt) {
+    io_.err << prompt << std::flush;
+    std::string line;
+    if (!std::getline(io_.in, line))
+        return std::nullopt;
+    stripLineEnd(line);
+    return line;
+}
+
+std::optional<std::string> CliOperator::readSecret(const std::string& prompt) {
+    // Echo can only be switched off on the process's own terminal.
+    EchoOff quiet(&io_.in == &std::cin && ::isatty(STDIN_FILENO));
+    return readLine(prompt);
+}
+
+std::optional<std::string> CliOperator::askPassword(const std::string& label,
+                                                    const std::string& /*preset*/) {
+    if (answers_.password)
+        return answers_.password;
+    if (!io_.interactive) {
+        refuse("the device has a password: give it with --password-file FILE or the "
+               "environment variable " +
+               std::string(kPasswordEnvironment));
+        return std::nullopt;
+    }
+    // The preset (a remembered password) is never shown, not even masked.
+    const std::string prompt =
+        (label.empty() ? std::string() : label + " ") + "Korvane Utility Password: ";
+    auto answer = readSecret(prompt);
+    if (!answer)
+        refuse("no password given");
+    return answer;
+}
+
+bool CliOperator::askNewPassword(std::string& password, std::string& confirm) {
+    if (answers_.newPassword) {
+        password = confirm = *answers_.newPassword;
+        return true;
+    }
+    if (!io_.interactive) {
+        refuse("a new password is needed: give it with --new-password-file FILE");
+        return false;
+    }
+    auto first = readSecret("New password: ");
+    if (!first) {
+        refuse("no new password given");
+        return false;
+    }
+    auto second = readSecret("Confirm password: ");
+    if (!second) {
+        refuse("no new password given");
+        return false;
+    }
+    password = *first;
+    confirm = *second;
+    return true;
+}
+
+bool CliOperator::askYesNo(const std::string& text, MessageIcon /*icon*/) {
+    if (answers_.yes) {
+        io_.err << prefix_ << ": " << text << " yes (--yes)\n";
+        return true;
+    }
+    if (!io_.interactive) {
+        error(text);
+        refuse("no terminal to answer the question: answer it with --yes");
+        return false;
+    }
+    for (;;) {
+        auto answer = readLine(text + " [y/N] ");
+        if (!answer)
+            return false;
+        if (*answer == "y" || *answer == "Y" || *answer == "yes")
+            return true;
+        if (answer->empty() || *answer == "n" || *answer == "N" || *answer == "no")
+            return false;
+    }
+}
+
+BlockFailureChoice CliOperator::askAbortRetryIgnore(const std::string& text) {
+    if (answers_.onBlockFailure) {
+        error(text);
+        return *answers_.onBlockFailure;
+    }
+    if (!io_.interactive) {
+        error(text);
+        refuse("no terminal to answer Abort, Retry or Ignore: choose with --on-block-failure");
+        return BlockFailureChoice::Abort;
+    }
+    for (;;) {
+        auto answer = readLine(text + " [a]bort, [r]etry, [i]gnore? ");
+        if (!answer || *answer == "a" || *answer == "abort")
+            return BlockFailureChoice::Abort;
+        if (*answer == "r" || *answer == "retry")
+            return BlockFailureChoice::Retry;
+        if (*answer == "i" || *answer == "ignore")
+            return BlockFailureChoice::Ignore;
+    }
+}
+
+void CliOperator::showMessage(const std::string& text, MessageIcon /*icon*/) {
+    error(text);
+}
+
+} // namespace korvane::cli

@@ -1,0 +1,73 @@
+#pragma once
+
+// The command line's Operator: questions and password prompts are answered
+// by flags and files first, then by a person at a terminal. Without a
+// terminal nothing waits for input that cannot come: an unanswered question
+// or password prompt fails with a message that names the flag to use.
+// Passwords are never echoed or printed.
+
+#include "base/operator.hpp"
+#include "cli/cli.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvane::cli {
+
+// What the flags answer in advance.
+struct CliAnswers {
+    std::optional<std::string> password;    // the device's current password
+    std::optional<std::string> newPassword; // a new password (asked twice when absent)
+    bool yes = false;                       // --yes: every Yes/No question answered Yes
+    std::optional<BlockFailureChoice> onBlockFailure;
+};
+
+inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
+
+// "abort", "retry" or "ignore" (the value of --on-block-failure).
+std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
+
+// The first line of a file, without its line end: how password files are
+// read. False with `error` set when the file cannot be read.
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
+
+// Fills answers.password from --password-file F, else KORVANE_PASSWORD;
+// answers.newPassword from --new-password-file F when `newPasswordFile` is
+// given. False with `error` when a named file cannot be read.
+bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,
+                         const std::optional<std::string>& newPasswordFile, CliAnswers& answers,
+                         std::string& error);
+
+class CliOperator : public Operator {
+  public:
+    // `prefix` starts every line written to the error stream ("korvane settings set").
+    CliOperator(Streams io, std::string prefix, CliAnswers answers);
+
+    std::optional<std::string> askPassword(const std::string& label,
+                                           const std::string& preset) override;
+    bool askYesNo(const std::string& text, MessageIcon icon) override;
+    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override;
+    void showMessage(const std::string& text, MessageIcon icon) override;
+
+    // A new password: the flag's answer, else asked twice at a terminal.
+    // The second answer goes to `confirm`, so the caller's rules compare them.
+    bool askNewPassword(std::string& password, std::string& confirm);
+
+    // Something was asked that neither a flag nor a person could answer.
+    bool unanswered() const { return unanswered_; }
+    // Prints a line to the error stream with the prefix.
+    void error(const std::string& text);
+
+  private:
+    std::optional<std::string> readSecret(const std::string& prompt);
+    std::optional<std::string> readLine(const std::string& prompt);
+    void refuse(const std::string& why);
+
+    Streams io_;
+    std::string prefix_;
+    CliAnswers answers_;
+    bool unanswered_ = false;
+};
+
+} // namespace korvane::cli

@@ -1,0 +1,70 @@
+#pragma once
+
+// The device password: the check (0x7001), the gate that asks the person
+// for the password when the device has one, and the variant of the gate the
+// firmware download runs for each unit.
+
+#include "base/mac_address.hpp"
+#include "base/sync.hpp"
+#include "protocol/context.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+class Operator;
+
+// 0x7001 with `password` in the frame: 2 accepted, 1 refused, 0 no reply.
+std::uint16_t CheckPassword(Context& ctx, const MacAddress& target, std::string_view password,
+                            StopToken* stop = nullptr);
+
+// Which command runs the gate; they differ in what they make of its steps.
+enum class GateCaller {
+    NetworkSettings, // the sheet's OK: an entered password must pass a check
+    IpSettings,      // no check of an entered password: the read that follows decides
+    SetPassword,     // the check, repeated with the empty password when none was asked, must give 2
+    SerialNumber,    // an entered password's check must give 2
+};
+
+enum class GateOutcome {
+    Accepted,  // `password` is the SettingsPassword of the run (empty: the device has none)
+    NoReply,   // no answer to the empty password: ends without a message
+    Cancelled, // the person cancelled the Password Input dialog
+    Refused,   // the entered password was refused (its message was shown)
+};
+
+struct GateResult {
+    GateOutcome outcome = GateOutcome::NoReply;
+    std::string password;
+    bool asked = false; // the Password Input dialog was shown
+};
+
+// The password gate. `dialogText` is the Password Input dialog's text: its
+// preset, and afterwards what the person typed (the sheet keeps one dialog for
+// the whole run, so a second OK shows the text entered before). A password
+// longer than the frame carries is refused at entry with a message naming the
+// limit.
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           std::string& dialogText, StopToken* stop = nullptr);
+GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
+                           StopToken* stop = nullptr);
+
+// The Password Input dialog's label in the firmware download: "MAC:%02X-...".
+std::string UnitPasswordLabel(const MacAddress& target);
+
+// The firmware download's gate for one unit: when the device refuses the
+// empty password, the unit's remembered password is tried first; otherwise
+// (or when that is refused) the person is asked once, with the label above and
+// the preset in the edit. Returns the accepted password, which the caller
+// keeps as the unit's remembered password; nullopt when none was accepted.
+std::optional<std::string> AcquireUnitPassword(Context& ctx, const MacAddress& target,
+                                               std::string_view rememberedPassword, Operator& op,
+                                               StopToken* stop = nullptr);
+
+// Whether a password can be sent at all; the message to show when not.
+std::optional<std::string> PasswordEntryProblem(std::string_view password);
+
+} // namespace korvane
