@@ -1,5 +1,6 @@
 #include "main/dravelin_dlg.hpp"
 
+#include "config/config_commands.hpp"
 #include "dialogs/about_dlg.hpp"
 #include "main/closing_dlg.hpp"
 #include "main/device_list_binding.hpp"
@@ -92,13 +93,6 @@ constexpr std::array<MenuSpec, 7> kContextMenu = {{
     {0, nullptr, nullptr},
     {CDravelinDlg::kCmdAbout, "&About", "menuAbout"},
 }};
-
-// The serial-number command writes identities in the maker's first
-// 512 addresses only: 02-19-A7-00-00-00 to 02-19-A7-00-01-FF.
-bool InFactoryRange(const MacAddress& mac) {
-    const auto& b = mac.bytes;
-    return b[0] == 0x02 && b[1] == 0x19 && b[2] == 0xA7 && b[3] == 0x00 && b[4] <= 0x01;
-}
 
 int ToMs(Micros period) {
     const auto ms = std::chrono::duration_cast<Millis>(period).count();
@@ -318,14 +312,19 @@ void CDravelinDlg::setOperationButtonsEnabled(bool enabled) {
 }
 
 void CDravelinDlg::updateFactoryButtons() {
-    const bool one = list_.rows().selectedCount() == 1;
-    // The serial-number rule looks at the selected device, which makes it
-    // the CurrentDeviceAddress.
-    const bool inRange =
-        one && list_.SelectCurrentDevice() >= 0 && InFactoryRange(list_.currentDeviceAddress());
-    factoryButtons_[0]->setEnabled(one);
-    factoryButtons_[1]->setEnabled(one);
-    factoryButtons_[2]->setEnabled(inRange);
+    const int selected = list_.rows().selectedCount();
+    // Looking at the selected device for the serial-number rule makes it the
+    // CurrentDeviceAddress.
+    MacAddress device;
+    if (list_.SelectCurrentDevice() >= 0) {
+        device = list_.currentDeviceAddress();
+    }
+    factoryButtons_[0]->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::IpSettings, selected, device));
+    factoryButtons_[1]->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::SetPassword, selected, device));
+    factoryButtons_[2]->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::SerialNumber, selected, device));
 }
 
 // ---------------------------------------------------------------- commands
