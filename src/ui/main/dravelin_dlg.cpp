@@ -38,7 +38,7 @@ namespace korvane::ui {
 
 namespace {
 
-struct ButtonSpec {
+struct ButtonEntry {
     int command;
     int resting;
     int pressed;
@@ -48,7 +48,7 @@ struct ButtonSpec {
 
 // Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
 // the resting picture doubles as the disabled one.
-constexpr std::array<ButtonSpec, 5> kButtons = {{
+constexpr std::array<ButtonEntry, 5> kButtons = {{
     {CDravelinDlg::kCmdLaunchDevice, skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover,
      "launchButton"},
     {CDravelinDlg::kCmdSettings, skin::kSettingsResting, skin::kSettingsPressed,
@@ -61,13 +61,13 @@ constexpr std::array<ButtonSpec, 5> kButtons = {{
      "refreshButton"},
 }};
 
-struct FactorySpec {
+struct FactoryEntry {
     int command;
     const char* text;
     const char* name;
 };
 
-constexpr std::array<FactorySpec, 3> kFactoryButtons = {{
+constexpr std::array<FactoryEntry, 3> kFactoryButtons = {{
     {CDravelinDlg::kCmdIpSettings, "&IP Settings...", "ipSettingsButton"},
     {CDravelinDlg::kCmdSetPassword, "Set &Password...", "setPasswordButton"},
     {CDravelinDlg::kCmdSerialNumber, "Serial &Number...", "serialNumberButton"},
@@ -78,13 +78,13 @@ constexpr QPoint kFactoryRowAt{240, 552};
 constexpr QSize kFactoryButtonSize{160, 30};
 constexpr int kFactoryButtonGap = 15;
 
-struct MenuSpec {
+struct MenuEntry {
     int command; // 0: separator
     const char* text;
     const char* name;
 };
 
-constexpr std::array<MenuSpec, 7> kContextMenu = {{
+constexpr std::array<MenuEntry, 7> kContextMenu = {{
     {CDravelinDlg::kCmdLaunchDevice, "&Launch Device...", "menuLaunchDevice"},
     {CDravelinDlg::kCmdSettings, "&Settings...", "menuSettings"},
     {CDravelinDlg::kCmdUpgradeFirmware, "Upgrade &Firmware...", "menuUpgradeFirmware"},
@@ -185,14 +185,14 @@ CDravelinDlg::~CDravelinDlg() {
 
 void CDravelinDlg::buildControls() {
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
-        const ButtonSpec& spec = kButtons[i];
+        const ButtonEntry& entry = kButtons[i];
         auto* button = new CSkinButton(this);
-        button->setObjectName(QString::fromLatin1(spec.name));
-        button->SetStateBitmaps(spec.resting, spec.pressed, spec.hover, spec.resting, 0, 0);
+        button->setObjectName(QString::fromLatin1(entry.name));
+        button->SetStateBitmaps(entry.resting, entry.pressed, entry.hover, entry.resting, 0, 0);
         button->setGeometry(
             QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
         button->setFocusPolicy(Qt::NoFocus);
-        const int command = spec.command;
+        const int command = entry.command;
         connect(button, &QAbstractButton::clicked, this, [this, command] { OnCommand(command); });
         buttons_[i] = button;
     }
@@ -240,9 +240,9 @@ void CDravelinDlg::buildControls() {
     status_->hide(); // kept for its texts; nothing shows it
 
     for (std::size_t i = 0; i < kFactoryButtons.size(); ++i) {
-        const FactorySpec& spec = kFactoryButtons[i];
-        auto* button = new QPushButton(QString::fromLatin1(spec.text), this);
-        button->setObjectName(QString::fromLatin1(spec.name));
+        const FactoryEntry& entry = kFactoryButtons[i];
+        auto* button = new QPushButton(QString::fromLatin1(entry.text), this);
+        button->setObjectName(QString::fromLatin1(entry.name));
         button->setGeometry(QRect(
             kFactoryRowAt +
                 QPoint(static_cast<int>(i) * (kFactoryButtonSize.width() + kFactoryButtonGap), 0),
@@ -250,7 +250,7 @@ void CDravelinDlg::buildControls() {
         button->setFocusPolicy(Qt::NoFocus);
         button->setEnabled(false);
         button->setVisible(options_.factory);
-        const int command = spec.command;
+        const int command = entry.command;
         connect(button, &QPushButton::clicked, this, [this, command] { OnCommand(command); });
         factoryButtons_[i] = button;
     }
@@ -474,15 +474,15 @@ void CDravelinDlg::onListRightClick(const QPoint& globalPos) {
     }
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("deviceMenu"));
-    for (const MenuSpec& spec : kContextMenu) {
-        if (spec.command == 0) {
+    for (const MenuEntry& entry : kContextMenu) {
+        if (entry.command == 0) {
             menu.addSeparator();
             continue;
         }
-        QAction* action = menu.addAction(QString::fromLatin1(spec.text));
-        action->setObjectName(QString::fromLatin1(spec.name));
-        action->setData(spec.command);
-        switch (spec.command) {
+        QAction* action = menu.addAction(QString::fromLatin1(entry.text));
+        action->setObjectName(QString::fromLatin1(entry.name));
+        action->setData(entry.command);
+        switch (entry.command) {
         case kCmdLaunchDevice:
             action->setEnabled(state.launchEnabled);
             break;
