@@ -55,21 +55,34 @@ class AutoResetEvent {
 class ArrivalSignal {
   public:
     std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
+    // Called for every received frame, so it stays cheap while nobody sleeps:
+    // a waiter registers before it looks at the generation, and both sides
+    // are sequentially consistent, so either the waiter sees the new
+    // generation or this sees the waiter and wakes it under the lock.
     void notify() {
-        {
-            std::lock_guard lock(mutex_);
-            generation_.fetch_add(1, std::memory_order_acq_rel);
-        }
+        generation_.fetch_add(1, std::memory_order_seq_cst);
+        if (waiters_.load(std::memory_order_seq_cst) == 0)
+            return;
+        { std::lock_guard lock(mutex_); }
         cv_.notify_all();
     }
     // True when the generation moved past `seen` before the deadline.
     bool waitUntil(std::uint64_t seen, std::chrono::steady_clock::time_point deadline) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_until(lock, deadline, [&] { return generation() != seen; });
+        waiters_.fetch_add(1, std::memory_order_seq_cst);
+        bool moved = false;
+        {
+            std::unique_lock lock(mutex_);
+            moved = cv_.wait_until(lock, deadline, [&] {
+                return generation_.load(std::memory_order_seq_cst) != seen;
+            });
+        }
+        waiters_.fetch_sub(1, std::memory_order_seq_cst);
+        return moved;
     }
 
   private:
     std::atomic<std::uint64_t> generation_{0};
+    std::atomic<int> waiters_{0};
     std::mutex mutex_;
     std::condition_variable cv_;
 };

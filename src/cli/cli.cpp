@@ -42,6 +42,10 @@ constexpr CommandEntry kCommands[] = {
     {"factory", CmdFactory,
      "factory serial DEVICE NUMBER [--password-file F]\n"
      "                               write the serial number (and so the MAC)"},
+    {"firmware", CmdFirmware,
+     "firmware upgrade IMAGE (DEVICE... | --all) [--yes] [--on-block-failure abort|retry|ignore]\n"
+     "      [--password-file F] [--json]\n"
+     "                               upgrade the devices' firmware, eight at a time"},
 };
 
 void usage(std::ostream& out) {

@@ -28,5 +28,6 @@ int CmdOpen(Invocation& inv);
 int CmdSettings(Invocation& inv); // settings show|set|set-ip
 int CmdPassword(Invocation& inv); // password set|clear
 int CmdFactory(Invocation& inv);  // factory serial
+int CmdFirmware(Invocation& inv);
 
 } // namespace korvane::cli

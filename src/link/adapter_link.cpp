@@ -32,6 +32,7 @@ void AdapterLink::reset() {
     stopFlag_.store(false, std::memory_order_release);
     std::lock_guard listLock(listMutex_);
     frames_.clear();
+    frameBytes_ = 0;
 }
 
 bool AdapterLink::open(const std::string& adapterName) {
@@ -42,6 +43,7 @@ bool AdapterLink::open(const std::string& adapterName) {
     {
         std::lock_guard listLock(listMutex_);
         frames_.clear(); // frames of the previous adapter never reach a transaction
+        frameBytes_ = 0;
     }
     adapterName_ = adapterName;
 
@@ -138,17 +140,20 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
         noticeEvent_.set();
         return;
     }
+    // The copy is made before the lock so that a reader never waits for it.
+    Frame copy(frame.begin(), frame.end());
     {
         std::lock_guard listLock(listMutex_);
-        if (frames_.size() >= frameListLimit_) {
-            // A station flooding our EtherType must not grow memory without end:
-            // keep the newest frames, which are the ones a waiter can still use.
+        // A station flooding our EtherType must not grow memory without end:
+        // keep the newest frames, which are the ones a waiter can still use.
+        while (!frames_.empty() && (frames_.size() >= frameListLimit_ ||
+                                    frameBytes_ + copy.size() > kFrameListByteLimit)) {
+            frameBytes_ -= frames_.front().size();
             frames_.pop_front();
             ++counters_.droppedListFull;
         }
-        Frame& slot = frames_.emplace_back();
-        slot.length = static_cast<std::uint16_t>(frame.size());
-        std::memcpy(slot.bytes.data(), frame.data(), frame.size());
+        frameBytes_ += copy.size();
+        frames_.push_back(std::move(copy));
         ++counters_.queued;
     }
     arrivals_.notify();
@@ -162,13 +167,13 @@ bool AdapterLink::read(std::span<std::uint8_t> buffer, std::size_t& length) {
         std::lock_guard listLock(listMutex_);
         if (stopFlag() || frames_.empty())
             return false;
-        frame.length = frames_.front().length;
-        std::memcpy(frame.bytes.data(), frames_.front().bytes.data(), frame.length);
+        frame = std::move(frames_.front());
         frames_.pop_front();
+        frameBytes_ -= frame.size();
     }
-    length = std::min<std::size_t>(frame.length, buffer.size());
+    length = std::min(frame.size(), buffer.size());
     if (length > 0)
-        std::memcpy(buffer.data(), frame.bytes.data(), length);
+        std::memcpy(buffer.data(), frame.data(), length);
     return true;
 }
 
@@ -212,6 +217,11 @@ void AdapterLink::diagnostic(const std::string& line) {
 std::size_t AdapterLink::queuedFrames() const {
     std::lock_guard listLock(listMutex_);
     return frames_.size();
+}
+
+std::uint64_t AdapterLink::droppedByBackend() const {
+    std::shared_lock lock(portMutex_);
+    return port_ ? port_->droppedByBackend() : 0;
 }
 
 LinkCounters AdapterLink::counters() const {

@@ -20,12 +20,18 @@
 #include <shared_mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
 inline constexpr std::size_t kMaxLinkFrame = 1600; // longest frame sent or queued
 inline constexpr std::size_t kReaderBuffer = 1500; // what readers pass as capacity
-inline constexpr std::size_t kDefaultFrameListLimit = 4096;
+// The received-frame list holds a burst that readers have not taken yet. It
+// is bounded twice: by frames, and by the bytes they carry, so that a burst of
+// short frames (a 100000-frame burst of 60-byte frames leaves readers a few
+// thousand behind) fits, while full-size frames cannot take more memory.
+inline constexpr std::size_t kDefaultFrameListLimit = 16384;
+inline constexpr std::size_t kFrameListByteLimit = 8 * 1024 * 1024;
 inline constexpr std::uint16_t kNoticeCode = 0x4001;
 
 struct LinkCounters {
@@ -85,15 +91,17 @@ class AdapterLink {
 
     std::size_t queuedFrames() const;
     LinkCounters counters() const;
+    // Frames the open adapter's backend lost before the receive thread saw
+    // them (capture ring overflow); 0 while closed.
+    std::uint64_t droppedByBackend() const;
 
     // Exposed for tests: what the receive thread does with each frame.
     void deliver(std::span<const std::uint8_t> frame);
 
   private:
-    struct Frame {
-        std::uint16_t length = 0;
-        std::array<std::uint8_t, kMaxLinkFrame> bytes{};
-    };
+    // Each frame is kept at its own length: a burst of short frames costs
+    // what it carries, not 1600 bytes apiece.
+    using Frame = std::vector<std::uint8_t>;
 
     void closeLocked();
     void diagnostic(const std::string& line);
@@ -111,6 +119,7 @@ class AdapterLink {
 
     mutable std::mutex listMutex_;
     std::deque<Frame> frames_;
+    std::size_t frameBytes_ = 0; // bytes carried by frames_
     LinkCounters counters_;
     ArrivalSignal arrivals_;
 

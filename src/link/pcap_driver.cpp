@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -27,8 +28,8 @@ std::string readSysfs(const std::string& name, const char* leaf) {
 
 class PcapPort : public PacketPort {
   public:
-    PcapPort(pcap_t* handle, MacAddress mac, int wakeFd)
-        : handle_(handle), mac_(mac), wakeFd_(wakeFd) {}
+    PcapPort(pcap_t* handle, MacAddress mac, int wakeFd, std::vector<BpfInstruction> filter)
+        : handle_(handle), mac_(mac), wakeFd_(wakeFd), filter_(std::move(filter)) {}
     ~PcapPort() override {
         stop();
         pcap_close(handle_);
@@ -62,6 +63,9 @@ class PcapPort : public PacketPort {
     }
 
     std::uint64_t droppedByBackend() const override {
+        // libpcap adds the kernel's counts (which reset on reading) into the
+        // handle, so two readers at once must not interleave.
+        std::lock_guard lock(statsMutex_);
         pcap_stat stats{};
         if (pcap_stats(handle_, &stats) != 0)
             return 0;
@@ -71,7 +75,19 @@ class PcapPort : public PacketPort {
   private:
     static void onPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) {
         auto* self = reinterpret_cast<PcapPort*>(user);
-        self->receiver_(std::span<const std::uint8_t>(bytes, header->caplen));
+        std::span<const std::uint8_t> frame(bytes, header->caplen);
+        // The kernel runs the filter on the frame with its 802.1Q tag already
+        // taken out, and libpcap puts the tag back before handing it over: a
+        // tagged frame whose inner EtherType is ours passes the kernel filter
+        // yet arrives here with 0x8100 at offset 12. Running the same program
+        // on the bytes as delivered keeps the filter's promise.
+        if (!self->filter_.empty()) {
+            const std::uint32_t accepted = runBpf(self->filter_, frame);
+            if (accepted == 0)
+                return;
+            frame = frame.first(std::min<std::size_t>(accepted, frame.size()));
+        }
+        self->receiver_(frame);
     }
 
     // Non-blocking reads driven by poll(): in immediate mode a blocking read
@@ -101,7 +117,9 @@ class PcapPort : public PacketPort {
     pcap_t* handle_;
     MacAddress mac_;
     int wakeFd_;
+    const std::vector<BpfInstruction> filter_;
     std::mutex mutex_;
+    mutable std::mutex statsMutex_;
     std::thread thread_;
     std::atomic<bool> running_{false};
     Receiver receiver_;
@@ -209,7 +227,8 @@ OpenResult PcapDriver::open(const std::string& name, const OpenOptions& options)
         pcap_close(handle);
         return {nullptr, OpenFailure::Other, std::strerror(errno)};
     }
-    return {std::make_unique<PcapPort>(handle, *mac, wakeFd), OpenFailure::None, {}};
+    return {
+        std::make_unique<PcapPort>(handle, *mac, wakeFd, options.filter), OpenFailure::None, {}};
 }
 
 } // namespace korvane

@@ -12,9 +12,13 @@ namespace korvane {
 
 class PcapDriver : public PacketDriver {
   public:
-    // The capture ring of each opened adapter; a burst of frames that nobody
-    // has read yet waits here.
-    static constexpr int kCaptureBufferBytes = 8 * 1024 * 1024;
+    // The capture ring of each opened adapter; a burst of frames that the
+    // receive thread has not taken yet waits here. Immediate mode makes
+    // libpcap use TPACKET_V2, whose slots are fixed at about the MTU (two per
+    // 4 KiB page) whatever the frame's length: 32 MiB are some 16000 frames.
+    // 8 MiB (4096 frames) overflowed under a 100000-frame burst of 60-byte
+    // frames whenever the receive thread lost its core for a few milliseconds.
+    static constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
 
     std::vector<AdapterInfo> listAdapters() override;
     OpenResult open(const std::string& name, const OpenOptions& options) override;

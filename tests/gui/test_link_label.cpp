@@ -40,7 +40,7 @@ class RecordingOpener : public LinkOpener {
 class TestLinkLabel : public QObject {
     Q_OBJECT
 
-  private slots:
+  private Q_SLOTS:
     void init();
     void cleanup();
 

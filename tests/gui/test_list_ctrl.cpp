@@ -32,7 +32,7 @@ bool IsInk(QRgb pixel) {
 class TestListCtrl : public QObject {
     Q_OBJECT
 
-  private slots:
+  private Q_SLOTS:
     void init();
     void cleanup();
 

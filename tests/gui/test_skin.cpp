@@ -13,7 +13,7 @@ namespace skin = korvane::ui::skin;
 class TestSkin : public QObject {
     Q_OBJECT
 
-  private slots:
+  private Q_SLOTS:
     void everyBitmapExists_data();
     void everyBitmapExists();
     void buttonStatesDiffer();

@@ -31,7 +31,7 @@ SkinPicture Solid(QRgb colour) {
 class TestSkinButton : public QObject {
     Q_OBJECT
 
-  private slots:
+  private Q_SLOTS:
     void init();
     void cleanup();
 

@@ -31,7 +31,7 @@ void CHeaderCtrlCl::SetHeightFactor(float factor) {
     heightFactor_ = factor;
     updateGeometry();
     // The list lays its rows out below the header's size hint; tell it.
-    emit geometriesChanged();
+    Q_EMIT geometriesChanged();
 }
 
 void CHeaderCtrlCl::SetBand(QRgb start, int step) {

@@ -140,7 +140,7 @@ void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     } else {
         showOpenError(result);
     }
-    emit linkOpened(result);
+    Q_EMIT linkOpened(result);
 }
 
 void CLinkLabel::showOpenError(int result) {

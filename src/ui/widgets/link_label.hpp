@@ -46,7 +46,7 @@ class CLinkLabel : public QLabel {
     // The colour the text is drawn in now.
     QColor currentColor() const;
 
-  signals:
+  Q_SIGNALS:
     // After a click, with the opener's result.
     void linkOpened(int result);
 

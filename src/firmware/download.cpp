@@ -1,0 +1,248 @@
+// DownloadToDevice: one unit's upgrade as a small state machine.
+//
+//   LoadImage -> PasswordGate -> BootCheck -> FactoryBlock -> Transfer (one
+//   block per pass) -> Programming -> WaitNotice -> success
+//
+// Ignore after a refused block leads back through the gate (RecheckPassword)
+// to BootCheck and starts the transfer over at block 0. Every failure leaves
+// through fail(), which marks the unit's progress as complete.
+
+#include "base/byte_cursor.hpp"
+#include "firmware/upgrade.hpp"
+#include "protocol/frame.hpp"
+#include "protocol/transactions.hpp"
+
+#include <algorithm>
+
+namespace korvane {
+
+namespace {
+
+inline constexpr std::size_t kBootReplySize = 8;
+inline constexpr std::size_t kFlashBootWordOffset = 4; // in the boot reply's data
+
+enum class Step {
+    LoadImage,
+    PasswordGate,
+    RecheckPassword,
+    BootCheck,
+    FactoryBlock,
+    Transfer,
+    Programming,
+    WaitNotice,
+    Succeeded,
+    Failed,
+};
+
+class UnitDownload {
+  public:
+    UnitDownload(FirmwareUpgrade& session, const UnitJob& job)
+        : session_(session), ctx_(session.context()), job_(job) {
+        outcome_.mac = job.record->mac();
+        outcome_.key = UnitKey(outcome_.mac);
+    }
+
+    UnitOutcome run() {
+        Step step = Step::LoadImage;
+        while (step != Step::Succeeded && step != Step::Failed) {
+            if (session_.stopToken().stopRequested()) {
+                step = fail(UnitFailure::Stopped);
+                break;
+            }
+            step = advance(step);
+        }
+        outcome_.success = step == Step::Succeeded;
+        return outcome_;
+    }
+
+  private:
+    Step advance(Step step) {
+        switch (step) {
+        case Step::LoadImage:
+            return loadImage();
+        case Step::PasswordGate:
+        case Step::RecheckPassword:
+            return passwordGate();
+        case Step::BootCheck:
+            return bootCheck();
+        case Step::FactoryBlock:
+            return factoryBlock();
+        case Step::Transfer:
+            return transferBlock();
+        case Step::Programming:
+            return programming();
+        case Step::WaitNotice:
+            return waitNotice();
+        case Step::Succeeded:
+        case Step::Failed:
+            break;
+        }
+        return step;
+    }
+
+    Step loadImage() {
+        ImageLoadResult loaded = LoadFirmwareImage(job_.imagePath, session_.imageFileLock());
+        outcome_.imageLength = loaded.fileLength;
+        if (!loaded.image) {
+            outcome_.failure = UnitFailure::ImageUnreadable;
+            outcome_.imageError = loaded.error;
+            // A file that cannot be opened has no length to count as done.
+            if (loaded.error != ImageLoadError::CannotOpen)
+                markComplete(loaded.fileLength);
+            return Step::Failed;
+        }
+        image_ = std::move(*loaded.image);
+        target_ = job_.record->mac();
+        return Step::PasswordGate;
+    }
+
+    Step passwordGate() {
+        auto accepted = session_.checkPassword(*job_.record);
+        if (!accepted) {
+            session_.op().showMessage(firmware_text::kIncorrectPassword, MessageIcon::None);
+            return fail(UnitFailure::PasswordRefused);
+        }
+        password_ = std::move(*accepted);
+        return Step::BootCheck;
+    }
+
+    Step bootCheck() {
+        std::array<std::uint8_t, kBootReplySize> reply{};
+        const auto status = QueryDevice(ctx_, target_, code::kBootQuery, code::kBootReply,
+                                        password_, 0, reply, &session_.stopToken());
+        // A device that does not answer, and an image too short to carry a
+        // boot identification word, get the download without the check.
+        const auto image = image_.BootIdentificationWord();
+        if (status != status::kDone || !image)
+            return Step::FactoryBlock;
+        const std::uint32_t flash = readU32(reply, kFlashBootWordOffset);
+        if (CompatibilityCodeOf(*image) != CompatibilityCodeOf(flash))
+            return fail(UnitFailure::BootIncompatible);
+        if (BootVersionOf(*image) < BootVersionOf(flash) &&
+            !session_.op().askYesNo(firmware_text::kOlderBootVersion, MessageIcon::None))
+            return fail(UnitFailure::BootVersionDeclined);
+        return Step::FactoryBlock;
+    }
+
+    Step factoryBlock() {
+        const bool valid = image_.checkAndPatchFactoryBlock(target_);
+        if (!valid && IsEarlyKind(*job_.record))
+            return fail(UnitFailure::EarlyKindRefused);
+        outcome_.factoryBlockPatched = valid;
+        endOfTransfer_.headerFlag = valid ? kHeaderFlagPatched : kHeaderFlagUnpatched;
+        endOfTransfer_.imageSum = image_.sum();
+
+        show(firmware_text::kDownloading);
+        blockNumber_ = 0;
+        bytesSent_ = 0;
+        outcome_.blocksAccepted = 0;
+        pauseTaken_ = false;
+        return Step::Transfer;
+    }
+
+    Step transferBlock() {
+        const auto bytes = image_.bytes();
+        if (bytesSent_ >= bytes.size())
+            return Step::Programming;
+        const std::size_t n = std::min(kFirmwareBlockSize, bytes.size() - bytesSent_);
+        const auto status = CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply,
+                                          password_, static_cast<std::uint16_t>(blockNumber_),
+                                          bytes.subspan(bytesSent_, n), &session_.stopToken());
+        switch (status) {
+        case status::kNoReply:
+        case status::kPasswordRefused:
+            show(firmware_text::kAbort);
+            switch (session_.op().askAbortRetryIgnore(firmware_text::kDownloadFailed)) {
+            case BlockFailureChoice::Abort:
+                return fail(UnitFailure::BlockAborted);
+            case BlockFailureChoice::Retry:
+                return Step::Transfer; // same number, same bytes
+            case BlockFailureChoice::Ignore:
+                return Step::RecheckPassword;
+            }
+            return fail(UnitFailure::BlockAborted);
+        case status::kDone:
+            show(firmware_text::kDownloading);
+            break;
+        case status::kBusy:
+            if (!pauseTaken_) {
+                // The device is still erasing its flash: give it one pause,
+                // then send the same block again.
+                show(firmware_text::kPreparing);
+                pauseTaken_ = true;
+                session_.stopToken().sleepFor(session_.timing().firmwareBusyPause);
+                return Step::Transfer;
+            }
+            break; // a later busy counts as accepted
+        default:
+            break;
+        }
+        ++blockNumber_;
+        ++outcome_.blocksAccepted;
+        bytesSent_ += n;
+        job_.progress->bytesDone.store(bytesSent_);
+        session_.RefreshProgress(bytes.size());
+        return Step::Transfer;
+    }
+
+    Step programming() {
+        session_.SetUnitStatus(outcome_.key, firmware_text::kProgramming);
+        waiter_.emplace(session_, target_);
+        waiter_->arm();
+        // No status of this request ends the unit: a device that does not
+        // answer it still gets the whole wait for its notice.
+        const auto record = endOfTransfer_.encode();
+        CommandDevice(ctx_, target_, code::kFirmwareEnd, code::kFirmwareReply, password_, 0, record,
+                      &session_.stopToken());
+        return Step::WaitNotice;
+    }
+
+    Step waitNotice() {
+        const auto deadline = SteadyClock::now() + session_.timing().noticeWait;
+        if (waiter_->wait(deadline))
+            return Step::Succeeded;
+        return fail(session_.stopToken().stopRequested() ? UnitFailure::Stopped
+                                                         : UnitFailure::NoNotice);
+    }
+
+    void show(const char* text) {
+        session_.setStatusLine(text);
+        session_.SetUnitStatus(outcome_.key, text);
+    }
+
+    void markComplete(std::uint64_t length) {
+        job_.progress->bytesDone.store(length);
+        session_.RefreshProgress(length);
+    }
+
+    Step fail(UnitFailure failure) {
+        outcome_.failure = failure;
+        markComplete(image_.length());
+        return Step::Failed;
+    }
+
+    FirmwareUpgrade& session_;
+    Context& ctx_;
+    const UnitJob& job_;
+    UnitOutcome outcome_;
+
+    FirmwareImage image_;
+    MacAddress target_;
+    std::string password_;
+    EndOfTransferRecord endOfTransfer_;
+    std::uint32_t blockNumber_ = 0;
+    std::size_t bytesSent_ = 0;
+    bool pauseTaken_ = false;
+    std::optional<FirmwareUpgrade::NoticeWaiter> waiter_;
+};
+
+} // namespace
+
+UnitOutcome DownloadToDevice(FirmwareUpgrade& session, const UnitJob& job) {
+    if (!job.record || !job.progress)
+        return {};
+    UnitDownload unit(session, job);
+    return unit.run();
+}
+
+} // namespace korvane

@@ -1,0 +1,145 @@
+#include "firmware/firmware_image.hpp"
+
+#include "base/byte_cursor.hpp"
+#include "protocol/frame.hpp"
+
+#include <cstdio>
+#include <fstream>
+#include <new>
+#include <system_error>
+
+namespace korvane {
+
+std::optional<std::uint32_t> FirmwareImage::BootIdentificationWord() const {
+    if (!hasBootIdentificationWord())
+        return std::nullopt;
+    std::uint32_t word = 0;
+    for (std::size_t i = 0; i < kImageBootWordSize; ++i)
+        word = (word << 8) | (bytes_[kImageBootWordOffset + i] & 0x0Fu);
+    return word;
+}
+
+namespace {
+
+std::span<std::uint8_t> factoryBlock(std::vector<std::uint8_t>& bytes) {
+    return std::span<std::uint8_t>(bytes).subspan(kImageFactoryBlockOffset, kImageFactoryBlockSize);
+}
+
+// The block's sum with its own sum field counted as zero.
+std::uint32_t bodySum(std::span<const std::uint8_t> block) {
+    return BlockChecksum(block) - BlockChecksum(block.first(4));
+}
+
+} // namespace
+
+bool FirmwareImage::factoryBlockValid() const {
+    if (!hasFactoryBlock())
+        return false;
+    const auto block = std::span<const std::uint8_t>(bytes_).subspan(kImageFactoryBlockOffset,
+                                                                     kImageFactoryBlockSize);
+    return readU32(block, 0) == bodySum(block);
+}
+
+bool FirmwareImage::checkAndPatchFactoryBlock(const MacAddress& mac) {
+    if (!factoryBlockValid())
+        return false;
+    const auto block = factoryBlock(bytes_);
+    ByteWriter out(block, kImageFactoryMacOffset);
+    out.bytes(mac.bytes);
+    writeU32(block, 0, bodySum(block));
+    return true;
+}
+
+std::uint32_t FirmwareImage::sum() const {
+    return BlockChecksum(bytes_);
+}
+
+bool IsUsableImageFile(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+        return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size == 0)
+        return false;
+    std::ifstream file(path, std::ios::binary);
+    return file.is_open();
+}
+
+ImageLoadResult LoadFirmwareImage(const std::filesystem::path& path, ImageFileLock& lock) {
+    std::lock_guard guard(lock);
+    ImageLoadResult result;
+    std::error_code ec;
+    // Only regular files: a FIFO or device would block or never end.
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) {
+        result.error = ImageLoadError::CannotOpen;
+        return result;
+    }
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        result.error = ImageLoadError::CannotOpen;
+        return result;
+    }
+    file.seekg(0, std::ios::end);
+    const std::streamoff end = file.tellg();
+    file.seekg(0, std::ios::beg);
+    if (end < 0 || !file) {
+        result.error = ImageLoadError::CannotOpen;
+        return result;
+    }
+    result.fileLength = static_cast<std::uint64_t>(end);
+    if (result.fileLength == 0) {
+        result.error = ImageLoadError::Empty;
+        return result;
+    }
+    if (result.fileLength > kMaxImageLength) {
+        result.error = ImageLoadError::TooLarge;
+        return result;
+    }
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(result.fileLength));
+    } catch (const std::bad_alloc&) {
+        result.error = ImageLoadError::CannotAllocate;
+        return result;
+    }
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (file.gcount() != static_cast<std::streamsize>(bytes.size())) {
+        result.error = ImageLoadError::ReadFailed;
+        return result;
+    }
+    result.image.emplace(std::move(bytes));
+    return result;
+}
+
+std::vector<std::string> ImageWarnings(std::uint64_t length) {
+    std::vector<std::string> warnings;
+    char text[256];
+    if (length > kMaxImageLength) {
+        std::snprintf(text, sizeof text,
+                      "The image file holds more than %zu blocks of %zu bytes, more than the "
+                      "devices can number: no device will be upgraded with it.",
+                      kMaxFirmwareBlocks, kFirmwareBlockSize);
+        warnings.emplace_back(text);
+        return warnings;
+    }
+    if (length == 0)
+        return warnings;
+    if (length < kImageBootWordEnd) {
+        std::snprintf(text, sizeof text,
+                      "The image file is shorter than %zu bytes and has no boot identification "
+                      "word: the devices' boot versions will not be checked.",
+                      kImageBootWordEnd);
+        warnings.emplace_back(text);
+    }
+    if (length < kImageFactoryBlockEnd) {
+        std::snprintf(text, sizeof text,
+                      "The image file is shorter than %zu bytes and has no complete factory "
+                      "block: it will be sent without the device's MAC address, and devices with "
+                      "hardware version 1.1.0.0 or firmware version 1 will not be upgraded.",
+                      kImageFactoryBlockEnd);
+        warnings.emplace_back(text);
+    }
+    return warnings;
+}
+
+} // namespace korvane

@@ -1,0 +1,107 @@
+#pragma once
+
+// A firmware image file: the bytes sent to a device from offset 0, with two
+// things read out of it before the transfer -- the boot identification word
+// and the 28-byte factory block, which each unit patches with its own MAC in
+// its own copy. The image carries no load address.
+
+#include "base/mac_address.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+inline constexpr std::size_t kImageFactoryBlockOffset = 0xFF00;
+inline constexpr std::size_t kImageFactoryBlockSize = 28;
+inline constexpr std::size_t kImageFactoryMacOffset = 4; // within the block
+inline constexpr std::size_t kImageBootWordOffset = 0xFFE4;
+inline constexpr std::size_t kImageBootWordSize = 4;
+// Shortest images that hold each part; shorter ones simply lack it.
+inline constexpr std::size_t kImageFactoryBlockEnd =
+    kImageFactoryBlockOffset + kImageFactoryBlockSize;
+inline constexpr std::size_t kImageBootWordEnd = kImageBootWordOffset + kImageBootWordSize;
+
+inline constexpr std::size_t kFirmwareBlockSize = 1024;
+// Block numbers travel in the frame's 16-bit parameter field: an image that
+// needs more blocks would have its numbers wrap and be stored out of place.
+inline constexpr std::size_t kMaxFirmwareBlocks = 65536;
+inline constexpr std::size_t kMaxImageLength = kMaxFirmwareBlocks * kFirmwareBlockSize;
+
+// Held by a unit while it opens and reads the file, so that units starting
+// together read it one after another. One per upgrade session.
+using ImageFileLock = std::mutex;
+
+// The flash boot word of a device and the image's boot identification word
+// share a layout: boot version in bits 31..16, compatibility code in bits 7..0.
+inline std::uint16_t BootVersionOf(std::uint32_t word) {
+    return static_cast<std::uint16_t>(word >> 16);
+}
+inline std::uint8_t CompatibilityCodeOf(std::uint32_t word) {
+    return static_cast<std::uint8_t>(word & 0xFF);
+}
+
+class FirmwareImage {
+  public:
+    FirmwareImage() = default;
+    explicit FirmwareImage(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    std::span<const std::uint8_t> bytes() const { return bytes_; }
+    std::uint32_t length() const { return static_cast<std::uint32_t>(bytes_.size()); }
+
+    bool hasBootIdentificationWord() const { return bytes_.size() >= kImageBootWordEnd; }
+    bool hasFactoryBlock() const { return bytes_.size() >= kImageFactoryBlockEnd; }
+
+    // The low four bits of each of the bytes at 0xFFE4..0xFFE7, the first one
+    // highest, so ASCII digits there read as their values. nullopt when the
+    // image is too short to hold them.
+    std::optional<std::uint32_t> BootIdentificationWord() const;
+
+    // Whether the factory block's stored sum matches the sum over the block
+    // with its sum field taken as zero. An image too short to hold the whole
+    // block has none, which counts as not valid.
+    bool factoryBlockValid() const;
+    // When the block is valid, writes `mac` into it and renews its sum;
+    // otherwise leaves the image untouched. Returns whether it was valid.
+    bool checkAndPatchFactoryBlock(const MacAddress& mac);
+
+    // BlockChecksum over the whole image (taken after the patch).
+    std::uint32_t sum() const;
+
+  private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// Whether the file opens for reading and is not empty (the Download button's test).
+bool IsUsableImageFile(const std::filesystem::path& path);
+
+enum class ImageLoadError {
+    None,
+    CannotOpen,     // missing, unreadable, or not a regular file
+    Empty,          // nothing to send
+    TooLarge,       // more blocks than the block number can count
+    CannotAllocate, // no memory for the copy
+    ReadFailed,     // the file shrank or failed while it was read
+};
+
+struct ImageLoadResult {
+    std::optional<FirmwareImage> image;
+    ImageLoadError error = ImageLoadError::None;
+    std::uint64_t fileLength = 0; // known unless the file could not be opened
+};
+
+// Opens and reads the whole file while holding `lock`.
+ImageLoadResult LoadFirmwareImage(const std::filesystem::path& path, ImageFileLock& lock);
+
+// What an operator should hear before a run about an image of `length`
+// bytes: parts it lacks and what that means for the transfer. Empty when the
+// image is complete.
+std::vector<std::string> ImageWarnings(std::uint64_t length);
+
+} // namespace korvane

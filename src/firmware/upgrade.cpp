@@ -1,0 +1,346 @@
+#include "firmware/upgrade.hpp"
+
+#include "base/byte_cursor.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <system_error>
+
+namespace korvane {
+
+std::string UnitKey(const MacAddress& mac) {
+    return std::to_string(mac.serialNumber());
+}
+
+bool IsEarlyKind(const DeviceIdentity& record) {
+    const auto hardware = record.field(identity_offset::kHardwareVersion, 4);
+    const auto firmware = record.field(identity_offset::kFirmwareVersion, 1);
+    constexpr std::array<std::uint8_t, 4> kEarlyHardware{0x01, 0x01, 0x00, 0x00};
+    return std::equal(hardware.begin(), hardware.end(), kEarlyHardware.begin()) ||
+           firmware[0] == 0x01;
+}
+
+std::array<std::uint8_t, kEndOfTransferRecordSize> EndOfTransferRecord::encode() const {
+    std::array<std::uint8_t, kEndOfTransferRecordSize> bytes{};
+    writeU32(bytes, 0, imageSum);
+    writeU32(bytes, 4, headerFlag);
+    return bytes;
+}
+
+const char* UnitFailureName(UnitFailure failure) {
+    switch (failure) {
+    case UnitFailure::None:
+        return "none";
+    case UnitFailure::ImageUnreadable:
+        return "image_unreadable";
+    case UnitFailure::PasswordRefused:
+        return "password_refused";
+    case UnitFailure::BootIncompatible:
+        return "boot_incompatible";
+    case UnitFailure::BootVersionDeclined:
+        return "boot_version_declined";
+    case UnitFailure::EarlyKindRefused:
+        return "factory_block_refused";
+    case UnitFailure::BlockAborted:
+        return "block_aborted";
+    case UnitFailure::NoNotice:
+        return "no_notice";
+    case UnitFailure::Stopped:
+        return "stopped";
+    case UnitFailure::NotStarted:
+        return "not_started";
+    }
+    return "unknown";
+}
+
+// The link may still be inside the notice callback when the session goes:
+// the callback reaches the session only through this, and the destructor
+// waits until no call is inside.
+struct FirmwareUpgrade::Shared {
+    std::mutex mutex;
+    std::condition_variable idle;
+    FirmwareUpgrade* session = nullptr;
+    int inside = 0;
+};
+
+namespace {
+std::vector<DeviceIdentity*> withoutNulls(std::vector<DeviceIdentity*> units) {
+    std::erase(units, nullptr);
+    return units;
+}
+} // namespace
+
+FirmwareUpgrade::FirmwareUpgrade(Context& ctx, Operator& op, std::vector<DeviceIdentity*> units,
+                                 FirmwarePasswordGate gate)
+    : ctx_(ctx), op_(op), units_(withoutNulls(std::move(units))), gate_(std::move(gate)),
+      slots_(units_.size()), shared_(std::make_shared<Shared>()) {
+    for (const DeviceIdentity* unit : units_)
+        rows_.push_back({UnitKey(unit->mac()), {}});
+    stop_.wakeAlso(ctx_.link.arrivals());
+    shared_->session = this;
+    ctx_.link.setNoticeReceiver([shared = shared_](const MacAddress& source) {
+        {
+            std::lock_guard lock(shared->mutex);
+            if (!shared->session)
+                return;
+            ++shared->inside;
+        }
+        shared->session->onNotice(source);
+        std::lock_guard lock(shared->mutex);
+        if (--shared->inside == 0)
+            shared->idle.notify_all();
+    });
+}
+
+FirmwareUpgrade::~FirmwareUpgrade() {
+    if (busy_.load())
+        requestStop();
+    if (runner_.joinable())
+        runner_.join();
+    ctx_.link.setNoticeReceiver(nullptr);
+    std::unique_lock lock(shared_->mutex);
+    shared_->session = nullptr;
+    shared_->idle.wait(lock, [&] { return shared_->inside == 0; });
+}
+
+void FirmwareUpgrade::setBusyReceiver(BusyReceiver receiver) {
+    std::lock_guard lock(mutex_);
+    busyReceiver_ = std::move(receiver);
+}
+
+bool FirmwareUpgrade::start(ImagePathSource imagePath) {
+    bool expected = false;
+    if (!busy_.compare_exchange_strong(expected, true))
+        return false;
+    if (runner_.joinable()) // the previous run has ended; only its thread remains
+        runner_.join();
+    stop_.reset(); // here, so that a stop asked for once start() returned is kept
+    runner_ = std::thread([this, path = std::move(imagePath)] { runClaimed(path); });
+    return true;
+}
+
+void FirmwareUpgrade::wait() {
+    if (runner_.joinable())
+        runner_.join();
+}
+
+void FirmwareUpgrade::requestStop() {
+    stop_.requestStop();
+    std::lock_guard lock(noticeMutex_);
+    noticeCv_.notify_all();
+}
+
+std::vector<StatusRow> FirmwareUpgrade::statusRows() const {
+    std::lock_guard lock(mutex_);
+    return rows_;
+}
+
+UnitResultMap FirmwareUpgrade::results() const {
+    std::lock_guard lock(mutex_);
+    return results_;
+}
+
+std::optional<RunSummary> FirmwareUpgrade::lastRun() const {
+    std::lock_guard lock(mutex_);
+    return lastRun_;
+}
+
+void FirmwareUpgrade::setStatusLine(const std::string& text) {
+    op_.setStatusLine(text);
+}
+
+namespace {
+bool sameKey(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+} // namespace
+
+void FirmwareUpgrade::SetUnitStatus(const std::string& key, const std::string& text) {
+    {
+        std::lock_guard lock(mutex_);
+        auto row = std::find_if(rows_.begin(), rows_.end(),
+                                [&](const StatusRow& r) { return sameKey(r.key, key); });
+        if (row != rows_.end())
+            row->text = text;
+        else
+            rows_.push_back({key, text});
+    }
+    op_.setUnitStatus(key, text);
+}
+
+void FirmwareUpgrade::RefreshProgress(std::uint64_t length) {
+    if (units_.empty() || length == 0)
+        return;
+    std::uint64_t done = 0;
+    for (const UnitProgressSlot& slot : slots_)
+        if (slot.unitIndex.load() != -1)
+            done += slot.bytesDone.load();
+    // Mean first, then the percentage, each by integer division: a unit not
+    // yet started counts 0, a failed one counts as complete.
+    const std::uint64_t mean = done / units_.size();
+    const auto percent = static_cast<int>(std::min<std::uint64_t>(mean * 100 / length, 100));
+    op_.setProgress(percent);
+}
+
+std::optional<std::string> FirmwareUpgrade::checkPassword(DeviceIdentity& record) {
+    if (!gate_)
+        return std::nullopt;
+    std::lock_guard lock(gateMutex_);
+    return gate_(record, &stop_);
+}
+
+void FirmwareUpgrade::onNotice(const MacAddress& source) {
+    const std::string key = UnitKey(source);
+    {
+        std::lock_guard lock(mutex_);
+        results_[key] = 1;
+    }
+    // The row shows the success before the unit learns of it, so that
+    // nothing the unit does next (or the batch after it) comes first.
+    SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
+    {
+        std::lock_guard lock(noticeMutex_);
+        for (NoticeWaiter* waiter : waiters_)
+            if (waiter->mac_ == source && waiter->armed_)
+                waiter->noticed_ = true;
+    }
+    noticeCv_.notify_all();
+}
+
+FirmwareUpgrade::NoticeWaiter::NoticeWaiter(FirmwareUpgrade& session, const MacAddress& mac)
+    : session_(session), mac_(mac) {
+    std::lock_guard lock(session_.noticeMutex_);
+    session_.waiters_.push_back(this);
+}
+
+FirmwareUpgrade::NoticeWaiter::~NoticeWaiter() {
+    std::lock_guard lock(session_.noticeMutex_);
+    std::erase(session_.waiters_, this);
+}
+
+void FirmwareUpgrade::NoticeWaiter::arm() {
+    std::lock_guard lock(session_.noticeMutex_);
+    armed_ = true;
+    noticed_ = false;
+}
+
+bool FirmwareUpgrade::NoticeWaiter::wait(SteadyClock::time_point deadline) {
+    std::unique_lock lock(session_.noticeMutex_);
+    session_.noticeCv_.wait_until(lock, deadline,
+                                  [&] { return noticed_ || session_.stop_.stopRequested(); });
+    return noticed_;
+}
+
+std::optional<RunSummary> FirmwareUpgrade::DownloadAllUnits(const ImagePathSource& imagePath) {
+    bool expected = false;
+    if (!busy_.compare_exchange_strong(expected, true))
+        return std::nullopt;
+    stop_.reset();
+    return runClaimed(imagePath);
+}
+
+RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
+    BusyReceiver busyReceiver;
+    {
+        std::lock_guard lock(mutex_);
+        busyReceiver = busyReceiver_;
+    }
+    if (busyReceiver)
+        busyReceiver(true);
+
+    for (UnitProgressSlot& slot : slots_) {
+        slot.bytesDone.store(0);
+        slot.unitIndex.store(-1);
+    }
+    for (const DeviceIdentity* unit : units_) {
+        const std::string key = UnitKey(unit->mac());
+        {
+            std::lock_guard lock(mutex_);
+            results_[key] = 0;
+        }
+        SetUnitStatus(key, {});
+    }
+
+    // Tell the operator, before anything is sent, what a short image lacks.
+    {
+        std::error_code ec;
+        const std::string path = imagePath ? imagePath() : std::string();
+        const auto size = std::filesystem::file_size(path, ec);
+        if (!ec)
+            for (const std::string& warning : ImageWarnings(size))
+                op_.showMessage(warning, MessageIcon::Warning);
+    }
+
+    RunSummary summary;
+    summary.units = static_cast<int>(units_.size());
+    summary.outcomes.resize(units_.size());
+
+    struct Worker {
+        std::thread thread;
+        std::size_t unit = 0;
+    };
+    std::vector<Worker> batch;
+    // A batch is a barrier: the next unit starts only when all of the batch ended.
+    auto finishBatch = [&] {
+        for (Worker& worker : batch)
+            if (worker.thread.joinable())
+                worker.thread.join();
+        for (const Worker& worker : batch)
+            if (!summary.outcomes[worker.unit].success)
+                ++summary.failures;
+        batch.clear();
+    };
+    for (std::size_t k = 0; k < units_.size(); ++k) {
+        UnitJob job;
+        job.imagePath = imagePath ? imagePath() : std::string();
+        job.record = units_[k];
+        job.progress = &slots_[k];
+        job.unitIndex = static_cast<int>(k);
+        slots_[k].unitIndex.store(static_cast<int>(k));
+        summary.outcomes[k].mac = units_[k]->mac();
+        summary.outcomes[k].key = UnitKey(units_[k]->mac());
+        Worker worker;
+        worker.unit = k;
+        try {
+            worker.thread = std::thread(
+                [this, job, &summary, k] { summary.outcomes[k] = DownloadToDevice(*this, job); });
+        } catch (const std::system_error&) {
+            summary.outcomes[k].failure = UnitFailure::NotStarted;
+        }
+        batch.push_back(std::move(worker));
+        if (batch.size() == static_cast<std::size_t>(kUnitsPerBatch))
+            finishBatch();
+    }
+    finishBatch();
+
+    // Rebuild the list from the results, in key order; rows that notices of
+    // other devices added stay, marked as they were.
+    std::vector<StatusRow> rows;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, flag] : results_)
+            rows.push_back({key, flag == 1 ? firmware_text::kDownloadSuccessfully
+                                           : firmware_text::kDownloadFailed});
+        rows_ = rows;
+    }
+    summary.rows = rows;
+    char line[96];
+    std::snprintf(line, sizeof line, firmware_text::kSummaryFormat,
+                  summary.units - summary.failures, summary.failures);
+    summary.summaryLine = line;
+    setStatusLine(summary.summaryLine);
+    {
+        std::lock_guard lock(mutex_);
+        lastRun_ = summary;
+    }
+    busy_.store(false);
+    if (busyReceiver)
+        busyReceiver(false);
+    return summary;
+}
+
+} // namespace korvane

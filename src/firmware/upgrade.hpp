@@ -1,0 +1,257 @@
+#pragma once
+
+// The firmware upgrade of one or several devices ("units"): one session per
+// Firmware Upgrade dialog (or command-line run), holding the status list, the
+// per-unit results, the progress slots and the routing of the devices'
+// completion notices. DownloadAllUnits runs the units eight at a time;
+// DownloadToDevice upgrades one of them.
+//
+// Threads: DownloadAllUnits runs on the caller's thread (or on a thread of
+// its own through start()), each unit on a worker thread; the link's receive
+// thread delivers completion notices. Every Operator call can come from any
+// of them; the GUI's Operator runs them on its own thread, so the session
+// never holds one of its locks across an Operator call. The notifications
+// (status line, unit status, progress) are taken to return without waiting
+// for that thread, as the Operator interface says: the session's destructor
+// waits for a notice being handled, and may run on the GUI thread.
+
+#include "base/operator.hpp"
+#include "base/sync.hpp"
+#include "firmware/firmware_image.hpp"
+#include "protocol/context.hpp"
+#include "protocol/device_identity.hpp"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+
+inline constexpr int kUnitsPerBatch = 8; // at most this many units transfer at once
+
+// Texts the operator sees, exactly as the devices' documentation words them.
+namespace firmware_text {
+inline constexpr const char* kPreparing = "Preparing Download...";
+inline constexpr const char* kDownloading = "Downloading...";
+inline constexpr const char* kProgramming = "Programming...";
+inline constexpr const char* kAbort = "Download Abort";
+inline constexpr const char* kIncorrectPassword = "Incorrect Password.";
+inline constexpr const char* kOlderBootVersion =
+    "Your File's Boot Version is older than Flash's Boot Version!\nContinue?";
+inline constexpr const char* kDownloadFailed = "Download Failed";
+inline constexpr const char* kDownloadSuccessfully = "Download Successfully";
+inline constexpr const char* kSummaryFormat = "%d unit success, %d unit fail. ";
+} // namespace firmware_text
+
+// The text that names a unit: its serial number, "%u" of the last four MAC bytes.
+std::string UnitKey(const MacAddress& mac);
+// Ordered by plain byte comparison of the key texts; 1 success, 0 not.
+using UnitResultMap = std::map<std::string, int>;
+
+// Hardware version 1.1.0.0 (numeric form) or firmware version 1.x: these
+// devices accept no image whose factory block is not valid.
+bool IsEarlyKind(const DeviceIdentity& record);
+
+// Sent with the end-of-transfer request: the image sum and whether the
+// image's factory block was patched (0) or sent as it was (0x00010000).
+inline constexpr std::uint32_t kHeaderFlagPatched = 0x00000000;
+inline constexpr std::uint32_t kHeaderFlagUnpatched = 0x00010000;
+inline constexpr std::size_t kEndOfTransferRecordSize = 8;
+struct EndOfTransferRecord {
+    std::uint32_t imageSum = 0;
+    std::uint32_t headerFlag = kHeaderFlagPatched;
+    std::array<std::uint8_t, kEndOfTransferRecordSize> encode() const;
+};
+
+// One per unit of a run: the image bytes it has finished (the image length
+// once it failed), and its index while it belongs to a started unit (-1 otherwise).
+struct UnitProgressSlot {
+    std::atomic<std::uint64_t> bytesDone{0};
+    std::atomic<int> unitIndex{-1};
+};
+
+// The firmware variant of the password gate: given the unit's record (whose
+// remembered password it reads and, on success, renews), the password the
+// device accepted, or nullopt when none was.
+using FirmwarePasswordGate =
+    std::function<std::optional<std::string>(DeviceIdentity& record, StopToken* stop)>;
+
+// The password gate as the firmware upgrade runs it for a unit
+// (AcquireUnitPassword over the record's remembered password); an accepted
+// password is remembered in the record.
+std::optional<std::string> CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
+                                             StopToken* stop);
+// CheckUnitPassword bound to a context and an operator.
+FirmwarePasswordGate UnitPasswordGate(Context& ctx, Operator& op);
+
+enum class UnitFailure {
+    None,
+    ImageUnreadable,     // cannot open, empty, too large, cannot allocate or read
+    PasswordRefused,     // the gate accepted no password (at the start or after Ignore)
+    BootIncompatible,    // compatibility codes of image and flash differ
+    BootVersionDeclined, // the image's boot version is older and the operator said No
+    EarlyKindRefused,    // factory block not valid and the device is of the early kind
+    BlockAborted,        // a block was not accepted and the operator chose Abort
+    NoNotice,            // no completion notice from the device within the wait
+    Stopped,             // the session was told to stop
+    NotStarted,          // its worker thread could not be started
+};
+const char* UnitFailureName(UnitFailure failure); // "no_notice" and the like
+
+struct UnitOutcome {
+    MacAddress mac;
+    std::string key;
+    bool success = false;
+    UnitFailure failure = UnitFailure::None;
+    ImageLoadError imageError = ImageLoadError::None;
+    std::uint64_t imageLength = 0;
+    std::uint32_t blocksAccepted = 0; // in the last transfer (Ignore starts over)
+    bool factoryBlockPatched = false;
+};
+
+// What one unit is given when it starts. The image path is read for each
+// unit as it starts, so a path changed during a run reaches the later units.
+struct UnitJob {
+    std::string imagePath;
+    DeviceIdentity* record = nullptr;
+    UnitProgressSlot* progress = nullptr;
+    int unitIndex = 0;
+};
+
+struct StatusRow {
+    std::string key;
+    std::string text;
+    friend bool operator==(const StatusRow&, const StatusRow&) = default;
+};
+
+struct RunSummary {
+    int units = 0;
+    int failures = 0;
+    std::vector<UnitOutcome> outcomes; // in unit order
+    std::vector<StatusRow> rows;       // the rebuilt status list
+    std::string summaryLine;
+};
+
+class FirmwareUpgrade {
+  public:
+    using BusyReceiver = std::function<void(bool busy)>;
+    using ImagePathSource = std::function<std::string()>;
+
+    // `units` are the devices' records, in the order of the selection; they
+    // must outlive the session (the gate renews their remembered password).
+    // Installs the session as the link's notice receiver.
+    FirmwareUpgrade(Context& ctx, Operator& op, std::vector<DeviceIdentity*> units,
+                    FirmwarePasswordGate gate);
+    // Stops a run still going, waits for it, and removes the notice receiver.
+    ~FirmwareUpgrade();
+    FirmwareUpgrade(const FirmwareUpgrade&) = delete;
+    FirmwareUpgrade& operator=(const FirmwareUpgrade&) = delete;
+
+    // --- what a front end uses
+
+    // Told true when a run begins and false when it has ended (after the
+    // status list was rebuilt and the summary set): the GUI then rereads
+    // statusRows(). Called on the run's thread.
+    void setBusyReceiver(BusyReceiver receiver);
+    // Starts DownloadAllUnits on a thread of its own; false while a run is
+    // busy. `imagePath` is called on that thread, once per unit.
+    bool start(ImagePathSource imagePath);
+    // Waits for a run started by start() to end.
+    void wait();
+    // Runs one whole run on the caller's thread; nullopt while another is busy.
+    std::optional<RunSummary> DownloadAllUnits(const ImagePathSource& imagePath);
+    bool busy() const { return busy_.load(); }
+    // Makes a running run give up: transactions and waits end, units fail.
+    void requestStop();
+
+    // The status list as it stands: one row per unit in unit order when the
+    // session was made, rebuilt in key order at the end of each run.
+    std::vector<StatusRow> statusRows() const;
+    UnitResultMap results() const;
+    std::optional<RunSummary> lastRun() const;
+    int unitCount() const { return static_cast<int>(units_.size()); }
+    // Image bytes unit `unit` (in the order given) has finished in the current run.
+    std::uint64_t unitBytesDone(std::size_t unit) const {
+        return unit < slots_.size() ? slots_[unit].bytesDone.load() : 0;
+    }
+
+    // A completion notice from `source` (the link's receive thread calls it):
+    // marks that device's row successful and releases its unit if it waits.
+    void onNotice(const MacAddress& source);
+
+    // --- what a unit uses
+
+    Context& context() { return ctx_; }
+    Operator& op() { return op_; }
+    const Timing& timing() const { return ctx_.timing; }
+    StopToken& stopToken() { return stop_; }
+    ImageFileLock& imageFileLock() { return imageFileLock_; }
+    void setStatusLine(const std::string& text);
+    // Sets the unit's row (found by key, case-insensitively) or appends one.
+    void SetUnitStatus(const std::string& key, const std::string& text);
+    // The mean progress of all units into the progress bar, for an image of `length` bytes.
+    void RefreshProgress(std::uint64_t length);
+    // Runs the gate for one unit; gates run one at a time, as prompts do.
+    std::optional<std::string> checkPassword(DeviceIdentity& record);
+
+    // A unit's claim on the notices of its device. Arm it before the
+    // end-of-transfer request so that a quick notice is not missed.
+    class NoticeWaiter {
+      public:
+        NoticeWaiter(FirmwareUpgrade& session, const MacAddress& mac);
+        ~NoticeWaiter();
+        NoticeWaiter(const NoticeWaiter&) = delete;
+        NoticeWaiter& operator=(const NoticeWaiter&) = delete;
+        void arm();
+        // True when the device's notice came after arm() and before the deadline.
+        bool wait(SteadyClock::time_point deadline);
+
+      private:
+        friend class FirmwareUpgrade;
+        FirmwareUpgrade& session_;
+        MacAddress mac_;
+        bool armed_ = false;
+        bool noticed_ = false;
+    };
+
+  private:
+    struct Shared;
+    RunSummary runClaimed(const ImagePathSource& imagePath);
+
+    Context& ctx_;
+    Operator& op_;
+    std::vector<DeviceIdentity*> units_;
+    FirmwarePasswordGate gate_;
+    std::vector<UnitProgressSlot> slots_;
+    ImageFileLock imageFileLock_;
+    StopToken stop_;
+    std::mutex gateMutex_;
+
+    mutable std::mutex mutex_; // rows, results, busy receiver, last run
+    std::vector<StatusRow> rows_;
+    UnitResultMap results_;
+    BusyReceiver busyReceiver_;
+    std::optional<RunSummary> lastRun_;
+
+    std::mutex noticeMutex_;
+    std::condition_variable noticeCv_;
+    std::vector<NoticeWaiter*> waiters_;
+
+    std::atomic<bool> busy_{false};
+    std::thread runner_;
+    std::shared_ptr<Shared> shared_; // what the link's notice callback may still reach
+};
+
+// Upgrades one unit and tells how it ended. Runs on the unit's worker thread.
+UnitOutcome DownloadToDevice(FirmwareUpgrade& session, const UnitJob& job);
+
+} // namespace korvane

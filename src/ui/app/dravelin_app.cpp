@@ -1,0 +1,165 @@
+#include "app/dravelin_app.hpp"
+
+#include "app/single_instance.hpp"
+#include "app/start_options.hpp"
+#include "cli/environment.hpp"
+#include "main/dravelin_dlg.hpp"
+#include "skin/skin_library.hpp"
+#include "ui_strings.hpp"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QEvent>
+#include <QFile>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+
+namespace korvane::ui {
+
+namespace {
+
+// Resident and peak resident memory of this process in KiB (Linux), else 0.
+struct MemoryFigures {
+    long residentKib = 0;
+    long peakKib = 0;
+};
+
+MemoryFigures ReadMemoryFigures() {
+    MemoryFigures figures;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return figures;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        const auto value = [&line] {
+            return line.mid(line.indexOf(':') + 1).trimmed().split(' ')[0].toLong();
+        };
+        if (line.startsWith("VmRSS:")) {
+            figures.residentKib = value();
+        } else if (line.startsWith("VmHWM:")) {
+            figures.peakKib = value();
+        }
+    }
+    return figures;
+}
+
+// Prints the start-up figures for the benchmark: when the window first
+// painted, and the memory once the first search's rows are listed.
+class StartupReporter : public QObject {
+  public:
+    StartupReporter(CDravelinDlg& window, SteadyClock::time_point started)
+        : QObject(&window), window_(window), started_(started) {
+        window.installEventFilter(this);
+        connect(&window, &CDravelinDlg::searchApplied, this, [this] { reportListed(); });
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &window_ && event->type() == QEvent::Paint && !shown_) {
+            shown_ = true;
+            std::printf("window-shown-ms %.1f\n", sinceStart());
+            std::fflush(stdout);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    double sinceStart() const {
+        return std::chrono::duration<double, std::milli>(SteadyClock::now() - started_).count();
+    }
+    void reportListed() {
+        const MemoryFigures memory = ReadMemoryFigures();
+        std::printf("devices-listed %d after-ms %.1f rss-kib %ld peak-kib %ld\n",
+                    window_.deviceList().rows().rowCount(), sinceStart(), memory.residentKib,
+                    memory.peakKib);
+        std::fflush(stdout);
+        window_.close();
+    }
+
+    CDravelinDlg& window_;
+    SteadyClock::time_point started_;
+    bool shown_ = false;
+};
+
+} // namespace
+
+int CDravelinApp::InitInstance(int& argc, char** argv) {
+    const SteadyClock::time_point started = SteadyClock::now();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(strings::kAppTitle));
+    QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION_TEXT));
+    QApplication::setWindowIcon(skin::AppIcon());
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(strings::kAppTitle));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    AddStartOptions(parser);
+    parser.process(app);
+    QString error;
+    const std::optional<StartOptions> options = ReadStartOptions(parser, error);
+    if (!options) {
+        std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    // A second copy ends here, silently; the first one is not disturbed.
+    SingleInstance instance;
+    switch (instance.Acquire()) {
+    case SingleInstance::Result::Acquired:
+        break;
+    case SingleInstance::Result::OtherCopyRuns:
+        return 0;
+    case SingleInstance::Result::NoLockFile:
+        std::fprintf(stderr, "korvane-utility: cannot create %s\n",
+                     qPrintable(instance.lockFilePath()));
+        return 1;
+    }
+
+    cli::GlobalOptions global;
+    global.simulate = options->simulate;
+    for (const QString& name : options->interfaces) {
+        global.interfaces.push_back(name.toStdString());
+    }
+    global.timing = Timing::defaults().scaled(options->timeScale);
+    cli::Environment environment(global);
+    // The link's diagnostics are console lines, as they always were.
+    environment.context().link.setDiagnosticSink(
+        [](const std::string& line) { std::fputs(line.c_str(), stderr); });
+
+    MainWindowOptions windowOptions;
+    windowOptions.factory = options->factory;
+    CDravelinDlg window(environment.context(), windowOptions);
+    QObject::connect(&window, &CDravelinDlg::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    int result = 0;
+    if (!options->grabFile.isEmpty()) {
+        const QString file = options->grabFile;
+        QObject::connect(
+            &window, &CDravelinDlg::searchApplied, &window,
+            [&window, &result, file] {
+                // Once the rows are painted.
+                QTimer::singleShot(0, &window, [&window, &result, file] {
+                    if (!window.grab().save(file)) {
+                        std::fprintf(stderr, "korvane-utility: cannot write %s\n",
+                                     qPrintable(file));
+                        result = 1;
+                    }
+                    window.close();
+                });
+            },
+            Qt::SingleShotConnection);
+    }
+    if (options->reportStartup) {
+        new StartupReporter(window, started);
+    }
+
+    window.show();
+    const int exitCode = QApplication::exec();
+    return result != 0 ? result : exitCode;
+}
+
+} // namespace korvane::ui

@@ -1,0 +1,43 @@
+#pragma once
+
+// The operations the main window starts but does not carry out itself: the
+// Network Settings sheet, the Firmware Upgrade dialog and the factory
+// commands. Each runs its dialog modally over the window and returns when
+// it is done. Before calling, the window has checked that no search and no
+// other operation runs and that the selection suits the command; it kills
+// the repeat search timer where the command needs that and, afterwards,
+// gives the list the focus and arms the timer again.
+//
+// An implementation reaches the core through the window: context(),
+// deviceList() (FindSelectedDevice and the records), guiOperator() (the
+// password prompt, questions and messages), RunOperation() for device
+// traffic off the GUI thread, and StartSearch() for the search that follows
+// a settings write. The base class is the placeholder: every command does
+// nothing.
+
+#include "devices/device_table.hpp"
+
+#include <vector>
+
+namespace korvane::ui {
+
+class CDravelinDlg;
+
+class OperationDialogs {
+  public:
+    virtual ~OperationDialogs() = default;
+
+    // 1092, the Settings button, "&Settings..." and Enter: exactly one row selected.
+    virtual void RunNetworkSettings(CDravelinDlg& /*window*/) {}
+    // 1003, the Upgrade Firmware button and "Upgrade &Firmware...": the records of
+    // the selected rows' devices in list order; the link already uses the
+    // adapter of the last one.
+    virtual void RunFirmwareUpgrade(CDravelinDlg& /*window*/,
+                                    const std::vector<DeviceRecord>& /*units*/) {}
+    // The factory buttons 1005, 1006 and 1008 (shown with --factory only).
+    virtual void RunIpSettings(CDravelinDlg& /*window*/) {}
+    virtual void RunSetPassword(CDravelinDlg& /*window*/) {}
+    virtual void RunSetSerialNumber(CDravelinDlg& /*window*/) {}
+};
+
+} // namespace korvane::ui

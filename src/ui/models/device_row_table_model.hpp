@@ -1,0 +1,48 @@
+#pragma once
+
+// The device list's rows as a Qt model: a thin view of the core's
+// DeviceRowModel, two columns (serial number, LAN address), display texts
+// only. The core's change notifications become the model's signals; the
+// core's selection and focus changes are passed on for the view to follow.
+
+#include "devices/row_model.hpp"
+
+#include <QAbstractTableModel>
+
+namespace korvane::ui {
+
+class DeviceRowTableModel : public QAbstractTableModel, private RowModelListener {
+    Q_OBJECT
+
+  public:
+    static constexpr int kColumns = 2;
+
+    explicit DeviceRowTableModel(DeviceRowModel& rows, QObject* parent = nullptr);
+    ~DeviceRowTableModel() override;
+
+    DeviceRowModel& rows() const { return rows_; }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+  Q_SIGNALS:
+    // The core selected or deselected a row, or moved its focus (-1: none).
+    void coreSelectionChanged(int row, bool selected);
+    void coreFocusChanged(int row);
+    // All rows were replaced; the view's selection must be taken from the core again.
+    void coreRowsReset();
+
+  private:
+    void rowsAboutToBeReset() override;
+    void rowsReset() override;
+    void rowsAboutToBeInserted(int first, int last) override;
+    void rowsInserted(int first, int last) override;
+    void rowTextChanged(int row, int column) override;
+    void rowSelectionChanged(int row, bool selected) override;
+    void focusChanged(int row) override;
+
+    DeviceRowModel& rows_;
+};
+
+} // namespace korvane::ui

@@ -1,0 +1,133 @@
+// The application around the main window: one copy per user (in process
+// and with the real program started twice), and the start options.
+
+#include "app/single_instance.hpp"
+#include "app/start_options.hpp"
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using korvane::ui::SingleInstance;
+using korvane::ui::StartOptions;
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void secondLockInTheSameDirectoryFails();
+    void secondCopyEndsAtOnceAndFirstRunsOn();
+    void startOptions_data();
+    void startOptions();
+    void badStartOptions_data();
+    void badStartOptions();
+};
+
+void TestApp::secondLockInTheSameDirectoryFails() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto first = std::make_unique<SingleInstance>(dir.path());
+    QCOMPARE(first->Acquire(), SingleInstance::Result::Acquired);
+    QVERIFY(first->lockFilePath().endsWith("RunOnlyOneTarnwick.lock"));
+    SingleInstance second(dir.path());
+    QCOMPARE(second.Acquire(), SingleInstance::Result::OtherCopyRuns);
+    // Once the first copy has ended, the next start gets the lock.
+    first.reset();
+    QCOMPARE(second.Acquire(), SingleInstance::Result::Acquired);
+
+    SingleInstance nowhere(dir.filePath("missing/deeper"));
+    QCOMPARE(nowhere.Acquire(), SingleInstance::Result::NoLockFile);
+}
+
+void TestApp::secondCopyEndsAtOnceAndFirstRunsOn() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(KORVANE_UTILITY_PATH, {"--simulate", "1"});
+    QVERIFY(first.waitForStarted());
+    const QString lockFile = runtime.filePath("RunOnlyOneTarnwick.lock");
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lockFile), 10000);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    second.start(KORVANE_UTILITY_PATH, {"--simulate", "1"});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(second.readAllStandardOutput().isEmpty());
+    QVERIFY(elapsed.elapsed() < 5000);
+
+    QCOMPARE(first.state(), QProcess::Running);
+    QVERIFY(QFile::exists(lockFile));
+    first.kill();
+    QVERIFY(first.waitForFinished(10000));
+}
+
+void TestApp::startOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("simulate");
+    QTest::addColumn<QStringList>("interfaces");
+    QTest::addColumn<bool>("factory");
+    QTest::addColumn<double>("timeScale");
+    QTest::addColumn<QString>("grab");
+    QTest::newRow("nothing") << QStringList{} << -1 << QStringList{} << false << 1.0 << QString();
+    QTest::newRow("demo") << QStringList{"--simulate", "8"} << 8 << QStringList{} << false << 1.0
+                          << QString();
+    QTest::newRow("adapters and factory")
+        << QStringList{"--interface", "eth0", "--interface", "eth1", "--factory"} << -1
+        << QStringList{"eth0", "eth1"} << true << 1.0 << QString();
+    QTest::newRow("tests and pictures")
+        << QStringList{"--simulate=0", "--time-scale", "0.05", "--grab", "shot.png"} << 0
+        << QStringList{} << false << 0.05 << QString("shot.png");
+}
+
+void TestApp::startOptions() {
+    QFETCH(QStringList, arguments);
+    QCommandLineParser parser;
+    korvane::ui::AddStartOptions(parser);
+    QVERIFY(parser.parse(QStringList{"korvane-utility"} + arguments));
+    QString error;
+    const std::optional<StartOptions> options = korvane::ui::ReadStartOptions(parser, error);
+    QVERIFY2(options.has_value(), qPrintable(error));
+    QTEST(options->simulate, "simulate");
+    QTEST(options->interfaces, "interfaces");
+    QTEST(options->factory, "factory");
+    QTEST(options->timeScale, "timeScale");
+    QTEST(options->grabFile, "grab");
+}
+
+void TestApp::badStartOptions_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("negative devices") << QStringList{"--simulate", "-1"} << "--simulate";
+    QTest::newRow("too many devices") << QStringList{"--simulate", "4097"} << "--simulate";
+    QTest::newRow("not a number") << QStringList{"--simulate", "eight"} << "--simulate";
+    QTest::newRow("zero time scale") << QStringList{"--time-scale", "0"} << "--time-scale";
+    QTest::newRow("no time scale") << QStringList{"--time-scale", "fast"} << "--time-scale";
+    QTest::newRow("blank adapter") << QStringList{"--interface", " "} << "--interface";
+}
+
+void TestApp::badStartOptions() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QCommandLineParser parser;
+    korvane::ui::AddStartOptions(parser);
+    QVERIFY(parser.parse(QStringList{"korvane-utility"} + arguments));
+    QString error;
+    QVERIFY(!korvane::ui::ReadStartOptions(parser, error).has_value());
+    QVERIFY2(error.startsWith(message), qPrintable(error));
+}
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "test_app.moc"

@@ -1,0 +1,706 @@
+// The main window driven on a simulated LAN with a shrunk timing table:
+// layout, the first and the repeated search, selection texts, reselection
+// after a refresh, the busy state, the context menu, the web page launch,
+// the factory buttons, the permission message and the closing sequence.
+
+#include "main/closing_dlg.hpp"
+#include "main/dravelin_dlg.hpp"
+#include "models/device_row_table_model.hpp"
+#include "protocol/frame.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/simulated_lan.hpp"
+#include "skin/skin_palette.hpp"
+#include "widgets/link_opener.hpp"
+#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/skin_button.hpp"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
+
+using namespace korvane;
+using namespace korvane::ui;
+
+namespace {
+
+// Small enough to keep the suite quick, windows wide enough for a loaded
+// machine. Only the tests that want it see a repeat search.
+Timing GuiTiming() {
+    Timing t = Timing::defaults().scaled(0.02);
+    t.discoveryWindow = Millis(150);
+    t.queryWindow = Millis(150);
+    t.tries = 2;
+    t.firstSearchDelay = Millis(20);
+    t.searchPeriod = Millis(600000);
+    t.searchPeriodAfterDialog = Millis(300000);
+    t.closeWatcherWait = Millis(20000);
+    return t;
+}
+
+constexpr std::uint32_t kFirstSerial = 2801795073; // 02-19-A7-00-00-01
+
+MacAddress SerialMac(std::uint32_t serial) {
+    return {{0x02, 0x19, static_cast<std::uint8_t>(serial >> 24),
+             static_cast<std::uint8_t>(serial >> 16), static_cast<std::uint8_t>(serial >> 8),
+             static_cast<std::uint8_t>(serial)}};
+}
+
+class RecordingOpener : public LinkOpener {
+  public:
+    int OpenLink(const QString& address) override {
+        onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
+        addresses << address;
+        return link_result::kOpened;
+    }
+    QStringList addresses;
+    bool onGuiThread = true;
+};
+
+class RecordingDialogs : public OperationDialogs {
+  public:
+    void RunNetworkSettings(CDravelinDlg& window) override {
+        ++networkSettings;
+        timerActiveInside = window.searchTimerActive();
+    }
+    void RunFirmwareUpgrade(CDravelinDlg&, const std::vector<DeviceRecord>& units) override {
+        firmwareUnits.clear();
+        for (const DeviceRecord& unit : units) {
+            firmwareUnits << QString::fromStdString(SerialText(unit.mac()));
+        }
+        ++firmware;
+    }
+    void RunIpSettings(CDravelinDlg&) override { ++ipSettings; }
+    void RunSetPassword(CDravelinDlg&) override { ++setPassword; }
+    void RunSetSerialNumber(CDravelinDlg&) override { ++serialNumber; }
+
+    int networkSettings = 0;
+    bool timerActiveInside = true;
+    int firmware = 0;
+    QStringList firmwareUnits;
+    int ipSettings = 0;
+    int setPassword = 0;
+    int serialNumber = 0;
+};
+
+struct MenuSeen {
+    bool shown = false;
+    QStringList enabled; // object names of the enabled items
+    QStringList items;   // texts of all items, separators as "-"
+};
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void cleanup();
+
+    void layoutMatchesTheSkin();
+    void backgroundDragsTheWindow();
+    void firstSearchAfterDelayListsRowsBySerialNumber();
+    void repeatSearchFollowsTimer101();
+    void clickAndSelectionChangesSetPaneAndStatus();
+    void refreshReselectsTheClickedDeviceWhereverItMoved();
+    void busyStateDuringSearch();
+    void contextMenuGreying_data();
+    void contextMenuGreying();
+    void doubleClickOpensEachSelectedDevicesPage();
+    void settingsAndFirmwareHooksRestartTimerShorter();
+    void factoryButtonsFollowTheirRules();
+    void aboutBoxThenTheListHasTheFocus();
+    void missingRawAccessIsToldOnce();
+    void closingDuringSearchWaitsForTheThreadOnly();
+    void closingWithoutSearchEndsAtOnce();
+
+  private:
+    using Configure = std::function<void(sim::SimulatedLan&)>;
+    void start(int devices, Timing timing = GuiTiming(), bool factory = false,
+               const Configure& configure = {});
+    void waitForFirstSearch();
+
+    CListCtrlCl* list() const { return window_->findChild<CListCtrlCl*>("deviceList"); }
+    QWidget* viewport() const { return list()->viewport(); }
+    QPlainTextEdit* pane() const { return window_->findChild<QPlainTextEdit*>("informationPane"); }
+    QLineEdit* status() const { return window_->findChild<QLineEdit*>("statusField"); }
+    QAbstractButton* button(const char* name) const {
+        return window_->findChild<QAbstractButton*>(name);
+    }
+    QString rowText(int row, int column = 0) const {
+        return list()->model()->index(row, column).data().toString();
+    }
+    QPoint rowCentre(int row) const {
+        return list()->visualRect(list()->model()->index(row, 0)).center();
+    }
+    void click(int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(viewport(), Qt::LeftButton, modifiers, rowCentre(row));
+    }
+    QPoint emptyArea() const { return QPoint(20, viewport()->height() - 3); }
+    MenuSeen rightClick(QPoint at);
+    QStringList selectedSerials() const;
+
+    std::unique_ptr<sim::SimulatedLan> lan_;
+    std::unique_ptr<Context> ctx_;
+    RecordingOpener opener_;
+    RecordingDialogs* dialogs_ = nullptr;
+    std::unique_ptr<CDravelinDlg> window_;
+    qint64 firstSearchAfterMs_ = -1;
+};
+
+void TestMainWindow::start(int devices, Timing timing, bool factory, const Configure& configure) {
+    sim::LanOptions options;
+    options.devices = devices;
+    lan_ = std::make_unique<sim::SimulatedLan>(options);
+    if (configure) {
+        configure(*lan_);
+    }
+    ctx_ = std::make_unique<Context>(lan_->segment(), timing);
+    ctx_->link.setDiagnosticSink(nullptr);
+    ctx_->enumerateAdapters();
+    opener_ = RecordingOpener();
+    MainWindowOptions windowOptions;
+    windowOptions.factory = factory;
+    windowOptions.linkOpener = &opener_;
+    firstSearchAfterMs_ = -1;
+    QElapsedTimer sinceConstruction;
+    sinceConstruction.start();
+    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
+    connect(window_.get(), &CDravelinDlg::searchStarted, this, [this, sinceConstruction] {
+        if (firstSearchAfterMs_ < 0) {
+            firstSearchAfterMs_ = sinceConstruction.elapsed();
+        }
+    });
+    auto dialogs = std::make_unique<RecordingDialogs>();
+    dialogs_ = dialogs.get();
+    window_->setOperationDialogs(std::move(dialogs));
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+}
+
+void TestMainWindow::waitForFirstSearch() {
+    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QTRY_VERIFY(applied.count() >= 1 || window_->deviceList().rows().rowCount() > 0);
+    QTRY_VERIFY(!window_->deviceList().busy());
+}
+
+void TestMainWindow::cleanup() {
+    window_.reset();
+    ctx_.reset();
+    lan_.reset();
+    dialogs_ = nullptr;
+}
+
+MenuSeen TestMainWindow::rightClick(QPoint at) {
+    // The right button selects as a list does; the menu comes with the
+    // context-menu event, which a real pointer sends after the press.
+    QTest::mousePress(viewport(), Qt::RightButton, {}, at);
+    QTest::mouseRelease(viewport(), Qt::RightButton, {}, at);
+    MenuSeen seen;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) {
+            return;
+        }
+        seen.shown = true;
+        for (QAction* action : menu->actions()) {
+            seen.items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+            if (!action->isSeparator() && action->isEnabled()) {
+                seen.enabled << action->objectName();
+            }
+        }
+        menu->close();
+        poll.stop();
+    });
+    poll.start();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport()->mapToGlobal(at));
+    QApplication::sendEvent(viewport(), &event);
+    poll.stop();
+    return seen;
+}
+
+QStringList TestMainWindow::selectedSerials() const {
+    QStringList serials;
+    for (const QModelIndex& index : list()->selectionModel()->selectedRows()) {
+        serials << index.data().toString();
+    }
+    serials.sort();
+    return serials;
+}
+
+// ---------------------------------------------------------------- layout
+
+void TestMainWindow::layoutMatchesTheSkin() {
+    start(2);
+    QCOMPARE(window_->windowTitle(), QStringLiteral("Korvane Utility"));
+    QCOMPARE(window_->size(), QSize(800, 600));
+    QCOMPARE(window_->minimumSize(), window_->maximumSize());
+    QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(window_->windowFlags() & Qt::WindowCloseButtonHint);
+
+    const struct {
+        const char* name;
+        int y;
+    } buttons[] = {{"launchButton", 35},
+                   {"settingsButton", 145},
+                   {"firmwareButton", 255},
+                   {"aboutButton", 365},
+                   {"refreshButton", 475}};
+    for (const auto& b : buttons) {
+        QAbstractButton* widget = button(b.name);
+        QVERIFY2(widget != nullptr, b.name);
+        QCOMPARE(widget->geometry(), QRect(32, b.y, 158, 84));
+        QVERIFY(widget->isVisible());
+    }
+
+    // Whole rows: the spare pixels of (186 - header) move the list down.
+    CListCtrlCl* view = list();
+    const int header = view->header()->height();
+    const int row = view->effectiveRowHeight();
+    const int spare = (186 - header) % row;
+    QCOMPARE(view->geometry(), QRect(243, 214 + spare, 507, 188 - spare));
+    // Whole rows between the header and the list's one-pixel outline.
+    QCOMPARE((view->height() - 2 - header) % row, 0);
+    // Rounded top corners, straight bottom edge.
+    const QRegion mask = view->mask();
+    QVERIFY(!mask.contains(QPoint(0, 0)));
+    QVERIFY(!mask.contains(QPoint(view->width() - 1, 0)));
+    QVERIFY(mask.contains(QPoint(0, view->height() - 1)));
+    QVERIFY(mask.contains(QPoint(view->width() - 1, view->height() - 1)));
+    QVERIFY(mask.contains(QPoint(view->width() / 2, 0)));
+
+    QPlainTextEdit* text = pane();
+    QCOMPARE(text->geometry(), QRect(249, 435, 300, 80));
+    QVERIFY(text->font().bold());
+    QCOMPARE(text->font(), skin::ProductFont(skin::kPaneFontHeight));
+    QCOMPARE(text->palette().color(QPalette::Text), QColor(47, 47, 47));
+    QVERIFY(text->isReadOnly());
+    QVERIFY(!status()->isVisible());
+    for (const char* name : {"ipSettingsButton", "setPasswordButton", "serialNumberButton"}) {
+        QVERIFY2(!button(name)->isVisible(), name);
+    }
+
+    // The panel's black outline and its painted label.
+    const QImage face = window_->grab().toImage();
+    QCOMPARE(qGray(face.pixel(240, 300)), 0);
+    QCOMPARE(qGray(face.pixel(749, 300)), 0);
+    QCOMPARE(face.pixel(300, 537), QColor(Qt::black).rgb());
+    bool labelInk = false;
+    for (int x = 250; x < 400 && !labelInk; ++x) {
+        for (int y = 414; y < 432 && !labelInk; ++y) {
+            labelInk = qGray(face.pixel(x, y)) < 64;
+        }
+    }
+    QVERIFY(labelInk);
+}
+
+void TestMainWindow::backgroundDragsTheWindow() {
+    start(0);
+    const QPoint before = window_->pos();
+    // The rail below the buttons and the panel's label are background.
+    for (const QPoint grip : {QPoint(12, 590), QPoint(300, 420)}) {
+        const QPoint from = window_->pos();
+        QTest::mousePress(window_.get(), Qt::LeftButton, {}, grip);
+        QTest::mouseMove(window_.get(), grip + QPoint(40, 25));
+        QTest::mouseRelease(window_.get(), Qt::LeftButton, {}, grip + QPoint(40, 25));
+        QTRY_COMPARE(window_->pos(), from + QPoint(40, 25));
+    }
+    QCOMPARE(window_->pos(), before + QPoint(80, 50));
+}
+
+// ---------------------------------------------------------------- search
+
+void TestMainWindow::firstSearchAfterDelayListsRowsBySerialNumber() {
+    Timing timing = GuiTiming();
+    timing.firstSearchDelay = Millis(250);
+    // Found in the opposite order of their serial numbers.
+    start(0, timing, false, [](sim::SimulatedLan& lan) {
+        for (std::uint32_t offset : {7u, 3u, 0u, 5u}) {
+            lan.emulator()->addDevice(sim::DefaultDeviceConfig(static_cast<int>(offset),
+                                                               SerialMac(kFirstSerial + offset)));
+        }
+    });
+    QTRY_VERIFY(firstSearchAfterMs_ >= 0);
+    QVERIFY2(firstSearchAfterMs_ >= 250, qPrintable(QString::number(firstSearchAfterMs_)));
+    waitForFirstSearch();
+
+    QCOMPARE(list()->model()->rowCount(), 4);
+    const QStringList expected = {"2801795073", "2801795076", "2801795078", "2801795080"};
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(rowText(row), expected[row]);
+    }
+    QCOMPARE(rowText(0, 1), QStringLiteral("192.168.1.100"));
+    QCOMPARE(rowText(3, 1), QStringLiteral("192.168.1.107"));
+    // The first row is selected and shown.
+    QCOMPARE(selectedSerials(), QStringList{"2801795073"});
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 1 of 4"));
+    QVERIFY(window_->paneText().startsWith("Serial Number: 2801795073\r\n"));
+    QVERIFY(window_->searchTimerActive());
+    QCOMPARE(window_->searchTimerIntervalMs(), 600000);
+}
+
+void TestMainWindow::repeatSearchFollowsTimer101() {
+    Timing timing = GuiTiming();
+    timing.searchPeriod = Millis(200);
+    start(2, timing);
+    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QTRY_VERIFY(applied.count() >= 2);
+    // Every search kills the timer while it runs and arms it when it ends.
+    QVERIFY(started.count() >= 2);
+    QCOMPARE(window_->searchTimerIntervalMs(), 200);
+}
+
+void TestMainWindow::clickAndSelectionChangesSetPaneAndStatus() {
+    start(8);
+    waitForFirstSearch();
+
+    click(2);
+    QCOMPARE(selectedSerials(), QStringList{"2801795075"});
+    const QStringList lines = window_->paneText().split("\r\n");
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QStringLiteral("Serial Number: 2801795075"));
+    QCOMPARE(lines[1], QStringLiteral("Hardware Version: Q3.0"));
+    QCOMPARE(lines[2], QStringLiteral("Firmware Version: 1.18.3M.4"));
+    QCOMPARE(lines[3], QStringLiteral("LAN IP Address: ") + rowText(2, 1));
+    QCOMPARE(pane()->toPlainText().split('\n'), lines);
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 1 of 8"));
+    QCOMPARE(status()->text(), window_->statusText());
+
+    click(5, Qt::ControlModifier);
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 2 of 8"));
+    QVERIFY(window_->paneText().isEmpty());
+    QVERIFY(pane()->toPlainText().isEmpty());
+
+    click(5, Qt::ControlModifier);
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 1 of 8"));
+    QVERIFY(window_->paneText().startsWith("Serial Number: 2801795075\r\n"));
+
+    // The keyboard moves the selection like a click.
+    click(2);
+    list()->setFocus();
+    QTest::keyClick(list(), Qt::Key_Down);
+    QCOMPARE(selectedSerials(), QStringList{"2801795076"});
+    QVERIFY(window_->paneText().startsWith("Serial Number: 2801795076\r\n"));
+
+    // The empty area clears the selection and selects nothing.
+    QTest::mouseClick(viewport(), Qt::LeftButton, {}, emptyArea());
+    QVERIFY(selectedSerials().isEmpty());
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 0 of 8"));
+    QVERIFY(window_->paneText().isEmpty());
+}
+
+void TestMainWindow::refreshReselectsTheClickedDeviceWhereverItMoved() {
+    start(5);
+    waitForFirstSearch();
+    click(3);
+    QCOMPARE(selectedSerials(), QStringList{"2801795076"});
+
+    // A device with a lower serial number joins: the clicked one moves down.
+    lan_->emulator()->addDevice(sim::DefaultDeviceConfig(9, SerialMac(kFirstSerial - 1)));
+    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QTest::keyClick(window_.get(), Qt::Key_F5);
+    QTRY_COMPARE(applied.count(), 1);
+
+    QCOMPARE(list()->model()->rowCount(), 6);
+    QCOMPARE(rowText(0), QStringLiteral("2801795072"));
+    QCOMPARE(rowText(4), QStringLiteral("2801795076"));
+    QCOMPARE(selectedSerials(), QStringList{"2801795076"});
+    QCOMPARE(list()->currentIndex().row(), 4);
+    QVERIFY(window_->paneText().startsWith("Serial Number: 2801795076\r\n"));
+    QCOMPARE(window_->statusText(), QStringLiteral("Select 1 of 6"));
+}
+
+void TestMainWindow::busyStateDuringSearch() {
+    // One device keeps the search waiting for its LAN address.
+    Timing timing = GuiTiming();
+    timing.queryWindow = Millis(400);
+    start(3, timing, false, [](sim::SimulatedLan& lan) {
+        sim::DeviceFaults faults;
+        faults.silentCommands = {code::kCheckPassword};
+        lan.emulator()->device(1).setFaults(faults);
+    });
+    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QTRY_VERIFY(window_->deviceList().busy());
+    QCOMPARE(window_->paneText(), QStringLiteral("Searching device..."));
+    QCOMPARE(started.count(), 1);
+
+    for (const char* name : {"launchButton", "settingsButton", "firmwareButton", "refreshButton"}) {
+        QVERIFY2(!button(name)->isEnabled(), name);
+    }
+    QVERIFY(button("aboutButton")->isEnabled());
+
+    // Nothing that talks to devices starts meanwhile.
+    QTest::keyClick(window_.get(), Qt::Key_F5);
+    QCOMPARE(started.count(), 1);
+    QTest::mouseDClick(viewport(), Qt::LeftButton, {}, QPoint(20, 5));
+    QVERIFY(!window_->operationRunning());
+    QVERIFY(!rightClick(QPoint(20, 5)).shown);
+
+    QTRY_VERIFY(!window_->deviceList().busy());
+    QCOMPARE(started.count(), 1);
+    for (const char* name :
+         {"launchButton", "settingsButton", "firmwareButton", "refreshButton", "aboutButton"}) {
+        QVERIFY2(button(name)->isEnabled(), name);
+    }
+    QCOMPARE(rowText(1, 1), QStringLiteral("0.0.0.0"));
+    QVERIFY(opener_.addresses.isEmpty());
+}
+
+void TestMainWindow::contextMenuGreying_data() {
+    QTest::addColumn<QList<int>>("selectRows");
+    QTest::addColumn<QStringList>("enabled");
+    const QStringList all = {"menuLaunchDevice", "menuSettings", "menuUpgradeFirmware",
+                             "menuRefresh", "menuAbout"};
+    QTest::newRow("none") << QList<int>{} << QStringList{"menuRefresh", "menuAbout"};
+    QTest::newRow("one") << QList<int>{2} << all;
+    QTest::newRow("two") << QList<int>{1, 3}
+                         << QStringList{"menuLaunchDevice", "menuUpgradeFirmware", "menuRefresh",
+                                        "menuAbout"};
+}
+
+void TestMainWindow::contextMenuGreying() {
+    QFETCH(QList<int>, selectRows);
+    QFETCH(QStringList, enabled);
+    start(5);
+    waitForFirstSearch();
+
+    // A single-selection right click first, which the menu remembers.
+    const MenuSeen single = rightClick(rowCentre(4));
+    QVERIFY(single.shown);
+    QCOMPARE(single.items, (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...",
+                                        "-", "&Refresh List\tF5", "-", "&About"}));
+
+    list()->clearSelection();
+    for (int row : selectRows) {
+        click(row, Qt::ControlModifier);
+    }
+    const QPoint at = selectRows.isEmpty() ? emptyArea() : rowCentre(selectRows.front());
+    const MenuSeen seen = rightClick(at);
+    QVERIFY(seen.shown);
+    QCOMPARE(seen.enabled, enabled);
+    if (selectRows.isEmpty()) {
+        // The row of the last single-selection menu is selected again.
+        QCOMPARE(selectedSerials(), QStringList{"2801795077"});
+    }
+}
+
+// ---------------------------------------------------------------- web page
+
+void TestMainWindow::doubleClickOpensEachSelectedDevicesPage() {
+    Timing timing = GuiTiming();
+    timing.betweenWebPages = Millis(300);
+    start(4, timing);
+    waitForFirstSearch();
+    click(0);
+    click(2, Qt::ControlModifier);
+
+    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QTest::mouseDClick(viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(2));
+    QVERIFY(window_->operationRunning());
+    QVERIFY(QApplication::overrideCursor() != nullptr);
+    QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    // Other commands are refused while the pages open.
+    QTest::keyClick(window_.get(), Qt::Key_F5);
+    QCOMPARE(started.count(), 0);
+
+    QTRY_VERIFY(!window_->operationRunning());
+    QCOMPARE(opener_.addresses,
+             (QStringList{"http://192.168.1.100:80/", "http://192.168.1.102:80/"}));
+    QVERIFY(opener_.onGuiThread);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+
+    // The Launch Device button does the same for the selection.
+    click(3);
+    button("launchButton")->click();
+    QTRY_VERIFY(!window_->operationRunning());
+    QCOMPARE(opener_.addresses.size(), 3);
+    QCOMPARE(opener_.addresses.last(), QStringLiteral("http://192.168.1.103:80/"));
+}
+
+// ---------------------------------------------------------------- hooks
+
+void TestMainWindow::settingsAndFirmwareHooksRestartTimerShorter() {
+    start(4);
+    waitForFirstSearch();
+    QCOMPARE(window_->searchTimerIntervalMs(), 600000);
+
+    // Enter with one row: the sheet, timer 101 off while it runs, 20 s after.
+    click(1);
+    QTest::keyClick(window_.get(), Qt::Key_Return);
+    QCOMPARE(dialogs_->networkSettings, 1);
+    QVERIFY(!dialogs_->timerActiveInside);
+    QVERIFY(window_->searchTimerActive());
+    QCOMPARE(window_->searchTimerIntervalMs(), 300000);
+
+    // Two rows: Enter does nothing; Upgrade Firmware gets both, in list order.
+    click(3, Qt::ControlModifier);
+    QTest::keyClick(window_.get(), Qt::Key_Enter);
+    QCOMPARE(dialogs_->networkSettings, 1);
+    button("firmwareButton")->click();
+    QTRY_COMPARE(dialogs_->firmware, 1);
+    QCOMPARE(dialogs_->firmwareUnits, (QStringList{"2801795074", "2801795076"}));
+    QCOMPARE(window_->searchTimerIntervalMs(), 300000);
+}
+
+void TestMainWindow::factoryButtonsFollowTheirRules() {
+    // The last device lies outside the range the serial number may be written in.
+    start(2, GuiTiming(), true, [](sim::SimulatedLan& lan) {
+        lan.emulator()->addDevice(
+            sim::DefaultDeviceConfig(5, MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x02, 0x00}}));
+    });
+    waitForFirstSearch();
+    QAbstractButton* ip = button("ipSettingsButton");
+    QAbstractButton* password = button("setPasswordButton");
+    QAbstractButton* serial = button("serialNumberButton");
+    QVERIFY(ip->isVisible() && password->isVisible() && serial->isVisible());
+    QCOMPARE(ip->text(), QStringLiteral("&IP Settings..."));
+    QCOMPARE(password->text(), QStringLiteral("Set &Password..."));
+    QCOMPARE(serial->text(), QStringLiteral("Serial &Number..."));
+
+    const struct {
+        QList<int> rows;
+        bool ip;
+        bool serial;
+    } cases[] = {
+        {{0}, true, true},
+        {{2}, true, false},
+        {{0, 1}, false, false},
+        {{}, false, false},
+    };
+    for (const auto& c : cases) {
+        list()->clearSelection();
+        for (int row : c.rows) {
+            click(row, Qt::ControlModifier);
+        }
+        QCOMPARE(ip->isEnabled(), c.ip);
+        QCOMPARE(password->isEnabled(), c.ip);
+        QCOMPARE(serial->isEnabled(), c.serial);
+    }
+
+    click(0);
+    ip->click();
+    password->click();
+    serial->click();
+    QCOMPARE(dialogs_->ipSettings, 1);
+    QCOMPARE(dialogs_->setPassword, 1);
+    QCOMPARE(dialogs_->serialNumber, 1);
+}
+
+void TestMainWindow::aboutBoxThenTheListHasTheFocus() {
+    start(1);
+    waitForFirstSearch();
+    QString caption;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+            caption = about->windowTitle();
+            about->accept();
+            poll.stop();
+        }
+    });
+    poll.start();
+    pane()->setFocus(); // anything but the list
+    button("aboutButton")->click();
+    QCOMPARE(caption, QStringLiteral("About Korvane Utility"));
+    QCOMPARE(window_->focusWidget(), static_cast<QWidget*>(list()));
+}
+
+void TestMainWindow::missingRawAccessIsToldOnce() {
+    start(3, GuiTiming(), false, [](sim::SimulatedLan& lan) {
+        lan.segment().addAdapter("eth9", "Refused adapter",
+                                 MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x09}});
+        lan.segment().denyAccess("eth9");
+    });
+    QCOMPARE(ctx_->adapters.count(), 2);
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = window_->findChild<QMessageBox*>("permissionMessage")) != nullptr);
+    QVERIFY(box->text().contains("cap_net_raw"));
+    QVERIFY(box->text().contains(QCoreApplication::applicationFilePath()));
+    QVERIFY(!box->text().contains("<program>"));
+    waitForFirstSearch();
+    // The adapter that opens still lists its devices.
+    QCOMPARE(list()->model()->rowCount(), 3);
+    box->close();
+    QTRY_VERIFY(window_->findChild<QMessageBox*>("permissionMessage") == nullptr);
+
+    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_F5);
+    QTRY_COMPARE(applied.count(), 1);
+    QVERIFY(window_->findChild<QMessageBox*>("permissionMessage") == nullptr);
+}
+
+// ---------------------------------------------------------------- closing
+
+void TestMainWindow::closingDuringSearchWaitsForTheThreadOnly() {
+    // Without the stop cutting it short, the search would wait for one
+    // device's LAN address for 50 s.
+    Timing timing = GuiTiming();
+    timing.queryWindow = Millis(10000);
+    timing.tries = 5;
+    start(3, timing, false, [](sim::SimulatedLan& lan) {
+        sim::DeviceFaults faults;
+        faults.silentCommands = {code::kCheckPassword};
+        lan.emulator()->device(0).setFaults(faults);
+    });
+    QTRY_VERIFY(lan_->emulator()->device(0).stats().requestCount(code::kCheckPassword) >= 1);
+    QVERIFY(window_->searchRunning());
+
+    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    QElapsedTimer closing;
+    closing.start();
+    QVERIFY(!window_->close());
+    auto* popup = window_->findChild<CClosingDlg*>("closingPopup");
+    QVERIFY(popup != nullptr);
+    QVERIFY(popup->isVisible());
+    QCOMPARE(popup->text()->text(), QStringLiteral("Korvane Utility is closing, please wait..."));
+    QCOMPARE(popup->grab().toImage().pixel(4, 4), skin::palette::kClosingPopup);
+    QVERIFY(!(window_->windowHandle()->flags() & Qt::WindowCloseButtonHint));
+    QVERIFY(!window_->searchTimerActive());
+    // A second request while closing changes nothing.
+    QVERIFY(!window_->close());
+    QCOMPARE(window_->findChildren<CClosingDlg*>().size(), 1);
+
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(closing.elapsed() < 5000);
+    QVERIFY(!window_->searchRunning());
+    QVERIFY(!window_->isVisible());
+    QVERIFY(window_->findChild<CClosingDlg*>() == nullptr);
+    // No rows were inserted after the stop.
+    QCOMPARE(list()->model()->rowCount(), 0);
+}
+
+void TestMainWindow::closingWithoutSearchEndsAtOnce() {
+    Timing timing = GuiTiming();
+    timing.firstSearchDelay = Millis(600000);
+    start(2, timing);
+    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    window_->close();
+    QVERIFY(window_->findChild<CClosingDlg*>("closingPopup") != nullptr);
+    QTRY_COMPARE(finished.count(), 1);
+    QVERIFY(!window_->isVisible());
+    QVERIFY(window_->deviceList().rows().rowCount() == 0);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

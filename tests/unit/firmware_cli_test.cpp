@@ -1,0 +1,172 @@
+// korvane firmware upgrade, run in process against the emulated devices of
+// the simulated LAN.
+
+#include "cli/commands.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/simulated_lan.hpp"
+#include "unit/firmware_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace korvane::cli {
+namespace {
+
+using test::BlockRule;
+using test::FirmwareRig;
+using test::MakeImage;
+using test::TempDir;
+
+class FirmwareCommand : public ::testing::Test {
+  protected:
+    void makeLan(int devices) {
+        GlobalOptions global;
+        global.simulate = devices;
+        global.timing = FirmwareRig::fastTiming();
+        global.timing.noticeWait = Millis(300);
+        env_ = std::make_unique<Environment>(global);
+        for (int i = 0; i < devices; ++i)
+            device(i).setProgrammingDelay(Millis(1));
+    }
+    sim::EmulatedDevice& device(int i) {
+        return env_->lan()->emulator()->device(static_cast<std::size_t>(i));
+    }
+    std::string serial(int i) { return UnitKey(device(i).mac()); }
+    std::uint64_t blocksTo(int i) { return device(i).stats().requestCount(code::kFirmwareBlock); }
+    std::string image(std::size_t length = 0x10000) {
+        return dir_.write("fw.bin", MakeImage(length)).string();
+    }
+
+    // Without input there is nobody at a terminal.
+    int run(std::vector<std::string> args, std::string input = {}) {
+        out_.str({});
+        err_.str({});
+        std::istringstream in(input);
+        Invocation inv{*env_, ArgList(std::move(args)), Streams{in, out_, err_, !input.empty()}};
+        return CmdFirmware(inv);
+    }
+
+    std::unique_ptr<Environment> env_;
+    TempDir dir_;
+    std::ostringstream out_;
+    std::ostringstream err_;
+};
+
+TEST_F(FirmwareCommand, UpgradesDevicesNamedBySerialOrMac) {
+    makeLan(3);
+    EXPECT_EQ(run({"upgrade", image(2048), serial(0), device(1).mac().toString()}), kExitOk)
+        << err_.str();
+    EXPECT_EQ(blocksTo(0), 2u);
+    EXPECT_EQ(blocksTo(1), 2u);
+    EXPECT_EQ(blocksTo(2), 0u); // not named: left alone
+
+    const std::string out = out_.str();
+    // Without a terminal: plain lines as units change, then the list and the summary.
+    EXPECT_NE(out.find(serial(0) + "  Downloading..."), std::string::npos) << out;
+    EXPECT_NE(out.find(serial(1) + "  Programming..."), std::string::npos) << out;
+    EXPECT_NE(out.find(serial(0) + "  Download Successfully\n" + serial(1) +
+                       "  Download Successfully\n2 unit success, 0 unit fail. \n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("\x1b["), std::string::npos);
+    // The short image was announced before the run.
+    EXPECT_NE(err_.str().find("warning: The image file is shorter than 65512 bytes"),
+              std::string::npos);
+}
+
+TEST_F(FirmwareCommand, JsonGivesEachUnitsOutcomeAndFailureSetsTheExitStatus) {
+    makeLan(2);
+    auto faults = device(1).faults();
+    faults.noNotice = true;
+    device(1).setFaults(faults);
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--json"}), kExitFailure);
+    const std::string out = out_.str();
+    EXPECT_NE(out.find("\"device\": \"" + serial(0) +
+                       "\", \"mac\": \"02-19-A7-00-00-01\", "
+                       "\"success\": true, \"failure\": \"none\", \"status\": \"Download "
+                       "Successfully\", \"image_length\": 65536, \"blocks\": 64, "
+                       "\"factory_block_patched\": true"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"success\": false, \"failure\": \"no_notice\", \"status\": \"Download "
+                       "Failed\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"summary\": \"1 unit success, 1 unit fail. \""), std::string::npos);
+    EXPECT_EQ(out.find("Downloading"), std::string::npos); // no progress lines in JSON
+}
+
+TEST_F(FirmwareCommand, PasswordsPerDeviceFromTheFile) {
+    makeLan(2);
+    device(0).setPassword("alpha");
+    device(1).setPassword("beta");
+    const auto passwords = (dir_.path() / "pw").string();
+    {
+        std::ofstream file(passwords);
+        file << "# per device\n"
+             << serial(0) << " alpha\n"
+             << device(1).mac().toString(':') << " beta\n";
+    }
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--password-file", passwords}), kExitOk)
+        << err_.str();
+    EXPECT_EQ(err_.str().find("alpha"), std::string::npos); // passwords are never shown
+}
+
+TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
+    makeLan(1);
+    device(0).setPassword("alpha");
+    // No password given and nobody to ask.
+    EXPECT_EQ(run({"upgrade", image(), "--all"}), kExitFailure);
+    EXPECT_NE(err_.str().find("--password-file"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("Incorrect Password."), std::string::npos);
+
+    // A prompt on a terminal answers it.
+    EXPECT_EQ(run({"upgrade", image(), "--all"}, "alpha\n"), kExitOk) << err_.str();
+    EXPECT_NE(err_.str().find("MAC:02-19-A7-00-00-01 Korvane Utility Password: "),
+              std::string::npos);
+
+    // An older boot version needs --yes; a refused block --on-block-failure.
+    device(0).setPassword("");
+    device(0).setFlashBootWord(0x0103'0003);
+    EXPECT_EQ(run({"upgrade", image(), "--all"}), kExitFailure);
+    auto faults = device(0).faults();
+    faults.statusRules = {BlockRule(3, status::kPasswordRefused)};
+    device(0).setFaults(faults);
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--yes", "--on-block-failure", "retry"}), kExitOk)
+        << err_.str();
+    EXPECT_NE(err_.str().find("korvane firmware: Download Failed\n"), std::string::npos);
+    EXPECT_EQ(blocksTo(0), 64u * 2 + 1); // two runs got through, one block sent twice
+}
+
+TEST_F(FirmwareCommand, BadArguments) {
+    makeLan(1);
+    const auto file = image();
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{}, kExitUsage, "missing subcommand"},
+        {{"flash", file, "--all"}, kExitUsage, "unknown subcommand"},
+        {{"upgrade"}, kExitUsage, "missing IMAGE"},
+        {{"upgrade", file}, kExitUsage, "give DEVICEs or --all"},
+        {{"upgrade", file, serial(0), "--all"}, kExitUsage, "not both"},
+        {{"upgrade", file, "--all", "--on-block-failure", "skip"}, kExitUsage, "abort, retry"},
+        {{"upgrade", file, "--all", "--password-file", "/nonexistent/pw"},
+         kExitUsage,
+         "password file"},
+        {{"upgrade", dir_.path().string(), "--all"}, kExitUsage, "not a readable"},
+        {{"upgrade", file, "4242"}, kExitFailure, "no device 4242 found"},
+        {{"upgrade", file, "dev-one"}, kExitUsage, "neither a serial number nor a MAC"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.args), c.status) << c.says;
+        EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
+    }
+    EXPECT_EQ(blocksTo(0), 0u);
+}
+
+} // namespace
+} // namespace korvane::cli
