@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -105,27 +104,6 @@ template <class T>
 T* InFront() {
     auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
     return w != nullptr && w->isVisible() ? w : nullptr;
-}
-
-// Runs `action` on the modal dialog of type T once it is in front.
-template <class T>
-void WhenModal(std::function<void(T*)> action, int timeoutMs = 5000) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    auto started = std::make_shared<QElapsedTimer>();
-    started->start();
-    QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-            dialog != nullptr && dialog->isVisible()) {
-            timer->stop();
-            timer->deleteLater();
-            action(dialog);
-        } else if (started->elapsed() > timeoutMs) {
-            timer->stop();
-            timer->deleteLater();
-        }
-    });
-    timer->start();
 }
 
 } // namespace korvane::testing

@@ -14,6 +14,7 @@
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,6 +83,8 @@ class TestFirmwareUpgradeDlg : public QObject {
     void downloadFollowsTheTypedFile();
     void runOnTheSimulatedLan();
     void unitPasswordPromptShowsItsMac();
+    void unitQuestionsWaitForTheOperator_data();
+    void unitQuestionsWaitForTheOperator();
     void screenshot();
 
   private:
@@ -287,6 +290,77 @@ void TestFirmwareUpgradeDlg::unitPasswordPromptShowsItsMac() {
     QCOMPARE(remembered[0].second, std::string("secret"));
 }
 
+void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("row");
+    const int yesNo = int(QMessageBox::Yes | QMessageBox::No);
+    const int abortRetryIgnore = int(QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+    const QString older = "Your File's Boot Version is older than Flash's Boot Version!\nContinue?";
+    QTest::newRow("older boot version, No")
+        << "boot" << int(QMessageBox::No) << older << yesNo << int(QMessageBox::NoIcon)
+        << "0 unit success, 1 unit fail. "
+        << "Download Failed";
+    QTest::newRow("older boot version, Yes")
+        << "boot" << int(QMessageBox::Yes) << older << yesNo << int(QMessageBox::NoIcon)
+        << "1 unit success, 0 unit fail. "
+        << "Download Successfully";
+    QTest::newRow("block refused, Retry")
+        << "block" << int(QMessageBox::Retry) << "Download Failed" << abortRetryIgnore
+        << int(QMessageBox::Critical) << "1 unit success, 0 unit fail. "
+        << "Download Successfully";
+    QTest::newRow("block refused, Abort")
+        << "block" << int(QMessageBox::Abort) << "Download Failed" << abortRetryIgnore
+        << int(QMessageBox::Critical) << "0 unit success, 1 unit fail. "
+        << "Download Failed";
+}
+
+void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator() {
+    QFETCH(QString, fault);
+    QFETCH(int, answer);
+    QFETCH(QString, question);
+    QFETCH(int, buttons);
+    QFETCH(int, icon);
+    QFETCH(QString, summary);
+    QFETCH(QString, row);
+
+    start(1, [&fault](sim::SimulatedLan& lan) {
+        sim::EmulatedDevice& device = lan.emulator()->device(0);
+        if (fault == "boot") {
+            device.setFlashBootWord(0x01030003); // flash 1.3, image 1.2
+            return;
+        }
+        sim::DeviceFaults faults = device.faults();
+        faults.statusRules.push_back({code::kFirmwareBlock, std::uint16_t{3}, status::kNoReply, 1,
+                                      sim::StatusRule::Effect::Skip});
+        device.setFaults(faults);
+    });
+    const QString image = WriteFile(dir_, "image.bin", MakeImage());
+    CFirmwareUpgradeDlg& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    BoxAnswerer boxes;
+    boxes.answers = {static_cast<QMessageBox::StandardButton>(answer)};
+    QString rowWhileAsked;
+    boxes.inspect = [&](QMessageBox*) { rowWhileAsked = d.statusList()->topLevelItem(0)->text(1); };
+    d.downloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+
+    QCOMPARE(boxes.texts, QStringList{question});
+    QCOMPARE(int(boxes.buttons.value(0)), buttons);
+    QCOMPARE(int(boxes.icons.value(0)), icon);
+    QCOMPARE(boxes.lastParent.data(), &d);
+    if (fault == "block")
+        QCOMPARE(rowWhileAsked, QString("Download Abort"));
+    QCOMPARE(d.statusLine()->text(), summary);
+    QCOMPARE(d.statusList()->topLevelItem(0)->text(1), row);
+}
+
 // A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR
 // names a folder (run under Xvfb for real fonts).
 void TestFirmwareUpgradeDlg::screenshot() {
@@ -294,7 +368,16 @@ void TestFirmwareUpgradeDlg::screenshot() {
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
     start(4);
-    const QString image = WriteFile(dir_, "firmware-4.56.bin", MakeImage());
+    // A short path reads better in the picture than the temporary folder's.
+    QDir folderForPicture(QDir::temp().filePath("korvane"));
+    QVERIFY(folderForPicture.mkpath("."));
+    const QString image = folderForPicture.filePath("firmware-4.56.bin");
+    {
+        const auto bytes = MakeImage();
+        std::ofstream out(image.toStdString(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
     CFirmwareUpgradeDlg& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -302,7 +385,9 @@ void TestFirmwareUpgradeDlg::screenshot() {
     d.downloadButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
     QTest::qWait(50);
+    d.fileNameEdit()->setCursorPosition(0);
     QVERIFY(d.grab().save(folder + "/firmware-upgrade.png"));
+    folderForPicture.removeRecursively();
 }
 
 QTEST_MAIN(TestFirmwareUpgradeDlg)

@@ -139,7 +139,6 @@ void CCfgSheet::accept() {
     }
     storePages(*editing_);
     setProcessing(true);
-    Q_EMIT okPressed();
     loop_->exit(kOk);
 }
 

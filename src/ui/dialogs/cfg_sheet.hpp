@@ -71,9 +71,6 @@ class CCfgSheet : public QDialog {
     void accept() override;
     void reject() override;
 
-  Q_SIGNALS:
-    void okPressed();
-
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

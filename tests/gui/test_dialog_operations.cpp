@@ -1,14 +1,16 @@
-// The configuration commands from the main window on a simulated LAN: the
-// Network Settings sheet run by the core's flow off the GUI thread (its OK
-// tests and their messages, the sheet staying open on the same page, the
-// conflict question, the password gate with its one Password Input dialog,
-// the writes, the search and timer 101 after), and the factory commands.
+// The main window's operations on a simulated LAN: the Network Settings
+// sheet run by the core's flow off the GUI thread (its OK tests and their
+// messages, the sheet staying open on the same page, the conflict question,
+// the password gate with its one Password Input dialog, the writes, the
+// search and timer 101 after), the Firmware Upgrade dialog for the selected
+// rows, and the factory commands.
 
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
 #include "dialogs/cfg_sheet.hpp"
 #include "dialogs/dialog_operations.hpp"
+#include "dialogs/firmware_upgrade_dlg.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/password_dlg.hpp"
 #include "dialogs/password_input_dlg.hpp"
@@ -26,6 +28,7 @@
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -57,7 +60,7 @@ CCfgSheet* EditingSheet() {
 
 } // namespace
 
-class TestNetworkSettings : public QObject {
+class TestDialogOperations : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
@@ -69,6 +72,7 @@ class TestNetworkSettings : public QObject {
     void passwordGateKeepsItsTextAndTheSheetItsInput();
     void conflictQuestionYesAndNo();
     void changedSettingsAreWrittenThenSearched();
+    void firmwareUpgradeForTheSelectedRows();
     void ipSettingsAlone();
     void setSerialNumberWritesTheFactoryBlock();
 
@@ -81,9 +85,9 @@ class TestNetworkSettings : public QObject {
     std::unique_ptr<CDravelinDlg> window_;
 };
 
-void TestNetworkSettings::init() {}
+void TestDialogOperations::init() {}
 
-void TestNetworkSettings::cleanup() {
+void TestDialogOperations::cleanup() {
     window_.reset();
     if (ctx_)
         ctx_->link.close();
@@ -91,7 +95,7 @@ void TestNetworkSettings::cleanup() {
     lan_.reset();
 }
 
-void TestNetworkSettings::start(const std::function<void(sim::SimulatedLan&)>& configure) {
+void TestDialogOperations::start(const std::function<void(sim::SimulatedLan&)>& configure) {
     sim::LanOptions options;
     options.devices = 2;
     lan_ = std::make_unique<sim::SimulatedLan>(options);
@@ -111,14 +115,14 @@ void TestNetworkSettings::start(const std::function<void(sim::SimulatedLan&)>& c
     QTRY_VERIFY(!window_->deviceList().busy());
 }
 
-void TestNetworkSettings::selectRow(int row) {
+void TestDialogOperations::selectRow(int row) {
     auto* list = window_->findChild<CListCtrlCl*>("deviceList");
     const QRect rect = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
     QCOMPARE(window_->deviceList().rows().selectedCount(), 1);
 }
 
-void TestNetworkSettings::okTestsReportInTheirOrder_data() {
+void TestDialogOperations::okTestsReportInTheirOrder_data() {
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("message");
     QTest::newRow("HTTP port 0 and IP 0.0.0.0, IP Address page")
@@ -143,7 +147,7 @@ void TestNetworkSettings::okTestsReportInTheirOrder_data() {
     QTest::newRow("mask 255.255.0.255") << 0 << "Invalid Subnet Mask";
 }
 
-void TestNetworkSettings::okTestsReportInTheirOrder() {
+void TestDialogOperations::okTestsReportInTheirOrder() {
     QFETCH(int, page);
     QFETCH(QString, message);
     const QString row = QString::fromUtf8(QTest::currentDataTag());
@@ -226,7 +230,7 @@ void TestNetworkSettings::okTestsReportInTheirOrder() {
     QCOMPARE(lan_->emulator()->device(0).stats().settingsWrites, 0u);
 }
 
-void TestNetworkSettings::passwordGateKeepsItsTextAndTheSheetItsInput() {
+void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
     start([](sim::SimulatedLan& lan) { lan.emulator()->device(0).setPassword("pw"); });
     selectRow(0);
     BoxAnswerer boxes;
@@ -305,7 +309,7 @@ void TestNetworkSettings::passwordGateKeepsItsTextAndTheSheetItsInput() {
     QCOMPARE(device.stats().passwordWrites, 0u);
 }
 
-void TestNetworkSettings::conflictQuestionYesAndNo() {
+void TestDialogOperations::conflictQuestionYesAndNo() {
     start();
     // Another station answers to 192.168.1.77.
     sim::ArpResponder station(lan_->segment(), {{0x02, 0x00, 0x00, 0x00, 0x07, 0x07}},
@@ -339,15 +343,19 @@ void TestNetworkSettings::conflictQuestionYesAndNo() {
     QCOMPARE(lan_->emulator()->device(0).settings().ipAddress(), 0xC0A8014Du);
 }
 
-void TestNetworkSettings::changedSettingsAreWrittenThenSearched() {
+void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     start();
     selectRow(0);
     Script script;
+    Qt::CursorShape pointer = Qt::BlankCursor;
     script.then([] { return EditingSheet() != nullptr; },
-                [] {
+                [&pointer] {
                     CCfgSheet* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
+                    // The window shows the wait cursor; the sheet the normal one.
+                    const QCursor* shown = QApplication::overrideCursor();
+                    pointer = shown != nullptr ? shown->shape() : Qt::ArrowCursor;
                     // To the Advanced page, where HTTPS moves to 8443.
                     QTabBar* bar = sheet->tabs()->tabBar();
                     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
@@ -355,17 +363,52 @@ void TestNetworkSettings::changedSettingsAreWrittenThenSearched() {
                     QTest::keyClick(sheet, Qt::Key_Return);
                 });
     QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
-    window_->OnSettings();
+    // Enter in the main window is the Settings command.
+    window_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+    QTest::keyClick(window_.get(), Qt::Key_Return);
     QVERIFY(script.finished());
+    QCOMPARE(pointer, Qt::ArrowCursor);
     QVERIFY(!EditingSheet());
     QCOMPARE(lan_->emulator()->device(0).settings().port(settings_offset::kHttpsPort), 8443);
-    // A new search follows the write; timer 101 runs again with 20000 ms.
-    QTRY_VERIFY(applied.count() >= 1);
+    // A new search follows the write, and timer 101 runs again with 20000 ms.
+    QVERIFY(window_->deviceList().busy());
     QVERIFY(window_->searchTimerActive());
+    QCOMPARE(window_->searchTimerIntervalMs(), 20000);
     QCOMPARE(window_->focusWidget(), window_->findChild<CListCtrlCl*>("deviceList"));
+    QTRY_VERIFY(applied.count() >= 1);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-void TestNetworkSettings::ipSettingsAlone() {
+void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
+    start();
+    selectRow(0);
+    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualRect(list->model()->index(1, 0)).center());
+    QCOMPARE(window_->deviceList().rows().selectedCount(), 2);
+    QStringList units;
+    bool timerOffInside = false;
+    Script script;
+    script.then([] { return InFront<CFirmwareUpgradeDlg>() != nullptr; },
+                [&] {
+                    auto* dialog = InFront<CFirmwareUpgradeDlg>();
+                    if (dialog == nullptr)
+                        return;
+                    timerOffInside = !window_->searchTimerActive();
+                    for (int i = 0; i < dialog->statusList()->topLevelItemCount(); ++i)
+                        units << dialog->statusList()->topLevelItem(i)->text(0);
+                    dialog->cancelButton()->click();
+                });
+    window_->OnUpgradeFirmware();
+    QTRY_VERIFY(script.finished());
+    QVERIFY(timerOffInside);
+    QCOMPARE(units, QStringList({"2801795073", "2801795074"}));
+    QTRY_COMPARE(window_->searchTimerIntervalMs(), 20000);
+    QVERIFY(window_->searchTimerActive());
+}
+
+void TestDialogOperations::ipSettingsAlone() {
     start();
     selectRow(0);
     Script script;
@@ -385,7 +428,7 @@ void TestNetworkSettings::ipSettingsAlone() {
     QCOMPARE(device.stats().lastSettingsWriteLength, std::size_t{68});
 }
 
-void TestNetworkSettings::setSerialNumberWritesTheFactoryBlock() {
+void TestDialogOperations::setSerialNumberWritesTheFactoryBlock() {
     start();
     selectRow(0); // 02-19-A7-00-00-01: in the range the command takes
     Script script;
@@ -405,5 +448,5 @@ void TestNetworkSettings::setSerialNumberWritesTheFactoryBlock() {
     QCOMPARE(lan_->emulator()->device(0).stats().factoryWrites, 1u);
 }
 
-QTEST_MAIN(TestNetworkSettings)
-#include "test_network_settings.moc"
+QTEST_MAIN(TestDialogOperations)
+#include "test_dialog_operations.moc"
