@@ -338,6 +338,13 @@ TEST_F(ConflictOverVeth, AFreeAddressIsWrittenWithoutAQuestion) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err.find("already exists"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("Settings written"), std::string::npos) << r.out;
+
+    const RunResult shown = korvane({"settings", "show", kFirstMac.toString(), "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(stringValues(shown.out, "ip_address"), std::vector<std::string>{"192.0.2.20"})
+        << shown.out;
+    EXPECT_EQ(stringValues(shown.out, "address_mode"), std::vector<std::string>{"static"})
+        << shown.out;
 }
 
 // The device keeping its own address is no conflict, even though another
