@@ -115,6 +115,8 @@ NetworkSettingsResult RunNetworkSettings(Context& ctx, const DeviceIdentity& dev
         settingsPassword = gate.password;
         break;
     }
+    if (hooks.sheetAccepted)
+        hooks.sheetAccepted();
 
     // The password first: the settings write that follows carries the
     // password accepted before the change, as the device still expects it then.

@@ -70,6 +70,9 @@ struct NetworkSettingsHooks {
     std::function<void()> startSearch;
     // The conflict question's probe; empty: ProbeAddressInUse on the device's adapter.
     AddressProbe addressInUse;
+    // The OK passed every test and the gate: the sheet closes now, before
+    // the writes, as its window would. Empty: nothing to close.
+    std::function<void()> sheetAccepted;
 };
 
 NetworkSettingsResult RunNetworkSettings(Context& ctx, const DeviceIdentity& device, Operator& op,

@@ -174,6 +174,37 @@ TEST(RunNetworkSettings, RefusedOkKeepsTheSheetOpenWithTheReason) {
     EXPECT_EQ(searches, 0);
 }
 
+TEST(RunNetworkSettings, SheetClosesOnceItsOkIsAcceptedAndBeforeTheWrites) {
+    DeviceFixture f;
+    f.device.setSettings(StaticBlock());
+    f.device.setPassword("pw");
+    Sheet sheet;
+    sheet.oks = 3;
+    sheet.change = [](NetworkSettingsModel& m) { m.ipPage.gateway = 0xC0A801FE; };
+    int searches = 0;
+    auto hooks = Hooks(sheet, searches);
+    std::vector<std::size_t> writesWhenClosed;
+    hooks.sheetAccepted = [&] {
+        writesWhenClosed.push_back(f.requests(code::kWriteSettings).size());
+    };
+    ScriptedOperator op;
+    op.passwords = {std::nullopt, "pw"}; // the first OK's prompt is cancelled
+    const auto r = RunNetworkSettings(f.ctx, f.identity, op, hooks);
+    EXPECT_EQ(r.end, ConfigEnd::Written);
+    EXPECT_EQ(sheet.seen.size(), 2u);
+    EXPECT_EQ(writesWhenClosed, std::vector<std::size_t>{0});
+    EXPECT_EQ(f.requests(code::kWriteSettings).size(), 1u);
+
+    // Cancel never closes it as accepted.
+    Sheet cancelled;
+    cancelled.oks = 0;
+    auto cancelHooks = Hooks(cancelled, searches);
+    int closed = 0;
+    cancelHooks.sheetAccepted = [&closed] { ++closed; };
+    EXPECT_EQ(RunNetworkSettings(f.ctx, f.identity, op, cancelHooks).end, ConfigEnd::Cancelled);
+    EXPECT_EQ(closed, 0);
+}
+
 TEST(RunNetworkSettings, PasswordKeptChangedOrCleared) {
     struct Case {
         const char* what;

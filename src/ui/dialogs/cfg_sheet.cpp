@@ -1,0 +1,215 @@
+#include "dialogs/cfg_sheet.hpp"
+
+#include "dialogs/advanced_page.hpp"
+#include "dialogs/ip_address_page.hpp"
+#include "dialogs/message_box.hpp"
+#include "dialogs/password_dlg.hpp"
+#include "dialogs/password_input_dlg.hpp"
+#include "skin/skin_library.hpp"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace korvane::ui {
+
+namespace {
+enum EditResult : int { kCancelled = 0, kOk = 1 };
+}
+
+CCfgSheet::CCfgSheet(QWidget* parent)
+    : QDialog(parent), ipPage_(new CIpAddressPage), advancedPage_(new CAdvancedPage),
+      passwordPage_(new CPasswordDlg), passwordInput_(new CPasswordInputDlg(this)),
+      tabs_(new QTabWidget(this)), ok_(new QPushButton(QStringLiteral("OK"), this)),
+      cancel_(new QPushButton(QStringLiteral("Cancel"), this)) {
+    setObjectName(QStringLiteral("cfgSheet"));
+    setWindowTitle(QStringLiteral("Network Settings"));
+    setWindowIcon(skin::AppIcon());
+
+    tabs_->setObjectName(QStringLiteral("sheetTabs"));
+    for (CPropertyPage* p :
+         {static_cast<CPropertyPage*>(ipPage_), static_cast<CPropertyPage*>(advancedPage_),
+          static_cast<CPropertyPage*>(passwordPage_)})
+        tabs_->addTab(p, p->windowTitle());
+    tabs_->setCurrentIndex(kIpAddressPage);
+    connect(tabs_, &QTabWidget::currentChanged, this, &CCfgSheet::tabChanged);
+
+    // OK and Cancel at the right, OK first; no Apply and no Help.
+    ok_->setObjectName(QStringLiteral("okButton"));
+    ok_->setDefault(true);
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
+    connect(ok_, &QPushButton::clicked, this, &CCfgSheet::accept);
+    connect(cancel_, &QPushButton::clicked, this, &CCfgSheet::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok_);
+    buttons->addWidget(cancel_);
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(tabs_);
+    column->addLayout(buttons);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+CCfgSheet::~CCfgSheet() {
+    setProcessing(false);
+    if (loop_ != nullptr)
+        loop_->exit(kCancelled);
+}
+
+int CCfgSheet::currentPage() const {
+    return tabs_->currentIndex();
+}
+
+CPropertyPage* CCfgSheet::page(int index) const {
+    return qobject_cast<CPropertyPage*>(tabs_->widget(index));
+}
+
+void CCfgSheet::setModel(const NetworkSettingsModel& model) {
+    ipPage_->setModel(model.ipPage);
+    advancedPage_->setModel(model.advancedPage);
+    passwordPage_->setModel(model.passwordPage);
+}
+
+void CCfgSheet::storePages(NetworkSettingsModel& model) const {
+    model.ipPage = ipPage_->model();
+    model.advancedPage = advancedPage_->model();
+    model.passwordPage = passwordPage_->model();
+}
+
+bool CCfgSheet::edit(NetworkSettingsModel& model, SheetRefusal previous) {
+    if (previous == SheetRefusal::None) {
+        setModel(model);
+        switching_ = true;
+        tabs_->setCurrentIndex(kIpAddressPage);
+        switching_ = false;
+        activePage_ = kIpAddressPage;
+    }
+    if (!isVisible()) {
+        setWindowModality(Qt::ApplicationModal);
+        show();
+        raise();
+        activateWindow();
+    }
+    setProcessing(false);
+    NormalCursor pointer; // the command shows the wait cursor meanwhile
+    QEventLoop loop;
+    loop_ = &loop;
+    editing_ = &model;
+    const int result = loop.exec(QEventLoop::DialogExec);
+    loop_ = nullptr;
+    editing_ = nullptr;
+    return result == kOk;
+}
+
+void CCfgSheet::finish() {
+    setProcessing(false);
+    if (isVisible())
+        done(QDialog::Accepted);
+    // A command that ended while the sheet still waited (it was stopped)
+    // takes nothing more from it.
+    if (loop_ != nullptr)
+        loop_->exit(kCancelled);
+}
+
+std::optional<std::string> CCfgSheet::askPassword(const std::string& label,
+                                                  const std::string& preset) {
+    // A prompt stands over a sheet that waits for it, so let the input through.
+    const bool wasProcessing = processing_;
+    setProcessing(false);
+    NormalCursor pointer;
+    const auto typed =
+        passwordInput_->ask(QString::fromStdString(label), QString::fromStdString(preset));
+    setProcessing(wasProcessing);
+    if (!typed)
+        return std::nullopt;
+    return typed->toStdString();
+}
+
+void CCfgSheet::accept() {
+    if (processing_)
+        return;
+    if (loop_ == nullptr) {
+        QDialog::accept();
+        return;
+    }
+    storePages(*editing_);
+    setProcessing(true);
+    Q_EMIT okPressed();
+    loop_->exit(kOk);
+}
+
+void CCfgSheet::reject() {
+    if (processing_)
+        return;
+    QDialog::reject();
+    if (loop_ != nullptr)
+        loop_->exit(kCancelled);
+}
+
+void CCfgSheet::closeEvent(QCloseEvent* event) {
+    if (processing_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void CCfgSheet::tabChanged(int index) {
+    if (switching_ || index == activePage_)
+        return;
+    // The page being left stays in front while it tests its input; it is
+    // put back before any painting, so a refusal shows no flicker.
+    switching_ = true;
+    tabs_->setCurrentIndex(activePage_);
+    switching_ = false;
+    if (processing_ || !page(activePage_)->OnKillActive())
+        return;
+    switching_ = true;
+    tabs_->setCurrentIndex(index);
+    switching_ = false;
+    activePage_ = index;
+}
+
+void CCfgSheet::setProcessing(bool on) {
+    if (on == processing_)
+        return;
+    processing_ = on;
+    if (on) {
+        qApp->installEventFilter(this);
+        setCursor(Qt::WaitCursor);
+    } else {
+        qApp->removeEventFilter(this);
+        unsetCursor();
+    }
+}
+
+bool CCfgSheet::eventFilter(QObject* watched, QEvent* event) {
+    if (!processing_)
+        return QDialog::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel: {
+        // The sheet waits for its command's verdict: its own controls take nothing.
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget != nullptr && widget->window() == this)
+            return true;
+        break;
+    }
+    default:
+        break;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+} // namespace korvane::ui

@@ -1,0 +1,74 @@
+#include "dialogs/network_adapter_dlg.hpp"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace korvane::ui {
+
+namespace {
+constexpr int kColumnInset = 5; // the column is as wide as the list minus this
+constexpr int kListWidthChars = 48;
+constexpr int kListRows = 8;
+} // namespace
+
+CNetworkAdapterDlg::CNetworkAdapterDlg(const std::vector<std::string>& descriptions,
+                                       QWidget* parent)
+    : QDialog(parent), list_(new QTreeWidget(this)) {
+    setObjectName(QStringLiteral("networkAdapterDialog"));
+    setWindowTitle(QStringLiteral("Network Adapter"));
+
+    auto* label = new QLabel(QStringLiteral("&Network Adapter available:"), this);
+    label->setObjectName(QStringLiteral("adapterLabel"));
+    label->setBuddy(list_);
+    list_->setObjectName(QStringLiteral("adapterList"));
+    list_->setColumnCount(1);
+    list_->setHeaderLabels({QString()});
+    list_->setRootIsDecorated(false);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setSectionsMovable(false);
+    list_->setMinimumSize(fontMetrics().horizontalAdvance(QLatin1Char('x')) * kListWidthChars,
+                          fontMetrics().height() * kListRows);
+    for (const std::string& description : descriptions)
+        list_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(description)}));
+    if (list_->topLevelItemCount() > 0)
+        list_->setCurrentItem(list_->topLevelItem(0));
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName(QStringLiteral("buttons"));
+    ok_ = buttons->button(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CNetworkAdapterDlg::updateOk);
+    connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
+
+    auto* column = new QVBoxLayout(this);
+    column->addWidget(label);
+    column->addWidget(list_, 1);
+    column->addWidget(buttons);
+    updateOk();
+}
+
+void CNetworkAdapterDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    list_->setColumnWidth(0, std::max(0, list_->viewport()->width() - kColumnInset));
+}
+
+void CNetworkAdapterDlg::updateOk() {
+    ok_->setEnabled(!list_->selectedItems().isEmpty());
+}
+
+void CNetworkAdapterDlg::accept() {
+    const auto selected = list_->selectedItems();
+    if (selected.isEmpty())
+        return;
+    selected_ = list_->indexOfTopLevelItem(selected.first());
+    QDialog::accept();
+}
+
+} // namespace korvane::ui

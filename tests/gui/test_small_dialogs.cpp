@@ -1,0 +1,147 @@
+// The small dialogs: Set Serial Number (Enter and Escape, no buttons),
+// Password Input (masked, with the unit's label) and Network Adapter (OK
+// only with a row, double click confirms).
+
+#include "dialog_test_support.hpp"
+#include "dialogs/network_adapter_dlg.hpp"
+#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/serial_number_dlg.hpp"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+using korvane::ui::CNetworkAdapterDlg;
+using korvane::ui::CPasswordInputDlg;
+using korvane::ui::CSerialNumberDlg;
+
+class TestSmallDialogs : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void serialNumberKeys_data();
+    void serialNumberKeys();
+    void passwordInput();
+    void networkAdapterList();
+    void networkAdapterDoubleClick();
+    void networkAdapterWithoutAdapters();
+};
+
+void TestSmallDialogs::serialNumberKeys_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Enter keeps the preset")
+        << "" << int(Qt::Key_Return) << int(QDialog::Accepted) << "2801795072";
+    QTest::newRow("Enter on the keypad")
+        << "2801795073" << int(Qt::Key_Enter) << int(QDialog::Accepted) << "2801795073";
+    QTest::newRow("at most 18 characters") << "12345678901234567890" << int(Qt::Key_Return)
+                                           << int(QDialog::Accepted) << "123456789012345678";
+    QTest::newRow("Escape cancels") << "5" << int(Qt::Key_Escape) << int(QDialog::Rejected) << "5";
+}
+
+void TestSmallDialogs::serialNumberKeys() {
+    QFETCH(QString, typed);
+    QFETCH(int, key);
+    QFETCH(int, result);
+    QFETCH(QString, text);
+
+    CSerialNumberDlg dialog;
+    QCOMPARE(dialog.windowTitle(), QString("Set Serial Number"));
+    QCOMPARE(dialog.findChild<QLabel*>("serialNumberLabel")->text(),
+             QString("Input &Serial Number:"));
+    QVERIFY(dialog.findChildren<QPushButton*>().isEmpty());
+    QCOMPARE(dialog.edit()->text(), QString("2801795072"));
+
+    QTimer::singleShot(0, &dialog, [&] {
+        QLineEdit* edit = dialog.edit();
+        edit->setFocus();
+        if (!typed.isEmpty()) {
+            edit->selectAll();
+            QTest::keyClicks(edit, typed);
+        }
+        QTest::keyClick(edit, static_cast<Qt::Key>(key));
+    });
+    QCOMPARE(dialog.exec(), result);
+    QCOMPARE(dialog.text(), text);
+}
+
+void TestSmallDialogs::passwordInput() {
+    CPasswordInputDlg dialog;
+    QCOMPARE(dialog.windowTitle(), QString("Password Input"));
+    QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
+    QCOMPARE(dialog.findChild<QLabel*>("passwordPrompt")->text(),
+             QString("Korvane Utility &Password:"));
+
+    // OK with what was typed over the preset, and the unit's label shown.
+    QTimer::singleShot(0, &dialog, [&dialog] {
+        QVERIFY(dialog.findChild<QLabel*>("passwordLabel")->isVisible());
+        QCOMPARE(dialog.passwordEdit()->text(), QString("old"));
+        QTest::keyClicks(dialog.passwordEdit(), "new");
+        QTest::keyClick(dialog.passwordEdit(), Qt::Key_Return);
+    });
+    auto typed = dialog.ask("MAC:02-19-A7-00-01-23", "old");
+    QCOMPARE(typed, std::optional<QString>("new"));
+    QCOMPARE(dialog.label(), QString("MAC:02-19-A7-00-01-23"));
+
+    // Cancel gives nothing; the configuration commands show no label.
+    QTimer::singleShot(0, &dialog, [&dialog] {
+        QVERIFY(!dialog.findChild<QLabel*>("passwordLabel")->isVisible());
+        QTest::keyClick(dialog.passwordEdit(), Qt::Key_Escape);
+    });
+    QCOMPARE(dialog.ask("", "kept"), std::nullopt);
+    QCOMPARE(dialog.password(), QString("kept"));
+}
+
+void TestSmallDialogs::networkAdapterList() {
+    CNetworkAdapterDlg dialog({"Intel Ethernet", "Realtek USB", "Loopback"});
+    QCOMPARE(dialog.windowTitle(), QString("Network Adapter"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTreeWidget* list = dialog.list();
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QCOMPARE(list->topLevelItem(1)->text(0), QString("Realtek USB"));
+    QCOMPARE(list->headerItem()->text(0), QString());
+    QCOMPARE(list->columnWidth(0), list->viewport()->width() - 5);
+    // The first row starts selected.
+    QVERIFY(list->topLevelItem(0)->isSelected());
+    QVERIFY(dialog.okButton()->isEnabled());
+
+    list->clearSelection();
+    QVERIFY(!dialog.okButton()->isEnabled());
+    dialog.accept();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.selectedAdapter(), 0);
+
+    list->topLevelItem(2)->setSelected(true);
+    QVERIFY(dialog.okButton()->isEnabled());
+    dialog.okButton()->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.selectedAdapter(), 2);
+}
+
+void TestSmallDialogs::networkAdapterDoubleClick() {
+    CNetworkAdapterDlg dialog({"eth0", "eth1"});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTreeWidget* list = dialog.list();
+    const QRect row = list->visualItemRect(list->topLevelItem(1));
+    QVERIFY(row.isValid());
+    // A double click arrives after the press that selects the row.
+    QTest::mousePress(list->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.selectedAdapter(), 1);
+}
+
+void TestSmallDialogs::networkAdapterWithoutAdapters() {
+    CNetworkAdapterDlg dialog({});
+    QCOMPARE(dialog.list()->topLevelItemCount(), 0);
+    QVERIFY(!dialog.okButton()->isEnabled());
+}
+
+QTEST_MAIN(TestSmallDialogs)
+#include "test_small_dialogs.moc"
