@@ -1,9 +1,9 @@
 // The two sides of the link tests, each run inside a namespace with
 // `ip netns exec`:
 //
-//   korvane_netns_peer send --interface IF --to MAC [--frame SPEC]... [--burst N]
+//   korvane_netns_peer send --interface IF --to MAC [--frame FRAME]... [--burst N]
 //       puts raw frames on IF through the packet driver, without any filter.
-//       SPEC is ETHERTYPE:CODE:SEQ (hex or decimal), or vlan:CODE:SEQ for a
+//       FRAME is ETHERTYPE:CODE:SEQ (hex or decimal), or vlan:CODE:SEQ for a
 //       protocol frame behind an 802.1Q tag. --burst N sends N protocol frames
 //       with sequence numbers 0..N-1 after the listed ones. Prints "sent N".
 //
@@ -43,7 +43,7 @@ struct Options {
 };
 
 int usage() {
-    std::fputs("usage: korvane_netns_peer send --interface IF --to MAC [--frame SPEC]... "
+    std::fputs("usage: korvane_netns_peer send --interface IF --to MAC [--frame FRAME]... "
                "[--burst N]\n       korvane_netns_peer listen --interface IF\n",
                stderr);
     return 2;
