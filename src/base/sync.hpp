@@ -4,6 +4,7 @@
 // waits short, and an "arrival" signal that waiters use to sleep until
 // something new is there instead of polling.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -107,6 +108,13 @@ class StopToken {
     void wakeAlso(ArrivalSignal& signal) {
         std::lock_guard lock(mutex_);
         wakeAlso_.push_back(&signal);
+    }
+    // Undoes one wakeAlso: a signal that goes before the token must leave it.
+    void forget(ArrivalSignal& signal) {
+        std::lock_guard lock(mutex_);
+        const auto it = std::find(wakeAlso_.begin(), wakeAlso_.end(), &signal);
+        if (it != wakeAlso_.end())
+            wakeAlso_.erase(it);
     }
     void reset() { stopped_.store(false, std::memory_order_release); }
     bool stopRequested() const { return stopped_.load(std::memory_order_acquire); }

@@ -15,6 +15,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace korvane::testing {
 
@@ -34,6 +35,8 @@ class BoxAnswerer : public QObject {
     QList<QMessageBox::StandardButtons> buttons;
     // The window the last box stood over.
     QPointer<QWidget> lastParent;
+    // Looks at each box before it is answered.
+    std::function<void(QMessageBox*)> inspect;
 
   private:
     void poll() {
@@ -45,6 +48,8 @@ class BoxAnswerer : public QObject {
         icons.append(box->icon());
         buttons.append(box->standardButtons());
         lastParent = box->parentWidget();
+        if (inspect)
+            inspect(box);
         QMessageBox::StandardButton answer = QMessageBox::Ok;
         if (!answers.empty()) {
             answer = answers.front();
@@ -59,6 +64,48 @@ class BoxAnswerer : public QObject {
     QTimer timer_;
     QPointer<QMessageBox> seen_;
 };
+
+// Steps that wait for a state and then act, polled every few milliseconds:
+// how a test drives dialogs that a synchronous call brings up one after
+// another (each step runs inside the modal loop of the one before).
+class Script : public QObject {
+  public:
+    Script() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
+        timer_.start();
+    }
+
+    Script& then(std::function<bool()> ready, std::function<void()> act) {
+        steps_.push_back({std::move(ready), std::move(act)});
+        return *this;
+    }
+    bool finished() const { return next_ == steps_.size(); }
+    std::size_t stepsDone() const { return next_; }
+
+  private:
+    struct Step {
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+    void poll() {
+        if (next_ < steps_.size() && steps_[next_].ready()) {
+            const std::size_t step = next_++;
+            steps_[step].act();
+        }
+    }
+
+    QTimer timer_;
+    std::vector<Step> steps_;
+    std::size_t next_ = 0;
+};
+
+// The modal dialog of type T in front, if it is showing.
+template <class T>
+T* InFront() {
+    auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
+    return w != nullptr && w->isVisible() ? w : nullptr;
+}
 
 // Runs `action` on the modal dialog of type T once it is in front.
 template <class T>

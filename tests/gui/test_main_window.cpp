@@ -467,13 +467,14 @@ void TestMainWindow::busyStateDuringSearch() {
 void TestMainWindow::contextMenuGreying_data() {
     QTest::addColumn<QList<int>>("selectRows");
     QTest::addColumn<QStringList>("enabled");
-    const QStringList all = {"menuLaunchDevice", "menuSettings", "menuUpgradeFirmware",
-                             "menuRefresh", "menuAbout"};
-    QTest::newRow("none") << QList<int>{} << QStringList{"menuRefresh", "menuAbout"};
+    const QStringList all = {"menuLaunchDevice", "menuSettings",       "menuUpgradeFirmware",
+                             "menuRefresh",      "menuNetworkAdapter", "menuAbout"};
+    QTest::newRow("none") << QList<int>{}
+                          << QStringList{"menuRefresh", "menuNetworkAdapter", "menuAbout"};
     QTest::newRow("one") << QList<int>{2} << all;
     QTest::newRow("two") << QList<int>{1, 3}
                          << QStringList{"menuLaunchDevice", "menuUpgradeFirmware", "menuRefresh",
-                                        "menuAbout"};
+                                        "menuNetworkAdapter", "menuAbout"};
 }
 
 void TestMainWindow::contextMenuGreying() {
@@ -485,8 +486,9 @@ void TestMainWindow::contextMenuGreying() {
     // A single-selection right click first, which the menu remembers.
     const MenuSeen single = rightClick(rowCentre(4));
     QVERIFY(single.shown);
-    QCOMPARE(single.items, (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...",
-                                        "-", "&Refresh List\tF5", "-", "&About"}));
+    QCOMPARE(single.items,
+             (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...", "-",
+                          "&Refresh List\tF5", "Network &Adapter...", "-", "&About"}));
 
     list()->clearSelection();
     for (int row : selectRows) {

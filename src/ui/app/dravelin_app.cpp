@@ -3,6 +3,7 @@
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
 #include "cli/environment.hpp"
+#include "dialogs/dialog_operations.hpp"
 #include "main/dravelin_dlg.hpp"
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 namespace korvane::ui {
 
@@ -132,6 +134,7 @@ int CDravelinApp::InitInstance(int& argc, char** argv) {
     MainWindowOptions windowOptions;
     windowOptions.factory = options->factory;
     CDravelinDlg window(environment.context(), windowOptions);
+    window.setOperationDialogs(std::make_unique<DialogOperations>());
     QObject::connect(&window, &CDravelinDlg::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 

@@ -84,12 +84,13 @@ struct MenuEntry {
     const char* name;
 };
 
-constexpr std::array<MenuEntry, 7> kContextMenu = {{
+constexpr std::array<MenuEntry, 8> kContextMenu = {{
     {CDravelinDlg::kCmdLaunchDevice, "&Launch Device...", "menuLaunchDevice"},
     {CDravelinDlg::kCmdSettings, "&Settings...", "menuSettings"},
     {CDravelinDlg::kCmdUpgradeFirmware, "Upgrade &Firmware...", "menuUpgradeFirmware"},
     {0, nullptr, nullptr},
     {CDravelinDlg::kCmdRefresh, "&Refresh List\tF5", "menuRefresh"},
+    {CDravelinDlg::kCmdNetworkAdapter, "Network &Adapter...", "menuNetworkAdapter"},
     {0, nullptr, nullptr},
     {CDravelinDlg::kCmdAbout, "&About", "menuAbout"},
 }};
@@ -355,6 +356,9 @@ void CDravelinDlg::OnCommand(int command) {
     case kCmdSerialNumber:
         OnSetSerialNumber();
         break;
+    case kCmdNetworkAdapter:
+        OnNetworkAdapter();
+        break;
     default:
         break;
     }
@@ -450,6 +454,14 @@ void CDravelinDlg::OnSetSerialNumber() {
         return;
     }
     dialogs_->RunSetSerialNumber(*this);
+    FocusList();
+}
+
+void CDravelinDlg::OnNetworkAdapter() {
+    if (!acceptsCommands()) {
+        return;
+    }
+    dialogs_->RunNetworkAdapter(*this);
     FocusList();
 }
 

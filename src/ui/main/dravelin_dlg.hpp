@@ -57,6 +57,7 @@ class CDravelinDlg : public QWidget {
     // The command ids of the window's controls and menu items.
     enum Command : int {
         kCmdAbout = 10,
+        kCmdNetworkAdapter = 165,
         kCmdUpgradeFirmware = 1003,
         kCmdIpSettings = 1005,
         kCmdSetPassword = 1006,
@@ -86,6 +87,7 @@ class CDravelinDlg : public QWidget {
     void OnIpSettings();
     void OnSetPassword();
     void OnSetSerialNumber();
+    void OnNetworkAdapter();
 
     // A search, unless one runs, an operation runs or the window closes.
     bool StartSearch();

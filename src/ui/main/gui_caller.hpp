@@ -31,6 +31,14 @@ class GuiCaller {
             stop_->wakeAlso(*wake_);
         }
     }
+    // A caller made for one operation on a longer-lived token leaves it.
+    ~GuiCaller() {
+        if (stop_ != nullptr) {
+            stop_->forget(*wake_);
+        }
+    }
+    GuiCaller(const GuiCaller&) = delete;
+    GuiCaller& operator=(const GuiCaller&) = delete;
 
     // Queued: returns at once; `f` runs later unless the context is gone.
     template <class F>

@@ -38,6 +38,9 @@ class OperationDialogs {
     virtual void RunIpSettings(CDravelinDlg& /*window*/) {}
     virtual void RunSetPassword(CDravelinDlg& /*window*/) {}
     virtual void RunSetSerialNumber(CDravelinDlg& /*window*/) {}
+    // "Network &Adapter..." in the list's menu: the adapters the program
+    // searches, as the Network Adapter dialog lists them.
+    virtual void RunNetworkAdapter(CDravelinDlg& /*window*/) {}
 };
 
 } // namespace korvane::ui

@@ -1,0 +1,178 @@
+#include "dialogs/dialog_operations.hpp"
+
+#include "config/config_commands.hpp"
+#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/dialog_operator.hpp"
+#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/ip_address_page.hpp"
+#include "dialogs/message_box.hpp"
+#include "dialogs/network_adapter_dlg.hpp"
+#include "dialogs/password_dlg.hpp"
+#include "dialogs/serial_number_dlg.hpp"
+#include "main/dravelin_dlg.hpp"
+
+#include <QEventLoop>
+
+#include <atomic>
+#include <memory>
+
+namespace korvane::ui {
+
+namespace {
+
+// The record of the selected row's device, which also becomes the
+// CurrentDeviceAddress; nothing when no row is selected or it has no device.
+std::optional<DeviceRecord> SelectedDevice(CDravelinDlg& window) {
+    const int index = window.deviceList().SelectCurrentDevice();
+    if (index < 0)
+        return std::nullopt;
+    return window.deviceList().record(index);
+}
+
+} // namespace
+
+bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> work) {
+    QEventLoop loop;
+    auto ended = std::make_shared<bool>(false);
+    // The window runs `done` only while it stays open; a window that closes
+    // meanwhile ends the program, and with it this loop.
+    if (!window.RunOperation(std::move(work), [ended, &loop] {
+            *ended = true;
+            loop.quit();
+        }))
+        return false;
+    if (!*ended)
+        loop.exec();
+    return true;
+}
+
+void DialogOperations::RunNetworkSettings(CDravelinDlg& window) {
+    const auto device = SelectedDevice(window);
+    if (!device)
+        return;
+    CCfgSheet sheet(&window);
+    Context& ctx = window.context();
+    std::atomic<bool> searchWanted{false};
+    RunOperationAndWait(window, [&](StopToken& stop) {
+        // Calls onto the GUI thread go through the sheet: it outlives them.
+        const GuiCaller caller(&sheet, &stop);
+        DialogOperator op(&sheet, caller);
+        op.setPasswordPrompt([sheet = &sheet](const std::string& label, const std::string& preset) {
+            return sheet->askPassword(label, preset);
+        });
+        NetworkSettingsHooks hooks;
+        hooks.edit = [&caller, sheet = &sheet](NetworkSettingsModel& model, SheetRefusal previous) {
+            return caller.call([sheet, &model, previous] { return sheet->edit(model, previous); })
+                .value_or(false);
+        };
+        hooks.sheetAccepted = [&caller, sheet = &sheet] {
+            caller.call([sheet] {
+                sheet->finish();
+                return true;
+            });
+        };
+        // The window searches only when no operation runs: after this one.
+        hooks.startSearch = [&searchWanted] { searchWanted = true; };
+        korvane::RunNetworkSettings(ctx, *device, op, hooks, &stop);
+        caller.call([sheet = &sheet] {
+            sheet->finish();
+            return true;
+        });
+    });
+    if (searchWanted)
+        window.StartSearch();
+}
+
+void DialogOperations::RunIpSettings(CDravelinDlg& window) {
+    const auto device = SelectedDevice(window);
+    if (!device)
+        return;
+    Context& ctx = window.context();
+    RunOperationAndWait(window, [&](StopToken& stop) {
+        const GuiCaller caller(&window, &stop);
+        DialogOperator op(&window, caller);
+        const IpPageEditor edit = [&caller, w = &window](IpAddressPageModel& page,
+                                                         const std::optional<std::string>&) {
+            return caller
+                .call([w, &page] {
+                    NormalCursor pointer;
+                    CIpSettingsDlg dialog(w);
+                    dialog.setModel(page);
+                    if (dialog.exec() != QDialog::Accepted)
+                        return false;
+                    page = dialog.model();
+                    return true;
+                })
+                .value_or(false);
+        };
+        korvane::RunIpSettings(ctx, *device, op, edit, &stop);
+    });
+}
+
+void DialogOperations::RunSetPassword(CDravelinDlg& window) {
+    const auto device = SelectedDevice(window);
+    if (!device)
+        return;
+    Context& ctx = window.context();
+    RunOperationAndWait(window, [&](StopToken& stop) {
+        const GuiCaller caller(&window, &stop);
+        DialogOperator op(&window, caller);
+        const PasswordPageEditor edit = [&caller, w = &window](PasswordPageModel& page,
+                                                               const std::optional<std::string>&) {
+            return caller
+                .call([w, &page] {
+                    NormalCursor pointer;
+                    CSetPasswordDlg dialog(w);
+                    dialog.setModel(page);
+                    if (dialog.exec() != QDialog::Accepted)
+                        return false;
+                    page = dialog.model();
+                    return true;
+                })
+                .value_or(false);
+        };
+        korvane::RunSetPassword(ctx, *device, op, edit, &stop);
+    });
+}
+
+void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
+    const auto device = SelectedDevice(window);
+    if (!device)
+        return;
+    Context& ctx = window.context();
+    RunOperationAndWait(window, [&](StopToken& stop) {
+        const GuiCaller caller(&window, &stop);
+        DialogOperator op(&window, caller);
+        const SerialNumberEditor edit = [&caller, w = &window](std::string_view preset) {
+            return caller
+                .call([w, text = std::string(preset)]() -> std::optional<std::string> {
+                    NormalCursor pointer;
+                    CSerialNumberDlg dialog(w);
+                    dialog.setText(QString::fromStdString(text));
+                    if (dialog.exec() != QDialog::Accepted)
+                        return std::nullopt;
+                    return dialog.text().toStdString();
+                })
+                .value_or(std::nullopt);
+        };
+        korvane::RunSetSerialNumber(ctx, *device, op, edit, &stop);
+    });
+}
+
+void DialogOperations::RunNetworkAdapter(CDravelinDlg& window) {
+    CNetworkAdapterDlg dialog(window.context().adapters.descriptions(), &window);
+    if (dialog.exec() == QDialog::Accepted)
+        selectedAdapter_ = dialog.selectedAdapter();
+}
+
+void DialogOperations::RunFirmwareUpgrade(CDravelinDlg& window,
+                                          const std::vector<DeviceRecord>& units) {
+    CFirmwareUpgradeDlg dialog(window.context(), units, &window);
+    DeviceList* list = &window.deviceList();
+    dialog.setPasswordRemembered([list](const MacAddress& mac, const std::string& password) {
+        list->SetRememberedPassword(mac, password);
+    });
+    dialog.exec();
+}
+
+} // namespace korvane::ui

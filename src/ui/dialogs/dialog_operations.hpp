@@ -1,0 +1,37 @@
+#pragma once
+
+// The operations the main window hands over: the Network Settings sheet,
+// the Firmware Upgrade dialog and the factory commands. Each runs the
+// core's flow for the selected device off the GUI thread (the window shows
+// the wait cursor and takes no other command meanwhile) and returns when
+// the flow has ended; the flow's dialogs and questions appear on the GUI
+// thread while it waits for them.
+
+#include "base/sync.hpp"
+#include "main/operation_dialogs.hpp"
+
+#include <functional>
+
+namespace korvane::ui {
+
+class DialogOperations : public OperationDialogs {
+  public:
+    void RunNetworkSettings(CDravelinDlg& window) override;
+    void RunFirmwareUpgrade(CDravelinDlg& window, const std::vector<DeviceRecord>& units) override;
+    void RunIpSettings(CDravelinDlg& window) override;
+    void RunSetPassword(CDravelinDlg& window) override;
+    void RunSetSerialNumber(CDravelinDlg& window) override;
+    // Lists the adapters; the one confirmed is kept here. Nothing else reads
+    // it: every search goes over all the adapters the program was given.
+    void RunNetworkAdapter(CDravelinDlg& window) override;
+    int selectedAdapter() const { return selectedAdapter_; }
+
+  private:
+    int selectedAdapter_ = 0;
+};
+
+// Runs `work` as the window's operation and waits, the GUI going on, until
+// it has ended. False when the window refused to start it.
+bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> work);
+
+} // namespace korvane::ui

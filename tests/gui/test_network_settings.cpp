@@ -1,0 +1,409 @@
+// The configuration commands from the main window on a simulated LAN: the
+// Network Settings sheet run by the core's flow off the GUI thread (its OK
+// tests and their messages, the sheet staying open on the same page, the
+// conflict question, the password gate with its one Password Input dialog,
+// the writes, the search and timer 101 after), and the factory commands.
+
+#include "config/settings_model.hpp"
+#include "dialog_test_support.hpp"
+#include "dialogs/advanced_page.hpp"
+#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/dialog_operations.hpp"
+#include "dialogs/ip_address_page.hpp"
+#include "dialogs/password_dlg.hpp"
+#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/serial_number_dlg.hpp"
+#include "main/dravelin_dlg.hpp"
+#include "sim/arp_responder.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/simulated_lan.hpp"
+#include "widgets/ip_address_ctrl.hpp"
+#include "widgets/list_ctrl_cl.hpp"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include <memory>
+
+using namespace korvane;
+using namespace korvane::ui;
+using korvane::testing::BoxAnswerer;
+using korvane::testing::InFront;
+using korvane::testing::Script;
+
+namespace {
+
+Timing GuiTiming() {
+    Timing t = Timing::defaults().scaled(0.02);
+    t.discoveryWindow = Millis(150);
+    t.queryWindow = Millis(250);
+    t.commandWindow = Millis(250);
+    t.tries = 2;
+    t.firstSearchDelay = Millis(10);
+    t.searchPeriod = Millis(600000);
+    t.searchPeriodAfterDialog = Millis(20000);
+    return t;
+}
+
+// The sheet in front, waiting for the operator.
+CCfgSheet* EditingSheet() {
+    auto* sheet = qobject_cast<CCfgSheet*>(QApplication::activeModalWidget());
+    return sheet != nullptr && sheet->isVisible() && sheet->isEditing() ? sheet : nullptr;
+}
+
+} // namespace
+
+class TestNetworkSettings : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void okTestsReportInTheirOrder_data();
+    void okTestsReportInTheirOrder();
+    void passwordGateKeepsItsTextAndTheSheetItsInput();
+    void conflictQuestionYesAndNo();
+    void changedSettingsAreWrittenThenSearched();
+    void ipSettingsAlone();
+    void setSerialNumberWritesTheFactoryBlock();
+
+  private:
+    void start(const std::function<void(sim::SimulatedLan&)>& configure = {});
+    void selectRow(int row);
+
+    std::unique_ptr<sim::SimulatedLan> lan_;
+    std::unique_ptr<Context> ctx_;
+    std::unique_ptr<CDravelinDlg> window_;
+};
+
+void TestNetworkSettings::init() {}
+
+void TestNetworkSettings::cleanup() {
+    window_.reset();
+    if (ctx_)
+        ctx_->link.close();
+    ctx_.reset();
+    lan_.reset();
+}
+
+void TestNetworkSettings::start(const std::function<void(sim::SimulatedLan&)>& configure) {
+    sim::LanOptions options;
+    options.devices = 2;
+    lan_ = std::make_unique<sim::SimulatedLan>(options);
+    if (configure)
+        configure(*lan_);
+    ctx_ = std::make_unique<Context>(lan_->segment(), GuiTiming());
+    ctx_->link.setDiagnosticSink(nullptr);
+    ctx_->enumerateAdapters();
+    MainWindowOptions windowOptions;
+    windowOptions.factory = true;
+    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
+    window_->setOperationDialogs(std::make_unique<DialogOperations>());
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, 10000);
+    QTRY_VERIFY(!window_->deviceList().busy());
+}
+
+void TestNetworkSettings::selectRow(int row) {
+    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    const QRect rect = list->visualRect(list->model()->index(row, 0));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QCOMPARE(window_->deviceList().rows().selectedCount(), 1);
+}
+
+void TestNetworkSettings::okTestsReportInTheirOrder_data() {
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("HTTP port 0 and IP 0.0.0.0, IP Address page")
+        << 0 << "HTTP port should be in between 1 to 65534";
+    QTest::newRow("HTTP port 0 and IP 0.0.0.0, Advanced page")
+        << 1 << "HTTP port should be in between 1 to 65534";
+    QTest::newRow("passwords differ")
+        << 2 << "New Password and Confirm Password are different. Please check again.";
+    QTest::newRow("empty password")
+        << 2 << "Password could not have space or left empty. \nPlease input a valid password.";
+    QTest::newRow("Telnet port 70000") << 1 << "Telnet port should be in between 1 to 65534";
+    QTest::newRow("SSH port 0") << 1 << "SSH port should be in between 1 to 65534";
+    QTest::newRow("IP 0.0.0.0") << 0 << "Invalid Input IP Address 0.0.0.0";
+    QTest::newRow("IP 0.1.2.3") << 0 << "Invalid IP Address";
+    QTest::newRow("mask 255.255.255.255")
+        << 0 << "Invalid Input Subnet Mask 0.0.0.0 or 255.255.255.255";
+    QTest::newRow("gateway 255.255.255.255")
+        << 0 << "Invalid Input Gateway Address 255.255.255.255";
+    QTest::newRow("gateway 0.0.0.0") << 0 << "Invalid Gateway Address";
+    QTest::newRow("HTTPS on HTTP's port") << 1 << "Port numbers should not be same";
+    QTest::newRow("SSH on 161") << 1 << "Invalid port: 161";
+    QTest::newRow("mask 255.255.0.255") << 0 << "Invalid Subnet Mask";
+}
+
+void TestNetworkSettings::okTestsReportInTheirOrder() {
+    QFETCH(int, page);
+    QFETCH(QString, message);
+    const QString row = QString::fromUtf8(QTest::currentDataTag());
+    start();
+    selectRow(0);
+
+    // The input, put straight into the pages' controls (a page that is not
+    // showing takes it as well), so no page-leave test runs first.
+    auto enter = [row](CCfgSheet* sheet) {
+        CIpAddressPage* ip = sheet->ipAddressPage();
+        CAdvancedPage* adv = sheet->advancedPage();
+        CPasswordDlg* password = sheet->passwordPage();
+        auto* ipCtrl = ip->findChild<CIpAddressCtrl*>("ipAddressEdit");
+        auto* mask = ip->findChild<CIpAddressCtrl*>("subnetMaskEdit");
+        auto* gateway = ip->findChild<CIpAddressCtrl*>("gatewayEdit");
+        if (row.startsWith("HTTP port 0")) {
+            adv->portEdit(ServiceKind::Http)->setText("0");
+            ipCtrl->setAddress(0);
+        } else if (row == "passwords differ") {
+            password->enableBox()->click();
+            password->newPasswordEdit()->setText("one");
+            password->confirmPasswordEdit()->setText("two");
+        } else if (row == "empty password") {
+            password->enableBox()->click();
+        } else if (row.startsWith("Telnet")) {
+            adv->portEdit(ServiceKind::Telnet)->setText("70000");
+        } else if (row.startsWith("SSH port 0")) {
+            adv->portEdit(ServiceKind::Ssh)->setText("0");
+        } else if (row == "IP 0.0.0.0") {
+            ipCtrl->setAddress(0);
+        } else if (row.startsWith("IP 0.1")) {
+            ipCtrl->setAddress(0x00010203);
+        } else if (row.startsWith("mask 255.255.255.255")) {
+            mask->setAddress(0xFFFFFFFF);
+        } else if (row.startsWith("gateway 255")) {
+            gateway->setAddress(0xFFFFFFFF);
+        } else if (row.startsWith("gateway 0")) {
+            gateway->setAddress(0);
+        } else if (row.startsWith("HTTPS")) {
+            adv->portEdit(ServiceKind::Https)->setText("80");
+        } else if (row.startsWith("SSH on")) {
+            adv->portEdit(ServiceKind::Ssh)->setText("161");
+        } else if (row.startsWith("mask 255.255.0")) {
+            mask->setAddress(0xFFFF00FF);
+        }
+    };
+
+    BoxAnswerer boxes;
+    int pageAfterRefusal = -1;
+    bool openAfterRefusal = false;
+    Script script;
+    script.then([] { return EditingSheet() != nullptr; },
+                [&] {
+                    CCfgSheet* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    sheet->tabs()->setCurrentIndex(page);
+                    enter(sheet);
+                    sheet->okButton()->click();
+                });
+    // Refused: the sheet waits again, on the same page, input kept.
+    script.then([&] { return !boxes.texts.isEmpty() && EditingSheet() != nullptr; },
+                [&] {
+                    CCfgSheet* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    pageAfterRefusal = sheet->currentPage();
+                    openAfterRefusal = sheet->isVisible();
+                    sheet->cancelButton()->click();
+                });
+    window_->OnSettings();
+
+    QVERIFY(script.finished());
+    QCOMPARE(boxes.texts, QStringList{message});
+    QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
+    QCOMPARE(boxes.buttons.value(0), QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(openAfterRefusal);
+    QCOMPARE(pageAfterRefusal, page);
+    // Cancelled: nothing written.
+    QCOMPARE(lan_->emulator()->device(0).stats().settingsWrites, 0u);
+}
+
+void TestNetworkSettings::passwordGateKeepsItsTextAndTheSheetItsInput() {
+    start([](sim::SimulatedLan& lan) { lan.emulator()->device(0).setPassword("pw"); });
+    selectRow(0);
+    BoxAnswerer boxes;
+    QStringList presets;
+    bool pageTicked = false;
+    QString stars;
+    quint32 gatewayAfterCancel = 0;
+    Script script;
+    script.then([] { return EditingSheet() != nullptr; },
+                [&] {
+                    CCfgSheet* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    CPasswordDlg* password = sheet->passwordPage();
+                    pageTicked = password->enableBox()->isChecked();
+                    stars = password->newPasswordEdit()->text();
+                    sheet->ipAddressPage()
+                        ->findChild<CIpAddressCtrl*>("gatewayEdit")
+                        ->setAddress(0xC0A801FE);
+                    sheet->okButton()->click();
+                });
+    // A wrong password is refused; the sheet stays open.
+    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+                [&] {
+                    auto* input = InFront<CPasswordInputDlg>();
+                    if (input == nullptr)
+                        return;
+                    presets << input->password();
+                    input->passwordEdit()->setText("wrong");
+                    input->accept();
+                });
+    script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
+                [&] {
+                    if (CCfgSheet* sheet = EditingSheet())
+                        sheet->okButton()->click();
+                });
+    // The one dialog shows the text entered before; what is typed and then
+    // cancelled is not kept, and the sheet keeps all its input.
+    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+                [&] {
+                    auto* input = InFront<CPasswordInputDlg>();
+                    if (input == nullptr)
+                        return;
+                    presets << input->password();
+                    input->passwordEdit()->setText("other");
+                    input->reject();
+                });
+    script.then([] { return EditingSheet() != nullptr; },
+                [&] {
+                    CCfgSheet* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    gatewayAfterCancel = sheet->ipAddressPage()->model().gateway;
+                    sheet->okButton()->click();
+                });
+    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+                [&] {
+                    auto* input = InFront<CPasswordInputDlg>();
+                    if (input == nullptr)
+                        return;
+                    presets << input->password();
+                    input->passwordEdit()->setText("pw");
+                    input->accept();
+                });
+    window_->OnSettings();
+
+    QVERIFY(script.finished());
+    QVERIFY(pageTicked);
+    QCOMPARE(stars, QString("********"));
+    QCOMPARE(gatewayAfterCancel, 0xC0A801FEu);
+    QCOMPARE(presets, QStringList({"", "wrong", "wrong"}));
+    QCOMPARE(boxes.texts, QStringList{"Incorrect Password."});
+    sim::EmulatedDevice& device = lan_->emulator()->device(0);
+    QCOMPARE(device.settings().gateway(), 0xC0A801FEu);
+    QCOMPARE(device.password(), std::string("pw"));
+    QCOMPARE(device.stats().passwordWrites, 0u);
+}
+
+void TestNetworkSettings::conflictQuestionYesAndNo() {
+    start();
+    // Another station answers to 192.168.1.77.
+    sim::ArpResponder station(lan_->segment(), {{0x02, 0x00, 0x00, 0x00, 0x07, 0x07}},
+                              {0xC0A8014D});
+    selectRow(0);
+    BoxAnswerer boxes;
+    boxes.answers = {QMessageBox::No, QMessageBox::Yes};
+    Script script;
+    auto typeAddressAndOk = [] {
+        CCfgSheet* sheet = EditingSheet();
+        if (sheet == nullptr)
+            return;
+        sheet->ipAddressPage()->findChild<CIpAddressCtrl*>("ipAddressEdit")->setAddress(0xC0A8014D);
+        sheet->okButton()->click();
+    };
+    script.then([] { return EditingSheet() != nullptr; }, typeAddressAndOk);
+    // No keeps the sheet open; Yes goes on and writes.
+    script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
+                [] {
+                    if (CCfgSheet* sheet = EditingSheet())
+                        sheet->okButton()->click();
+                });
+    window_->OnSettings();
+
+    QVERIFY(script.finished());
+    const QString question =
+        "IP address: 192.168.1.77 already exists on the LAN. Are you sure you want to continue?";
+    QCOMPARE(boxes.texts, QStringList({question, question}));
+    QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
+    QCOMPARE(boxes.buttons.value(0), QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(lan_->emulator()->device(0).settings().ipAddress(), 0xC0A8014Du);
+}
+
+void TestNetworkSettings::changedSettingsAreWrittenThenSearched() {
+    start();
+    selectRow(0);
+    Script script;
+    script.then([] { return EditingSheet() != nullptr; },
+                [] {
+                    CCfgSheet* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    // To the Advanced page, where HTTPS moves to 8443.
+                    QTabBar* bar = sheet->tabs()->tabBar();
+                    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+                    sheet->advancedPage()->portEdit(ServiceKind::Https)->setText("8443");
+                    QTest::keyClick(sheet, Qt::Key_Return);
+                });
+    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    window_->OnSettings();
+    QVERIFY(script.finished());
+    QVERIFY(!EditingSheet());
+    QCOMPARE(lan_->emulator()->device(0).settings().port(settings_offset::kHttpsPort), 8443);
+    // A new search follows the write; timer 101 runs again with 20000 ms.
+    QTRY_VERIFY(applied.count() >= 1);
+    QVERIFY(window_->searchTimerActive());
+    QCOMPARE(window_->focusWidget(), window_->findChild<CListCtrlCl*>("deviceList"));
+}
+
+void TestNetworkSettings::ipSettingsAlone() {
+    start();
+    selectRow(0);
+    Script script;
+    script.then(
+        [] { return InFront<CIpSettingsDlg>() != nullptr; },
+        [] {
+            auto* dialog = InFront<CIpSettingsDlg>();
+            if (dialog == nullptr)
+                return;
+            dialog->page()->findChild<CIpAddressCtrl*>("gatewayEdit")->setAddress(0xC0A801FD);
+            dialog->accept();
+        });
+    window_->OnIpSettings();
+    QVERIFY(script.finished());
+    sim::EmulatedDevice& device = lan_->emulator()->device(0);
+    QCOMPARE(device.settings().gateway(), 0xC0A801FDu);
+    QCOMPARE(device.stats().lastSettingsWriteLength, std::size_t{68});
+}
+
+void TestNetworkSettings::setSerialNumberWritesTheFactoryBlock() {
+    start();
+    selectRow(0); // 02-19-A7-00-00-01: in the range the command takes
+    Script script;
+    QString preset;
+    script.then([] { return InFront<CSerialNumberDlg>() != nullptr; },
+                [&] {
+                    auto* dialog = InFront<CSerialNumberDlg>();
+                    if (dialog == nullptr)
+                        return;
+                    preset = dialog->text();
+                    dialog->edit()->setText("2801795090");
+                    QTest::keyClick(dialog->edit(), Qt::Key_Return);
+                });
+    window_->OnSetSerialNumber();
+    QVERIFY(script.finished());
+    QCOMPARE(preset, QString("2801795072"));
+    QCOMPARE(lan_->emulator()->device(0).stats().factoryWrites, 1u);
+}
+
+QTEST_MAIN(TestNetworkSettings)
+#include "test_network_settings.moc"
