@@ -16,5 +16,5 @@ echo "== search"
 if [ "${KORVANE_DEMO_SIMULATE:-0}" != "1" ] && "$bin" search --require-adapter; then
   exit 0
 fi
-echo "(no usable adapter, or no raw-frame access: searching the simulated LAN of 8 devices)"
+echo "(searching the simulated LAN of 8 devices instead)"
 exec "$bin" --simulate 8 search

@@ -92,16 +92,16 @@ constexpr CommandSpec kCommands[] = {
 };
 
 const CommandSpec* findCommand(std::uint16_t command) {
-    for (const auto& spec : kCommands)
-        if (spec.command == command)
-            return &spec;
+    for (const auto& entry : kCommands)
+        if (entry.command == command)
+            return &entry;
     return nullptr;
 }
 
-bool dataSizeAllowed(const CommandSpec& spec, std::uint16_t n) {
-    if (spec.command == code::kWriteSettings)
+bool dataSizeAllowed(const CommandSpec& entry, std::uint16_t n) {
+    if (entry.command == code::kWriteSettings)
         return n == kSettingsIpWriteSize || n == kSettingsSheetWriteSize;
-    return n >= spec.minData && n <= spec.maxData;
+    return n >= entry.minData && n <= entry.maxData;
 }
 
 bool allZero(std::span<const std::uint8_t> bytes) {
@@ -146,19 +146,19 @@ std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> fr
         add(found, Violation::Version);
         return std::nullopt;
     }
-    const CommandSpec* spec = findCommand(header->code);
-    if (spec == nullptr) {
+    const CommandSpec* entry = findCommand(header->code);
+    if (entry == nullptr) {
         add(found, Violation::UnknownCode);
         return std::nullopt;
     }
-    if (header->destination.isBroadcast() && spec->shape != Shape::Discovery) {
+    if (header->destination.isBroadcast() && entry->shape != Shape::Discovery) {
         add(found, Violation::Broadcast);
         return std::nullopt;
     }
 
     DeviceRequest request;
     request.header = *header;
-    if (spec->shape == Shape::Discovery) {
+    if (entry->shape == Shape::Discovery) {
         if (!lengthFits(frame, kDiscoveryRequestLength)) {
             add(found, Violation::Length);
             return std::nullopt;
@@ -175,20 +175,20 @@ std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> fr
     }
     const std::uint16_t dataLength = readU16(frame, fo::kDataLength);
     std::size_t expected = 0;
-    if (spec->shape == Shape::Query) {
+    if (entry->shape == Shape::Query) {
         if (dataLength != 0) {
             add(found, Violation::DataLength);
             return std::nullopt;
         }
-        expected = spec->queryArea + kFrameHead + kFrameTail;
+        expected = entry->queryArea + kFrameHead + kFrameTail;
         if (!lengthFits(frame, expected)) {
             add(found, Violation::Length);
             return std::nullopt;
         }
-        if (!allZero(frame.subspan(fo::kData, spec->queryArea)))
+        if (!allZero(frame.subspan(fo::kData, entry->queryArea)))
             add(found, Violation::QueryArea);
     } else {
-        if (!dataSizeAllowed(*spec, dataLength)) {
+        if (!dataSizeAllowed(*entry, dataLength)) {
             add(found, Violation::DataLength);
             return std::nullopt;
         }
@@ -203,7 +203,7 @@ std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> fr
         add(found, Violation::Tail);
     if (header->status != 0)
         add(found, Violation::StatusField);
-    if (header->parameter != 0 && !spec->takesParameter)
+    if (header->parameter != 0 && !entry->takesParameter)
         add(found, Violation::Parameter);
 
     const auto field = frame.subspan(fo::kPassword, kPasswordField);
@@ -429,9 +429,9 @@ std::vector<Outgoing> EmulatedDevice::receive(std::span<const std::uint8_t> fram
         reply = handle(*request, head.source, extra);
     }
 
-    const CommandSpec* spec = findCommand(head.code);
+    const CommandSpec* entry = findCommand(head.code);
     const std::uint16_t replyCode =
-        faults_.wrongReplyCode ? static_cast<std::uint16_t>(head.code + 1) : spec->reply;
+        faults_.wrongReplyCode ? static_cast<std::uint16_t>(head.code + 1) : entry->reply;
     const std::uint16_t version = faults_.wrongVersion ? 2 : kProtocolVersion;
     const MacAddress source = faults_.answerFrom.value_or(identity_.mac());
     Micros delay = faults_.replyDelay;

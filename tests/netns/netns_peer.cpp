@@ -1,9 +1,9 @@
 // The two sides of the link tests, each run inside a namespace with
 // `ip netns exec`:
 //
-//   korvane_netns_peer send --interface IF --to MAC [--frame SPEC]... [--burst N]
+//   korvane_netns_peer send --interface IF --to MAC [--frame FRAME]... [--burst N]
 //       puts raw frames on IF through the packet driver, without any filter.
-//       SPEC is ETHERTYPE:CODE:SEQ (hex or decimal), or vlan:CODE:SEQ for a
+//       FRAME is ETHERTYPE:CODE:SEQ (hex or decimal), or vlan:CODE:SEQ for a
 //       protocol frame behind an 802.1Q tag. --burst N sends N protocol frames
 //       with sequence numbers 0..N-1 after the listed ones. Prints "sent N".
 //
@@ -43,7 +43,7 @@ struct Options {
 };
 
 int usage() {
-    std::fputs("usage: korvane_netns_peer send --interface IF --to MAC [--frame SPEC]... "
+    std::fputs("usage: korvane_netns_peer send --interface IF --to MAC [--frame FRAME]... "
                "[--burst N]\n       korvane_netns_peer listen --interface IF\n",
                stderr);
     return 2;
@@ -58,14 +58,14 @@ std::optional<unsigned long> number(const std::string& text) {
 }
 
 std::optional<std::vector<std::uint8_t>>
-frameFromSpec(const std::string& spec, const MacAddress& to, const MacAddress& from) {
-    const auto first = spec.find(':');
-    const auto second = spec.find(':', first == std::string::npos ? first : first + 1);
+frameFromText(const std::string& text, const MacAddress& to, const MacAddress& from) {
+    const auto first = text.find(':');
+    const auto second = text.find(':', first == std::string::npos ? first : first + 1);
     if (first == std::string::npos || second == std::string::npos)
         return std::nullopt;
-    const std::string type = spec.substr(0, first);
-    const auto code = number(spec.substr(first + 1, second - first - 1));
-    const auto sequence = number(spec.substr(second + 1));
+    const std::string type = text.substr(0, first);
+    const auto code = number(text.substr(first + 1, second - first - 1));
+    const auto sequence = number(text.substr(second + 1));
     if (!code || !sequence)
         return std::nullopt;
     if (type == "vlan")
@@ -92,10 +92,10 @@ int send(const Options& options) {
     }
     const MacAddress from = opened.port->mac();
     long sent = 0;
-    for (const auto& spec : options.frames) {
-        const auto frame = frameFromSpec(spec, *options.to, from);
+    for (const auto& text : options.frames) {
+        const auto frame = frameFromText(text, *options.to, from);
         if (!frame) {
-            std::fprintf(stderr, "bad frame spec '%s'\n", spec.c_str());
+            std::fprintf(stderr, "bad frame text '%s'\n", text.c_str());
             return 2;
         }
         if (!opened.port->send(*frame)) {

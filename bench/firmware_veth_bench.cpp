@@ -1,0 +1,256 @@
+// Upgrade time of a 1 MiB image for one unit and for eight units at once,
+// against korvane-devsim over a veth pair between two network namespaces, on
+// the default timing. Prints each figure beside its floor: 1024 blocks x
+// (4 ms send pause + round trip) for one unit, and eight times that for eight
+// units (the send lock keeps the units' sends one after another).
+//
+// Needs root: it creates and removes its own namespaces and veth pair, and
+// starts itself inside one of them in the measuring role.
+//
+//   firmware_veth_bench [--devsim PATH]
+
+#include "base/byte_cursor.hpp"
+#include "base/operator.hpp"
+#include "firmware/upgrade.hpp"
+#include "link/pcap_driver.hpp"
+#include "netns/netns_harness.hpp"
+#include "protocol/discovery.hpp"
+#include "protocol/frame.hpp"
+#include "protocol/transactions.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace korvane;
+using namespace korvane::netns;
+
+namespace {
+
+constexpr std::size_t kImageLength = 1024 * 1024;
+constexpr int kRoundTrips = 200;
+constexpr int kMaxUnits = 8;
+
+std::string devsimPath(const std::string& given) {
+    if (!given.empty())
+        return given;
+    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
+        return path;
+#ifdef KORVANE_DEVSIM
+    return KORVANE_DEVSIM;
+#else
+    return {};
+#endif
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+class QuietOperator : public Operator {
+  public:
+    std::optional<std::string> askPassword(const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    bool askYesNo(const std::string&, MessageIcon) override { return true; }
+    BlockFailureChoice askAbortRetryIgnore(const std::string&) override {
+        return BlockFailureChoice::Abort;
+    }
+    void showMessage(const std::string& text, MessageIcon) override {
+        std::fprintf(stderr, "firmware_veth_bench: %s\n", text.c_str());
+    }
+};
+
+// A patterned image with a valid factory block and the emulated devices'
+// boot version 1.2, compatibility code 3.
+std::filesystem::path writeImage() {
+    std::vector<std::uint8_t> image(kImageLength);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    const auto block =
+        std::span<std::uint8_t>(image).subspan(kImageFactoryBlockOffset, kImageFactoryBlockSize);
+    std::fill(block.begin(), block.end(), std::uint8_t{0});
+    writeU32(block, 0, BlockChecksum(block));
+    const char boot[] = {'1', '2', 'x', '3'};
+    std::copy(std::begin(boot), std::end(boot), image.begin() + kImageBootWordOffset);
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("korvane-firmware-veth-bench-" + std::to_string(::getpid()) + ".bin");
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    return path;
+}
+
+// The measuring role, inside the namespace of end a: the round trip of a
+// password check without the query's pause, then one upgrade of `units`
+// devices. Prints key=value lines.
+int measure(const std::string& interface, int units, const std::string& image) {
+    PcapDriver driver;
+    Context ctx(driver, Timing::defaults());
+    ctx.link.setDiagnosticSink(nullptr);
+    if (ctx.enumerateAdapters({interface}) != 1 || !ctx.openAdapter(0)) {
+        std::fprintf(stderr, "cannot open %s\n", interface.c_str());
+        return 1;
+    }
+    std::vector<DeviceIdentity> records(kDiscoveryCapacity);
+    const int found = DiscoverDevices(ctx, records, 0);
+    if (found < units) {
+        std::fprintf(stderr, "%d devices found, %d needed\n", found, units);
+        return 1;
+    }
+    records.resize(static_cast<std::size_t>(found));
+    std::sort(records.begin(), records.end(),
+              [](const DeviceIdentity& a, const DeviceIdentity& b) { return a.mac() < b.mac(); });
+    records.resize(static_cast<std::size_t>(units));
+
+    const MacAddress first = records.front().mac();
+    const MacAddress own = ctx.link.ownAddress();
+    std::array<std::uint8_t, kReaderBuffer> frame{};
+    int answered = 0;
+    const auto probeStart = Clock::now();
+    for (int i = 0; i < kRoundTrips; ++i) {
+        SendRequest(ctx.link, first, code::kCheckPassword, code::kPasswordReply, "", 0, {}, 0);
+        const auto deadline = Clock::now() + ctx.timing.queryWindow;
+        bool reply = false;
+        while (!reply && ctx.link.waitForFrame(deadline)) {
+            std::size_t length = 0;
+            while (ctx.link.read(frame, length))
+                reply = reply || MatchReply({frame.data(), length}, own, first,
+                                            code::kPasswordReply) == ReplyMatch::Reply;
+        }
+        answered += reply ? 1 : 0;
+    }
+    const double trip = seconds(Clock::now() - probeStart) / kRoundTrips;
+
+    std::vector<DeviceIdentity*> pointers;
+    for (auto& record : records)
+        pointers.push_back(&record);
+    QuietOperator op;
+    FirmwareUpgrade session(ctx, op, pointers, UnitPasswordGate(ctx, op));
+    const auto start = Clock::now();
+    const auto summary = session.DownloadAllUnits([&] { return image; });
+    const double elapsed = seconds(Clock::now() - start);
+    std::printf("units=%d elapsed_s=%.4f failures=%d trip_s=%.7f answered=%d\n", units, elapsed,
+                summary ? summary->failures : units, trip, answered);
+    return 0;
+}
+
+std::map<std::string, std::string> fields(const std::string& text) {
+    std::map<std::string, std::string> out;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word)
+        if (const auto eq = word.find('='); eq != std::string::npos)
+            out[word.substr(0, eq)] = word.substr(eq + 1);
+    return out;
+}
+
+int orchestrate(const std::string& devsim) {
+    if (const auto reason = unavailableReason()) {
+        std::fprintf(stderr, "firmware_veth_bench: %s\n", reason->c_str());
+        return 1;
+    }
+    if (devsim.empty()) {
+        std::fprintf(stderr,
+                     "firmware_veth_bench: korvane-devsim is not built (give --devsim PATH)\n");
+        return 1;
+    }
+    std::string error;
+    auto pair = VethPair::create(&error);
+    if (!pair) {
+        std::fprintf(stderr, "firmware_veth_bench: %s\n", error.c_str());
+        return 1;
+    }
+    // The completion notice follows at once: the figures are the transfer's.
+    auto emulator = VethPair::spawnIn(pair->b(),
+                                      {devsim, "--interface", pair->b().interface, "--devices",
+                                       std::to_string(kMaxUnits), "--programming-delay", "1"},
+                                      &error);
+    if (!emulator || !emulator->waitForLine("ready", Clock::now() + std::chrono::seconds(15))) {
+        std::fprintf(stderr, "firmware_veth_bench: korvane-devsim did not start: %s%s\n",
+                     error.c_str(), emulator ? emulator->errText().c_str() : "");
+        return 1;
+    }
+    const auto image = writeImage();
+    std::map<int, std::map<std::string, std::string>> figures;
+    bool ok = true;
+    for (int units : {1, kMaxUnits}) {
+        const RunResult run =
+            VethPair::runIn(pair->a(),
+                            {selfPath(), "--role", "measure", "--interface", pair->a().interface,
+                             "--units", std::to_string(units), "--image", image.string()},
+                            std::chrono::seconds(600));
+        if (run.status != 0) {
+            std::fprintf(stderr, "firmware_veth_bench: the measurement of %d failed:\n%s", units,
+                         run.err.c_str());
+            ok = false;
+            break;
+        }
+        figures[units] = fields(run.out);
+    }
+    emulator->terminate(Clock::now() + std::chrono::seconds(10));
+    std::error_code ec;
+    std::filesystem::remove(image, ec);
+    if (!ok)
+        return 1;
+
+    const double pause = seconds(Timing::defaults().commandSendPause);
+    const double blocks = static_cast<double>(kImageLength / kFirmwareBlockSize);
+    std::printf("firmware_veth_bench: 1 MiB image, %.0f blocks of 1024 bytes, korvane-devsim over "
+                "a veth pair\n",
+                blocks);
+    int failures = 0;
+    for (auto& [units, f] : figures) {
+        const double trip = std::stod(f.at("trip_s"));
+        const double unitFloor = blocks * (pause + trip);
+        const double floor = units * unitFloor;
+        const double elapsed = std::stod(f.at("elapsed_s"));
+        failures += std::stoi(f.at("failures"));
+        std::printf("  %d unit%s  %7.2f s  floor %6.2f s = %d x %.0f x (%.0f ms + %.1f us round "
+                    "trip)  %+.1f %%, %s failed\n",
+                    units, units == 1 ? " " : "s", elapsed, floor, units, blocks, pause * 1e3,
+                    trip * 1e6, (elapsed / floor - 1) * 100, f.at("failures").c_str());
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string role;
+    std::string interface;
+    std::string devsim;
+    std::string image;
+    int units = 1;
+    bool bad = argc % 2 == 0;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        const std::string value = argv[i + 1];
+        if (arg == "--role")
+            role = value;
+        else if (arg == "--interface")
+            interface = value;
+        else if (arg == "--units")
+            units = static_cast<int>(std::strtol(value.c_str(), nullptr, 10));
+        else if (arg == "--image")
+            image = value;
+        else if (arg == "--devsim")
+            devsim = value;
+        else
+            bad = true;
+    }
+    if (bad || units < 1 || units > kMaxUnits) {
+        std::fprintf(stderr, "usage: firmware_veth_bench [--devsim PATH]\n");
+        return 2;
+    }
+    if (role == "measure")
+        return measure(interface, units, image);
+    return orchestrate(devsimPath(devsim));
+}

@@ -1,0 +1,217 @@
+// Wall time of one search over one adapter that finds 256 new devices
+// (korvane-devsim over a veth pair between two network namespaces), against
+// its floor: the settle after opening the adapter, the discovery window, and
+// the two queries per device that read its LAN address (password check and
+// settings read), each one request round trip with the default timing.
+// Target: within 20 % of the floor.
+//
+// Needs root: it creates and removes its own namespaces and veth pair, and
+// starts itself inside one of them in the measuring role.
+//
+//   search_bench [--runs N] [--devsim PATH]
+
+#include "base/sync.hpp"
+#include "devices/search.hpp"
+#include "link/pcap_driver.hpp"
+#include "netns/netns_harness.hpp"
+#include "protocol/context.hpp"
+#include "protocol/frame.hpp"
+#include "protocol/transactions.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace korvane;
+using namespace korvane::netns;
+
+namespace {
+
+constexpr int kDevices = 256;
+constexpr int kQueriesPerDevice = 2;
+constexpr int kRoundTripSamples = 200;
+constexpr long kDefaultRuns = 3;
+constexpr double kTolerance = 0.20;
+constexpr MacAddress kFirstDevice{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
+
+std::string devsimPath(const std::string& given) {
+    if (!given.empty())
+        return given;
+    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
+        return path;
+#ifdef KORVANE_DEVSIM
+    return KORVANE_DEVSIM;
+#else
+    return {};
+#endif
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// The measuring role, inside the namespace of end a: `runs` searches from a
+// fresh context each (every device new), then the round trip of one query
+// with the default timing. Prints key=value lines.
+int measure(const std::string& interface, long runs) {
+    std::vector<double> walls;
+    for (long run = 0; run < runs; ++run) {
+        PcapDriver driver;
+        Context ctx(driver, Timing::defaults());
+        if (ctx.enumerateAdapters({interface}) != 1) {
+            std::fprintf(stderr, "cannot find %s\n", interface.c_str());
+            return 1;
+        }
+        StopToken stop;
+        const auto start = Clock::now();
+        const auto result = RunSearchCycle(ctx, {}, stop);
+        walls.push_back(seconds(Clock::now() - start));
+        if (!result || result->rows.size() != kDevices) {
+            std::fprintf(stderr, "run %ld: %zu devices found, not %d\n", run,
+                         result ? result->rows.size() : 0, kDevices);
+            return 1;
+        }
+        const auto unanswered =
+            std::count_if(result->rows.begin(), result->rows.end(),
+                          [](const DisplayRow& row) { return row.addressText == "0.0.0.0"; });
+        if (unanswered != 0) {
+            std::fprintf(stderr, "run %ld: %ld devices without a LAN address\n", run,
+                         static_cast<long>(unanswered));
+            return 1;
+        }
+    }
+
+    PcapDriver driver;
+    Context ctx(driver, Timing::defaults());
+    if (ctx.enumerateAdapters({interface}) != 1 || !ctx.openAdapter(0)) {
+        std::fprintf(stderr, "cannot open %s\n", interface.c_str());
+        return 1;
+    }
+    std::vector<double> trips;
+    for (int i = 0; i < kRoundTripSamples; ++i) {
+        const auto start = Clock::now();
+        const auto status =
+            QueryDevice(ctx, kFirstDevice, code::kCheckPassword, code::kPasswordReply, "", 0, {});
+        trips.push_back(seconds(Clock::now() - start));
+        if (status != status::kDone) {
+            std::fprintf(stderr, "round trip %d: status %u\n", i, status);
+            return 1;
+        }
+    }
+    std::sort(walls.begin(), walls.end());
+    double mean = 0;
+    for (double t : trips)
+        mean += t;
+    mean /= static_cast<double>(trips.size());
+    std::sort(trips.begin(), trips.end());
+
+    std::printf("runs=%zu wall_min_s=%.4f wall_median_s=%.4f wall_max_s=%.4f\n", walls.size(),
+                walls.front(), walls[walls.size() / 2], walls.back());
+    std::printf("trip_mean_s=%.6f trip_median_s=%.6f\n", mean, trips[trips.size() / 2]);
+    return 0;
+}
+
+std::map<std::string, std::string> fields(const std::string& text) {
+    std::map<std::string, std::string> out;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word)
+        if (const auto eq = word.find('='); eq != std::string::npos)
+            out[word.substr(0, eq)] = word.substr(eq + 1);
+    return out;
+}
+
+int orchestrate(long runs, const std::string& devsim) {
+    if (const auto reason = unavailableReason()) {
+        std::fprintf(stderr, "search_bench: %s\n", reason->c_str());
+        return 1;
+    }
+    if (devsim.empty()) {
+        std::fprintf(stderr, "search_bench: korvane-devsim is not built (give --devsim PATH)\n");
+        return 1;
+    }
+    std::string error;
+    auto pair = VethPair::create(&error);
+    if (!pair) {
+        std::fprintf(stderr, "search_bench: %s\n", error.c_str());
+        return 1;
+    }
+    auto emulator = VethPair::spawnIn(
+        pair->b(),
+        {devsim, "--interface", pair->b().interface, "--devices", std::to_string(kDevices)},
+        &error);
+    if (!emulator || !emulator->waitForLine("ready", Clock::now() + std::chrono::seconds(15))) {
+        std::fprintf(stderr, "search_bench: korvane-devsim did not start: %s%s\n", error.c_str(),
+                     emulator ? emulator->errText().c_str() : "");
+        return 1;
+    }
+    const RunResult run = VethPair::runIn(pair->a(),
+                                          {selfPath(), "--role", "measure", "--interface",
+                                           pair->a().interface, "--runs", std::to_string(runs)},
+                                          std::chrono::seconds(600));
+    emulator->terminate(Clock::now() + std::chrono::seconds(10));
+    if (run.status != 0) {
+        std::fprintf(stderr, "search_bench: the measurement failed:\n%s", run.err.c_str());
+        return 1;
+    }
+    const auto f = fields(run.out);
+    const Timing& t = Timing::defaults();
+    const double settle = seconds(t.settleAfterOpen);
+    const double window = seconds(t.discoveryWindow);
+    const double trip = std::stod(f.at("trip_mean_s"));
+    const int queries = kDevices * kQueriesPerDevice;
+    const double floor = settle + window + queries * trip;
+    const double median = std::stod(f.at("wall_median_s"));
+    const double over = median / floor - 1.0;
+    const bool met = over <= kTolerance;
+
+    std::printf("search_bench: one search over one adapter, %d new devices (korvane-devsim over a "
+                "veth pair)\n",
+                kDevices);
+    std::printf("  wall        %s runs: min %.3f s, median %.3f s, max %.3f s\n",
+                f.at("runs").c_str(), std::stod(f.at("wall_min_s")), median,
+                std::stod(f.at("wall_max_s")));
+    std::printf("  round trip  one query with the default timing: mean %.2f ms, median %.2f ms\n",
+                trip * 1e3, std::stod(f.at("trip_median_s")) * 1e3);
+    std::printf("  floor       %.3f s = %.0f ms settle + %.0f ms window + %d x %.2f ms\n", floor,
+                settle * 1e3, window * 1e3, queries, trip * 1e3);
+    std::printf("  median      %+.1f %% of the floor (target within %.0f %%: %s)\n", over * 100,
+                kTolerance * 100, met ? "met" : "MISSED");
+    return met ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string role;
+    std::string interface;
+    std::string devsim;
+    long runs = kDefaultRuns;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        const std::string value = argv[i + 1];
+        if (arg == "--role") {
+            role = value;
+        } else if (arg == "--interface") {
+            interface = value;
+        } else if (arg == "--runs") {
+            runs = std::strtol(value.c_str(), nullptr, 10);
+        } else if (arg == "--devsim") {
+            devsim = value;
+        } else {
+            runs = 0;
+            break;
+        }
+    }
+    if (argc % 2 == 0 || runs <= 0) {
+        std::fprintf(stderr, "usage: search_bench [--runs N] [--devsim PATH]\n");
+        return 2;
+    }
+    if (role == "measure")
+        return measure(interface, runs);
+    return orchestrate(runs, devsimPath(devsim));
+}

@@ -1,0 +1,358 @@
+// The command line's search, firmware upgrade and settings commands against
+// korvane-devsim over a real veth pair: the emulator answers on end b, the
+// command line runs on end a.
+
+#include "base/byte_cursor.hpp"
+#include "config/blocks.hpp"
+#include "firmware/firmware_image.hpp"
+#include "netns/netns_harness.hpp"
+#include "protocol/frame.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+using namespace korvane;
+using namespace korvane::netns;
+
+namespace {
+
+constexpr auto kDeadline = std::chrono::seconds(15);
+constexpr MacAddress kFirstMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
+// korvane-devsim's address plan: device n (from 0) holds 192.168.1.100 + n,
+// as a static address or, every fifth device, as its DHCP address. Its
+// settings version (32) is one that keeps the LAN address in the IP field,
+// so the DHCP devices' LAN address is that field too.
+constexpr std::uint32_t kFirstAddress = 0xC0A80164;
+
+std::string devsimPath() {
+    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
+        return path;
+#ifdef KORVANE_DEVSIM
+    return KORVANE_DEVSIM;
+#else
+    return {};
+#endif
+}
+
+MacAddress deviceMac(std::uint32_t index) {
+    const std::uint32_t low = 1 + index;
+    return MacAddress{{0x02, 0x19, 0xA7, static_cast<std::uint8_t>(low >> 16),
+                       static_cast<std::uint8_t>(low >> 8), static_cast<std::uint8_t>(low)}};
+}
+
+std::string ipText(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+// The string values of `key` in a JSON text, in the order they appear.
+std::vector<std::string> stringValues(const std::string& json, const std::string& key) {
+    std::vector<std::string> values;
+    const std::string pattern = "\"" + key + "\": \"";
+    for (auto at = json.find(pattern); at != std::string::npos; at = json.find(pattern, at + 1)) {
+        const auto begin = at + pattern.size();
+        values.push_back(json.substr(begin, json.find('"', begin) - begin));
+    }
+    return values;
+}
+
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A folder of the test's own, removed afterwards.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        static std::atomic<int> counter{0};
+        path_ = std::filesystem::temp_directory_path() /
+                ("korvane-e2e-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// An image with a patterned body, a factory block whose sum is right and the
+// boot identification word of the emulated devices' flash (1.2, code 3).
+std::vector<std::uint8_t> makeImage(std::size_t length) {
+    std::vector<std::uint8_t> image(length);
+    for (std::size_t i = 0; i < length; ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3 + (i >> 10));
+    auto block =
+        std::span<std::uint8_t>(image).subspan(kImageFactoryBlockOffset, kImageFactoryBlockSize);
+    std::fill(block.begin(), block.end(), std::uint8_t{0});
+    const std::array<std::uint8_t, 6> placeholder{0x02, 0x19, 0xA7, 0xFF, 0xFF, 0xFF};
+    std::copy(placeholder.begin(), placeholder.end(), block.begin() + kImageFactoryMacOffset);
+    block[12] = '2';
+    block[13] = '.';
+    block[14] = '0';
+    writeU32(block, 0, BlockChecksum(block));
+    const std::array<std::uint8_t, 4> boot{'1', '2', 'x', '3'};
+    std::copy(boot.begin(), boot.end(), image.begin() + kImageBootWordOffset);
+    return image;
+}
+
+class CliOverVeth : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (const auto reason = unavailableReason())
+            GTEST_SKIP() << *reason;
+        if (devsimPath().empty())
+            GTEST_SKIP() << "korvane-devsim is not built (set KORVANE_DEVSIM to one)";
+        std::string error;
+        pair_ = VethPair::create(&error);
+        ASSERT_TRUE(pair_) << error;
+    }
+
+    void TearDown() override {
+        stopDevsim();
+        pair_.reset();
+    }
+
+    void startDevsim(int devices, std::vector<std::string> options = {}) {
+        std::vector<std::string> argv{devsimPath(), "--interface", pair_->b().interface,
+                                      "--devices", std::to_string(devices)};
+        argv.insert(argv.end(), options.begin(), options.end());
+        std::string error;
+        devsim_ = VethPair::spawnIn(pair_->b(), argv, &error);
+        ASSERT_TRUE(devsim_) << error;
+        ASSERT_TRUE(devsim_->waitForLine("ready", Clock::now() + kDeadline))
+            << "korvane-devsim did not come up: " << devsim_->errText();
+    }
+
+    // Ends the emulator, which then writes its images and report.
+    void stopDevsim() {
+        if (!devsim_)
+            return;
+        const RunResult r = devsim_->terminate(Clock::now() + kDeadline);
+        EXPECT_FALSE(r.timedOut) << "korvane-devsim did not end on SIGTERM";
+        EXPECT_EQ(r.status, 0) << r.err;
+        devsim_.reset();
+    }
+
+    RunResult korvane(std::vector<std::string> args,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+        args.insert(args.begin(), {KORVANE_CLI, "--interface", pair_->a().interface});
+        return VethPair::runIn(pair_->a(), args, timeout);
+    }
+
+    std::unique_ptr<VethPair> pair_;
+    std::unique_ptr<Process> devsim_;
+};
+
+// ---------------------------------------------------------------------------
+// search
+
+// 256 devices: every row, in ascending numeric serial order (the serial
+// numbers cross a byte boundary at the 256th), each with the LAN address the
+// device holds.
+TEST_F(CliOverVeth, SearchListsAll256DevicesInSerialOrderWithTheirAddresses) {
+    constexpr int kDevices = 256;
+    ScratchDir dir;
+    const auto report = dir / "report.json";
+    startDevsim(kDevices, {"--report", report.string()});
+
+    const RunResult r = korvane({"search", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto serials = stringValues(r.out, "serial");
+    const auto ips = stringValues(r.out, "ip");
+    const auto macs = stringValues(r.out, "mac");
+    ASSERT_EQ(serials.size(), static_cast<std::size_t>(kDevices)) << r.out;
+    ASSERT_EQ(ips.size(), serials.size());
+    ASSERT_EQ(macs.size(), serials.size());
+    for (std::uint32_t i = 0; i < kDevices; ++i) {
+        const MacAddress mac = deviceMac(i);
+        EXPECT_EQ(serials[i], std::to_string(mac.serialNumber())) << "row " << i;
+        EXPECT_EQ(macs[i], mac.toString()) << "row " << i;
+        EXPECT_EQ(ips[i], ipText(kFirstAddress + i)) << "row " << i << " (" << macs[i] << ")";
+    }
+
+    // And the plan is what the emulator's devices really hold.
+    stopDevsim();
+    const std::vector<std::uint8_t> bytes = readFile(report);
+    const std::string text(bytes.begin(), bytes.end());
+    const auto heldMacs = stringValues(text, "mac");
+    const auto heldIps = stringValues(text, "ip_address");
+    ASSERT_EQ(heldMacs.size(), static_cast<std::size_t>(kDevices));
+    ASSERT_EQ(heldIps.size(), heldMacs.size());
+    for (std::size_t i = 0; i < heldMacs.size(); ++i) {
+        EXPECT_EQ(heldMacs[i], macs[i]);
+        EXPECT_EQ(heldIps[i], ips[i]) << heldMacs[i];
+    }
+}
+
+// ---------------------------------------------------------------------------
+// firmware upgrade
+
+class FirmwareOverVeth : public CliOverVeth {
+  protected:
+    static constexpr int kUnits = 8;
+    static constexpr std::size_t kImageLength = 1024 * 1024;
+
+    void SetUp() override {
+        CliOverVeth::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        image_ = makeImage(kImageLength);
+        ASSERT_TRUE(FirmwareImage(image_).factoryBlockValid());
+        writeFile(dir_ / "image.bin", image_);
+        const std::string password = "k7-Secret";
+        const std::string line = password + "\n";
+        writeFile(dir_ / "password",
+                  std::span(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()));
+        devsimOptions_ = {"--password", password,        "--programming-delay",
+                          "200",        "--save-images", (dir_ / "images").string()};
+    }
+
+    RunResult upgradeAll() {
+        return korvane({"firmware", "upgrade", (dir_ / "image.bin").string(), "--all", "--yes",
+                        "--password-file", (dir_ / "password").string()},
+                       std::chrono::seconds(240));
+    }
+
+    // The image as `mac`'s device must have received it: its own MAC in the
+    // factory block, the block's sum renewed.
+    std::vector<std::uint8_t> imageFor(const MacAddress& mac) const {
+        FirmwareImage patched(image_);
+        EXPECT_TRUE(patched.checkAndPatchFactoryBlock(mac));
+        return {patched.bytes().begin(), patched.bytes().end()};
+    }
+
+    void expectSavedImage(const MacAddress& mac) const {
+        const auto saved = readFile(dir_ / "images" / (mac.toString() + ".bin"));
+        ASSERT_EQ(saved.size(), kImageLength) << mac.toString();
+        const auto expected = imageFor(mac);
+        EXPECT_TRUE(saved == expected) << mac.toString() << ": the saved image differs";
+        EXPECT_FALSE(saved == image_) << mac.toString() << ": the factory block was not patched";
+    }
+
+    ScratchDir dir_;
+    std::vector<std::uint8_t> image_;
+    std::vector<std::string> devsimOptions_;
+};
+
+TEST_F(FirmwareOverVeth, EightUnitsEachGetTheImageWithTheirOwnMac) {
+    startDevsim(kUnits, devsimOptions_);
+    const RunResult r = upgradeAll();
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("8 unit success, 0 unit fail. "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Download Failed"), std::string::npos) << r.out;
+    for (std::uint32_t i = 0; i < kUnits; ++i) {
+        const std::string key = std::to_string(deviceMac(i).serialNumber());
+        EXPECT_NE(r.out.find(key + "  Download Successfully"), std::string::npos) << key;
+    }
+    EXPECT_EQ(r.out.find("k7-Secret"), std::string::npos);
+    EXPECT_EQ(r.err.find("k7-Secret"), std::string::npos);
+
+    stopDevsim();
+    for (std::uint32_t i = 0; i < kUnits; ++i)
+        expectSavedImage(deviceMac(i));
+}
+
+// A unit whose completion notice never comes fails alone, after the notice
+// wait; the other seven succeed.
+TEST_F(FirmwareOverVeth, AUnitWithoutItsCompletionNoticeFailsAlone) {
+    constexpr int kSilent = 5; // device number, from 1
+    auto options = devsimOptions_;
+    options.insert(options.end(), {"--fault-devices", std::to_string(kSilent), "--no-notice"});
+    startDevsim(kUnits, options);
+    const RunResult r = upgradeAll();
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("7 unit success, 1 unit fail. "), std::string::npos) << r.out;
+    for (std::uint32_t i = 0; i < kUnits; ++i) {
+        const std::string key = std::to_string(deviceMac(i).serialNumber());
+        const char* expected =
+            i + 1 == kSilent ? "  Download Failed\n" : "  Download Successfully\n";
+        EXPECT_NE(r.out.find(key + expected), std::string::npos) << key << "\n" << r.out;
+    }
+
+    stopDevsim();
+    for (std::uint32_t i = 0; i < kUnits; ++i)
+        if (i + 1 != kSilent)
+            expectSavedImage(deviceMac(i));
+}
+
+// ---------------------------------------------------------------------------
+// settings set: the address-conflict question
+
+// A third party on the segment: the kernel of the emulator's namespace owns
+// 192.0.2.10 and the first device's own address on its veth end, so it
+// answers ARP probes for them.
+class ConflictOverVeth : public CliOverVeth {
+  protected:
+    void SetUp() override {
+        CliOverVeth::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        for (const char* address : {"192.0.2.10/24", "192.168.1.100/32"}) {
+            const RunResult r =
+                ip({"-n", pair_->b().ns, "addr", "add", address, "dev", pair_->b().interface});
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        startDevsim(1);
+    }
+
+    RunResult setStatic(const std::string& address, const std::string& gateway) {
+        return korvane({"settings", "set", kFirstMac.toString(), "--static", "--ip", address,
+                        "--mask", "255.255.255.0", "--gateway", gateway});
+    }
+};
+
+TEST_F(ConflictOverVeth, AnAddressInUseIsRefusedWithoutATerminal) {
+    const RunResult r = setStatic("192.0.2.10", "192.0.2.1");
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("IP address: 192.0.2.10 already exists on the LAN. Are you sure you "
+                         "want to continue?"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("answer it with --yes"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Settings written"), std::string::npos) << r.out;
+}
+
+TEST_F(ConflictOverVeth, AFreeAddressIsWrittenWithoutAQuestion) {
+    const RunResult r = setStatic("192.0.2.20", "192.0.2.1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("already exists"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("Settings written"), std::string::npos) << r.out;
+
+    const RunResult shown = korvane({"settings", "show", kFirstMac.toString(), "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(stringValues(shown.out, "ip_address"), std::vector<std::string>{"192.0.2.20"})
+        << shown.out;
+    EXPECT_EQ(stringValues(shown.out, "address_mode"), std::vector<std::string>{"static"})
+        << shown.out;
+}
+
+// The device keeping its own address is no conflict, even though another
+// station answers for it too.
+TEST_F(ConflictOverVeth, TheDevicesOwnAddressAsksNothing) {
+    const RunResult r = setStatic("192.168.1.100", "192.168.1.1");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err.find("already exists"), std::string::npos) << r.err;
+}
+
+} // namespace
