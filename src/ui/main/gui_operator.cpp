@@ -1,5 +1,6 @@
 #include "main/gui_operator.hpp"
 
+#include "dialogs/message_box.hpp"
 #include "ui_strings.hpp"
 #include "widgets/link_opener.hpp"
 
@@ -11,22 +12,6 @@
 namespace korvane::ui {
 
 namespace {
-
-QMessageBox::Icon BoxIcon(MessageIcon icon) {
-    switch (icon) {
-    case MessageIcon::Information:
-        return QMessageBox::Information;
-    case MessageIcon::Warning:
-        return QMessageBox::Warning;
-    case MessageIcon::Error:
-        return QMessageBox::Critical;
-    case MessageIcon::Question:
-        return QMessageBox::Question;
-    case MessageIcon::None:
-        break;
-    }
-    return QMessageBox::NoIcon;
-}
 
 QString Caption() {
     return QString::fromUtf8(strings::kAppTitle);
