@@ -384,7 +384,7 @@ void TestFirmwareUpgradeDlg::screenshot() {
     d.fileNameEdit()->setText(image);
     d.downloadButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
-    QTest::qWait(50);
+    QCoreApplication::processEvents(); // let pending layout run before the picture
     d.fileNameEdit()->setCursorPosition(0);
     QVERIFY(d.grab().save(folder + "/firmware-upgrade.png"));
     folderForPicture.removeRecursively();
