@@ -8,19 +8,19 @@
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/dialog_operations.hpp"
-#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "dialogs/password_page.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
+#include "dialogs/serial_number_dialog.hpp"
+#include "main/main_window.hpp"
 #include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
-#include "widgets/ip_address_ctrl.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/ip_address_edit.hpp"
+#include "widgets/device_list_view.hpp"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -53,8 +53,8 @@ Timing GuiTiming() {
 }
 
 // The sheet in front, waiting for the operator.
-CCfgSheet* EditingSheet() {
-    auto* sheet = qobject_cast<CCfgSheet*>(QApplication::activeModalWidget());
+NetworkSettingsDialog* EditingSheet() {
+    auto* sheet = qobject_cast<NetworkSettingsDialog*>(QApplication::activeModalWidget());
     return sheet != nullptr && sheet->isVisible() && sheet->isEditing() ? sheet : nullptr;
 }
 
@@ -82,7 +82,7 @@ class TestDialogOperations : public QObject {
 
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<Context> ctx_;
-    std::unique_ptr<CDravelinDlg> window_;
+    std::unique_ptr<MainWindow> window_;
 };
 
 void TestDialogOperations::init() {}
@@ -106,17 +106,17 @@ void TestDialogOperations::start(const std::function<void(sim::SimulatedLan&)>& 
     ctx_->enumerateAdapters();
     MainWindowOptions windowOptions;
     windowOptions.factory = true;
-    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
+    window_ = std::make_unique<MainWindow>(*ctx_, windowOptions);
     window_->setOperationDialogs(std::make_unique<DialogOperations>());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, 10000);
     QTRY_VERIFY(!window_->deviceList().busy());
 }
 
 void TestDialogOperations::selectRow(int row) {
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     const QRect rect = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
     QCOMPARE(window_->deviceList().rows().selectedCount(), 1);
@@ -156,13 +156,13 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
 
     // The input, put straight into the pages' controls (a page that is not
     // showing takes it as well), so no page-leave test runs first.
-    auto enter = [row](CCfgSheet* sheet) {
-        CIpAddressPage* ip = sheet->ipAddressPage();
-        CAdvancedPage* adv = sheet->advancedPage();
-        CPasswordDlg* password = sheet->passwordPage();
-        auto* ipCtrl = ip->findChild<CIpAddressCtrl*>("ipAddressEdit");
-        auto* mask = ip->findChild<CIpAddressCtrl*>("subnetMaskEdit");
-        auto* gateway = ip->findChild<CIpAddressCtrl*>("gatewayEdit");
+    auto enter = [row](NetworkSettingsDialog* sheet) {
+        IpAddressPage* ip = sheet->ipAddressPage();
+        AdvancedPage* adv = sheet->advancedPage();
+        PasswordPage* password = sheet->passwordPage();
+        auto* ipCtrl = ip->findChild<IpAddressEdit*>("ipAddressEdit");
+        auto* mask = ip->findChild<IpAddressEdit*>("subnetMaskEdit");
+        auto* gateway = ip->findChild<IpAddressEdit*>("gatewayEdit");
         if (row.startsWith("HTTP port 0")) {
             adv->portEdit(ServiceKind::Http)->setText("0");
             ipCtrl->setAddress(0);
@@ -201,7 +201,7 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
     Script script;
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     sheet->tabs()->setCurrentIndex(page);
@@ -211,7 +211,7 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
     // Refused: the sheet waits again, on the same page, input kept.
     script.then([&] { return !boxes.texts.isEmpty() && EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     pageAfterRefusal = sheet->currentPage();
@@ -241,21 +241,21 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
     Script script;
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
-                    CPasswordDlg* password = sheet->passwordPage();
+                    PasswordPage* password = sheet->passwordPage();
                     pageTicked = password->enableBox()->isChecked();
                     stars = password->newPasswordEdit()->text();
                     sheet->ipAddressPage()
-                        ->findChild<CIpAddressCtrl*>("gatewayEdit")
+                        ->findChild<IpAddressEdit*>("gatewayEdit")
                         ->setAddress(0xC0A801FE);
                     sheet->okButton()->click();
                 });
     // A wrong password is refused; the sheet stays open.
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
@@ -264,14 +264,14 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
                 });
     script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
                 [&] {
-                    if (CCfgSheet* sheet = EditingSheet())
+                    if (NetworkSettingsDialog* sheet = EditingSheet())
                         sheet->okButton()->click();
                 });
     // The one dialog shows the text entered before; what is typed and then
     // cancelled is not kept, and the sheet keeps all its input.
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
@@ -280,15 +280,15 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
                 });
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     gatewayAfterCancel = sheet->ipAddressPage()->model().gateway;
                     sheet->okButton()->click();
                 });
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
@@ -319,17 +319,17 @@ void TestDialogOperations::conflictQuestionYesAndNo() {
     boxes.answers = {QMessageBox::No, QMessageBox::Yes};
     Script script;
     auto typeAddressAndOk = [] {
-        CCfgSheet* sheet = EditingSheet();
+        NetworkSettingsDialog* sheet = EditingSheet();
         if (sheet == nullptr)
             return;
-        sheet->ipAddressPage()->findChild<CIpAddressCtrl*>("ipAddressEdit")->setAddress(0xC0A8014D);
+        sheet->ipAddressPage()->findChild<IpAddressEdit*>("ipAddressEdit")->setAddress(0xC0A8014D);
         sheet->okButton()->click();
     };
     script.then([] { return EditingSheet() != nullptr; }, typeAddressAndOk);
     // No keeps the sheet open; Yes goes on and writes.
     script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
                 [] {
-                    if (CCfgSheet* sheet = EditingSheet())
+                    if (NetworkSettingsDialog* sheet = EditingSheet())
                         sheet->okButton()->click();
                 });
     window_->OnSettings();
@@ -350,7 +350,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     Qt::CursorShape pointer = Qt::BlankCursor;
     script.then([] { return EditingSheet() != nullptr; },
                 [&pointer] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     // The window shows the wait cursor; the sheet the normal one.
@@ -362,7 +362,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
                     sheet->advancedPage()->portEdit(ServiceKind::Https)->setText("8443");
                     QTest::keyClick(sheet, Qt::Key_Return);
                 });
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     // Enter in the main window is the Settings command.
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -375,7 +375,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     QVERIFY(window_->deviceList().busy());
     QVERIFY(window_->searchTimerActive());
     QCOMPARE(window_->searchTimerIntervalMs(), 20000);
-    QCOMPARE(window_->focusWidget(), window_->findChild<CListCtrlCl*>("deviceList"));
+    QCOMPARE(window_->focusWidget(), window_->findChild<DeviceListView*>("deviceList"));
     QTRY_VERIFY(applied.count() >= 1);
     QVERIFY(QApplication::overrideCursor() == nullptr);
 }
@@ -383,16 +383,16 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
 void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
     start();
     selectRow(0);
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       list->visualRect(list->model()->index(1, 0)).center());
     QCOMPARE(window_->deviceList().rows().selectedCount(), 2);
     QStringList units;
     bool timerOffInside = false;
     Script script;
-    script.then([] { return InFront<CFirmwareUpgradeDlg>() != nullptr; },
+    script.then([] { return InFront<FirmwareUpgradeDialog>() != nullptr; },
                 [&] {
-                    auto* dialog = InFront<CFirmwareUpgradeDlg>();
+                    auto* dialog = InFront<FirmwareUpgradeDialog>();
                     if (dialog == nullptr)
                         return;
                     timerOffInside = !window_->searchTimerActive();
@@ -413,12 +413,12 @@ void TestDialogOperations::ipSettingsAlone() {
     selectRow(0);
     Script script;
     script.then(
-        [] { return InFront<CIpSettingsDlg>() != nullptr; },
+        [] { return InFront<IpSettingsDialog>() != nullptr; },
         [] {
-            auto* dialog = InFront<CIpSettingsDlg>();
+            auto* dialog = InFront<IpSettingsDialog>();
             if (dialog == nullptr)
                 return;
-            dialog->page()->findChild<CIpAddressCtrl*>("gatewayEdit")->setAddress(0xC0A801FD);
+            dialog->page()->findChild<IpAddressEdit*>("gatewayEdit")->setAddress(0xC0A801FD);
             dialog->accept();
         });
     window_->OnIpSettings();
@@ -433,9 +433,9 @@ void TestDialogOperations::setSerialNumberWritesTheFactoryBlock() {
     selectRow(0); // 02-19-A7-00-00-01: in the range the command takes
     Script script;
     QString preset;
-    script.then([] { return InFront<CSerialNumberDlg>() != nullptr; },
+    script.then([] { return InFront<SerialNumberDialog>() != nullptr; },
                 [&] {
-                    auto* dialog = InFront<CSerialNumberDlg>();
+                    auto* dialog = InFront<SerialNumberDialog>();
                     if (dialog == nullptr)
                         return;
                     preset = dialog->text();

@@ -5,7 +5,7 @@
 
 #include "dialog_test_support.hpp"
 #include "dialogs/dialog_operator.hpp"
-#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
 #include "main/gui_caller.hpp"
 
 #include <QLineEdit>
@@ -104,17 +104,17 @@ void TestDialogOperator::passwordPromptWithItsLabel() {
     QString label;
     QString preset;
     Script script;
-    script.then([] { return testing::InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return testing::InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = testing::InFront<CPasswordInputDlg>();
+                    auto* input = testing::InFront<PasswordPromptDialog>();
                     label = input->label();
                     preset = input->password();
                     input->passwordEdit()->setText("typed");
                     input->accept();
                 });
-    script.then([] { return testing::InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return testing::InFront<PasswordPromptDialog>() != nullptr; },
                 [] {
-                    if (auto* input = testing::InFront<CPasswordInputDlg>())
+                    if (auto* input = testing::InFront<PasswordPromptDialog>())
                         input->reject();
                 });
     std::optional<std::string> first;

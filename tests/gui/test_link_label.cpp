@@ -1,8 +1,8 @@
-// CLinkLabel: colours and underline as the pointer comes and goes, visited
+// LinkLabel: colours and underline as the pointer comes and goes, visited
 // after a successful open, the error box after a failed one; the browser
 // command the fallback builds; the About box that carries the link.
 
-#include "dialogs/about_dlg.hpp"
+#include "dialogs/about_dialog.hpp"
 #include "skin/skin_palette.hpp"
 #include "widgets/link_label.hpp"
 
@@ -13,8 +13,8 @@
 #include <QTest>
 #include <QTimer>
 
-using korvane::ui::CAboutDlg;
-using korvane::ui::CLinkLabel;
+using korvane::ui::AboutDialog;
+using korvane::ui::LinkLabel;
 using korvane::ui::LinkOpener;
 namespace palette = korvane::ui::skin::palette;
 
@@ -25,7 +25,7 @@ const QString kAddress = QStringLiteral("https://www.example.com/korvane");
 class RecordingOpener : public LinkOpener {
   public:
     explicit RecordingOpener(int result) : result_(result) {}
-    int OpenLink(const QString& address) override {
+    int openLink(const QString& address) override {
         opened.append(address);
         return result_;
     }
@@ -70,13 +70,13 @@ class TestLinkLabel : public QObject {
     }
 
     QWidget* window_ = nullptr;
-    CLinkLabel* label_ = nullptr;
+    LinkLabel* label_ = nullptr;
 };
 
 void TestLinkLabel::init() {
     window_ = new QWidget;
     window_->resize(300, 100);
-    label_ = new CLinkLabel("Korvane Networks", kAddress, window_);
+    label_ = new LinkLabel("Korvane Networks", kAddress, window_);
     label_->move(10, 10);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -88,14 +88,14 @@ void TestLinkLabel::cleanup() {
 }
 
 void TestLinkLabel::textAndAddressFillEachOther() {
-    CLinkLabel noText("", kAddress);
+    LinkLabel noText("", kAddress);
     QCOMPARE(noText.text(), kAddress);
-    CLinkLabel noAddress("https://example.org/", "");
+    LinkLabel noAddress("https://example.org/", "");
     QCOMPARE(noAddress.address(), QString("https://example.org/"));
 
     QCOMPARE(label_->toolTip(), kAddress);
     QCOMPARE(label_->cursor().shape(), Qt::PointingHandCursor);
-    label_->SetAddress("https://example.net/");
+    label_->setAddress("https://example.net/");
     QCOMPARE(label_->toolTip(), QString("https://example.net/"));
     // Fitted to the text, with room for the underline font.
     QCOMPARE(label_->width(),
@@ -106,9 +106,9 @@ void TestLinkLabel::hoverColourAndUnderline_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("underlinedResting");
     QTest::addColumn<bool>("underlinedHovering");
-    QTest::newRow("while hovering") << int(CLinkLabel::kUnderlineHover) << false << true;
-    QTest::newRow("never") << int(CLinkLabel::kUnderlineNever) << false << false;
-    QTest::newRow("always") << int(CLinkLabel::kUnderlineAlways) << true << true;
+    QTest::newRow("while hovering") << int(LinkLabel::kUnderlineHover) << false << true;
+    QTest::newRow("never") << int(LinkLabel::kUnderlineNever) << false << false;
+    QTest::newRow("always") << int(LinkLabel::kUnderlineAlways) << true << true;
 }
 
 void TestLinkLabel::hoverColourAndUnderline() {
@@ -116,7 +116,7 @@ void TestLinkLabel::hoverColourAndUnderline() {
     QFETCH(bool, underlinedResting);
     QFETCH(bool, underlinedHovering);
 
-    label_->SetUnderlineMode(mode);
+    label_->setUnderlineMode(mode);
     QCOMPARE(label_->palette().color(QPalette::WindowText), QColor(palette::kLink));
     QCOMPARE(label_->font().underline(), underlinedResting);
 
@@ -133,7 +133,7 @@ void TestLinkLabel::hoverColourAndUnderline() {
 
 void TestLinkLabel::successfulOpenMarksVisited() {
     auto opener = std::make_shared<RecordingOpener>(42);
-    label_->SetOpener(opener);
+    label_->setOpener(opener);
     moveOver();
     QTest::mouseClick(label_, Qt::LeftButton, {}, label_->rect().center());
     QCOMPARE(opener->opened, QStringList{kAddress});
@@ -150,7 +150,7 @@ void TestLinkLabel::successfulOpenMarksVisited() {
 
 void TestLinkLabel::failedOpenShowsTheReason() {
     auto opener = std::make_shared<RecordingOpener>(2);
-    label_->SetOpener(opener);
+    label_->setOpener(opener);
 
     QString shown;
     QTimer::singleShot(0, this, [&shown] {
@@ -206,7 +206,7 @@ void TestLinkLabel::browserCommand() {
 }
 
 void TestLinkLabel::aboutBoxCarriesVersionAndLink() {
-    CAboutDlg about;
+    AboutDialog about;
     QCOMPARE(about.windowTitle(), QString("About Korvane Utility"));
     auto* version = about.findChild<QLabel*>("aboutVersion");
     QVERIFY(version != nullptr);

@@ -3,15 +3,15 @@
 // after a refresh, the busy state, the context menu, the web page launch,
 // the factory buttons, the permission message and the closing sequence.
 
-#include "main/closing_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "main/closing_popup.hpp"
+#include "main/main_window.hpp"
 #include "models/device_row_table_model.hpp"
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 #include "skin/skin_palette.hpp"
 #include "widgets/link_opener.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
 #include "widgets/skin_button.hpp"
 
 #include <QApplication>
@@ -61,7 +61,7 @@ MacAddress SerialMac(std::uint32_t serial) {
 
 class RecordingOpener : public LinkOpener {
   public:
-    int OpenLink(const QString& address) override {
+    int openLink(const QString& address) override {
         onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
         addresses << address;
         return link_result::kOpened;
@@ -72,20 +72,20 @@ class RecordingOpener : public LinkOpener {
 
 class RecordingDialogs : public OperationDialogs {
   public:
-    void RunNetworkSettings(CDravelinDlg& window) override {
+    void RunNetworkSettings(MainWindow& window) override {
         ++networkSettings;
         timerActiveInside = window.searchTimerActive();
     }
-    void RunFirmwareUpgrade(CDravelinDlg&, const std::vector<DeviceRecord>& units) override {
+    void RunFirmwareUpgrade(MainWindow&, const std::vector<DeviceRecord>& units) override {
         firmwareUnits.clear();
         for (const DeviceRecord& unit : units) {
             firmwareUnits << QString::fromStdString(SerialText(unit.mac()));
         }
         ++firmware;
     }
-    void RunIpSettings(CDravelinDlg&) override { ++ipSettings; }
-    void RunSetPassword(CDravelinDlg&) override { ++setPassword; }
-    void RunSetSerialNumber(CDravelinDlg&) override { ++serialNumber; }
+    void RunIpSettings(MainWindow&) override { ++ipSettings; }
+    void RunSetPassword(MainWindow&) override { ++setPassword; }
+    void RunSetSerialNumber(MainWindow&) override { ++serialNumber; }
 
     int networkSettings = 0;
     bool timerActiveInside = true;
@@ -133,7 +133,7 @@ class TestMainWindow : public QObject {
                const Configure& configure = {});
     void waitForFirstSearch();
 
-    CListCtrlCl* list() const { return window_->findChild<CListCtrlCl*>("deviceList"); }
+    DeviceListView* list() const { return window_->findChild<DeviceListView*>("deviceList"); }
     QWidget* viewport() const { return list()->viewport(); }
     QPlainTextEdit* pane() const { return window_->findChild<QPlainTextEdit*>("informationPane"); }
     QLineEdit* status() const { return window_->findChild<QLineEdit*>("statusField"); }
@@ -157,7 +157,7 @@ class TestMainWindow : public QObject {
     std::unique_ptr<Context> ctx_;
     RecordingOpener opener_;
     RecordingDialogs* dialogs_ = nullptr;
-    std::unique_ptr<CDravelinDlg> window_;
+    std::unique_ptr<MainWindow> window_;
     qint64 firstSearchAfterMs_ = -1;
 };
 
@@ -178,8 +178,8 @@ void TestMainWindow::start(int devices, Timing timing, bool factory, const Confi
     firstSearchAfterMs_ = -1;
     QElapsedTimer sinceConstruction;
     sinceConstruction.start();
-    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
-    connect(window_.get(), &CDravelinDlg::searchStarted, this, [this, sinceConstruction] {
+    window_ = std::make_unique<MainWindow>(*ctx_, windowOptions);
+    connect(window_.get(), &MainWindow::searchStarted, this, [this, sinceConstruction] {
         if (firstSearchAfterMs_ < 0) {
             firstSearchAfterMs_ = sinceConstruction.elapsed();
         }
@@ -194,7 +194,7 @@ void TestMainWindow::start(int devices, Timing timing, bool factory, const Confi
 }
 
 void TestMainWindow::waitForFirstSearch() {
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTRY_VERIFY(applied.count() >= 1 || window_->deviceList().rows().rowCount() > 0);
     QTRY_VERIFY(!window_->deviceList().busy());
 }
@@ -271,7 +271,7 @@ void TestMainWindow::layoutMatchesTheSkin() {
     }
 
     // Whole rows: the spare pixels of (186 - header) move the list down.
-    CListCtrlCl* view = list();
+    DeviceListView* view = list();
     const int header = view->header()->height();
     const int row = view->effectiveRowHeight();
     const int spare = (186 - header) % row;
@@ -360,8 +360,8 @@ void TestMainWindow::repeatSearchFollowsTimer101() {
     Timing timing = GuiTiming();
     timing.searchPeriod = Millis(200);
     start(2, timing);
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTRY_VERIFY(applied.count() >= 2);
     // Every search kills the timer while it runs and arms it when it ends.
     QVERIFY(started.count() >= 2);
@@ -415,7 +415,7 @@ void TestMainWindow::refreshReselectsTheClickedDeviceWhereverItMoved() {
 
     // A device with a lower serial number joins: the clicked one moves down.
     lan_->emulator()->addDevice(sim::DefaultDeviceConfig(9, SerialMac(kFirstSerial - 1)));
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTest::keyClick(window_.get(), Qt::Key_F5);
     QTRY_COMPARE(applied.count(), 1);
 
@@ -437,7 +437,7 @@ void TestMainWindow::busyStateDuringSearch() {
         faults.silentCommands = {code::kCheckPassword};
         lan.emulator()->device(1).setFaults(faults);
     });
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
     QTRY_VERIFY(window_->deviceList().busy());
     QCOMPARE(window_->paneText(), QStringLiteral("Searching device..."));
     QCOMPARE(started.count(), 1);
@@ -514,7 +514,7 @@ void TestMainWindow::doubleClickOpensEachSelectedDevicesPage() {
     click(0);
     click(2, Qt::ControlModifier);
 
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
     QTest::mouseDClick(viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(2));
     QVERIFY(window_->operationRunning());
     QVERIFY(QApplication::overrideCursor() != nullptr);
@@ -644,7 +644,7 @@ void TestMainWindow::missingRawAccessIsToldOnce() {
     box->close();
     QTRY_VERIFY(window_->findChild<QMessageBox*>("permissionMessage") == nullptr);
 
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     QTest::keyClick(window_.get(), Qt::Key_F5);
@@ -668,11 +668,11 @@ void TestMainWindow::closingDuringSearchWaitsForTheThreadOnly() {
     QTRY_VERIFY(lan_->emulator()->device(0).stats().requestCount(code::kCheckPassword) >= 1);
     QVERIFY(window_->searchRunning());
 
-    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    QSignalSpy finished(window_.get(), &MainWindow::finished);
     QElapsedTimer closing;
     closing.start();
     QVERIFY(!window_->close());
-    auto* popup = window_->findChild<CClosingDlg*>("closingPopup");
+    auto* popup = window_->findChild<ClosingPopup*>("closingPopup");
     QVERIFY(popup != nullptr);
     QVERIFY(popup->isVisible());
     QCOMPARE(popup->text()->text(), QStringLiteral("Korvane Utility is closing, please wait..."));
@@ -681,13 +681,13 @@ void TestMainWindow::closingDuringSearchWaitsForTheThreadOnly() {
     QVERIFY(!window_->searchTimerActive());
     // A second request while closing changes nothing.
     QVERIFY(!window_->close());
-    QCOMPARE(window_->findChildren<CClosingDlg*>().size(), 1);
+    QCOMPARE(window_->findChildren<ClosingPopup*>().size(), 1);
 
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(closing.elapsed() < 5000);
     QVERIFY(!window_->searchRunning());
     QVERIFY(!window_->isVisible());
-    QVERIFY(window_->findChild<CClosingDlg*>() == nullptr);
+    QVERIFY(window_->findChild<ClosingPopup*>() == nullptr);
     // No rows were inserted after the stop.
     QCOMPARE(list()->model()->rowCount(), 0);
 }
@@ -696,9 +696,9 @@ void TestMainWindow::closingWithoutSearchEndsAtOnce() {
     Timing timing = GuiTiming();
     timing.firstSearchDelay = Millis(600000);
     start(2, timing);
-    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    QSignalSpy finished(window_.get(), &MainWindow::finished);
     window_->close();
-    QVERIFY(window_->findChild<CClosingDlg*>("closingPopup") != nullptr);
+    QVERIFY(window_->findChild<ClosingPopup*>("closingPopup") != nullptr);
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(!window_->isVisible());
     QVERIFY(window_->deviceList().rows().rowCount() == 0);

@@ -3,18 +3,18 @@
 // only with a row, double click confirms).
 
 #include "dialog_test_support.hpp"
-#include "dialogs/network_adapter_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
+#include "dialogs/serial_number_dialog.hpp"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
-using korvane::ui::CNetworkAdapterDlg;
-using korvane::ui::CPasswordInputDlg;
-using korvane::ui::CSerialNumberDlg;
+using korvane::ui::NetworkAdapterDialog;
+using korvane::ui::PasswordPromptDialog;
+using korvane::ui::SerialNumberDialog;
 
 class TestSmallDialogs : public QObject {
     Q_OBJECT
@@ -48,7 +48,7 @@ void TestSmallDialogs::serialNumberKeys() {
     QFETCH(int, result);
     QFETCH(QString, text);
 
-    CSerialNumberDlg dialog;
+    SerialNumberDialog dialog;
     QCOMPARE(dialog.windowTitle(), QString("Set Serial Number"));
     QCOMPARE(dialog.findChild<QLabel*>("serialNumberLabel")->text(),
              QString("Input &Serial Number:"));
@@ -69,7 +69,7 @@ void TestSmallDialogs::serialNumberKeys() {
 }
 
 void TestSmallDialogs::passwordInput() {
-    CPasswordInputDlg dialog;
+    PasswordPromptDialog dialog;
     QCOMPARE(dialog.windowTitle(), QString("Password Input"));
     QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
     QCOMPARE(dialog.findChild<QLabel*>("passwordPrompt")->text(),
@@ -96,7 +96,7 @@ void TestSmallDialogs::passwordInput() {
 }
 
 void TestSmallDialogs::networkAdapterList() {
-    CNetworkAdapterDlg dialog({"Intel Ethernet", "Realtek USB", "Loopback"});
+    NetworkAdapterDialog dialog({"Intel Ethernet", "Realtek USB", "Loopback"});
     QCOMPARE(dialog.windowTitle(), QString("Network Adapter"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -123,7 +123,7 @@ void TestSmallDialogs::networkAdapterList() {
 }
 
 void TestSmallDialogs::networkAdapterDoubleClick() {
-    CNetworkAdapterDlg dialog({"eth0", "eth1"});
+    NetworkAdapterDialog dialog({"eth0", "eth1"});
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTreeWidget* list = dialog.list();
@@ -138,7 +138,7 @@ void TestSmallDialogs::networkAdapterDoubleClick() {
 }
 
 void TestSmallDialogs::networkAdapterWithoutAdapters() {
-    CNetworkAdapterDlg dialog({});
+    NetworkAdapterDialog dialog({});
     QCOMPARE(dialog.list()->topLevelItemCount(), 0);
     QVERIFY(!dialog.okButton()->isEnabled());
 }

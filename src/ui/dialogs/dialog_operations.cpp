@@ -1,15 +1,15 @@
 #include "dialogs/dialog_operations.hpp"
 
 #include "config/config_commands.hpp"
-#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/dialog_operator.hpp"
-#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/message_box.hpp"
-#include "dialogs/network_adapter_dlg.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/password_page.hpp"
+#include "dialogs/serial_number_dialog.hpp"
+#include "main/main_window.hpp"
 
 #include <QEventLoop>
 
@@ -22,7 +22,7 @@ namespace {
 
 // The record of the selected row's device, which also becomes the
 // CurrentDeviceAddress; nothing when no row is selected or it has no device.
-std::optional<DeviceRecord> SelectedDevice(CDravelinDlg& window) {
+std::optional<DeviceRecord> SelectedDevice(MainWindow& window) {
     const int index = window.deviceList().SelectCurrentDevice();
     if (index < 0)
         return std::nullopt;
@@ -31,7 +31,7 @@ std::optional<DeviceRecord> SelectedDevice(CDravelinDlg& window) {
 
 } // namespace
 
-bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> work) {
+bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work) {
     QEventLoop loop;
     auto ended = std::make_shared<bool>(false);
     // The window runs `done` only while it stays open; a window that closes
@@ -46,11 +46,11 @@ bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> w
     return true;
 }
 
-void DialogOperations::RunNetworkSettings(CDravelinDlg& window) {
+void DialogOperations::RunNetworkSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
-    CCfgSheet sheet(&window);
+    NetworkSettingsDialog sheet(&window);
     Context& ctx = window.context();
     std::atomic<bool> searchWanted{false};
     RunOperationAndWait(window, [&](StopToken& stop) {
@@ -83,7 +83,7 @@ void DialogOperations::RunNetworkSettings(CDravelinDlg& window) {
         window.StartSearch();
 }
 
-void DialogOperations::RunIpSettings(CDravelinDlg& window) {
+void DialogOperations::RunIpSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -96,7 +96,7 @@ void DialogOperations::RunIpSettings(CDravelinDlg& window) {
             return caller
                 .call([w, &page] {
                     NormalCursor pointer;
-                    CIpSettingsDlg dialog(w);
+                    IpSettingsDialog dialog(w);
                     dialog.setModel(page);
                     if (dialog.exec() != QDialog::Accepted)
                         return false;
@@ -109,7 +109,7 @@ void DialogOperations::RunIpSettings(CDravelinDlg& window) {
     });
 }
 
-void DialogOperations::RunSetPassword(CDravelinDlg& window) {
+void DialogOperations::RunSetPassword(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -122,7 +122,7 @@ void DialogOperations::RunSetPassword(CDravelinDlg& window) {
             return caller
                 .call([w, &page] {
                     NormalCursor pointer;
-                    CSetPasswordDlg dialog(w);
+                    SetPasswordDialog dialog(w);
                     dialog.setModel(page);
                     if (dialog.exec() != QDialog::Accepted)
                         return false;
@@ -135,7 +135,7 @@ void DialogOperations::RunSetPassword(CDravelinDlg& window) {
     });
 }
 
-void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
+void DialogOperations::RunSetSerialNumber(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -147,7 +147,7 @@ void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
             return caller
                 .call([w, text = std::string(preset)]() -> std::optional<std::string> {
                     NormalCursor pointer;
-                    CSerialNumberDlg dialog(w);
+                    SerialNumberDialog dialog(w);
                     dialog.setText(QString::fromStdString(text));
                     if (dialog.exec() != QDialog::Accepted)
                         return std::nullopt;
@@ -159,15 +159,15 @@ void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
     });
 }
 
-void DialogOperations::RunNetworkAdapter(CDravelinDlg& window) {
-    CNetworkAdapterDlg dialog(window.context().adapters.descriptions(), &window);
+void DialogOperations::RunNetworkAdapter(MainWindow& window) {
+    NetworkAdapterDialog dialog(window.context().adapters.descriptions(), &window);
     if (dialog.exec() == QDialog::Accepted)
         selectedAdapter_ = dialog.selectedAdapter();
 }
 
-void DialogOperations::RunFirmwareUpgrade(CDravelinDlg& window,
+void DialogOperations::RunFirmwareUpgrade(MainWindow& window,
                                           const std::vector<DeviceRecord>& units) {
-    CFirmwareUpgradeDlg dialog(window.context(), units, &window);
+    FirmwareUpgradeDialog dialog(window.context(), units, &window);
     DeviceList* list = &window.deviceList();
     dialog.setPasswordRemembered([list](const MacAddress& mac, const std::string& password) {
         list->SetRememberedPassword(mac, password);

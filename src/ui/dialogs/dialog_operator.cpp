@@ -1,7 +1,7 @@
 #include "dialogs/dialog_operator.hpp"
 
 #include "dialogs/message_box.hpp"
-#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
 
 #include <QApplication>
 
@@ -19,7 +19,7 @@ std::optional<std::string> DialogOperator::askPassword(const std::string& label,
         NormalCursor pointer;
         if (prompt)
             return prompt(label, preset);
-        CPasswordInputDlg input(BoxParent(owner));
+        PasswordPromptDialog input(BoxParent(owner));
         const auto typed = input.ask(QString::fromStdString(label), QString::fromStdString(preset));
         return typed ? std::optional<std::string>(typed->toStdString()) : std::nullopt;
     });

@@ -97,7 +97,7 @@ void GuiOperator::setWaitCursor(bool on) {
 bool GuiUrlOpener::OpenUrl(const std::string& url) {
     LinkOpener* opener = &opener_;
     const auto result =
-        caller_.call([opener, url] { return opener->OpenLink(QString::fromStdString(url)); });
+        caller_.call([opener, url] { return opener->openLink(QString::fromStdString(url)); });
     return result && *result >= link_result::kOpened;
 }
 

@@ -21,26 +21,26 @@
 
 namespace korvane::ui {
 
-class CDravelinDlg;
+class MainWindow;
 
 class OperationDialogs {
   public:
     virtual ~OperationDialogs() = default;
 
     // 1092, the Settings button, "&Settings..." and Enter: exactly one row selected.
-    virtual void RunNetworkSettings(CDravelinDlg& /*window*/) {}
+    virtual void RunNetworkSettings(MainWindow& /*window*/) {}
     // 1003, the Upgrade Firmware button and "Upgrade &Firmware...": the records of
     // the selected rows' devices in list order; the link already uses the
     // adapter of the last one.
-    virtual void RunFirmwareUpgrade(CDravelinDlg& /*window*/,
+    virtual void RunFirmwareUpgrade(MainWindow& /*window*/,
                                     const std::vector<DeviceRecord>& /*units*/) {}
     // The factory buttons 1005, 1006 and 1008 (shown with --factory only).
-    virtual void RunIpSettings(CDravelinDlg& /*window*/) {}
-    virtual void RunSetPassword(CDravelinDlg& /*window*/) {}
-    virtual void RunSetSerialNumber(CDravelinDlg& /*window*/) {}
+    virtual void RunIpSettings(MainWindow& /*window*/) {}
+    virtual void RunSetPassword(MainWindow& /*window*/) {}
+    virtual void RunSetSerialNumber(MainWindow& /*window*/) {}
     // "Network &Adapter..." in the list's menu: the adapters the program
     // searches, as the Network Adapter dialog lists them.
-    virtual void RunNetworkAdapter(CDravelinDlg& /*window*/) {}
+    virtual void RunNetworkAdapter(MainWindow& /*window*/) {}
 };
 
 } // namespace korvane::ui

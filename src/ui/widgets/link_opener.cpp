@@ -8,7 +8,7 @@
 
 namespace korvane::ui {
 
-int DesktopLinkOpener::OpenLink(const QString& address) {
+int DesktopLinkOpener::openLink(const QString& address) {
     if (QDesktopServices::openUrl(QUrl::fromUserInput(address))) {
         return link_result::kOpened;
     }

@@ -21,7 +21,7 @@ class LinkOpener {
   public:
     virtual ~LinkOpener() = default;
     // Opens `address`; a result above 32 means it was opened.
-    virtual int OpenLink(const QString& address) = 0;
+    virtual int openLink(const QString& address) = 0;
 };
 
 // The desktop's URL handler first; if it cannot open the address, the
@@ -29,7 +29,7 @@ class LinkOpener {
 // xdg-open) is started with the address.
 class DesktopLinkOpener : public LinkOpener {
   public:
-    int OpenLink(const QString& address) override;
+    int openLink(const QString& address) override;
 };
 
 // The command that opens `address` with the browser command `browser`: a

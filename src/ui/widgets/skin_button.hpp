@@ -14,23 +14,23 @@
 
 namespace korvane::ui {
 
-class CSkinButton : public QAbstractButton {
+class SkinButton : public QAbstractButton {
     Q_OBJECT
 
   public:
     // Which picture the last paint used; for tests and diagnostics.
     enum class Picture { None, Resting, Pressed, Hover, Disabled, ButtonFace };
 
-    explicit CSkinButton(QWidget* parent = nullptr);
-    ~CSkinButton() override;
+    explicit SkinButton(QWidget* parent = nullptr);
+    ~SkinButton() override;
 
     // Bitmap numbers of the skin (0: none). A disabled number of 0 lets the
     // resting picture serve as the disabled one; a focus inset with bit
     // 0x8000 set (a negative one) is stored as 0. Does not repaint.
-    void SetStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
+    void setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
                          qint16 focusInset);
     // The same with pictures instead of numbers.
-    void SetStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
+    void setStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
                           const skin::SkinPicture& hover, const skin::SkinPicture& disabled,
                           qint16 border, qint16 focusInset);
 

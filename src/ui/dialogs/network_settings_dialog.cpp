@@ -1,10 +1,10 @@
-#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 
 #include "dialogs/advanced_page.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/message_box.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/password_page.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
 #include "skin/skin_library.hpp"
 
 #include <QApplication>
@@ -21,29 +21,29 @@ namespace {
 enum EditResult : int { kCancelled = 0, kOk = 1 };
 }
 
-CCfgSheet::CCfgSheet(QWidget* parent)
-    : QDialog(parent), ipPage_(new CIpAddressPage), advancedPage_(new CAdvancedPage),
-      passwordPage_(new CPasswordDlg), passwordInput_(new CPasswordInputDlg(this)),
+NetworkSettingsDialog::NetworkSettingsDialog(QWidget* parent)
+    : QDialog(parent), ipPage_(new IpAddressPage), advancedPage_(new AdvancedPage),
+      passwordPage_(new PasswordPage), passwordInput_(new PasswordPromptDialog(this)),
       tabs_(new QTabWidget(this)), ok_(new QPushButton(QStringLiteral("OK"), this)),
       cancel_(new QPushButton(QStringLiteral("Cancel"), this)) {
-    setObjectName(QStringLiteral("cfgSheet"));
+    setObjectName(QStringLiteral("networkSettingsDialog"));
     setWindowTitle(QStringLiteral("Network Settings"));
     setWindowIcon(skin::AppIcon());
 
     tabs_->setObjectName(QStringLiteral("sheetTabs"));
-    for (CPropertyPage* p :
-         {static_cast<CPropertyPage*>(ipPage_), static_cast<CPropertyPage*>(advancedPage_),
-          static_cast<CPropertyPage*>(passwordPage_)})
+    for (SettingsPage* p :
+         {static_cast<SettingsPage*>(ipPage_), static_cast<SettingsPage*>(advancedPage_),
+          static_cast<SettingsPage*>(passwordPage_)})
         tabs_->addTab(p, p->windowTitle());
     tabs_->setCurrentIndex(kIpAddressPage);
-    connect(tabs_, &QTabWidget::currentChanged, this, &CCfgSheet::tabChanged);
+    connect(tabs_, &QTabWidget::currentChanged, this, &NetworkSettingsDialog::tabChanged);
 
     // OK and Cancel at the right, OK first; no Apply and no Help.
     ok_->setObjectName(QStringLiteral("okButton"));
     ok_->setDefault(true);
     cancel_->setObjectName(QStringLiteral("cancelButton"));
-    connect(ok_, &QPushButton::clicked, this, &CCfgSheet::accept);
-    connect(cancel_, &QPushButton::clicked, this, &CCfgSheet::reject);
+    connect(ok_, &QPushButton::clicked, this, &NetworkSettingsDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &NetworkSettingsDialog::reject);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(ok_);
@@ -55,33 +55,33 @@ CCfgSheet::CCfgSheet(QWidget* parent)
     column->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-CCfgSheet::~CCfgSheet() {
+NetworkSettingsDialog::~NetworkSettingsDialog() {
     setProcessing(false);
     if (loop_ != nullptr)
         loop_->exit(kCancelled);
 }
 
-int CCfgSheet::currentPage() const {
+int NetworkSettingsDialog::currentPage() const {
     return tabs_->currentIndex();
 }
 
-CPropertyPage* CCfgSheet::page(int index) const {
-    return qobject_cast<CPropertyPage*>(tabs_->widget(index));
+SettingsPage* NetworkSettingsDialog::page(int index) const {
+    return qobject_cast<SettingsPage*>(tabs_->widget(index));
 }
 
-void CCfgSheet::setModel(const NetworkSettingsModel& model) {
+void NetworkSettingsDialog::setModel(const NetworkSettingsModel& model) {
     ipPage_->setModel(model.ipPage);
     advancedPage_->setModel(model.advancedPage);
     passwordPage_->setModel(model.passwordPage);
 }
 
-void CCfgSheet::storePages(NetworkSettingsModel& model) const {
+void NetworkSettingsDialog::storePages(NetworkSettingsModel& model) const {
     model.ipPage = ipPage_->model();
     model.advancedPage = advancedPage_->model();
     model.passwordPage = passwordPage_->model();
 }
 
-bool CCfgSheet::edit(NetworkSettingsModel& model, SheetRefusal previous) {
+bool NetworkSettingsDialog::edit(NetworkSettingsModel& model, SheetRefusal previous) {
     if (previous == SheetRefusal::None) {
         setModel(model);
         switching_ = true;
@@ -106,7 +106,7 @@ bool CCfgSheet::edit(NetworkSettingsModel& model, SheetRefusal previous) {
     return result == kOk;
 }
 
-void CCfgSheet::finish() {
+void NetworkSettingsDialog::finish() {
     setProcessing(false);
     if (isVisible())
         done(QDialog::Accepted);
@@ -116,7 +116,7 @@ void CCfgSheet::finish() {
         loop_->exit(kCancelled);
 }
 
-std::optional<std::string> CCfgSheet::askPassword(const std::string& label,
+std::optional<std::string> NetworkSettingsDialog::askPassword(const std::string& label,
                                                   const std::string& preset) {
     // A prompt stands over a sheet that waits for it, so let the input through.
     const bool wasProcessing = processing_;
@@ -130,7 +130,7 @@ std::optional<std::string> CCfgSheet::askPassword(const std::string& label,
     return typed->toStdString();
 }
 
-void CCfgSheet::accept() {
+void NetworkSettingsDialog::accept() {
     if (processing_)
         return;
     if (loop_ == nullptr) {
@@ -142,7 +142,7 @@ void CCfgSheet::accept() {
     loop_->exit(kOk);
 }
 
-void CCfgSheet::reject() {
+void NetworkSettingsDialog::reject() {
     if (processing_)
         return;
     QDialog::reject();
@@ -150,7 +150,7 @@ void CCfgSheet::reject() {
         loop_->exit(kCancelled);
 }
 
-void CCfgSheet::closeEvent(QCloseEvent* event) {
+void NetworkSettingsDialog::closeEvent(QCloseEvent* event) {
     if (processing_) {
         event->ignore();
         return;
@@ -158,7 +158,7 @@ void CCfgSheet::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void CCfgSheet::tabChanged(int index) {
+void NetworkSettingsDialog::tabChanged(int index) {
     if (switching_ || index == activePage_)
         return;
     // The page being left stays in front while it tests its input; it is
@@ -166,7 +166,7 @@ void CCfgSheet::tabChanged(int index) {
     switching_ = true;
     tabs_->setCurrentIndex(activePage_);
     switching_ = false;
-    if (processing_ || !page(activePage_)->OnKillActive())
+    if (processing_ || !page(activePage_)->validatePage())
         return;
     switching_ = true;
     tabs_->setCurrentIndex(index);
@@ -174,7 +174,7 @@ void CCfgSheet::tabChanged(int index) {
     activePage_ = index;
 }
 
-void CCfgSheet::setProcessing(bool on) {
+void NetworkSettingsDialog::setProcessing(bool on) {
     if (on == processing_)
         return;
     processing_ = on;
@@ -187,7 +187,7 @@ void CCfgSheet::setProcessing(bool on) {
     }
 }
 
-bool CCfgSheet::eventFilter(QObject* watched, QEvent* event) {
+bool NetworkSettingsDialog::eventFilter(QObject* watched, QEvent* event) {
     if (!processing_)
         return QDialog::eventFilter(watched, event);
     switch (event->type()) {

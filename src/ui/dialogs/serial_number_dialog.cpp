@@ -1,4 +1,4 @@
-#include "dialogs/serial_number_dlg.hpp"
+#include "dialogs/serial_number_dialog.hpp"
 
 #include "config/config_commands.hpp"
 
@@ -9,7 +9,7 @@
 
 namespace korvane::ui {
 
-CSerialNumberDlg::CSerialNumberDlg(QWidget* parent) : QDialog(parent), edit_(new QLineEdit(this)) {
+SerialNumberDialog::SerialNumberDialog(QWidget* parent) : QDialog(parent), edit_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("serialNumberDialog"));
     setWindowTitle(QStringLiteral("Set Serial Number"));
     auto* label = new QLabel(QStringLiteral("Input &Serial Number:"), this);
@@ -26,16 +26,16 @@ CSerialNumberDlg::CSerialNumberDlg(QWidget* parent) : QDialog(parent), edit_(new
     row->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CSerialNumberDlg::setText(const QString& text) {
+void SerialNumberDialog::setText(const QString& text) {
     edit_->setText(text.left(static_cast<qsizetype>(kSerialNumberTextLimit)));
     edit_->selectAll();
 }
 
-QString CSerialNumberDlg::text() const {
+QString SerialNumberDialog::text() const {
     return edit_->text();
 }
 
-void CSerialNumberDlg::keyPressEvent(QKeyEvent* event) {
+void SerialNumberDialog::keyPressEvent(QKeyEvent* event) {
     // With no button to be the default, Enter itself is the OK.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         accept();

@@ -7,8 +7,8 @@
 #include "base/byte_cursor.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/dialog_units.hpp"
-#include "dialogs/firmware_upgrade_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
 #include "firmware/upgrade.hpp"
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"
@@ -73,7 +73,7 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name,
 
 } // namespace
 
-class TestFirmwareUpgradeDlg : public QObject {
+class TestFirmwareUpgradeDialog : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
@@ -93,11 +93,11 @@ class TestFirmwareUpgradeDlg : public QObject {
 
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<Context> ctx_;
-    std::unique_ptr<CFirmwareUpgradeDlg> dialog_;
+    std::unique_ptr<FirmwareUpgradeDialog> dialog_;
     QTemporaryDir dir_;
 };
 
-void TestFirmwareUpgradeDlg::cleanup() {
+void TestFirmwareUpgradeDialog::cleanup() {
     dialog_.reset();
     if (ctx_)
         ctx_->link.close();
@@ -105,7 +105,7 @@ void TestFirmwareUpgradeDlg::cleanup() {
     lan_.reset();
 }
 
-void TestFirmwareUpgradeDlg::start(int devices,
+void TestFirmwareUpgradeDialog::start(int devices,
                                    const std::function<void(sim::SimulatedLan&)>& configure) {
     sim::LanOptions options;
     options.devices = devices;
@@ -117,10 +117,10 @@ void TestFirmwareUpgradeDlg::start(int devices,
     ctx_->link.setDiagnosticSink(nullptr);
     ctx_->enumerateAdapters();
     ctx_->openAdapter(0);
-    dialog_ = std::make_unique<CFirmwareUpgradeDlg>(*ctx_, records());
+    dialog_ = std::make_unique<FirmwareUpgradeDialog>(*ctx_, records());
 }
 
-std::vector<DeviceRecord> TestFirmwareUpgradeDlg::records() const {
+std::vector<DeviceRecord> TestFirmwareUpgradeDialog::records() const {
     std::vector<DeviceRecord> units;
     for (std::size_t i = 0; i < lan_->emulator()->deviceCount(); ++i) {
         DeviceRecord record = lan_->emulator()->device(i).identity();
@@ -132,9 +132,9 @@ std::vector<DeviceRecord> TestFirmwareUpgradeDlg::records() const {
     return units;
 }
 
-void TestFirmwareUpgradeDlg::layoutOfTheTemplate() {
+void TestFirmwareUpgradeDialog::layoutOfTheTemplate() {
     start(2);
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QCOMPARE(d.windowTitle(), QString("Firmware Upgrade"));
@@ -174,11 +174,11 @@ void TestFirmwareUpgradeDlg::layoutOfTheTemplate() {
     QCOMPARE(d.result(), int(QDialog::Accepted));
 }
 
-void TestFirmwareUpgradeDlg::downloadFollowsTheTypedFile() {
+void TestFirmwareUpgradeDialog::downloadFollowsTheTypedFile() {
     start(1);
     const QString image = WriteFile(dir_, "image.bin", MakeImage(2048));
     WriteFile(dir_, "empty.bin", {});
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QVERIFY(!d.downloadButton()->isEnabled());
@@ -199,14 +199,14 @@ void TestFirmwareUpgradeDlg::downloadFollowsTheTypedFile() {
     QTRY_VERIFY(d.downloadButton()->isEnabled());
 }
 
-void TestFirmwareUpgradeDlg::runOnTheSimulatedLan() {
+void TestFirmwareUpgradeDialog::runOnTheSimulatedLan() {
     start(3);
     const QString image = WriteFile(dir_, "image.bin", MakeImage());
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     d.fileNameEdit()->setText(image);
-    QSignalSpy busy(&d, &CFirmwareUpgradeDlg::busyChanged);
+    QSignalSpy busy(&d, &FirmwareUpgradeDialog::busyChanged);
     BoxAnswerer boxes;
 
     // Slow the devices' replies so that the busy state can be looked at.
@@ -257,10 +257,10 @@ void TestFirmwareUpgradeDlg::runOnTheSimulatedLan() {
     QVERIFY(!d.isVisible());
 }
 
-void TestFirmwareUpgradeDlg::unitPasswordPromptShowsItsMac() {
+void TestFirmwareUpgradeDialog::unitPasswordPromptShowsItsMac() {
     start(1, [](sim::SimulatedLan& lan) { lan.emulator()->device(0).setPassword("secret"); });
     const QString image = WriteFile(dir_, "image.bin", MakeImage());
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     std::vector<std::pair<MacAddress, std::string>> remembered;
     d.setPasswordRemembered([&remembered](const MacAddress& mac, const std::string& password) {
         remembered.emplace_back(mac, password);
@@ -269,9 +269,9 @@ void TestFirmwareUpgradeDlg::unitPasswordPromptShowsItsMac() {
     QString label;
     bool overTheDialog = false;
     Script script;
-    script.then([] { return testing::InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return testing::InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = testing::InFront<CPasswordInputDlg>();
+                    auto* input = testing::InFront<PasswordPromptDialog>();
                     label = input->label();
                     overTheDialog = input->parentWidget() == &d;
                     input->passwordEdit()->setText("secret");
@@ -290,7 +290,7 @@ void TestFirmwareUpgradeDlg::unitPasswordPromptShowsItsMac() {
     QCOMPARE(remembered[0].second, std::string("secret"));
 }
 
-void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator_data() {
+void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QString>("question");
@@ -319,7 +319,7 @@ void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator_data() {
         << "Download Failed";
 }
 
-void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator() {
+void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator() {
     QFETCH(QString, fault);
     QFETCH(int, answer);
     QFETCH(QString, question);
@@ -340,7 +340,7 @@ void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator() {
         device.setFaults(faults);
     });
     const QString image = WriteFile(dir_, "image.bin", MakeImage());
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     d.fileNameEdit()->setText(image);
@@ -363,7 +363,7 @@ void TestFirmwareUpgradeDlg::unitQuestionsWaitForTheOperator() {
 
 // A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR
 // names a folder (run under Xvfb for real fonts).
-void TestFirmwareUpgradeDlg::screenshot() {
+void TestFirmwareUpgradeDialog::screenshot() {
     const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
@@ -378,7 +378,7 @@ void TestFirmwareUpgradeDlg::screenshot() {
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
     }
-    CFirmwareUpgradeDlg& d = *dialog_;
+    FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     d.fileNameEdit()->setText(image);
@@ -390,5 +390,5 @@ void TestFirmwareUpgradeDlg::screenshot() {
     folderForPicture.removeRecursively();
 }
 
-QTEST_MAIN(TestFirmwareUpgradeDlg)
-#include "test_firmware_upgrade_dlg.moc"
+QTEST_MAIN(TestFirmwareUpgradeDialog)
+#include "test_firmware_upgrade_dialog.moc"

@@ -9,11 +9,11 @@ class QLineEdit;
 
 namespace korvane::ui {
 
-class CSerialNumberDlg : public QDialog {
+class SerialNumberDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CSerialNumberDlg(QWidget* parent = nullptr);
+    explicit SerialNumberDialog(QWidget* parent = nullptr);
 
     void setText(const QString& text);
     // The text as confirmed (at most 18 characters).

@@ -1,4 +1,4 @@
-#include "main/closing_dlg.hpp"
+#include "main/closing_popup.hpp"
 
 #include "skin/skin_palette.hpp"
 #include "ui_strings.hpp"
@@ -13,7 +13,7 @@ namespace {
 constexpr QSize kPopupSize{300, 64};
 }
 
-CClosingDlg::CClosingDlg(QWidget* parent)
+ClosingPopup::ClosingPopup(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       text_(new QLabel(QString::fromUtf8(strings::kClosing), this)) {
     setObjectName(QStringLiteral("closingPopup"));
@@ -26,7 +26,7 @@ CClosingDlg::CClosingDlg(QWidget* parent)
     setFixedSize(kPopupSize);
 }
 
-void CClosingDlg::ShowCentred() {
+void ClosingPopup::showCentred() {
     if (QWidget* owner = parentWidget()) {
         const QPoint centre = owner->mapToGlobal(owner->rect().center());
         move(centre - rect().center());
@@ -35,7 +35,7 @@ void CClosingDlg::ShowCentred() {
     show();
 }
 
-void CClosingDlg::paintEvent(QPaintEvent*) {
+void ClosingPopup::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), QColor(skin::palette::kClosingPopup));
     // The popup's frame: it has no caption or border of its own.

@@ -1,4 +1,4 @@
-#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
 
 #include "dialogs/dialog_units.hpp"
 #include "firmware/firmware_image.hpp"
@@ -48,7 +48,7 @@ const char kFileFilter[] = "*.bin (*.bin);;All Files (*.*) (*)";
 
 } // namespace
 
-CFirmwareUpgradeDlg::CFirmwareUpgradeDlg(Context& ctx, std::vector<DeviceRecord> units,
+FirmwareUpgradeDialog::FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRecord> units,
                                          QWidget* parent)
     : QDialog(parent), ctx_(ctx), records_(std::move(units)), caller_(this, &promptStop_),
       operator_(this, caller_) {
@@ -78,12 +78,12 @@ CFirmwareUpgradeDlg::CFirmwareUpgradeDlg(Context& ctx, std::vector<DeviceRecord>
 
     idle_ = new QTimer(this);
     idle_->setInterval(kIdleIntervalMs);
-    connect(idle_, &QTimer::timeout, this, &CFirmwareUpgradeDlg::UpdateButtons);
+    connect(idle_, &QTimer::timeout, this, &FirmwareUpgradeDialog::updateButtons);
     idle_->start();
-    UpdateButtons();
+    updateButtons();
 }
 
-CFirmwareUpgradeDlg::~CFirmwareUpgradeDlg() {
+FirmwareUpgradeDialog::~FirmwareUpgradeDialog() {
     // A run still going (the program is closing) gives up: its prompts end
     // unanswered and the session waits for its units.
     promptStop_.requestStop();
@@ -91,12 +91,12 @@ CFirmwareUpgradeDlg::~CFirmwareUpgradeDlg() {
     setWaitCursor(false);
 }
 
-void CFirmwareUpgradeDlg::setPasswordRemembered(
+void FirmwareUpgradeDialog::setPasswordRemembered(
     std::function<void(const MacAddress&, const std::string&)> remember) {
     remember_ = std::move(remember);
 }
 
-void CFirmwareUpgradeDlg::buildControls() {
+void FirmwareUpgradeDialog::buildControls() {
     const DialogUnits units(font());
     setFixedSize(units.toPixels(QSize(kDialogWidth, kSeparatorTop)));
 
@@ -166,36 +166,36 @@ void CFirmwareUpgradeDlg::buildControls() {
             std::lock_guard lock(pathMutex_);
             path_ = text.toStdString();
         }
-        UpdateButtons();
+        updateButtons();
     });
-    connect(browse_, &QPushButton::clicked, this, &CFirmwareUpgradeDlg::OnBrowse);
-    connect(download_, &QPushButton::clicked, this, &CFirmwareUpgradeDlg::OnDownload);
-    connect(cancel_, &QPushButton::clicked, this, &CFirmwareUpgradeDlg::reject);
+    connect(browse_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::browse);
+    connect(download_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::download);
+    connect(cancel_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::reject);
 }
 
-void CFirmwareUpgradeDlg::fitColumns() {
+void FirmwareUpgradeDialog::fitColumns() {
     // One third and two thirds of the list's client width, as integer parts.
     const int client = statusList_->viewport()->width();
     statusList_->setColumnWidth(0, client / 3);
     statusList_->setColumnWidth(1, 2 * client / 3);
 }
 
-void CFirmwareUpgradeDlg::showEvent(QShowEvent* event) {
+void FirmwareUpgradeDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     fitColumns();
 }
 
-std::string CFirmwareUpgradeDlg::imagePath() const {
+std::string FirmwareUpgradeDialog::imagePath() const {
     std::lock_guard lock(pathMutex_);
     return path_;
 }
 
-void CFirmwareUpgradeDlg::UpdateButtons() {
+void FirmwareUpgradeDialog::updateButtons() {
     download_->setEnabled(!busy_ && IsUsableImageFile(imagePath()));
     cancel_->setEnabled(!busy_);
 }
 
-void CFirmwareUpgradeDlg::OnBrowse() {
+void FirmwareUpgradeDialog::browse() {
     QFileDialog browser(this);
     browser.setObjectName(QStringLiteral("browseDialog"));
     browser.setFileMode(QFileDialog::ExistingFile);
@@ -207,7 +207,7 @@ void CFirmwareUpgradeDlg::OnBrowse() {
     fileName_->setText(browser.selectedFiles().first());
 }
 
-void CFirmwareUpgradeDlg::OnDownload() {
+void FirmwareUpgradeDialog::download() {
     if (busy_ || !IsUsableImageFile(imagePath()))
         return;
     if (!session_->start([this] { return imagePath(); }))
@@ -215,11 +215,11 @@ void CFirmwareUpgradeDlg::OnDownload() {
     setBusy(true);
 }
 
-void CFirmwareUpgradeDlg::setBusy(bool busy) {
+void FirmwareUpgradeDialog::setBusy(bool busy) {
     if (busy == busy_)
         return;
     busy_ = busy;
-    UpdateButtons();
+    updateButtons();
     setCloseEnabled(!busy);
     setWaitCursor(busy);
     if (!busy)
@@ -227,7 +227,7 @@ void CFirmwareUpgradeDlg::setBusy(bool busy) {
     Q_EMIT busyChanged(busy);
 }
 
-void CFirmwareUpgradeDlg::setUnitRow(const QString& key, const QString& text) {
+void FirmwareUpgradeDialog::setUnitRow(const QString& key, const QString& text) {
     for (int i = 0; i < statusList_->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = statusList_->topLevelItem(i);
         if (row->text(0).compare(key, Qt::CaseInsensitive) == 0) {
@@ -238,14 +238,14 @@ void CFirmwareUpgradeDlg::setUnitRow(const QString& key, const QString& text) {
     statusList_->addTopLevelItem(new QTreeWidgetItem({key, text}));
 }
 
-void CFirmwareUpgradeDlg::rebuildStatusList() {
+void FirmwareUpgradeDialog::rebuildStatusList() {
     statusList_->clear();
     for (const StatusRow& row : session_->statusRows())
         statusList_->addTopLevelItem(new QTreeWidgetItem(
             {QString::fromStdString(row.key), QString::fromStdString(row.text)}));
 }
 
-void CFirmwareUpgradeDlg::setCloseEnabled(bool enabled) {
+void FirmwareUpgradeDialog::setCloseEnabled(bool enabled) {
     // Changed in place: setWindowFlags would hide and recreate the window.
     Qt::WindowFlags flags = windowFlags();
     flags.setFlag(Qt::WindowCloseButtonHint, enabled);
@@ -254,7 +254,7 @@ void CFirmwareUpgradeDlg::setCloseEnabled(bool enabled) {
         window->setFlags(flags);
 }
 
-void CFirmwareUpgradeDlg::setWaitCursor(bool on) {
+void FirmwareUpgradeDialog::setWaitCursor(bool on) {
     // Over the whole dialog, its edit and list included, but not over the
     // prompts and boxes a unit brings up meanwhile.
     if (on) {
@@ -273,17 +273,17 @@ void CFirmwareUpgradeDlg::setWaitCursor(bool on) {
     ownCursors_.clear();
 }
 
-void CFirmwareUpgradeDlg::accept() {
+void FirmwareUpgradeDialog::accept() {
     if (!busy_)
         QDialog::accept();
 }
 
-void CFirmwareUpgradeDlg::reject() {
+void FirmwareUpgradeDialog::reject() {
     if (!busy_)
         QDialog::reject();
 }
 
-void CFirmwareUpgradeDlg::closeEvent(QCloseEvent* event) {
+void FirmwareUpgradeDialog::closeEvent(QCloseEvent* event) {
     if (busy_) {
         event->ignore();
         return;
@@ -291,7 +291,7 @@ void CFirmwareUpgradeDlg::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-void CFirmwareUpgradeDlg::keyPressEvent(QKeyEvent* event) {
+void FirmwareUpgradeDialog::keyPressEvent(QKeyEvent* event) {
     // Enter is the dialog's OK (it has no OK button): it closes, except while busy.
     if (event->modifiers() == Qt::NoModifier &&
         (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {

@@ -31,13 +31,13 @@ class QTreeWidget;
 
 namespace korvane::ui {
 
-class CFirmwareUpgradeDlg : public QDialog {
+class FirmwareUpgradeDialog : public QDialog {
     Q_OBJECT
 
   public:
     // The devices of the selected rows, in list order; `ctx` outlives the dialog.
-    CFirmwareUpgradeDlg(Context& ctx, std::vector<DeviceRecord> units, QWidget* parent = nullptr);
-    ~CFirmwareUpgradeDlg() override;
+    FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRecord> units, QWidget* parent = nullptr);
+    ~FirmwareUpgradeDialog() override;
 
     // Told of a password a unit's device accepted, so that the next run
     // (in this dialog or a later one) passes the gate without a prompt.
@@ -57,11 +57,11 @@ class CFirmwareUpgradeDlg : public QDialog {
     QLabel* warning() const { return warning_; }
 
     // The Download button: starts a run unless one is busy or the file is unusable.
-    void OnDownload();
+    void download();
     // The "..." button.
-    void OnBrowse();
+    void browse();
     // What the idle pass does: Download and Cancel follow the busy state and the file.
-    void UpdateButtons();
+    void updateButtons();
 
     void accept() override;
     void reject() override;

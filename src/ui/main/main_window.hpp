@@ -37,9 +37,9 @@ class QTimer;
 
 namespace korvane::ui {
 
-class CClosingDlg;
-class CListCtrlCl;
-class CSkinButton;
+class ClosingPopup;
+class DeviceListView;
+class SkinButton;
 class DeviceListBinding;
 class LinkOpener;
 
@@ -50,7 +50,7 @@ struct MainWindowOptions {
     LinkOpener* linkOpener = nullptr;
 };
 
-class CDravelinDlg : public QWidget {
+class MainWindow : public QWidget {
     Q_OBJECT
 
   public:
@@ -69,8 +69,8 @@ class CDravelinDlg : public QWidget {
 
     // `ctx` has its adapters enumerated and outlives the window. Timer 1
     // starts here: the first search runs Timing::firstSearchDelay later.
-    explicit CDravelinDlg(Context& ctx, MainWindowOptions options = {}, QWidget* parent = nullptr);
-    ~CDravelinDlg() override;
+    explicit MainWindow(Context& ctx, MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     Context& context() { return ctx_; }
     DeviceList& deviceList() { return list_; }
@@ -169,8 +169,8 @@ class CDravelinDlg : public QWidget {
     std::unique_ptr<OperationDialogs> dialogs_;
     skin::SkinPicture background_;
 
-    std::array<CSkinButton*, 5> buttons_{};
-    CListCtrlCl* listView_ = nullptr;
+    std::array<SkinButton*, 5> buttons_{};
+    DeviceListView* listView_ = nullptr;
     DeviceListBinding* binding_ = nullptr;
     QPlainTextEdit* pane_ = nullptr;
     QLineEdit* status_ = nullptr;
@@ -179,7 +179,7 @@ class CDravelinDlg : public QWidget {
     QTimer* searchTimer_ = nullptr;
 
     State state_ = State::Open;
-    QPointer<CClosingDlg> popup_;
+    QPointer<ClosingPopup> popup_;
     std::thread watcher_;
     bool permissionShown_ = false;
 

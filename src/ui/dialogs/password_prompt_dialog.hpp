@@ -13,11 +13,11 @@ class QLineEdit;
 
 namespace korvane::ui {
 
-class CPasswordInputDlg : public QDialog {
+class PasswordPromptDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CPasswordInputDlg(QWidget* parent = nullptr);
+    explicit PasswordPromptDialog(QWidget* parent = nullptr);
 
     void setPassword(const QString& password);
     QString password() const;

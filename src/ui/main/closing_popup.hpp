@@ -9,15 +9,15 @@ class QLabel;
 
 namespace korvane::ui {
 
-class CClosingDlg : public QDialog {
+class ClosingPopup : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CClosingDlg(QWidget* parent);
+    explicit ClosingPopup(QWidget* parent);
 
     QLabel* text() const { return text_; }
     // Shows the popup centred over its parent.
-    void ShowCentred();
+    void showCentred();
 
   protected:
     void paintEvent(QPaintEvent* event) override;

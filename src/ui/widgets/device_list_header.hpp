@@ -14,7 +14,7 @@
 
 namespace korvane::ui {
 
-class CHeaderCtrlCl : public QHeaderView {
+class DeviceListHeader : public QHeaderView {
     Q_OBJECT
 
   public:
@@ -25,20 +25,20 @@ class CHeaderCtrlCl : public QHeaderView {
     // Space kept between a left- or right-aligned title and its column edge.
     static constexpr int kTitleInset = 3;
 
-    explicit CHeaderCtrlCl(QWidget* parent = nullptr);
+    explicit DeviceListHeader(QWidget* parent = nullptr);
 
     // Appends the title and alignment code of the next column to the right.
-    void AddColumn(const QString& title, QChar alignmentCode);
+    void addColumn(const QString& title, QChar alignmentCode);
     const QStringList& titles() const { return titles_; }
     const QString& alignmentCodes() const { return alignmentCodes_; }
 
     // The platform's header height is multiplied by this, fraction cut off.
-    void SetHeightFactor(float factor);
+    void setHeightFactor(float factor);
     float heightFactor() const { return heightFactor_; }
 
     // Colour of each column's first band line and what each following line
     // takes off every component (never going below 0).
-    void SetBand(QRgb start, int step);
+    void setBand(QRgb start, int step);
     // The colour of band line `line` (0 = the top line).
     QRgb bandColor(int line) const;
 

@@ -13,11 +13,11 @@ class QTreeWidget;
 
 namespace korvane::ui {
 
-class CNetworkAdapterDlg : public QDialog {
+class NetworkAdapterDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CNetworkAdapterDlg(const std::vector<std::string>& descriptions,
+    explicit NetworkAdapterDialog(const std::vector<std::string>& descriptions,
                                 QWidget* parent = nullptr);
 
     // The confirmed row; 0 until a row was confirmed.

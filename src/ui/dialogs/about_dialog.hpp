@@ -7,18 +7,18 @@
 
 namespace korvane::ui {
 
-class CLinkLabel;
+class LinkLabel;
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    explicit AboutDialog(QWidget* parent = nullptr);
 
-    CLinkLabel* link() const { return link_; }
+    LinkLabel* link() const { return link_; }
 
   private:
-    CLinkLabel* link_;
+    LinkLabel* link_;
 };
 
 } // namespace korvane::ui

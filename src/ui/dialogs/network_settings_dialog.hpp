@@ -24,26 +24,26 @@ class QTabWidget;
 
 namespace korvane::ui {
 
-class CAdvancedPage;
-class CIpAddressPage;
-class CPasswordDlg;
-class CPasswordInputDlg;
-class CPropertyPage;
+class AdvancedPage;
+class IpAddressPage;
+class PasswordPage;
+class PasswordPromptDialog;
+class SettingsPage;
 
-class CCfgSheet : public QDialog {
+class NetworkSettingsDialog : public QDialog {
     Q_OBJECT
 
   public:
     enum Page : int { kIpAddressPage = 0, kAdvancedPage = 1, kPasswordPage = 2 };
 
-    explicit CCfgSheet(QWidget* parent = nullptr);
-    ~CCfgSheet() override;
+    explicit NetworkSettingsDialog(QWidget* parent = nullptr);
+    ~NetworkSettingsDialog() override;
 
-    CIpAddressPage* ipAddressPage() const { return ipPage_; }
-    CAdvancedPage* advancedPage() const { return advancedPage_; }
-    CPasswordDlg* passwordPage() const { return passwordPage_; }
+    IpAddressPage* ipAddressPage() const { return ipPage_; }
+    AdvancedPage* advancedPage() const { return advancedPage_; }
+    PasswordPage* passwordPage() const { return passwordPage_; }
     // The Password Input dialog of the password gate, one for the whole run.
-    CPasswordInputDlg* passwordInput() const { return passwordInput_; }
+    PasswordPromptDialog* passwordInput() const { return passwordInput_; }
     QTabWidget* tabs() const { return tabs_; }
     QPushButton* okButton() const { return ok_; }
     QPushButton* cancelButton() const { return cancel_; }
@@ -76,14 +76,14 @@ class CCfgSheet : public QDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    CPropertyPage* page(int index) const;
+    SettingsPage* page(int index) const;
     void tabChanged(int index);
     void setProcessing(bool on);
 
-    CIpAddressPage* ipPage_;
-    CAdvancedPage* advancedPage_;
-    CPasswordDlg* passwordPage_;
-    CPasswordInputDlg* passwordInput_;
+    IpAddressPage* ipPage_;
+    AdvancedPage* advancedPage_;
+    PasswordPage* passwordPage_;
+    PasswordPromptDialog* passwordInput_;
     QTabWidget* tabs_;
     QPushButton* ok_;
     QPushButton* cancel_;

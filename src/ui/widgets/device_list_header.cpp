@@ -1,4 +1,4 @@
-#include "widgets/header_ctrl_cl.hpp"
+#include "widgets/device_list_header.hpp"
 
 #include "skin/skin_library.hpp"
 #include "skin/skin_palette.hpp"
@@ -11,7 +11,7 @@
 
 namespace korvane::ui {
 
-CHeaderCtrlCl::CHeaderCtrlCl(QWidget* parent)
+DeviceListHeader::DeviceListHeader(QWidget* parent)
     : QHeaderView(Qt::Horizontal, parent), bandStart_(skin::palette::kHeaderBandStart),
       titleFont_(skin::ProductFont(skin::kHeaderTitleFontHeight)),
       titleColor_(QColor(skin::palette::kHeaderTitle)) {
@@ -21,37 +21,37 @@ CHeaderCtrlCl::CHeaderCtrlCl(QWidget* parent)
     setStretchLastSection(false);
 }
 
-void CHeaderCtrlCl::AddColumn(const QString& title, QChar alignmentCode) {
+void DeviceListHeader::addColumn(const QString& title, QChar alignmentCode) {
     titles_.append(title);
     alignmentCodes_.append(alignmentCode);
     viewport()->update();
 }
 
-void CHeaderCtrlCl::SetHeightFactor(float factor) {
+void DeviceListHeader::setHeightFactor(float factor) {
     heightFactor_ = factor;
     updateGeometry();
     // The list lays its rows out below the header's size hint; tell it.
     Q_EMIT geometriesChanged();
 }
 
-void CHeaderCtrlCl::SetBand(QRgb start, int step) {
+void DeviceListHeader::setBand(QRgb start, int step) {
     bandStart_ = start;
     bandStep_ = step;
     viewport()->update();
 }
 
-QRgb CHeaderCtrlCl::bandColor(int line) const {
+QRgb DeviceListHeader::bandColor(int line) const {
     auto fade = [&](int component) { return std::max(0, component - bandStep_ * line); };
     return qRgb(fade(qRed(bandStart_)), fade(qGreen(bandStart_)), fade(qBlue(bandStart_)));
 }
 
-QSize CHeaderCtrlCl::sizeHint() const {
+QSize DeviceListHeader::sizeHint() const {
     QSize hint = QHeaderView::sizeHint();
     hint.setHeight(static_cast<int>(static_cast<float>(hint.height()) * heightFactor_));
     return hint;
 }
 
-void CHeaderCtrlCl::paintBand(QPainter& painter, int left, int right, int top, int bottom) const {
+void DeviceListHeader::paintBand(QPainter& painter, int left, int right, int top, int bottom) const {
     if (right <= left) {
         return;
     }
@@ -60,7 +60,7 @@ void CHeaderCtrlCl::paintBand(QPainter& painter, int left, int right, int top, i
     }
 }
 
-void CHeaderCtrlCl::paintEvent(QPaintEvent*) {
+void DeviceListHeader::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const QRect client = viewport()->rect();
     painter.fillRect(client, QColor(skin::palette::kHeaderBackground));

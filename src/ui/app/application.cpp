@@ -1,10 +1,10 @@
-#include "app/dravelin_app.hpp"
+#include "app/application.hpp"
 
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
 #include "cli/environment.hpp"
 #include "dialogs/dialog_operations.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "main/main_window.hpp"
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
 
@@ -51,10 +51,10 @@ MemoryFigures ReadMemoryFigures() {
 // painted, and the memory once the first search's rows are listed.
 class StartupReporter : public QObject {
   public:
-    StartupReporter(CDravelinDlg& window, SteadyClock::time_point started)
+    StartupReporter(MainWindow& window, SteadyClock::time_point started)
         : QObject(&window), window_(window), started_(started) {
         window.installEventFilter(this);
-        connect(&window, &CDravelinDlg::searchApplied, this, [this] { reportListed(); });
+        connect(&window, &MainWindow::searchApplied, this, [this] { reportListed(); });
     }
 
   protected:
@@ -80,14 +80,14 @@ class StartupReporter : public QObject {
         window_.close();
     }
 
-    CDravelinDlg& window_;
+    MainWindow& window_;
     SteadyClock::time_point started_;
     bool shown_ = false;
 };
 
 } // namespace
 
-int CDravelinApp::InitInstance(int& argc, char** argv) {
+int Application::run(int& argc, char** argv) {
     const SteadyClock::time_point started = SteadyClock::now();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(strings::kAppTitle));
@@ -133,16 +133,16 @@ int CDravelinApp::InitInstance(int& argc, char** argv) {
 
     MainWindowOptions windowOptions;
     windowOptions.factory = options->factory;
-    CDravelinDlg window(environment.context(), windowOptions);
+    MainWindow window(environment.context(), windowOptions);
     window.setOperationDialogs(std::make_unique<DialogOperations>());
-    QObject::connect(&window, &CDravelinDlg::finished, &app, &QCoreApplication::quit,
+    QObject::connect(&window, &MainWindow::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
 
     int result = 0;
     if (!options->grabFile.isEmpty()) {
         const QString file = options->grabFile;
         QObject::connect(
-            &window, &CDravelinDlg::searchApplied, &window,
+            &window, &MainWindow::searchApplied, &window,
             [&window, &result, file] {
                 // Once the rows are painted.
                 QTimer::singleShot(0, &window, [&window, &result, file] {

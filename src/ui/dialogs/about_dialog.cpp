@@ -1,4 +1,4 @@
-#include "dialogs/about_dlg.hpp"
+#include "dialogs/about_dialog.hpp"
 
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
@@ -14,8 +14,8 @@ namespace {
 constexpr int kIconSize = 32;
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent)
-    : QDialog(parent), link_(new CLinkLabel(QString::fromUtf8(strings::kMakerLinkText),
+AboutDialog::AboutDialog(QWidget* parent)
+    : QDialog(parent), link_(new LinkLabel(QString::fromUtf8(strings::kMakerLinkText),
                                             QString::fromUtf8(strings::kMakerAddress), this)) {
     setWindowTitle(QString::fromUtf8(strings::kAboutCaption));
     setObjectName(QStringLiteral("aboutDialog"));

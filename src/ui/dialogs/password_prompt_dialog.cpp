@@ -1,4 +1,4 @@
-#include "dialogs/password_input_dlg.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -12,7 +12,7 @@ namespace {
 constexpr int kEditWidthChars = 24;
 }
 
-CPasswordInputDlg::CPasswordInputDlg(QWidget* parent)
+PasswordPromptDialog::PasswordPromptDialog(QWidget* parent)
     : QDialog(parent), edit_(new QLineEdit(this)), label_(new QLabel(this)) {
     setObjectName(QStringLiteral("passwordInputDialog"));
     setWindowTitle(QStringLiteral("Password Input"));
@@ -41,24 +41,24 @@ CPasswordInputDlg::CPasswordInputDlg(QWidget* parent)
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CPasswordInputDlg::setPassword(const QString& password) {
+void PasswordPromptDialog::setPassword(const QString& password) {
     edit_->setText(password);
 }
 
-QString CPasswordInputDlg::password() const {
+QString PasswordPromptDialog::password() const {
     return edit_->text();
 }
 
-void CPasswordInputDlg::setLabel(const QString& label) {
+void PasswordPromptDialog::setLabel(const QString& label) {
     label_->setText(label);
     label_->setVisible(!label.isEmpty());
 }
 
-QString CPasswordInputDlg::label() const {
+QString PasswordPromptDialog::label() const {
     return label_->text();
 }
 
-std::optional<QString> CPasswordInputDlg::ask(const QString& label, const QString& preset) {
+std::optional<QString> PasswordPromptDialog::ask(const QString& label, const QString& preset) {
     setLabel(label);
     setPassword(preset);
     edit_->selectAll();

@@ -1,4 +1,4 @@
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
 
 #include "skin/skin_library.hpp"
 #include "skin/skin_palette.hpp"
@@ -18,20 +18,20 @@ constexpr int kRowPadding = 2;
 // Paints one cell of a row: the row colour over the whole cell, then the
 // text. Every cell of a row gets the same colour, so a highlighted row is
 // one grey band from its first column to its last.
-class CListCtrlClDelegate : public QAbstractItemDelegate {
+class DeviceRowDelegate : public QAbstractItemDelegate {
   public:
-    explicit CListCtrlClDelegate(CListCtrlCl* list) : QAbstractItemDelegate(list), list_(list) {}
+    explicit DeviceRowDelegate(DeviceListView* list) : QAbstractItemDelegate(list), list_(list) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         const bool highlighted = list_->isRowHighlighted(index);
         painter->fillRect(option.rect, QColor(highlighted ? skin::palette::kListSelection
                                                           : skin::palette::kListBackground));
-        if (index.column() >= CListCtrlCl::kMaxDrawnColumns) {
+        if (index.column() >= DeviceListView::kMaxDrawnColumns) {
             return;
         }
         const QRect label =
-            option.rect.adjusted(CListCtrlCl::kTextInsetLeft, 0, -CListCtrlCl::kTextInsetRight, 0);
+            option.rect.adjusted(DeviceListView::kTextInsetLeft, 0, -DeviceListView::kTextInsetRight, 0);
         if (label.width() <= 0) {
             return;
         }
@@ -49,21 +49,21 @@ class CListCtrlClDelegate : public QAbstractItemDelegate {
     QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const override {
         const int width = QFontMetrics(list_->rowFont())
                               .horizontalAdvance(index.data(Qt::DisplayRole).toString());
-        return {width + CListCtrlCl::kTextInsetLeft + CListCtrlCl::kTextInsetRight,
+        return {width + DeviceListView::kTextInsetLeft + DeviceListView::kTextInsetRight,
                 list_->effectiveRowHeight()};
     }
 
   private:
-    CListCtrlCl* list_;
+    DeviceListView* list_;
 };
 
 } // namespace
 
-CListCtrlCl::CListCtrlCl(QWidget* parent)
-    : QTreeView(parent), header_(new CHeaderCtrlCl(this)),
+DeviceListView::DeviceListView(QWidget* parent)
+    : QTreeView(parent), header_(new DeviceListHeader(this)),
       rowFont_(skin::ProductFont(skin::kRowFontHeight)) {
     setHeader(header_);
-    setItemDelegate(new CListCtrlClDelegate(this));
+    setItemDelegate(new DeviceRowDelegate(this));
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setIndentation(0);
@@ -84,16 +84,16 @@ CListCtrlCl::CListCtrlCl(QWidget* parent)
     connect(header_, &QHeaderView::sectionCountChanged, this, [this] { applyColumnWidths(); });
 }
 
-int CListCtrlCl::InsertColumn(int column, const QString& title, int format, int width,
+int DeviceListView::insertColumn(int column, const QString& title, int format, int width,
                               int subItem) {
     Q_UNUSED(subItem); // the model maps columns to its data
-    QChar code = CHeaderCtrlCl::kAlignCenter;
+    QChar code = DeviceListHeader::kAlignCenter;
     if (format == kFormatLeft) {
-        code = CHeaderCtrlCl::kAlignLeft;
+        code = DeviceListHeader::kAlignLeft;
     } else if (format == kFormatRight) {
-        code = CHeaderCtrlCl::kAlignRight;
+        code = DeviceListHeader::kAlignRight;
     }
-    header_->AddColumn(title, code);
+    header_->addColumn(title, code);
     if (column >= 0) {
         if (columnWidths_.size() <= static_cast<std::size_t>(column)) {
             columnWidths_.resize(static_cast<std::size_t>(column) + 1, -1);
@@ -104,7 +104,7 @@ int CListCtrlCl::InsertColumn(int column, const QString& title, int format, int 
     return column;
 }
 
-void CListCtrlCl::applyColumnWidths() {
+void DeviceListView::applyColumnWidths() {
     const int sections = header_->count();
     for (std::size_t i = 0; i < columnWidths_.size() && static_cast<int>(i) < sections; ++i) {
         if (columnWidths_[i] >= 0) {
@@ -113,33 +113,33 @@ void CListCtrlCl::applyColumnWidths() {
     }
 }
 
-void CListCtrlCl::setModel(QAbstractItemModel* model) {
+void DeviceListView::setModel(QAbstractItemModel* model) {
     QTreeView::setModel(model);
     applyColumnWidths();
 }
 
-void CListCtrlCl::SetHeaderHeightFactor(float factor) {
-    header_->SetHeightFactor(factor);
+void DeviceListView::setHeaderHeightFactor(float factor) {
+    header_->setHeightFactor(factor);
 }
 
-void CListCtrlCl::SetRowHeight(int height) {
+void DeviceListView::setRowHeight(int height) {
     rowHeight_ = height;
     scheduleDelayedItemsLayout();
 }
 
-int CListCtrlCl::effectiveRowHeight() const {
+int DeviceListView::effectiveRowHeight() const {
     if (rowHeight_ > 0) {
         return rowHeight_;
     }
     return QFontMetrics(rowFont_).height() + kRowPadding;
 }
 
-void CListCtrlCl::SetShowSelectionAlways(bool on) {
+void DeviceListView::setShowSelectionAlways(bool on) {
     showSelectionAlways_ = on;
     viewport()->update();
 }
 
-bool CListCtrlCl::isRowHighlighted(const QModelIndex& index) const {
+bool DeviceListView::isRowHighlighted(const QModelIndex& index) const {
     const QItemSelectionModel* selection = selectionModel();
     if (selection == nullptr || !index.isValid()) {
         return false;
@@ -148,12 +148,12 @@ bool CListCtrlCl::isRowHighlighted(const QModelIndex& index) const {
     return selected && (hasFocus() || showSelectionAlways_);
 }
 
-void CListCtrlCl::focusInEvent(QFocusEvent* event) {
+void DeviceListView::focusInEvent(QFocusEvent* event) {
     QTreeView::focusInEvent(event);
     viewport()->update();
 }
 
-void CListCtrlCl::focusOutEvent(QFocusEvent* event) {
+void DeviceListView::focusOutEvent(QFocusEvent* event) {
     QTreeView::focusOutEvent(event);
     viewport()->update();
 }

@@ -1,4 +1,4 @@
-#include "dialogs/network_adapter_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
@@ -15,7 +15,7 @@ constexpr int kListWidthChars = 48;
 constexpr int kListRows = 8;
 } // namespace
 
-CNetworkAdapterDlg::CNetworkAdapterDlg(const std::vector<std::string>& descriptions,
+NetworkAdapterDialog::NetworkAdapterDialog(const std::vector<std::string>& descriptions,
                                        QWidget* parent)
     : QDialog(parent), list_(new QTreeWidget(this)) {
     setObjectName(QStringLiteral("networkAdapterDialog"));
@@ -44,7 +44,7 @@ CNetworkAdapterDlg::CNetworkAdapterDlg(const std::vector<std::string>& descripti
     ok_ = buttons->button(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(list_, &QTreeWidget::itemSelectionChanged, this, &CNetworkAdapterDlg::updateOk);
+    connect(list_, &QTreeWidget::itemSelectionChanged, this, &NetworkAdapterDialog::updateOk);
     connect(list_, &QTreeWidget::itemDoubleClicked, this, [this] { accept(); });
 
     auto* column = new QVBoxLayout(this);
@@ -54,16 +54,16 @@ CNetworkAdapterDlg::CNetworkAdapterDlg(const std::vector<std::string>& descripti
     updateOk();
 }
 
-void CNetworkAdapterDlg::showEvent(QShowEvent* event) {
+void NetworkAdapterDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     list_->setColumnWidth(0, std::max(0, list_->viewport()->width() - kColumnInset));
 }
 
-void CNetworkAdapterDlg::updateOk() {
+void NetworkAdapterDialog::updateOk() {
     ok_->setEnabled(!list_->selectedItems().isEmpty());
 }
 
-void CNetworkAdapterDlg::accept() {
+void NetworkAdapterDialog::accept() {
     const auto selected = list_->selectedItems();
     if (selected.isEmpty())
         return;

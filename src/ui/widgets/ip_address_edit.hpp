@@ -15,11 +15,11 @@ class QLineEdit;
 
 namespace korvane::ui {
 
-class CIpAddressCtrl : public QFrame {
+class IpAddressEdit : public QFrame {
     Q_OBJECT
 
   public:
-    explicit CIpAddressCtrl(QWidget* parent = nullptr);
+    explicit IpAddressEdit(QWidget* parent = nullptr);
 
     // First octet in the most significant byte.
     std::uint32_t address() const;

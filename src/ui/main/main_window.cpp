@@ -1,14 +1,14 @@
-#include "main/dravelin_dlg.hpp"
+#include "main/main_window.hpp"
 
 #include "config/config_commands.hpp"
-#include "dialogs/about_dlg.hpp"
-#include "main/closing_dlg.hpp"
+#include "dialogs/about_dialog.hpp"
+#include "main/closing_popup.hpp"
 #include "main/device_list_binding.hpp"
 #include "skin/main_layout.hpp"
 #include "skin/skin_palette.hpp"
 #include "ui_strings.hpp"
 #include "widgets/link_opener.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
 #include "widgets/list_outline.hpp"
 #include "widgets/skin_button.hpp"
 
@@ -49,15 +49,15 @@ struct ButtonEntry {
 // Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
 // the resting picture doubles as the disabled one.
 constexpr std::array<ButtonEntry, 5> kButtons = {{
-    {CDravelinDlg::kCmdLaunchDevice, skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover,
+    {MainWindow::kCmdLaunchDevice, skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover,
      "launchButton"},
-    {CDravelinDlg::kCmdSettings, skin::kSettingsResting, skin::kSettingsPressed,
+    {MainWindow::kCmdSettings, skin::kSettingsResting, skin::kSettingsPressed,
      skin::kSettingsHover, "settingsButton"},
-    {CDravelinDlg::kCmdUpgradeFirmware, skin::kFirmwareResting, skin::kFirmwarePressed,
+    {MainWindow::kCmdUpgradeFirmware, skin::kFirmwareResting, skin::kFirmwarePressed,
      skin::kFirmwareHover, "firmwareButton"},
-    {CDravelinDlg::kCmdAbout, skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover,
+    {MainWindow::kCmdAbout, skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover,
      "aboutButton"},
-    {CDravelinDlg::kCmdRefresh, skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover,
+    {MainWindow::kCmdRefresh, skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover,
      "refreshButton"},
 }};
 
@@ -68,9 +68,9 @@ struct FactoryEntry {
 };
 
 constexpr std::array<FactoryEntry, 3> kFactoryButtons = {{
-    {CDravelinDlg::kCmdIpSettings, "&IP Settings...", "ipSettingsButton"},
-    {CDravelinDlg::kCmdSetPassword, "Set &Password...", "setPasswordButton"},
-    {CDravelinDlg::kCmdSerialNumber, "Serial &Number...", "serialNumberButton"},
+    {MainWindow::kCmdIpSettings, "&IP Settings...", "ipSettingsButton"},
+    {MainWindow::kCmdSetPassword, "Set &Password...", "setPasswordButton"},
+    {MainWindow::kCmdSerialNumber, "Serial &Number...", "serialNumberButton"},
 }};
 
 // The factory buttons sit in a row under the device panel.
@@ -85,14 +85,14 @@ struct MenuEntry {
 };
 
 constexpr std::array<MenuEntry, 8> kContextMenu = {{
-    {CDravelinDlg::kCmdLaunchDevice, "&Launch Device...", "menuLaunchDevice"},
-    {CDravelinDlg::kCmdSettings, "&Settings...", "menuSettings"},
-    {CDravelinDlg::kCmdUpgradeFirmware, "Upgrade &Firmware...", "menuUpgradeFirmware"},
+    {MainWindow::kCmdLaunchDevice, "&Launch Device...", "menuLaunchDevice"},
+    {MainWindow::kCmdSettings, "&Settings...", "menuSettings"},
+    {MainWindow::kCmdUpgradeFirmware, "Upgrade &Firmware...", "menuUpgradeFirmware"},
     {0, nullptr, nullptr},
-    {CDravelinDlg::kCmdRefresh, "&Refresh List\tF5", "menuRefresh"},
-    {CDravelinDlg::kCmdNetworkAdapter, "Network &Adapter...", "menuNetworkAdapter"},
+    {MainWindow::kCmdRefresh, "&Refresh List\tF5", "menuRefresh"},
+    {MainWindow::kCmdNetworkAdapter, "Network &Adapter...", "menuNetworkAdapter"},
     {0, nullptr, nullptr},
-    {CDravelinDlg::kCmdAbout, "&About", "menuAbout"},
+    {MainWindow::kCmdAbout, "&About", "menuAbout"},
 }};
 
 int ToMs(Micros period) {
@@ -106,7 +106,7 @@ QString FromStd(const std::string& text) {
 
 } // namespace
 
-CDravelinDlg::CDravelinDlg(Context& ctx, MainWindowOptions options, QWidget* parent)
+MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -131,9 +131,9 @@ CDravelinDlg::CDravelinDlg(Context& ctx, MainWindowOptions options, QWidget* par
     buildControls();
 
     // Worker threads reach the window through these queued connections only.
-    connect(this, &CDravelinDlg::searchResultReady, this, &CDravelinDlg::onSearchResultReady,
+    connect(this, &MainWindow::searchResultReady, this, &MainWindow::onSearchResultReady,
             Qt::QueuedConnection);
-    connect(this, &CDravelinDlg::permissionRefused, this, &CDravelinDlg::showPermissionMessage,
+    connect(this, &MainWindow::permissionRefused, this, &MainWindow::showPermissionMessage,
             Qt::QueuedConnection);
     ctx_.link.setPermissionReporter(
         [this](const std::string& text) { Q_EMIT permissionRefused(FromStd(text)); });
@@ -153,15 +153,15 @@ CDravelinDlg::CDravelinDlg(Context& ctx, MainWindowOptions options, QWidget* par
     firstSearchTimer_->setSingleShot(true);
     // A coarse timer may fire up to 5 % early; these periods are promises.
     firstSearchTimer_->setTimerType(Qt::PreciseTimer);
-    connect(firstSearchTimer_, &QTimer::timeout, this, &CDravelinDlg::onSearchTimer);
+    connect(firstSearchTimer_, &QTimer::timeout, this, &MainWindow::onSearchTimer);
     searchTimer_ = new QTimer(this);
     searchTimer_->setObjectName(QStringLiteral("searchTimer"));
     searchTimer_->setTimerType(Qt::PreciseTimer);
-    connect(searchTimer_, &QTimer::timeout, this, &CDravelinDlg::onSearchTimer);
+    connect(searchTimer_, &QTimer::timeout, this, &MainWindow::onSearchTimer);
     firstSearchTimer_->start(ToMs(ctx_.timing.firstSearchDelay));
 }
 
-CDravelinDlg::~CDravelinDlg() {
+MainWindow::~MainWindow() {
     // Normally the closing sequence has stopped everything; a window
     // destroyed without it stops its threads here. Blocking calls onto this
     // window end on the stop request, so the joins cannot wait for us.
@@ -184,12 +184,12 @@ CDravelinDlg::~CDravelinDlg() {
     }
 }
 
-void CDravelinDlg::buildControls() {
+void MainWindow::buildControls() {
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
         const ButtonEntry& entry = kButtons[i];
-        auto* button = new CSkinButton(this);
+        auto* button = new SkinButton(this);
         button->setObjectName(QString::fromLatin1(entry.name));
-        button->SetStateBitmaps(entry.resting, entry.pressed, entry.hover, entry.resting, 0, 0);
+        button->setStateBitmaps(entry.resting, entry.pressed, entry.hover, entry.resting, 0, 0);
         button->setGeometry(
             QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
         button->setFocusPolicy(Qt::NoFocus);
@@ -198,23 +198,23 @@ void CDravelinDlg::buildControls() {
         buttons_[i] = button;
     }
 
-    listView_ = new CListCtrlCl(this);
+    listView_ = new DeviceListView(this);
     listView_->setObjectName(QStringLiteral("deviceList"));
     listView_->setFrameShape(QFrame::NoFrame);
     binding_ = new DeviceListBinding(listView_, list_, this);
-    listView_->InsertColumn(kSerialColumn, QStringLiteral(" Serial Number "),
-                            CListCtrlCl::kFormatLeft, 122);
-    listView_->InsertColumn(kAddressColumn, QStringLiteral("IP Address"), CListCtrlCl::kFormatLeft,
+    listView_->insertColumn(kSerialColumn, QStringLiteral(" Serial Number "),
+                            DeviceListView::kFormatLeft, 122);
+    listView_->insertColumn(kAddressColumn, QStringLiteral("IP Address"), DeviceListView::kFormatLeft,
                             385 - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
-    listView_->SetHeaderHeightFactor(skin::kListHeaderHeightFactor);
-    listView_->SetShowSelectionAlways(true);
+    listView_->setHeaderHeightFactor(skin::kListHeaderHeightFactor);
+    listView_->setShowSelectionAlways(true);
     layoutList();
     new ListOutline(listView_);
     connect(binding_, &DeviceListBinding::selectionHandled, this,
-            &CDravelinDlg::updateFactoryButtons);
-    connect(binding_, &DeviceListBinding::doubleClicked, this, &CDravelinDlg::onListDoubleClick);
+            &MainWindow::updateFactoryButtons);
+    connect(binding_, &DeviceListBinding::doubleClicked, this, &MainWindow::onListDoubleClick);
     connect(binding_, &DeviceListBinding::contextMenuRequested, this,
-            &CDravelinDlg::onListRightClick);
+            &MainWindow::onListRightClick);
 
     pane_ = new QPlainTextEdit(this);
     pane_->setObjectName(QStringLiteral("informationPane"));
@@ -265,28 +265,28 @@ void CDravelinDlg::buildControls() {
     }
 }
 
-void CDravelinDlg::layoutList() {
+void MainWindow::layoutList() {
     // Whole rows only: the spare pixels below the last row move the list
     // down and shorten it; the region rounds its top corners.
-    const QRect fitted = skin::FitListToRows(listView_->Header()->sizeHint().height(),
+    const QRect fitted = skin::FitListToRows(listView_->listHeader()->sizeHint().height(),
                                              listView_->effectiveRowHeight());
     listView_->setGeometry(fitted);
     listView_->setMask(skin::ListRegion(fitted.size()));
 }
 
-void CDravelinDlg::setOperationDialogs(std::unique_ptr<OperationDialogs> dialogs) {
+void MainWindow::setOperationDialogs(std::unique_ptr<OperationDialogs> dialogs) {
     dialogs_ = dialogs ? std::move(dialogs) : std::make_unique<OperationDialogs>();
 }
 
-QString CDravelinDlg::paneText() const {
+QString MainWindow::paneText() const {
     return FromStd(list_.paneText());
 }
 
-QString CDravelinDlg::statusText() const {
+QString MainWindow::statusText() const {
     return FromStd(list_.statusText());
 }
 
-void CDravelinDlg::showTexts() {
+void MainWindow::showTexts() {
     // The pane shows lines; the core's text separates them with CR LF.
     QString pane = paneText();
     pane.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -296,15 +296,15 @@ void CDravelinDlg::showTexts() {
     status_->setText(statusText());
 }
 
-void CDravelinDlg::FocusList() {
+void MainWindow::FocusList() {
     listView_->setFocus(Qt::OtherFocusReason);
 }
 
-bool CDravelinDlg::acceptsCommands() const {
+bool MainWindow::acceptsCommands() const {
     return state_ == State::Open && !operationRunning_;
 }
 
-void CDravelinDlg::setOperationButtonsEnabled(bool enabled) {
+void MainWindow::setOperationButtonsEnabled(bool enabled) {
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
         if (kButtons[i].command != kCmdAbout) {
             buttons_[i]->setEnabled(enabled);
@@ -312,7 +312,7 @@ void CDravelinDlg::setOperationButtonsEnabled(bool enabled) {
     }
 }
 
-void CDravelinDlg::updateFactoryButtons() {
+void MainWindow::updateFactoryButtons() {
     const int selected = list_.rows().selectedCount();
     // Looking at the selected device for the serial-number rule makes it the
     // CurrentDeviceAddress.
@@ -330,7 +330,7 @@ void CDravelinDlg::updateFactoryButtons() {
 
 // ---------------------------------------------------------------- commands
 
-void CDravelinDlg::OnCommand(int command) {
+void MainWindow::OnCommand(int command) {
     switch (command) {
     case kCmdLaunchDevice:
         OnLaunchDevice();
@@ -364,7 +364,7 @@ void CDravelinDlg::OnCommand(int command) {
     }
 }
 
-void CDravelinDlg::OnLaunchDevice() {
+void MainWindow::OnLaunchDevice() {
     if (!acceptsCommands() || list_.busy()) {
         return;
     }
@@ -377,7 +377,7 @@ void CDravelinDlg::OnLaunchDevice() {
     });
 }
 
-void CDravelinDlg::OnSettings() {
+void MainWindow::OnSettings() {
     if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() != 1) {
         return;
     }
@@ -387,7 +387,7 @@ void CDravelinDlg::OnSettings() {
     ArmSearchTimer(ctx_.timing.searchPeriodAfterDialog);
 }
 
-void CDravelinDlg::OnUpgradeFirmware() {
+void MainWindow::OnUpgradeFirmware() {
     if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() == 0) {
         return;
     }
@@ -415,24 +415,24 @@ void CDravelinDlg::OnUpgradeFirmware() {
     }
 }
 
-void CDravelinDlg::OnAbout() {
+void MainWindow::OnAbout() {
     // Allowed during a search, not while an operation waits for its devices.
     if (!acceptsCommands()) {
         return;
     }
-    CAboutDlg about(this);
+    AboutDialog about(this);
     about.exec();
     FocusList();
 }
 
-void CDravelinDlg::OnRefresh() {
+void MainWindow::OnRefresh() {
     if (!acceptsCommands()) {
         return;
     }
     StartSearch();
 }
 
-void CDravelinDlg::OnIpSettings() {
+void MainWindow::OnIpSettings() {
     if (!acceptsCommands() || list_.busy() || !factoryButtons_[0]->isEnabled()) {
         return;
     }
@@ -440,7 +440,7 @@ void CDravelinDlg::OnIpSettings() {
     FocusList();
 }
 
-void CDravelinDlg::OnSetPassword() {
+void MainWindow::OnSetPassword() {
     if (!acceptsCommands() || list_.busy() || !factoryButtons_[1]->isEnabled()) {
         return;
     }
@@ -448,7 +448,7 @@ void CDravelinDlg::OnSetPassword() {
     FocusList();
 }
 
-void CDravelinDlg::OnSetSerialNumber() {
+void MainWindow::OnSetSerialNumber() {
     updateFactoryButtons();
     if (!acceptsCommands() || list_.busy() || !factoryButtons_[2]->isEnabled()) {
         return;
@@ -457,7 +457,7 @@ void CDravelinDlg::OnSetSerialNumber() {
     FocusList();
 }
 
-void CDravelinDlg::OnNetworkAdapter() {
+void MainWindow::OnNetworkAdapter() {
     if (!acceptsCommands()) {
         return;
     }
@@ -467,7 +467,7 @@ void CDravelinDlg::OnNetworkAdapter() {
 
 // ---------------------------------------------------------------- list
 
-void CDravelinDlg::onListDoubleClick() {
+void MainWindow::onListDoubleClick() {
     if (list_.busy()) {
         return;
     }
@@ -475,7 +475,7 @@ void CDravelinDlg::onListDoubleClick() {
     FocusList();
 }
 
-void CDravelinDlg::onListRightClick(const QPoint& globalPos) {
+void MainWindow::onListRightClick(const QPoint& globalPos) {
     if (!acceptsCommands()) {
         return;
     }
@@ -515,7 +515,7 @@ void CDravelinDlg::onListRightClick(const QPoint& globalPos) {
 
 // ---------------------------------------------------------------- search
 
-bool CDravelinDlg::StartSearch() {
+bool MainWindow::StartSearch() {
     if (state_ != State::Open || operationRunning_) {
         return false;
     }
@@ -527,7 +527,7 @@ bool CDravelinDlg::StartSearch() {
     return true;
 }
 
-void CDravelinDlg::onSearchTimer() {
+void MainWindow::onSearchTimer() {
     // A timer that comes due while an operation talks to a device waits for it.
     if (operationRunning_) {
         searchDeferred_ = true;
@@ -536,7 +536,7 @@ void CDravelinDlg::onSearchTimer() {
     StartSearch();
 }
 
-void CDravelinDlg::onSearchResultReady() {
+void MainWindow::onSearchResultReady() {
     if (state_ != State::Open) {
         return;
     }
@@ -547,26 +547,26 @@ void CDravelinDlg::onSearchResultReady() {
     }
 }
 
-void CDravelinDlg::KillSearchTimer() {
+void MainWindow::KillSearchTimer() {
     searchTimer_->stop();
 }
 
-void CDravelinDlg::ArmSearchTimer(Micros period) {
+void MainWindow::ArmSearchTimer(Micros period) {
     if (state_ != State::Open) {
         return;
     }
     searchTimer_->start(ToMs(period));
 }
 
-bool CDravelinDlg::searchTimerActive() const {
+bool MainWindow::searchTimerActive() const {
     return searchTimer_->isActive();
 }
 
-int CDravelinDlg::searchTimerIntervalMs() const {
+int MainWindow::searchTimerIntervalMs() const {
     return searchTimer_->interval();
 }
 
-void CDravelinDlg::showPermissionMessage(const QString& text) {
+void MainWindow::showPermissionMessage(const QString& text) {
     if (permissionShown_ || state_ != State::Open) {
         return;
     }
@@ -583,7 +583,7 @@ void CDravelinDlg::showPermissionMessage(const QString& text) {
 
 // ---------------------------------------------------------------- operations
 
-bool CDravelinDlg::RunOperation(std::function<void(StopToken&)> work, std::function<void()> done) {
+bool MainWindow::RunOperation(std::function<void(StopToken&)> work, std::function<void()> done) {
     if (!acceptsCommands()) {
         return false;
     }
@@ -612,7 +612,7 @@ bool CDravelinDlg::RunOperation(std::function<void(StopToken&)> work, std::funct
     return true;
 }
 
-void CDravelinDlg::onOperationEnded() {
+void MainWindow::onOperationEnded() {
     if (operationThread_.joinable()) {
         operationThread_.join();
     }
@@ -635,14 +635,14 @@ void CDravelinDlg::onOperationEnded() {
     }
 }
 
-bool CDravelinDlg::waitOperationEnded(SteadyClock::time_point deadline) {
+bool MainWindow::waitOperationEnded(SteadyClock::time_point deadline) {
     std::unique_lock lock(operationMutex_);
     return operationEndedCv_.wait_until(lock, deadline, [this] { return !operationActive_; });
 }
 
 // ---------------------------------------------------------------- closing
 
-void CDravelinDlg::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     if (state_ == State::Closed) {
         event->accept();
         return;
@@ -656,8 +656,8 @@ void CDravelinDlg::closeEvent(QCloseEvent* event) {
     search_->RequestStop();
     operationStop_.requestStop();
     greyCloseItem();
-    popup_ = new CClosingDlg(this);
-    popup_->ShowCentred();
+    popup_ = new ClosingPopup(this);
+    popup_->showCentred();
     const SteadyClock::time_point deadline = SteadyClock::now() + ctx_.timing.closeWatcherWait;
     watcher_ = std::thread([this, deadline] {
         search_->WaitEnded(deadline);
@@ -669,7 +669,7 @@ void CDravelinDlg::closeEvent(QCloseEvent* event) {
     KillSearchTimer();
 }
 
-void CDravelinDlg::greyCloseItem() {
+void MainWindow::greyCloseItem() {
     // Changed on the native window in place: QWidget::setWindowFlags would
     // recreate it in the middle of its own close event.
     const Qt::WindowFlags flags = windowFlags() & ~Qt::WindowCloseButtonHint;
@@ -679,7 +679,7 @@ void CDravelinDlg::greyCloseItem() {
     }
 }
 
-void CDravelinDlg::finishClosing() {
+void MainWindow::finishClosing() {
     if (watcher_.joinable()) {
         watcher_.join();
     }
@@ -691,12 +691,12 @@ void CDravelinDlg::finishClosing() {
 
 // ---------------------------------------------------------------- face
 
-void CDravelinDlg::paintEvent(QPaintEvent*) {
+void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     skin::PaintMainBackground(painter, rect(), background_);
 }
 
-void CDravelinDlg::mousePressEvent(QMouseEvent* event) {
+void MainWindow::mousePressEvent(QMouseEvent* event) {
     // The background is the caption: any point of it drags the window.
     if (event->button() != Qt::LeftButton) {
         QWidget::mousePressEvent(event);
@@ -709,7 +709,7 @@ void CDravelinDlg::mousePressEvent(QMouseEvent* event) {
     dragOffset_ = event->globalPosition().toPoint() - pos();
 }
 
-void CDravelinDlg::mouseMoveEvent(QMouseEvent* event) {
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
     if (dragging_ && (event->buttons() & Qt::LeftButton)) {
         move(event->globalPosition().toPoint() - dragOffset_);
         return;
@@ -717,7 +717,7 @@ void CDravelinDlg::mouseMoveEvent(QMouseEvent* event) {
     QWidget::mouseMoveEvent(event);
 }
 
-void CDravelinDlg::mouseReleaseEvent(QMouseEvent* event) {
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         dragging_ = false;
     }

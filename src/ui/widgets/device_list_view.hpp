@@ -2,11 +2,11 @@
 
 // The device list's look: bold rows in one dark grey on white, a grey band
 // for a highlighted row, texts cut at their column without an ellipsis, and
-// the hand-painted CHeaderCtrlCl above them. The rows come from any
+// the hand-painted DeviceListHeader above them. The rows come from any
 // QAbstractItemModel (DisplayRole per column), so the device list's own
 // row model reaches the screen through a thin adapter.
 
-#include "widgets/header_ctrl_cl.hpp"
+#include "widgets/device_list_header.hpp"
 
 #include <QFont>
 #include <QTreeView>
@@ -15,11 +15,11 @@
 
 namespace korvane::ui {
 
-class CListCtrlCl : public QTreeView {
+class DeviceListView : public QTreeView {
     Q_OBJECT
 
   public:
-    // Column formats as InsertColumn takes them.
+    // Column formats as insertColumn takes them.
     enum ColumnFormat : int { kFormatLeft = 0, kFormatRight = 1, kFormatCenter = 2 };
     // Columns after the tenth are not drawn.
     static constexpr int kMaxDrawnColumns = 10;
@@ -27,23 +27,23 @@ class CListCtrlCl : public QTreeView {
     static constexpr int kTextInsetLeft = 5;
     static constexpr int kTextInsetRight = 1;
 
-    explicit CListCtrlCl(QWidget* parent = nullptr);
+    explicit DeviceListView(QWidget* parent = nullptr);
 
     // Records the column's title and alignment for the header and its
     // width; columns go in from left to right. The model supplies the
     // column itself. Returns `column`.
-    int InsertColumn(int column, const QString& title, int format, int width, int subItem = -1);
-    void SetHeaderHeightFactor(float factor);
-    CHeaderCtrlCl* Header() const { return header_; }
+    int insertColumn(int column, const QString& title, int format, int width, int subItem = -1);
+    void setHeaderHeightFactor(float factor);
+    DeviceListHeader* listHeader() const { return header_; }
 
     // Row height in pixels; 0 keeps the height measured from the row font.
-    void SetRowHeight(int height);
+    void setRowHeight(int height);
     int rowHeight() const { return rowHeight_; }
     // The height rows get: the set one, or the row font's cell plus padding.
     int effectiveRowHeight() const;
 
     // A selected row stays highlighted when the list loses the focus.
-    void SetShowSelectionAlways(bool on);
+    void setShowSelectionAlways(bool on);
     bool showSelectionAlways() const { return showSelectionAlways_; }
 
     // Whether the row of `index` is drawn with the selection colour.
@@ -60,7 +60,7 @@ class CListCtrlCl : public QTreeView {
   private:
     void applyColumnWidths();
 
-    CHeaderCtrlCl* header_;
+    DeviceListHeader* header_;
     QFont rowFont_;
     int rowHeight_ = 0;
     bool showSelectionAlways_ = false;

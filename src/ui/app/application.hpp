@@ -6,11 +6,11 @@
 
 namespace korvane::ui {
 
-class CDravelinApp {
+class Application {
   public:
     // What main() returns: 0 after the window closed (also for a second copy
     // that ended at once), 1 when it could not start, 2 for bad options.
-    int InitInstance(int& argc, char** argv);
+    int run(int& argc, char** argv);
 };
 
 } // namespace korvane::ui

@@ -1,4 +1,4 @@
-#include "widgets/ip_address_ctrl.hpp"
+#include "widgets/ip_address_edit.hpp"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -27,7 +27,7 @@ int octetOf(std::uint32_t address, int index) {
 
 } // namespace
 
-CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
+IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     auto* row = new QHBoxLayout(this);
@@ -77,14 +77,14 @@ CIpAddressCtrl::CIpAddressCtrl(QWidget* parent) : QFrame(parent) {
     });
 }
 
-std::uint32_t CIpAddressCtrl::address() const {
+std::uint32_t IpAddressEdit::address() const {
     std::uint32_t address = 0;
     for (const QLineEdit* edit : fields_)
         address = (address << 8) | static_cast<std::uint32_t>(edit->text().toInt() & 0xFF);
     return address;
 }
 
-void CIpAddressCtrl::setAddress(std::uint32_t address) {
+void IpAddressEdit::setAddress(std::uint32_t address) {
     settingText_ = true;
     for (int i = 0; i < kFields; ++i)
         fields_[static_cast<std::size_t>(i)]->setText(QString::number(octetOf(address, i)));
@@ -92,7 +92,7 @@ void CIpAddressCtrl::setAddress(std::uint32_t address) {
     Q_EMIT addressChanged();
 }
 
-void CIpAddressCtrl::clear() {
+void IpAddressEdit::clear() {
     settingText_ = true;
     for (QLineEdit* edit : fields_)
         edit->clear();
@@ -100,35 +100,35 @@ void CIpAddressCtrl::clear() {
     Q_EMIT addressChanged();
 }
 
-bool CIpAddressCtrl::isBlank() const {
+bool IpAddressEdit::isBlank() const {
     for (const QLineEdit* edit : fields_)
         if (!edit->text().isEmpty())
             return false;
     return true;
 }
 
-QString CIpAddressCtrl::text() const {
+QString IpAddressEdit::text() const {
     QStringList octets;
     for (const QLineEdit* edit : fields_)
         octets.append(QString::number(edit->text().toInt()));
     return octets.join(QLatin1Char('.'));
 }
 
-QSize CIpAddressCtrl::sizeHint() const {
+QSize IpAddressEdit::sizeHint() const {
     QSize size = layout()->sizeHint();
     const int lineHeight = QLineEdit().sizeHint().height();
     size.setHeight(std::max(size.height(), lineHeight));
     return size;
 }
 
-int CIpAddressCtrl::indexOf(const QObject* object) const {
+int IpAddressEdit::indexOf(const QObject* object) const {
     for (int i = 0; i < kFields; ++i)
         if (fields_[static_cast<std::size_t>(i)] == object)
             return i;
     return -1;
 }
 
-void CIpAddressCtrl::fieldEdited(int index) {
+void IpAddressEdit::fieldEdited(int index) {
     QLineEdit* edit = fields_[static_cast<std::size_t>(index)];
     if (edit->text().toInt() > kMaxOctet) {
         edit->setText(QString::number(kMaxOctet));
@@ -140,7 +140,7 @@ void CIpAddressCtrl::fieldEdited(int index) {
         moveTo(index + 1, true, false);
 }
 
-void CIpAddressCtrl::moveTo(int index, bool selectAll, bool atEnd) {
+void IpAddressEdit::moveTo(int index, bool selectAll, bool atEnd) {
     QLineEdit* edit = fields_[static_cast<std::size_t>(index)];
     edit->setFocus(Qt::OtherFocusReason);
     if (selectAll)
@@ -149,7 +149,7 @@ void CIpAddressCtrl::moveTo(int index, bool selectAll, bool atEnd) {
         edit->setCursorPosition(atEnd ? static_cast<int>(edit->text().size()) : 0);
 }
 
-bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
+bool IpAddressEdit::eventFilter(QObject* watched, QEvent* event) {
     const int index = indexOf(watched);
     if (index < 0 || event->type() != QEvent::KeyPress)
         return QFrame::eventFilter(watched, event);
@@ -198,7 +198,7 @@ bool CIpAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
     return QFrame::eventFilter(watched, event);
 }
 
-void CIpAddressCtrl::paintEvent(QPaintEvent*) {
+void IpAddressEdit::paintEvent(QPaintEvent*) {
     // One sunken edit frame around the four fields, drawn as the style draws
     // a line edit's, so the control sits among ordinary edits.
     QPainter painter(this);
@@ -212,13 +212,13 @@ void CIpAddressCtrl::paintEvent(QPaintEvent*) {
     style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
 }
 
-void CIpAddressCtrl::changeEvent(QEvent* event) {
+void IpAddressEdit::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange)
         update();
     QFrame::changeEvent(event);
 }
 
-void CIpAddressCtrl::mousePressEvent(QMouseEvent* event) {
+void IpAddressEdit::mousePressEvent(QMouseEvent* event) {
     // A click between fields goes to the nearest one.
     int nearest = 0;
     int best = INT_MAX;

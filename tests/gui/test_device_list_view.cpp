@@ -1,9 +1,9 @@
-// CListCtrlCl and CHeaderCtrlCl, checked on what they paint: row colours by
+// DeviceListView and DeviceListHeader, checked on what they paint: row colours by
 // selection and focus, text colour and cutting, header height with its
 // factor, title alignment and the band.
 
 #include "skin/skin_palette.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -14,8 +14,8 @@
 
 #include <algorithm>
 
-using korvane::ui::CHeaderCtrlCl;
-using korvane::ui::CListCtrlCl;
+using korvane::ui::DeviceListHeader;
+using korvane::ui::DeviceListView;
 namespace palette = korvane::ui::skin::palette;
 
 namespace {
@@ -29,7 +29,7 @@ bool IsInk(QRgb pixel) {
 
 } // namespace
 
-class TestListCtrl : public QObject {
+class TestDeviceListView : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
@@ -54,15 +54,15 @@ class TestListCtrl : public QObject {
     void giveListFocus(bool focused);
 
     QWidget* window_ = nullptr;
-    CListCtrlCl* list_ = nullptr;
+    DeviceListView* list_ = nullptr;
     QLineEdit* other_ = nullptr;
     QStandardItemModel* rows_ = nullptr;
 };
 
-void TestListCtrl::init() {
+void TestDeviceListView::init() {
     window_ = new QWidget;
     auto* layout = new QVBoxLayout(window_);
-    list_ = new CListCtrlCl(window_);
+    list_ = new DeviceListView(window_);
     other_ = new QLineEdit(window_);
     layout->addWidget(list_);
     layout->addWidget(other_);
@@ -71,8 +71,8 @@ void TestListCtrl::init() {
     rows_->appendRow({new QStandardItem("2801795112"), new QStandardItem("10.0.0.7")});
     rows_->appendRow({new QStandardItem("5"), new QStandardItem("0.0.0.0")});
     list_->setModel(rows_);
-    list_->InsertColumn(0, " Serial Number ", CListCtrlCl::kFormatLeft, kSerialWidth);
-    list_->InsertColumn(1, "IP Address", CListCtrlCl::kFormatLeft, kAddressWidth);
+    list_->insertColumn(0, " Serial Number ", DeviceListView::kFormatLeft, kSerialWidth);
+    list_->insertColumn(1, "IP Address", DeviceListView::kFormatLeft, kAddressWidth);
     window_->resize(420, 260);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -80,24 +80,24 @@ void TestListCtrl::init() {
     QVERIFY(QTest::qWaitForWindowActive(window_));
 }
 
-void TestListCtrl::cleanup() {
+void TestDeviceListView::cleanup() {
     delete window_;
     window_ = nullptr;
 }
 
-QRect TestListCtrl::cellRect(int row, int column) const {
+QRect TestDeviceListView::cellRect(int row, int column) const {
     const QRect inViewport = list_->visualRect(rows_->index(row, column));
     return inViewport.translated(list_->viewport()->mapTo(list_, QPoint(0, 0)));
 }
 
-QRect TestListCtrl::headerSection(int column) const {
-    CHeaderCtrlCl* header = list_->Header();
+QRect TestDeviceListView::headerSection(int column) const {
+    DeviceListHeader* header = list_->listHeader();
     const QRect section(header->sectionViewportPosition(column), 0, header->sectionSize(column),
                         header->height());
     return section.translated(header->viewport()->mapTo(list_, QPoint(0, 0)));
 }
 
-void TestListCtrl::giveListFocus(bool focused) {
+void TestDeviceListView::giveListFocus(bool focused) {
     if (focused) {
         list_->setFocus();
     } else {
@@ -106,7 +106,7 @@ void TestListCtrl::giveListFocus(bool focused) {
     QTRY_COMPARE(list_->hasFocus(), focused);
 }
 
-void TestListCtrl::rowColourBySelectionAndFocus_data() {
+void TestDeviceListView::rowColourBySelectionAndFocus_data() {
     QTest::addColumn<bool>("selected");
     QTest::addColumn<bool>("focused");
     QTest::addColumn<bool>("showAlways");
@@ -118,13 +118,13 @@ void TestListCtrl::rowColourBySelectionAndFocus_data() {
     QTest::newRow("not selected, focused") << false << true << true << palette::kListBackground;
 }
 
-void TestListCtrl::rowColourBySelectionAndFocus() {
+void TestDeviceListView::rowColourBySelectionAndFocus() {
     QFETCH(bool, selected);
     QFETCH(bool, focused);
     QFETCH(bool, showAlways);
     QFETCH(QRgb, expected);
 
-    list_->SetShowSelectionAlways(showAlways);
+    list_->setShowSelectionAlways(showAlways);
     giveListFocus(focused);
     // Row 1 is the one looked at; when it is not selected, row 0 is.
     list_->selectionModel()->select(rows_->index(selected ? 1 : 0, 0),
@@ -150,13 +150,13 @@ void TestListCtrl::rowColourBySelectionAndFocus() {
     }
 }
 
-void TestListCtrl::rowTextIsCutWithoutEllipsis() {
+void TestDeviceListView::rowTextIsCutWithoutEllipsis() {
     const QString longText = "W2801795073 2801795073 2801795073 2801795073";
     rows_->item(0, 0)->setText(longText);
     const QImage image = render();
     const QRect cell = cellRect(0, 0);
     const QRect label =
-        cell.adjusted(CListCtrlCl::kTextInsetLeft, 0, -CListCtrlCl::kTextInsetRight, 0);
+        cell.adjusted(DeviceListView::kTextInsetLeft, 0, -DeviceListView::kTextInsetRight, 0);
 
     // What the whole text looks like at that place, with nothing cut off.
     QImage whole(image.size(), QImage::Format_ARGB32_Premultiplied);
@@ -177,53 +177,53 @@ void TestListCtrl::rowTextIsCutWithoutEllipsis() {
     }
 }
 
-void TestListCtrl::headerHeightTakesTheFactor_data() {
+void TestDeviceListView::headerHeightTakesTheFactor_data() {
     QTest::addColumn<float>("factor");
     QTest::newRow("1.5") << 1.5f;
     QTest::newRow("1.3") << 1.3f;
     QTest::newRow("2") << 2.0f;
 }
 
-void TestListCtrl::headerHeightTakesTheFactor() {
+void TestDeviceListView::headerHeightTakesTheFactor() {
     QFETCH(float, factor);
-    list_->SetHeaderHeightFactor(1.0f);
-    const int plain = list_->Header()->sizeHint().height();
-    list_->SetHeaderHeightFactor(factor);
+    list_->setHeaderHeightFactor(1.0f);
+    const int plain = list_->listHeader()->sizeHint().height();
+    list_->setHeaderHeightFactor(factor);
     const int expected = static_cast<int>(static_cast<float>(plain) * factor);
-    QCOMPARE(list_->Header()->sizeHint().height(), expected);
-    QTRY_COMPARE(list_->Header()->height(), expected);
+    QCOMPARE(list_->listHeader()->sizeHint().height(), expected);
+    QTRY_COMPARE(list_->listHeader()->height(), expected);
     // The rows start right below the header.
-    QCOMPARE(list_->viewport()->y(), list_->Header()->y() + expected);
+    QCOMPARE(list_->viewport()->y(), list_->listHeader()->y() + expected);
     QCOMPARE(list_->visualRect(rows_->index(0, 0)).top(), 0);
 }
 
-void TestListCtrl::titleAlignmentFollowsFormat_data() {
+void TestDeviceListView::titleAlignmentFollowsFormat_data() {
     QTest::addColumn<int>("format");
     QTest::addColumn<QChar>("code");
-    QTest::newRow("left") << int(CListCtrlCl::kFormatLeft) << CHeaderCtrlCl::kAlignLeft;
-    QTest::newRow("right") << int(CListCtrlCl::kFormatRight) << CHeaderCtrlCl::kAlignRight;
-    QTest::newRow("centre") << int(CListCtrlCl::kFormatCenter) << CHeaderCtrlCl::kAlignCenter;
-    QTest::newRow("other format") << 7 << CHeaderCtrlCl::kAlignCenter;
+    QTest::newRow("left") << int(DeviceListView::kFormatLeft) << DeviceListHeader::kAlignLeft;
+    QTest::newRow("right") << int(DeviceListView::kFormatRight) << DeviceListHeader::kAlignRight;
+    QTest::newRow("centre") << int(DeviceListView::kFormatCenter) << DeviceListHeader::kAlignCenter;
+    QTest::newRow("other format") << 7 << DeviceListHeader::kAlignCenter;
 }
 
-void TestListCtrl::titleAlignmentFollowsFormat() {
+void TestDeviceListView::titleAlignmentFollowsFormat() {
     QFETCH(int, format);
     QFETCH(QChar, code);
 
-    CListCtrlCl list;
+    DeviceListView list;
     QStandardItemModel model(1, 1);
     list.setModel(&model);
-    list.InsertColumn(0, "Title", format, 200);
+    list.insertColumn(0, "Title", format, 200);
     list.resize(300, 120);
-    QCOMPARE(list.Header()->alignmentCodes(), QString(code));
+    QCOMPARE(list.listHeader()->alignmentCodes(), QString(code));
 
     const QImage image = list.grab().toImage();
-    const QPoint origin = list.Header()->viewport()->mapTo(&list, QPoint(0, 0));
-    const int left = origin.x() + list.Header()->sectionViewportPosition(0);
-    const int right = left + list.Header()->sectionSize(0); // exclusive
+    const QPoint origin = list.listHeader()->viewport()->mapTo(&list, QPoint(0, 0));
+    const int left = origin.x() + list.listHeader()->sectionViewportPosition(0);
+    const int right = left + list.listHeader()->sectionSize(0); // exclusive
     int first = right;
     int last = left - 1;
-    for (int y = origin.y(); y < origin.y() + list.Header()->height(); ++y) {
+    for (int y = origin.y(); y < origin.y() + list.listHeader()->height(); ++y) {
         for (int x = left; x < right; ++x) {
             if (IsInk(image.pixel(x, y))) {
                 first = std::min(first, x);
@@ -235,9 +235,9 @@ void TestListCtrl::titleAlignmentFollowsFormat() {
     // Glyph side bearings add a pixel or so to the inset.
     const int leftGap = first - left;
     const int rightGap = right - 1 - last;
-    if (code == CHeaderCtrlCl::kAlignLeft) {
+    if (code == DeviceListHeader::kAlignLeft) {
         QVERIFY2(leftGap >= 3 && leftGap <= 5, qPrintable(QString::number(leftGap)));
-    } else if (code == CHeaderCtrlCl::kAlignRight) {
+    } else if (code == DeviceListHeader::kAlignRight) {
         QVERIFY2(rightGap >= 3 && rightGap <= 5, qPrintable(QString::number(rightGap)));
     } else {
         QVERIFY2(std::abs(leftGap - rightGap) <= 2,
@@ -245,19 +245,19 @@ void TestListCtrl::titleAlignmentFollowsFormat() {
     }
 }
 
-void TestListCtrl::bandFadesLineByLineAndStopsAtBlack() {
-    CListCtrlCl list;
+void TestDeviceListView::bandFadesLineByLineAndStopsAtBlack() {
+    DeviceListView list;
     QStandardItemModel model(1, 1);
     list.setModel(&model);
-    list.InsertColumn(0, "", CListCtrlCl::kFormatLeft, 120);
-    list.SetHeaderHeightFactor(2.0f); // tall enough to run past sixteen lines
-    list.Header()->SetBand(qRgb(255, 255, 255), 16);
+    list.insertColumn(0, "", DeviceListView::kFormatLeft, 120);
+    list.setHeaderHeightFactor(2.0f); // tall enough to run past sixteen lines
+    list.listHeader()->setBand(qRgb(255, 255, 255), 16);
     list.resize(300, 160);
-    QVERIFY(list.Header()->sizeHint().height() > 17);
+    QVERIFY(list.listHeader()->sizeHint().height() > 17);
 
     const QImage image = list.grab().toImage();
-    const QPoint origin = list.Header()->viewport()->mapTo(&list, QPoint(0, 0));
-    const int height = list.Header()->height();
+    const QPoint origin = list.listHeader()->viewport()->mapTo(&list, QPoint(0, 0));
+    const int height = list.listHeader()->height();
     for (int line = 0; line < height; ++line) {
         const int fade = std::max(0, 255 - 16 * line);
         const QColor expected(fade, fade, fade);
@@ -270,5 +270,5 @@ void TestListCtrl::bandFadesLineByLineAndStopsAtBlack() {
     }
 }
 
-QTEST_MAIN(TestListCtrl)
-#include "test_list_ctrl.moc"
+QTEST_MAIN(TestDeviceListView)
+#include "test_device_list_view.moc"

@@ -2,10 +2,10 @@
 
 // The Password page: "En&able password setting" with the new and the
 // confirm password. Its rules run when it is left and at the sheet's OK.
-// Shown alone (CSetPasswordDlg) it is the Set Password dialog.
+// Shown alone (SetPasswordDialog) it is the Set Password dialog.
 
 #include "config/settings_model.hpp"
-#include "dialogs/property_page.hpp"
+#include "dialogs/settings_page.hpp"
 
 #include <QDialog>
 
@@ -15,14 +15,14 @@ class QLineEdit;
 
 namespace korvane::ui {
 
-class CPasswordDlg : public CPropertyPage {
+class PasswordPage : public SettingsPage {
     Q_OBJECT
 
   public:
     // The page's edits take at most this many characters.
     static constexpr int kMaxLength = 30;
 
-    explicit CPasswordDlg(QWidget* parent = nullptr);
+    explicit PasswordPage(QWidget* parent = nullptr);
 
     void setModel(const PasswordPageModel& model);
     const PasswordPageModel& model() const { return model_; }
@@ -31,7 +31,7 @@ class CPasswordDlg : public CPropertyPage {
     QLineEdit* newPasswordEdit() const { return newPassword_; }
     QLineEdit* confirmPasswordEdit() const { return confirmPassword_; }
 
-    bool OnKillActive() override;
+    bool validatePage() override;
 
   private:
     void enableClicked(bool on);
@@ -49,20 +49,20 @@ class CPasswordDlg : public CPropertyPage {
 
 // The page alone as a modal dialog (the factory's Set Password). Its OK
 // applies the page's rules and stays open on a refusal.
-class CSetPasswordDlg : public QDialog {
+class SetPasswordDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit CSetPasswordDlg(QWidget* parent = nullptr);
+    explicit SetPasswordDialog(QWidget* parent = nullptr);
 
-    CPasswordDlg* page() const { return page_; }
+    PasswordPage* page() const { return page_; }
     void setModel(const PasswordPageModel& model) { page_->setModel(model); }
     const PasswordPageModel& model() const { return page_->model(); }
 
     void accept() override;
 
   private:
-    CPasswordDlg* page_;
+    PasswordPage* page_;
 };
 
 } // namespace korvane::ui

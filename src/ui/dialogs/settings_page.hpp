@@ -7,15 +7,15 @@
 
 namespace korvane::ui {
 
-class CPropertyPage : public QWidget {
+class SettingsPage : public QWidget {
     Q_OBJECT
 
   public:
     using QWidget::QWidget;
-    ~CPropertyPage() override;
+    ~SettingsPage() override;
 
     // Leaving the page: false keeps it active (the page has said why).
-    virtual bool OnKillActive() { return true; }
+    virtual bool validatePage() { return true; }
 };
 
 } // namespace korvane::ui

@@ -5,10 +5,10 @@
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/cfg_sheet.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "widgets/ip_address_ctrl.hpp"
+#include "dialogs/password_page.hpp"
+#include "widgets/ip_address_edit.hpp"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -20,12 +20,12 @@
 
 using namespace korvane;
 using korvane::testing::BoxAnswerer;
-using korvane::ui::CAdvancedPage;
-using korvane::ui::CCfgSheet;
-using korvane::ui::CIpAddressCtrl;
-using korvane::ui::CIpAddressPage;
-using korvane::ui::CIpSettingsDlg;
-using korvane::ui::CPasswordDlg;
+using korvane::ui::AdvancedPage;
+using korvane::ui::NetworkSettingsDialog;
+using korvane::ui::IpAddressEdit;
+using korvane::ui::IpAddressPage;
+using korvane::ui::IpSettingsDialog;
+using korvane::ui::PasswordPage;
 
 namespace {
 
@@ -61,7 +61,7 @@ T* Find(QWidget* root, const char* name) {
 }
 
 // Types as a person does: each key goes to the widget that has the focus then.
-void Type(CIpAddressCtrl* ctrl, const QString& text) {
+void Type(IpAddressEdit* ctrl, const QString& text) {
     ctrl->window()->activateWindow();
     ctrl->field(0)->setFocus();
     ctrl->field(0)->selectAll();
@@ -71,7 +71,7 @@ void Type(CIpAddressCtrl* ctrl, const QString& text) {
 
 } // namespace
 
-class TestCfgPages : public QObject {
+class TestNetworkSettingsDialog : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
@@ -95,8 +95,8 @@ class TestCfgPages : public QObject {
     void screenshots();
 };
 
-void TestCfgPages::sheetTabsAndButtons() {
-    CCfgSheet sheet;
+void TestNetworkSettingsDialog::sheetTabsAndButtons() {
+    NetworkSettingsDialog sheet;
     sheet.setModel(Model());
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
@@ -107,7 +107,7 @@ void TestCfgPages::sheetTabsAndButtons() {
     QCOMPARE(tabs->tabText(0), QString("IP Address"));
     QCOMPARE(tabs->tabText(1), QString("Advanced"));
     QCOMPARE(tabs->tabText(2), QString("Password"));
-    QCOMPARE(tabs->currentIndex(), int(CCfgSheet::kIpAddressPage));
+    QCOMPARE(tabs->currentIndex(), int(NetworkSettingsDialog::kIpAddressPage));
 
     // Only OK and Cancel, at the right, OK first.
     QStringList buttons;
@@ -127,8 +127,8 @@ void TestCfgPages::sheetTabsAndButtons() {
     QVERIFY(!sheet.isVisible());
 }
 
-void TestCfgPages::ipControlKeys() {
-    CIpAddressCtrl ctrl;
+void TestNetworkSettingsDialog::ipControlKeys() {
+    IpAddressEdit ctrl;
     ctrl.show();
     QVERIFY(QTest::qWaitForWindowExposed(&ctrl));
     QVERIFY(ctrl.isBlank());
@@ -164,7 +164,7 @@ void TestCfgPages::ipControlKeys() {
     QVERIFY(!ctrl.isBlank());
 }
 
-void TestCfgPages::bootpRadioEnabling_data() {
+void TestNetworkSettingsDialog::bootpRadioEnabling_data() {
     QTest::addColumn<int>("version");
     QTest::addColumn<bool>("modelK");
     QTest::addColumn<bool>("enabled");
@@ -174,19 +174,19 @@ void TestCfgPages::bootpRadioEnabling_data() {
     QTest::newRow("other model, version 40") << 40 << false << false;
 }
 
-void TestCfgPages::bootpRadioEnabling() {
+void TestNetworkSettingsDialog::bootpRadioEnabling() {
     QFETCH(int, version);
     QFETCH(bool, modelK);
     QFETCH(bool, enabled);
-    CIpAddressPage page;
+    IpAddressPage page;
     page.setModel(Model(static_cast<std::uint16_t>(version), AddressMode::Static, modelK).ipPage);
     QCOMPARE(Find<QRadioButton>(&page, "bootpRadio")->isEnabled(), enabled);
     QVERIFY(Find<QRadioButton>(&page, "dhcpRadio")->isEnabled());
     QVERIFY(Find<QRadioButton>(&page, "staticRadio")->isChecked());
-    QCOMPARE(page.radioIndex(), int(CIpAddressPage::kRadioStatic));
+    QCOMPARE(page.radioIndex(), int(IpAddressPage::kRadioStatic));
 }
 
-void TestCfgPages::addressControlsByMode_data() {
+void TestNetworkSettingsDialog::addressControlsByMode_data() {
     QTest::addColumn<int>("version");
     QTest::addColumn<int>("mode");
     QTest::addColumn<QString>("radio");
@@ -203,7 +203,7 @@ void TestCfgPages::addressControlsByMode_data() {
                            << "255.255.255.0" << true;
 }
 
-void TestCfgPages::addressControlsByMode() {
+void TestNetworkSettingsDialog::addressControlsByMode() {
     QFETCH(int, version);
     QFETCH(int, mode);
     QFETCH(QString, radio);
@@ -211,16 +211,16 @@ void TestCfgPages::addressControlsByMode() {
     QFETCH(QString, mask);
     QFETCH(bool, maskLabelEnabled);
 
-    CIpAddressPage page;
+    IpAddressPage page;
     const NetworkSettingsModel model =
         Model(static_cast<std::uint16_t>(version), static_cast<AddressMode>(mode));
     page.setModel(model.ipPage);
     QVERIFY(page.findChild<QRadioButton*>(radio)->isChecked());
-    auto* ip = Find<CIpAddressCtrl>(&page, "ipAddressEdit");
-    auto* maskCtrl = Find<CIpAddressCtrl>(&page, "subnetMaskEdit");
+    auto* ip = Find<IpAddressEdit>(&page, "ipAddressEdit");
+    auto* maskCtrl = Find<IpAddressEdit>(&page, "subnetMaskEdit");
     QCOMPARE(ip->isEnabled(), editable);
     QCOMPARE(maskCtrl->isEnabled(), editable);
-    QCOMPARE(Find<CIpAddressCtrl>(&page, "gatewayEdit")->isEnabled(), editable);
+    QCOMPARE(Find<IpAddressEdit>(&page, "gatewayEdit")->isEnabled(), editable);
     QCOMPARE(maskCtrl->text(), mask);
     QCOMPARE(Find<QLabel>(&page, "subnetMaskLabel")->isEnabled(), maskLabelEnabled);
     // The members keep what was read, shown or not.
@@ -228,13 +228,13 @@ void TestCfgPages::addressControlsByMode() {
     QCOMPARE(page.model().firstAddress, ip->address());
 }
 
-void TestCfgPages::typedAddressesSurviveDhcp() {
-    CIpAddressPage page;
+void TestNetworkSettingsDialog::typedAddressesSurviveDhcp() {
+    IpAddressPage page;
     page.setModel(Model(40).ipPage);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
-    auto* ip = Find<CIpAddressCtrl>(&page, "ipAddressEdit");
-    auto* gateway = Find<CIpAddressCtrl>(&page, "gatewayEdit");
+    auto* ip = Find<IpAddressEdit>(&page, "ipAddressEdit");
+    auto* gateway = Find<IpAddressEdit>(&page, "gatewayEdit");
     Type(ip, "10.1.2.3");
     Type(gateway, "10.1.2.254");
     QCOMPARE(page.model().ipAddress, 0x0A010203u);
@@ -254,14 +254,14 @@ void TestCfgPages::typedAddressesSurviveDhcp() {
     QVERIFY(Find<QRadioButton>(&page, "staticRadio")->hasFocus());
 }
 
-void TestCfgPages::emptyMaskProposesTheUsualOne() {
+void TestNetworkSettingsDialog::emptyMaskProposesTheUsualOne() {
     IpAddressPageModel members = Model(40).ipPage;
     members.subnetMask = 0;
-    CIpAddressPage page;
+    IpAddressPage page;
     page.setModel(members);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
-    auto* mask = Find<CIpAddressCtrl>(&page, "subnetMaskEdit");
+    auto* mask = Find<IpAddressEdit>(&page, "subnetMaskEdit");
     QCOMPARE(mask->text(), QString("0.0.0.0"));
     mask->setFocus();
     QCOMPARE(mask->text(), QString("255.255.255.0"));
@@ -269,12 +269,12 @@ void TestCfgPages::emptyMaskProposesTheUsualOne() {
 
     // A mask that holds something stays as it is.
     mask->setAddress(0xFFFF0000);
-    Find<CIpAddressCtrl>(&page, "gatewayEdit")->setFocus();
+    Find<IpAddressEdit>(&page, "gatewayEdit")->setFocus();
     mask->setFocus();
     QCOMPARE(mask->text(), QString("255.255.0.0"));
 }
 
-void TestCfgPages::ipSettingsDialogOk_data() {
+void TestNetworkSettingsDialog::ipSettingsDialogOk_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<quint32>("ip");
     QTest::addColumn<quint32>("mask");
@@ -298,7 +298,7 @@ void TestCfgPages::ipSettingsDialogOk_data() {
         << kDhcp << kIp << 0xFFFFFFFFu << 0xFFFFFFFFu << "" << kMask << 0u;
 }
 
-void TestCfgPages::ipSettingsDialogOk() {
+void TestNetworkSettingsDialog::ipSettingsDialogOk() {
     QFETCH(int, mode);
     QFETCH(quint32, ip);
     QFETCH(quint32, mask);
@@ -311,7 +311,7 @@ void TestCfgPages::ipSettingsDialogOk() {
     block.setIpAddress(ip);
     block.setSubnetMask(mask);
     block.setGateway(gateway);
-    CIpSettingsDlg dialog;
+    IpSettingsDialog dialog;
     dialog.setModel(FillIpSettingsPage(block));
     QCOMPARE(dialog.windowTitle(), QString("IP Address"));
     QVERIFY(!Find<QRadioButton>(dialog.page(), "bootpRadio")->isEnabled());
@@ -335,7 +335,7 @@ void TestCfgPages::ipSettingsDialogOk() {
     }
 }
 
-void TestCfgPages::advancedPageEnabling_data() {
+void TestNetworkSettingsDialog::advancedPageEnabling_data() {
     QTest::addColumn<int>("version");
     QTest::addColumn<int>("httpsField");
     QTest::addColumn<int>("telnetField");
@@ -357,7 +357,7 @@ void TestCfgPages::advancedPageEnabling_data() {
         << 31 << 8443 << 23 << false << true << true << "8443" << false << "23";
 }
 
-void TestCfgPages::advancedPageEnabling() {
+void TestNetworkSettingsDialog::advancedPageEnabling() {
     QFETCH(int, version);
     QFETCH(int, httpsField);
     QFETCH(int, telnetField);
@@ -371,7 +371,7 @@ void TestCfgPages::advancedPageEnabling() {
     SettingsBlock block = Block(static_cast<std::uint16_t>(version), AddressMode::Static);
     block.setPort(settings_offset::kHttpsPort, static_cast<std::uint16_t>(httpsField));
     block.setPort(settings_offset::kTelnetPort, static_cast<std::uint16_t>(telnetField));
-    CAdvancedPage page;
+    AdvancedPage page;
     page.setModel(FillNetworkSettings(block, 2, true).advancedPage);
 
     QCOMPARE(page.checkBox(ServiceKind::Http)->isEnabled(), httpBoxEnabled);
@@ -386,8 +386,8 @@ void TestCfgPages::advancedPageEnabling() {
     QCOMPARE(page.portEdit(ServiceKind::Telnet)->text(), telnetPort);
 }
 
-void TestCfgPages::clearedPortEditRestoresDefault() {
-    CAdvancedPage page;
+void TestNetworkSettingsDialog::clearedPortEditRestoresDefault() {
+    AdvancedPage page;
     page.setModel(Model(40).advancedPage);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
@@ -412,10 +412,10 @@ void TestCfgPages::clearedPortEditRestoresDefault() {
     QCOMPARE(http->text(), QString("80"));
 }
 
-void TestCfgPages::tickingABoxWithABadPortRestoresDefault() {
+void TestNetworkSettingsDialog::tickingABoxWithABadPortRestoresDefault() {
     SettingsBlock block = Block(40, AddressMode::Static);
     block.setPort(settings_offset::kHttpPort, 0xFFFF); // off
-    CAdvancedPage page;
+    AdvancedPage page;
     page.setModel(FillNetworkSettings(block, 2, true).advancedPage);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
@@ -436,9 +436,9 @@ void TestCfgPages::tickingABoxWithABadPortRestoresDefault() {
     QCOMPARE(page.model().http.port, 80);
 }
 
-void TestCfgPages::passwordPageFilling() {
+void TestNetworkSettingsDialog::passwordPageFilling() {
     // A device with a password: ticked, "********" in both fields.
-    CPasswordDlg page;
+    PasswordPage page;
     page.setModel(Model(40, AddressMode::Static, true, 1).passwordPage);
     QVERIFY(page.enableBox()->isChecked());
     QCOMPARE(page.newPasswordEdit()->text(), QString("********"));
@@ -448,7 +448,7 @@ void TestCfgPages::passwordPageFilling() {
     QVERIFY(page.newPasswordEdit()->isEnabled());
 
     // None: unticked and empty, edits off, labels on.
-    CPasswordDlg none;
+    PasswordPage none;
     none.setModel(Model().passwordPage);
     QVERIFY(!none.enableBox()->isChecked());
     QVERIFY(none.newPasswordEdit()->text().isEmpty());
@@ -466,7 +466,7 @@ void TestCfgPages::passwordPageFilling() {
     QVERIFY(!Find<QLabel>(&none, "newPasswordLabel")->isEnabled());
 }
 
-void TestCfgPages::leavingAPageRunsItsTests_data() {
+void TestNetworkSettingsDialog::leavingAPageRunsItsTests_data() {
     QTest::addColumn<int>("page");
     QTest::addColumn<QString>("message");
     QTest::newRow("IP address with first octet 0") << 0 << "Invalid IP Address";
@@ -483,7 +483,7 @@ void TestCfgPages::leavingAPageRunsItsTests_data() {
     QTest::newRow("all good") << 0 << "";
 }
 
-void TestCfgPages::leavingAPageRunsItsTests() {
+void TestNetworkSettingsDialog::leavingAPageRunsItsTests() {
     QFETCH(int, page);
     QFETCH(QString, message);
     const QString row = QString::fromUtf8(QTest::currentDataTag());
@@ -495,15 +495,15 @@ void TestCfgPages::leavingAPageRunsItsTests() {
         model.ipPage.gateway = 0;
     else if (row.startsWith("mask"))
         model.ipPage.subnetMask = 0xFFFFFFFD;
-    CCfgSheet sheet;
+    NetworkSettingsDialog sheet;
     sheet.setModel(model);
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
     sheet.tabs()->setCurrentIndex(page);
     QCOMPARE(sheet.currentPage(), page);
 
-    CAdvancedPage* advanced = sheet.advancedPage();
-    CPasswordDlg* password = sheet.passwordPage();
+    AdvancedPage* advanced = sheet.advancedPage();
+    PasswordPage* password = sheet.passwordPage();
     if (row.startsWith("HTTP off")) {
         advanced->checkBox(ServiceKind::Http)->click();
         advanced->portEdit(ServiceKind::Https)->setText("80");
@@ -540,11 +540,11 @@ void TestCfgPages::leavingAPageRunsItsTests() {
 
 // Pictures of the three pages for the documentation, taken when
 // KORVANE_SCREENSHOT_DIR names a folder (run under Xvfb for real fonts).
-void TestCfgPages::screenshots() {
+void TestNetworkSettingsDialog::screenshots() {
     const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
-    CCfgSheet sheet;
+    NetworkSettingsDialog sheet;
     sheet.setModel(Model(40, AddressMode::Static, true, 1));
     sheet.show();
     QVERIFY(QTest::qWaitForWindowExposed(&sheet));
@@ -558,5 +558,5 @@ void TestCfgPages::screenshots() {
     }
 }
 
-QTEST_MAIN(TestCfgPages)
-#include "test_cfg_pages.moc"
+QTEST_MAIN(TestNetworkSettingsDialog)
+#include "test_network_settings_dialog.moc"

@@ -1,4 +1,4 @@
-#include "dialogs/password_dlg.hpp"
+#include "dialogs/password_page.hpp"
 
 #include "dialogs/message_box.hpp"
 
@@ -12,7 +12,7 @@
 
 namespace korvane::ui {
 
-CPasswordDlg::CPasswordDlg(QWidget* parent) : CPropertyPage(parent) {
+PasswordPage::PasswordPage(QWidget* parent) : SettingsPage(parent) {
     setObjectName(QStringLiteral("passwordPage"));
     setWindowTitle(QStringLiteral("Password"));
 
@@ -31,7 +31,7 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : CPropertyPage(parent) {
     for (QLineEdit* edit : {newPassword_, confirmPassword_}) {
         edit->setEchoMode(QLineEdit::Password);
         edit->setMaxLength(kMaxLength);
-        connect(edit, &QLineEdit::textChanged, this, &CPasswordDlg::store);
+        connect(edit, &QLineEdit::textChanged, this, &PasswordPage::store);
     }
     newLabel_->setBuddy(newPassword_);
     confirmLabel_->setBuddy(confirmPassword_);
@@ -46,11 +46,11 @@ CPasswordDlg::CPasswordDlg(QWidget* parent) : CPropertyPage(parent) {
     column->addWidget(group);
     column->addStretch(1);
 
-    connect(enable_, &QCheckBox::clicked, this, &CPasswordDlg::enableClicked);
+    connect(enable_, &QCheckBox::clicked, this, &PasswordPage::enableClicked);
     setModel(model_);
 }
 
-void CPasswordDlg::setModel(const PasswordPageModel& model) {
+void PasswordPage::setModel(const PasswordPageModel& model) {
     model_ = model;
     loading_ = true;
     enable_->setChecked(model_.enabled);
@@ -64,19 +64,19 @@ void CPasswordDlg::setModel(const PasswordPageModel& model) {
     confirmLabel_->setEnabled(true);
 }
 
-void CPasswordDlg::enableClicked(bool on) {
+void PasswordPage::enableClicked(bool on) {
     model_.enabled = on;
     setEditsEnabled(on);
     store();
 }
 
-void CPasswordDlg::setEditsEnabled(bool on) {
+void PasswordPage::setEditsEnabled(bool on) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{newLabel_, newPassword_, confirmLabel_, confirmPassword_})
         w->setEnabled(on);
 }
 
-void CPasswordDlg::store() {
+void PasswordPage::store() {
     if (loading_)
         return;
     model_.enabled = enable_->isChecked();
@@ -84,7 +84,7 @@ void CPasswordDlg::store() {
     model_.confirmPassword = confirmPassword_->text().toStdString();
 }
 
-bool CPasswordDlg::OnKillActive() {
+bool PasswordPage::validatePage() {
     if (const auto failure = PasswordPageTest(model_)) {
         ShowMessageBox(this, failure->message);
         return false;
@@ -92,7 +92,7 @@ bool CPasswordDlg::OnKillActive() {
     return true;
 }
 
-CSetPasswordDlg::CSetPasswordDlg(QWidget* parent) : QDialog(parent), page_(new CPasswordDlg(this)) {
+SetPasswordDialog::SetPasswordDialog(QWidget* parent) : QDialog(parent), page_(new PasswordPage(this)) {
     setObjectName(QStringLiteral("setPasswordDialog"));
     setWindowTitle(page_->windowTitle());
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -105,8 +105,8 @@ CSetPasswordDlg::CSetPasswordDlg(QWidget* parent) : QDialog(parent), page_(new C
     column->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void CSetPasswordDlg::accept() {
-    if (!page_->OnKillActive())
+void SetPasswordDialog::accept() {
+    if (!page_->validatePage())
         return;
     QDialog::accept();
 }
