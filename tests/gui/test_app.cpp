@@ -3,6 +3,7 @@
 
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
+#include "main/adapter_choice.hpp"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -24,6 +25,10 @@ class TestApp : public QObject {
     void startOptions();
     void badStartOptions_data();
     void badStartOptions();
+    void helpAndVersionWithoutADisplay_data();
+    void helpAndVersionWithoutADisplay();
+    void unknownInterfaceMessage_data();
+    void unknownInterfaceMessage();
 };
 
 void TestApp::secondLockInTheSameDirectoryFails() {
@@ -127,6 +132,55 @@ void TestApp::badStartOptions() {
     QString error;
     QVERIFY(!korvane::ui::ReadStartOptions(parser, error).has_value());
     QVERIFY2(error.startsWith(message), qPrintable(error));
+}
+
+void TestApp::helpAndVersionWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--simulate <N>";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "korvane-utility ";
+    QTest::newRow("bad value") << QStringList{"--simulate", "eight"} << 2
+                               << "--simulate takes a number";
+}
+
+void TestApp::helpAndVersionWithoutADisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    // No display of any kind: a GUI start would abort here.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    QProcess utility;
+    utility.setProcessEnvironment(environment);
+    utility.start(KORVANE_UTILITY_PATH, arguments);
+    QVERIFY(utility.waitForFinished(10000));
+    QCOMPARE(utility.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(utility.exitCode(), exitCode);
+    const QString printed =
+        QString::fromLocal8Bit(utility.readAllStandardOutput() + utility.readAllStandardError());
+    QVERIFY2(printed.contains(output), qPrintable(printed));
+}
+
+void TestApp::unknownInterfaceMessage_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("all known") << QStringList{"eth0", "wlan0"} << QString();
+    QTest::newRow("none asked") << QStringList{} << QString();
+    QTest::newRow("one unknown")
+        << QStringList{"eth0", "eth7"}
+        << "No network adapter is named eth7.\n\nAdapters on this computer: eth0, wlan0.";
+}
+
+void TestApp::unknownInterfaceMessage() {
+    QFETCH(QStringList, names);
+    korvane::AdapterTable available;
+    available.entries = {{"eth0", "Wired", {}}, {"wlan0", "Wireless", {}}};
+    std::vector<std::string> asked;
+    for (const QString& name : names)
+        asked.push_back(name.toStdString());
+    QTEST(korvane::ui::UnknownInterfaceMessage(asked, available), "message");
 }
 
 QTEST_GUILESS_MAIN(TestApp)

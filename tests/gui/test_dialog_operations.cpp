@@ -3,15 +3,16 @@
 // messages, the sheet staying open on the same page, the conflict question,
 // the password gate with its one Password Input dialog, the writes, the
 // search and timer 101 after), the Firmware Upgrade dialog for the selected
-// rows, and the factory commands.
+// rows, the factory commands and the Network Adapter choice.
 
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/dialog_operations.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/password_page.hpp"
 #include "dialogs/password_prompt_dialog.hpp"
 #include "dialogs/serial_number_dialog.hpp"
@@ -19,18 +20,28 @@
 #include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
-#include "widgets/ip_address_edit.hpp"
 #include "widgets/device_list_view.hpp"
+#include "widgets/ip_address_edit.hpp"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <span>
+#include <utility>
 
 using namespace korvane;
 using namespace korvane::ui;
@@ -64,6 +75,7 @@ class TestDialogOperations : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -75,6 +87,7 @@ class TestDialogOperations : public QObject {
     void firmwareUpgradeForTheSelectedRows();
     void ipSettingsAlone();
     void setSerialNumberWritesTheFactoryBlock();
+    void adapterChoiceIsKeptAndSearched();
 
   private:
     void start(const std::function<void(sim::SimulatedLan&)>& configure = {});
@@ -83,9 +96,19 @@ class TestDialogOperations : public QObject {
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<Context> ctx_;
     std::unique_ptr<MainWindow> window_;
+    QTemporaryDir settingsDir_;
 };
 
-void TestDialogOperations::init() {}
+void TestDialogOperations::initTestCase() {
+    // The user's settings stay out of it.
+    QVERIFY(settingsDir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QCoreApplication::setOrganizationName("KorvaneTest");
+}
+
+void TestDialogOperations::init() {
+    QSettings().clear();
+}
 
 void TestDialogOperations::cleanup() {
     window_.reset();
@@ -218,7 +241,7 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
                     openAfterRefusal = sheet->isVisible();
                     sheet->cancelButton()->click();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     QCOMPARE(boxes.texts, QStringList{message});
@@ -295,7 +318,7 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
                     input->passwordEdit()->setText("pw");
                     input->accept();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     QVERIFY(pageTicked);
@@ -332,7 +355,7 @@ void TestDialogOperations::conflictQuestionYesAndNo() {
                     if (NetworkSettingsDialog* sheet = EditingSheet())
                         sheet->okButton()->click();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     const QString question =
@@ -400,7 +423,7 @@ void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
                         units << dialog->statusList()->topLevelItem(i)->text(0);
                     dialog->cancelButton()->click();
                 });
-    window_->OnUpgradeFirmware();
+    window_->actions().upgradeFirmware->trigger();
     QTRY_VERIFY(script.finished());
     QVERIFY(timerOffInside);
     QCOMPARE(units, QStringList({"2801795073", "2801795074"}));
@@ -421,7 +444,7 @@ void TestDialogOperations::ipSettingsAlone() {
             dialog->page()->findChild<IpAddressEdit*>("gatewayEdit")->setAddress(0xC0A801FD);
             dialog->accept();
         });
-    window_->OnIpSettings();
+    window_->actions().ipSettings->trigger();
     QVERIFY(script.finished());
     sim::EmulatedDevice& device = lan_->emulator()->device(0);
     QCOMPARE(device.settings().gateway(), 0xC0A801FDu);
@@ -442,10 +465,75 @@ void TestDialogOperations::setSerialNumberWritesTheFactoryBlock() {
                     dialog->edit()->setText("2801795090");
                     QTest::keyClick(dialog->edit(), Qt::Key_Return);
                 });
-    window_->OnSetSerialNumber();
+    window_->actions().serialNumber->trigger();
     QVERIFY(script.finished());
     QCOMPARE(preset, QString("2801795072"));
     QCOMPARE(lan_->emulator()->device(0).stats().factoryWrites, 1u);
+}
+
+void TestDialogOperations::adapterChoiceIsKeptAndSearched() {
+    // A second adapter on the same segment; the adapters a search went over
+    // show as the sources of its broadcast requests.
+    const MacAddress spare{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x09}};
+    auto sources = std::make_shared<std::pair<std::mutex, std::set<MacAddress>>>();
+    start([spare, sources](sim::SimulatedLan& lan) {
+        lan.segment().addAdapter("eth9", "Spare adapter", spare);
+        lan.segment().setFrameHook([sources](std::span<const std::uint8_t> frame) {
+            if (frame.size() >= 12 && std::all_of(frame.begin(), frame.begin() + 6,
+                                                  [](std::uint8_t b) { return b == 0xFF; })) {
+                MacAddress source;
+                std::copy(frame.begin() + 6, frame.begin() + 12, source.bytes.begin());
+                std::lock_guard lock(sources->first);
+                sources->second.insert(source);
+            }
+            return true;
+        });
+    });
+    const auto searchedFrom = [sources] {
+        std::lock_guard lock(sources->first);
+        return std::exchange(sources->second, {});
+    };
+    auto* status = window_->findChild<QLabel*>("adapterStatus");
+    QVERIFY(status->text().isEmpty());
+    QCOMPARE(searchedFrom().size(), 2u);
+
+    // Choose the spare adapter: kept, searched at once, said on the window.
+    const auto choose = [this](const QString& text) {
+        Script script;
+        script.then([] { return InFront<NetworkAdapterDialog>() != nullptr; },
+                    [text] {
+                        QTreeWidget* adapters = InFront<NetworkAdapterDialog>()->list();
+                        const auto rows = adapters->findItems(text, Qt::MatchExactly);
+                        QVERIFY(!rows.isEmpty());
+                        adapters->setCurrentItem(rows.first());
+                        InFront<NetworkAdapterDialog>()->okButton()->click();
+                    });
+        QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+        window_->actions().networkAdapter->trigger();
+        QVERIFY(script.finished());
+        QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    };
+    choose("Spare adapter");
+    QCOMPARE(QSettings().value("search/adapter").toString(), QString("eth9"));
+    QCOMPARE(searchedFrom(), std::set<MacAddress>{spare});
+    QCOMPARE(status->text(), QString("Searching only Spare adapter (eth9)"));
+
+    // A new window (a new start) keeps the choice.
+    window_.reset();
+    searchedFrom();
+    window_ = std::make_unique<MainWindow>(*ctx_, MainWindowOptions{});
+    window_->setOperationDialogs(std::make_unique<DialogOperations>());
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    QCOMPARE(searchedFrom(), std::set<MacAddress>{spare});
+    status = window_->findChild<QLabel*>("adapterStatus");
+    QCOMPARE(status->text(), QString("Searching only Spare adapter (eth9)"));
+
+    // Back to every adapter.
+    choose("All network adapters");
+    QVERIFY(!QSettings().contains("search/adapter"));
+    QCOMPARE(searchedFrom().size(), 2u);
+    QVERIFY(status->text().isEmpty());
 }
 
 QTEST_MAIN(TestDialogOperations)

@@ -106,7 +106,7 @@ void TestFirmwareUpgradeDialog::cleanup() {
 }
 
 void TestFirmwareUpgradeDialog::start(int devices,
-                                   const std::function<void(sim::SimulatedLan&)>& configure) {
+                                      const std::function<void(sim::SimulatedLan&)>& configure) {
     sim::LanOptions options;
     options.devices = devices;
     options.programmingDelay = Millis(20);
@@ -168,8 +168,15 @@ void TestFirmwareUpgradeDialog::layoutOfTheTemplate() {
     QCOMPARE(list->topLevelItem(0)->text(0), QString("2801795074")); // 02-19-A7-00-00-02
     QVERIFY(list->topLevelItem(0)->text(1).isEmpty());
 
-    // Idle: Enter closes.
+    // Enter in the file box without a usable file keeps the dialog and the
+    // typed path; elsewhere, while idle, Enter closes.
+    d.fileNameEdit()->setFocus();
+    QTest::keyClicks(d.fileNameEdit(), "/no/such/image.bin");
     QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.fileNameEdit()->text(), QString("/no/such/image.bin"));
+    d.statusList()->setFocus();
+    QTest::keyClick(d.statusList(), Qt::Key_Return);
     QVERIFY(!d.isVisible());
     QCOMPARE(d.result(), int(QDialog::Accepted));
 }
@@ -197,6 +204,17 @@ void TestFirmwareUpgradeDialog::downloadFollowsTheTypedFile() {
     // A file that appears later is seen by the idle pass.
     WriteFile(dir_, "missing.bin", MakeImage(100));
     QTRY_VERIFY(d.downloadButton()->isEnabled());
+
+    // Enter in the file box is the Download button, not the dialog's close.
+    QSignalSpy busy(&d, &FirmwareUpgradeDialog::busyChanged);
+    BoxAnswerer boxes;
+    d.fileNameEdit()->setFocus();
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QCOMPARE(busy.value(0).value(0).toBool(), true);
+    QVERIFY(d.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 10000);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.fileNameEdit()->text(), dir_.filePath("missing.bin"));
 }
 
 void TestFirmwareUpgradeDialog::runOnTheSimulatedLan() {

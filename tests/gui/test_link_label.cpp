@@ -16,6 +16,7 @@
 using korvane::ui::AboutDialog;
 using korvane::ui::LinkLabel;
 using korvane::ui::LinkOpener;
+using korvane::ui::LinkOpenResult;
 namespace palette = korvane::ui::skin::palette;
 
 namespace {
@@ -24,18 +25,20 @@ const QString kAddress = QStringLiteral("https://www.example.com/korvane");
 
 class RecordingOpener : public LinkOpener {
   public:
-    explicit RecordingOpener(int result) : result_(result) {}
-    int openLink(const QString& address) override {
+    explicit RecordingOpener(LinkOpenResult result) : result_(result) {}
+    LinkOpenResult openLink(const QString& address) override {
         opened.append(address);
         return result_;
     }
     QStringList opened;
 
   private:
-    int result_;
+    LinkOpenResult result_;
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(korvane::ui::LinkOpenResult)
 
 class TestLinkLabel : public QObject {
     Q_OBJECT
@@ -132,7 +135,7 @@ void TestLinkLabel::hoverColourAndUnderline() {
 }
 
 void TestLinkLabel::successfulOpenMarksVisited() {
-    auto opener = std::make_shared<RecordingOpener>(42);
+    auto opener = std::make_shared<RecordingOpener>(LinkOpenResult::Opened);
     label_->setOpener(opener);
     moveOver();
     QTest::mouseClick(label_, Qt::LeftButton, {}, label_->rect().center());
@@ -149,7 +152,7 @@ void TestLinkLabel::successfulOpenMarksVisited() {
 }
 
 void TestLinkLabel::failedOpenShowsTheReason() {
-    auto opener = std::make_shared<RecordingOpener>(2);
+    auto opener = std::make_shared<RecordingOpener>(LinkOpenResult::BrowserNotStarted);
     label_->setOpener(opener);
 
     QString shown;
@@ -162,27 +165,23 @@ void TestLinkLabel::failedOpenShowsTheReason() {
     });
     QTest::mouseClick(label_, Qt::LeftButton, {}, label_->rect().center());
 
-    QCOMPARE(shown, QString("Unable to open hyperlink:\n\nThe specified file was not found."));
+    QCOMPARE(shown, QString("Unable to open hyperlink:\n\nThe web browser could not be started."));
     QCOMPARE(opener->opened.size(), 1);
     QVERIFY(!label_->isVisited());
     QCOMPARE(label_->palette().color(QPalette::WindowText), QColor(palette::kLink));
 }
 
 void TestLinkLabel::errorTexts_data() {
-    QTest::addColumn<int>("result");
+    QTest::addColumn<LinkOpenResult>("result");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("0") << 0 << "The operating system is out\nof memory or resources.";
-    QTest::newRow("26") << 26 << "A sharing violation occurred. ";
-    QTest::newRow("31") << 31
-                        << "There is no application associated\nwith the given filename "
-                           "extension.";
-    QTest::newRow("32") << 32 << "The specified dynamic-link library was not found.";
-    QTest::newRow("unknown") << 7 << "Unknown Error (7) occurred.";
-    QTest::newRow("negative") << -1 << "Unknown Error (-1) occurred.";
+    QTest::newRow("no browser") << LinkOpenResult::NoBrowser
+                                << "No web browser is set up on this computer.";
+    QTest::newRow("not started") << LinkOpenResult::BrowserNotStarted
+                                 << "The web browser could not be started.";
 }
 
 void TestLinkLabel::errorTexts() {
-    QFETCH(int, result);
+    QFETCH(LinkOpenResult, result);
     QFETCH(QString, reason);
     QCOMPARE(korvane::ui::LinkErrorText(result), "Unable to open hyperlink:\n\n" + reason);
 }
@@ -206,15 +205,20 @@ void TestLinkLabel::browserCommand() {
 }
 
 void TestLinkLabel::aboutBoxCarriesVersionAndLink() {
-    AboutDialog about;
+    AboutDialog about(kAddress, nullptr);
     QCOMPARE(about.windowTitle(), QString("About Korvane Utility"));
     auto* version = about.findChild<QLabel*>("aboutVersion");
     QVERIFY(version != nullptr);
     QCOMPARE(version->text(), QString("Korvane Utility 4.55"));
     QVERIFY(about.findChild<QLabel*>("aboutNotice") != nullptr);
     QVERIFY(!about.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
+    QVERIFY(!about.link()->isHidden());
     QCOMPARE(about.link()->address(), kAddress);
     QCOMPARE(about.link()->toolTip(), kAddress);
+
+    // Without a configured address there is no link to a placeholder.
+    AboutDialog plain(QString(), nullptr);
+    QVERIFY(plain.link()->isHidden());
 }
 
 QTEST_MAIN(TestLinkLabel)

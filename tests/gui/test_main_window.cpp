@@ -10,10 +10,12 @@
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 #include "skin/skin_palette.hpp"
-#include "widgets/link_opener.hpp"
+#include "widgets/device_list_header.hpp"
 #include "widgets/device_list_view.hpp"
+#include "widgets/link_opener.hpp"
 #include "widgets/skin_button.hpp"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -24,6 +26,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -61,13 +64,14 @@ MacAddress SerialMac(std::uint32_t serial) {
 
 class RecordingOpener : public LinkOpener {
   public:
-    int openLink(const QString& address) override {
+    LinkOpenResult openLink(const QString& address) override {
         onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
         addresses << address;
-        return link_result::kOpened;
+        return result;
     }
     QStringList addresses;
     bool onGuiThread = true;
+    LinkOpenResult result = LinkOpenResult::Opened;
 };
 
 class RecordingDialogs : public OperationDialogs {
@@ -120,6 +124,9 @@ class TestMainWindow : public QObject {
     void contextMenuGreying_data();
     void contextMenuGreying();
     void doubleClickOpensEachSelectedDevicesPage();
+    void withoutABrowserTheAddressIsShown();
+    void keyboardOpensTheContextMenu();
+    void paintedControlsHaveAccessibleNames();
     void settingsAndFirmwareHooksRestartTimerShorter();
     void factoryButtonsFollowTheirRules();
     void aboutBoxThenTheListHasTheFocus();
@@ -272,12 +279,16 @@ void TestMainWindow::layoutMatchesTheSkin() {
 
     // Whole rows: the spare pixels of (186 - header) move the list down.
     DeviceListView* view = list();
-    const int header = view->header()->height();
+    // The header's titles fit their columns in whatever font they got.
+    const DeviceListHeader* header = view->listHeader();
+    QVERIFY(header->sectionSize(0) >= header->titleWidth(" Serial Number "));
+    QVERIFY(header->sectionSize(1) >= header->titleWidth("IP Address"));
+    const int headerHeight = view->header()->height();
     const int row = view->effectiveRowHeight();
-    const int spare = (186 - header) % row;
+    const int spare = (186 - headerHeight) % row;
     QCOMPARE(view->geometry(), QRect(243, 214 + spare, 507, 188 - spare));
     // Whole rows between the header and the list's one-pixel outline.
-    QCOMPARE((view->height() - 2 - header) % row, 0);
+    QCOMPARE((view->height() - 2 - headerHeight) % row, 0);
     // Rounded top corners, straight bottom edge.
     const QRegion mask = view->mask();
     QVERIFY(!mask.contains(QPoint(0, 0)));
@@ -446,6 +457,18 @@ void TestMainWindow::busyStateDuringSearch() {
         QVERIFY2(!button(name)->isEnabled(), name);
     }
     QVERIFY(button("aboutButton")->isEnabled());
+    // A disabled button looks it: its picture is dimmed against the rail.
+    const auto lightness = [this](const char* name) {
+        const QImage face = button(name)->grab().toImage();
+        qint64 sum = 0;
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x)
+                sum += qGray(face.pixel(x, y));
+        return sum;
+    };
+    const qint64 disabledLaunch = lightness("launchButton");
+    QCOMPARE(static_cast<SkinButton*>(button("launchButton"))->lastPicture(),
+             SkinButton::Picture::Disabled);
 
     // Nothing that talks to devices starts meanwhile.
     QTest::keyClick(window_.get(), Qt::Key_F5);
@@ -460,6 +483,9 @@ void TestMainWindow::busyStateDuringSearch() {
          {"launchButton", "settingsButton", "firmwareButton", "refreshButton", "aboutButton"}) {
         QVERIFY2(button(name)->isEnabled(), name);
     }
+    const qint64 enabledLaunch = lightness("launchButton");
+    QVERIFY2(disabledLaunch * 10 < enabledLaunch * 8,
+             qPrintable(QStringLiteral("%1 vs %2").arg(disabledLaunch).arg(enabledLaunch)));
     QCOMPARE(rowText(1, 1), QStringLiteral("0.0.0.0"));
     QVERIFY(opener_.addresses.isEmpty());
 }
@@ -488,7 +514,17 @@ void TestMainWindow::contextMenuGreying() {
     QVERIFY(single.shown);
     QCOMPARE(single.items,
              (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...", "-",
-                          "&Refresh List\tF5", "Network &Adapter...", "-", "&About"}));
+                          "&Refresh List", "&Network Adapter...", "-", "&About"}));
+    // Every item has a mnemonic of its own.
+    QSet<QChar> mnemonics;
+    for (const QString& item : single.items) {
+        if (item != QLatin1String("-")) {
+            QVERIFY2(item.contains(QLatin1Char('&')), qPrintable(item));
+            mnemonics.insert(item.at(item.indexOf(QLatin1Char('&')) + 1).toLower());
+        }
+    }
+    QCOMPARE(mnemonics.size(), 6);
+    QCOMPARE(window_->actions().refresh->shortcut(), QKeySequence(Qt::Key_F5));
 
     list()->clearSelection();
     for (int row : selectRows) {
@@ -535,6 +571,79 @@ void TestMainWindow::doubleClickOpensEachSelectedDevicesPage() {
     QTRY_VERIFY(!window_->operationRunning());
     QCOMPARE(opener_.addresses.size(), 3);
     QCOMPARE(opener_.addresses.last(), QStringLiteral("http://192.168.1.103:80/"));
+}
+
+void TestMainWindow::withoutABrowserTheAddressIsShown() {
+    start(2);
+    waitForFirstSearch();
+    opener_.result = LinkOpenResult::NoBrowser;
+    click(1);
+    QString text;
+    Qt::TextInteractionFlags flags;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->objectName() == QLatin1String("noBrowserMessage")) {
+            text = box->text();
+            flags = box->textInteractionFlags();
+            box->accept();
+            poll.stop();
+        }
+    });
+    poll.start();
+    button("launchButton")->click();
+    QTRY_VERIFY(!text.isEmpty());
+    QVERIFY(text.contains("No web browser could be started"));
+    QVERIFY(text.contains("http://192.168.1.101:80/"));
+    // The address can be copied from the box.
+    QVERIFY(flags & Qt::TextSelectableByMouse);
+    QTRY_VERIFY(!window_->operationRunning());
+}
+
+void TestMainWindow::keyboardOpensTheContextMenu() {
+    start(3);
+    waitForFirstSearch();
+    click(1);
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(5);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                shown = menu->actions().contains(window_->actions().settings);
+                menu->close();
+                poll.stop();
+            }
+        });
+        poll.start();
+        QTest::keySequence(window_.get(), keys);
+        QTRY_VERIFY2(shown, qPrintable(keys.toString()));
+    }
+}
+
+void TestMainWindow::paintedControlsHaveAccessibleNames() {
+    start(2);
+    waitForFirstSearch();
+    const struct {
+        QWidget* widget;
+        QString name;
+        QAccessible::Role role;
+    } cases[] = {
+        {button("launchButton"), "Launch Device", QAccessible::Button},
+        {button("refreshButton"), "Refresh", QAccessible::Button},
+        {list(), "Devices", QAccessible::Tree},
+    };
+    for (const auto& c : cases) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(c.widget);
+        QVERIFY(face != nullptr);
+        QCOMPARE(face->text(QAccessible::Name), c.name);
+        QCOMPARE(face->role(), c.role);
+    }
+    // The painted header still gives its titles to whatever reads them.
+    QCOMPARE(list()->model()->headerData(0, Qt::Horizontal).toString(), QString("Serial Number"));
+    QCOMPARE(list()->model()->headerData(1, Qt::Horizontal).toString(), QString("IP Address"));
 }
 
 // ---------------------------------------------------------------- hooks

@@ -5,11 +5,12 @@
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/password_page.hpp"
 #include "widgets/ip_address_edit.hpp"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,10 +22,10 @@
 using namespace korvane;
 using korvane::testing::BoxAnswerer;
 using korvane::ui::AdvancedPage;
-using korvane::ui::NetworkSettingsDialog;
 using korvane::ui::IpAddressEdit;
 using korvane::ui::IpAddressPage;
 using korvane::ui::IpSettingsDialog;
+using korvane::ui::NetworkSettingsDialog;
 using korvane::ui::PasswordPage;
 
 namespace {
@@ -76,6 +77,7 @@ class TestNetworkSettingsDialog : public QObject {
 
   private Q_SLOTS:
     void sheetTabsAndButtons();
+    void tabGoesThroughThePageBeforeOkAndCancel();
     void ipControlKeys();
     void bootpRadioEnabling_data();
     void bootpRadioEnabling();
@@ -125,6 +127,33 @@ void TestNetworkSettingsDialog::sheetTabsAndButtons() {
     // Cancel closes the sheet.
     sheet.cancelButton()->click();
     QVERIFY(!sheet.isVisible());
+}
+
+void TestNetworkSettingsDialog::tabGoesThroughThePageBeforeOkAndCancel() {
+    NetworkSettingsDialog sheet;
+    sheet.setModel(Model());
+    sheet.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    sheet.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&sheet));
+    auto* page = sheet.ipAddressPage();
+    Find<QWidget>(page, "staticRadio")->setFocus();
+    QStringList order;
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        // An address edit's first field stands for the edit.
+        if (auto* edit = qobject_cast<IpAddressEdit*>(focus->parentWidget()))
+            focus = edit;
+        order << focus->objectName();
+    }
+    QCOMPARE(order, QStringList({"ipAddressEdit", "subnetMaskEdit", "gatewayEdit", "okButton",
+                                 "cancelButton"}));
+    // And each painted address edit tells a screen reader what it is.
+    QAccessibleInterface* face =
+        QAccessible::queryAccessibleInterface(Find<IpAddressEdit>(page, "subnetMaskEdit"));
+    QCOMPARE(face->text(QAccessible::Name), QString("Subnet Mask"));
+    QCOMPARE(face->role(), QAccessible::Grouping);
 }
 
 void TestNetworkSettingsDialog::ipControlKeys() {

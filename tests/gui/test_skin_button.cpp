@@ -144,7 +144,14 @@ void TestSkinButton::doubleClickGivesTwoClicks() {
 
 void TestSkinButton::disabledShowsItsPictureOrTheRestingOne() {
     button_->setEnabled(false);
-    QCOMPARE(shownColour(), kResting); // no disabled picture given: the resting one serves
+    // No disabled picture given: the resting one serves, dimmed, so that a
+    // click that does nothing is explained.
+    const QRgb dimmed = shownColour();
+    QVERIFY(dimmed != kResting);
+    button_->setEnabled(true);
+    QCOMPARE(shownColour(), kResting);
+    button_->setEnabled(false);
+    QCOMPARE(shownColour(), dimmed);
     QCOMPARE(button_->lastPicture(), Picture::Disabled);
 
     button_->setStatePictures(Solid(kResting), Solid(kPressed), Solid(kHover), Solid(kDisabled), 0,

@@ -95,17 +95,28 @@ void TestSmallDialogs::passwordInput() {
     QCOMPARE(dialog.password(), QString("kept"));
 }
 
+namespace {
+std::vector<korvane::AdapterInfo> Adapters(const QStringList& descriptions) {
+    std::vector<korvane::AdapterInfo> adapters;
+    for (const QString& description : descriptions)
+        adapters.push_back({"if" + std::to_string(adapters.size()), description.toStdString(), {}});
+    return adapters;
+}
+} // namespace
+
 void TestSmallDialogs::networkAdapterList() {
-    NetworkAdapterDialog dialog({"Intel Ethernet", "Realtek USB", "Loopback"});
+    NetworkAdapterDialog dialog(Adapters({"Intel Ethernet", "Realtek USB", "Loopback"}));
     QCOMPARE(dialog.windowTitle(), QString("Network Adapter"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTreeWidget* list = dialog.list();
-    QCOMPARE(list->topLevelItemCount(), 3);
-    QCOMPARE(list->topLevelItem(1)->text(0), QString("Realtek USB"));
+    // "All network adapters" first, then the adapters in their order.
+    QCOMPARE(list->topLevelItemCount(), 4);
+    QCOMPARE(list->topLevelItem(0)->text(0), QString("All network adapters"));
+    QCOMPARE(list->topLevelItem(2)->text(0), QString("Realtek USB"));
     QCOMPARE(list->headerItem()->text(0), QString());
     QCOMPARE(list->columnWidth(0), list->viewport()->width() - 5);
-    // The first row starts selected.
+    // Without a choice, "all" starts selected.
     QVERIFY(list->topLevelItem(0)->isSelected());
     QVERIFY(dialog.okButton()->isEnabled());
 
@@ -113,20 +124,22 @@ void TestSmallDialogs::networkAdapterList() {
     QVERIFY(!dialog.okButton()->isEnabled());
     dialog.accept();
     QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.selectedAdapter(), 0);
+    QCOMPARE(dialog.chosenAdapter(), QString());
 
-    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(3)->setSelected(true);
     QVERIFY(dialog.okButton()->isEnabled());
     dialog.okButton()->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.selectedAdapter(), 2);
+    QCOMPARE(dialog.chosenAdapter(), QString("if2"));
 }
 
 void TestSmallDialogs::networkAdapterDoubleClick() {
-    NetworkAdapterDialog dialog({"eth0", "eth1"});
+    // The current choice starts selected; a double click confirms another.
+    NetworkAdapterDialog dialog(Adapters({"eth0", "eth1"}), QStringLiteral("if1"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTreeWidget* list = dialog.list();
+    QVERIFY(list->topLevelItem(2)->isSelected());
     const QRect row = list->visualItemRect(list->topLevelItem(1));
     QVERIFY(row.isValid());
     // A double click arrives after the press that selects the row.
@@ -134,13 +147,14 @@ void TestSmallDialogs::networkAdapterDoubleClick() {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.selectedAdapter(), 1);
+    QCOMPARE(dialog.chosenAdapter(), QString("if0"));
 }
 
 void TestSmallDialogs::networkAdapterWithoutAdapters() {
+    // Only "all", which then means none.
     NetworkAdapterDialog dialog({});
-    QCOMPARE(dialog.list()->topLevelItemCount(), 0);
-    QVERIFY(!dialog.okButton()->isEnabled());
+    QCOMPARE(dialog.list()->topLevelItemCount(), 1);
+    QVERIFY(dialog.okButton()->isEnabled());
 }
 
 QTEST_MAIN(TestSmallDialogs)

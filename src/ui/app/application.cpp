@@ -4,12 +4,15 @@
 #include "app/start_options.hpp"
 #include "cli/environment.hpp"
 #include "dialogs/dialog_operations.hpp"
+#include "dialogs/message_box.hpp"
+#include "main/adapter_choice.hpp"
 #include "main/main_window.hpp"
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
 #include <QTimer>
@@ -17,6 +20,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace korvane::ui {
 
@@ -89,23 +93,32 @@ class StartupReporter : public QObject {
 
 int Application::run(int& argc, char** argv) {
     const SteadyClock::time_point started = SteadyClock::now();
+    // The options are read before the GUI starts, so --help, --version and
+    // a bad option answer without a display.
+    std::optional<StartOptions> options;
+    {
+        QCoreApplication reader(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("korvane-utility"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION_TEXT));
+        QCommandLineParser parser;
+        parser.setApplicationDescription(QString::fromUtf8(strings::kAppTitle));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        AddStartOptions(parser);
+        parser.process(reader); // --help and --version print and end here
+        QString error;
+        options = ReadStartOptions(parser, error);
+        if (!options) {
+            std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(strings::kAppTitle));
+    QApplication::setOrganizationName(QString::fromUtf8(strings::kOrganisation));
     QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION_TEXT));
     QApplication::setWindowIcon(skin::AppIcon());
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QString::fromUtf8(strings::kAppTitle));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    AddStartOptions(parser);
-    parser.process(app);
-    QString error;
-    const std::optional<StartOptions> options = ReadStartOptions(parser, error);
-    if (!options) {
-        std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(error));
-        return 2;
-    }
 
     // A second copy ends here, silently; the first one is not disturbed.
     SingleInstance instance;
@@ -133,6 +146,7 @@ int Application::run(int& argc, char** argv) {
 
     MainWindowOptions windowOptions;
     windowOptions.factory = options->factory;
+    windowOptions.interfaces = global.interfaces;
     MainWindow window(environment.context(), windowOptions);
     window.setOperationDialogs(std::make_unique<DialogOperations>());
     QObject::connect(&window, &MainWindow::finished, &app, &QCoreApplication::quit,
@@ -161,6 +175,15 @@ int Application::run(int& argc, char** argv) {
     }
 
     window.show();
+    // Named adapters that do not exist are said at once, not found out
+    // later from an empty list.
+    AdapterTable everyAdapter;
+    EnumerateAdapters(environment.context().driver, everyAdapter);
+    const QString unknown = UnknownInterfaceMessage(global.interfaces, everyAdapter);
+    if (!unknown.isEmpty() && options->grabFile.isEmpty() && !options->reportStartup)
+        QTimer::singleShot(0, &window, [&window, unknown] { ShowMessageBox(&window, unknown); });
+    else if (!unknown.isEmpty())
+        std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(unknown));
     const int exitCode = QApplication::exec();
     return result != 0 ? result : exitCode;
 }

@@ -15,8 +15,11 @@ constexpr int kIconSize = 32;
 }
 
 AboutDialog::AboutDialog(QWidget* parent)
-    : QDialog(parent), link_(new LinkLabel(QString::fromUtf8(strings::kMakerLinkText),
-                                            QString::fromUtf8(strings::kMakerAddress), this)) {
+    : AboutDialog(QString::fromUtf8(strings::kMakerAddress), parent) {}
+
+AboutDialog::AboutDialog(const QString& makerAddress, QWidget* parent)
+    : QDialog(parent),
+      link_(new LinkLabel(QString::fromUtf8(strings::kMakerLinkText), makerAddress, this)) {
     setWindowTitle(QString::fromUtf8(strings::kAboutCaption));
     setObjectName(QStringLiteral("aboutDialog"));
 
@@ -35,6 +38,8 @@ AboutDialog::AboutDialog(QWidget* parent)
     notice->setObjectName(QStringLiteral("aboutNotice"));
 
     link_->setObjectName(QStringLiteral("aboutLink"));
+    // No address, no link: a placeholder would lead nowhere.
+    link_->setVisible(!makerAddress.isEmpty());
 
     // Kept for its place in the box; it holds no text.
     auto* extra = new QLabel(this);

@@ -1,14 +1,14 @@
 #include "dialogs/dialog_operations.hpp"
 
 #include "config/config_commands.hpp"
-#include "dialogs/network_settings_dialog.hpp"
-#include "dialogs/dialog_operator.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/message_box.hpp"
 #include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/password_page.hpp"
 #include "dialogs/serial_number_dialog.hpp"
+#include "main/desktop_operator.hpp"
 #include "main/main_window.hpp"
 
 #include <QEventLoop>
@@ -29,6 +29,23 @@ std::optional<DeviceRecord> SelectedDevice(MainWindow& window) {
     return window.deviceList().record(index);
 }
 
+// The core's editor for a page shown alone: the dialog of type Dialog,
+// modal over the window, filled from and read back into the page's model.
+template <class Dialog, class Model>
+bool EditPageAlone(const GuiCaller& caller, MainWindow* window, Model& page) {
+    return caller
+        .call([window, &page] {
+            NormalCursor pointer;
+            Dialog dialog(window);
+            dialog.setModel(page);
+            if (dialog.exec() != QDialog::Accepted)
+                return false;
+            page = dialog.model();
+            return true;
+        })
+        .value_or(false);
+}
+
 } // namespace
 
 bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work) {
@@ -36,7 +53,7 @@ bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> wor
     auto ended = std::make_shared<bool>(false);
     // The window runs `done` only while it stays open; a window that closes
     // meanwhile ends the program, and with it this loop.
-    if (!window.RunOperation(std::move(work), [ended, &loop] {
+    if (!window.runOperation(std::move(work), [ended, &loop] {
             *ended = true;
             loop.quit();
         }))
@@ -56,7 +73,7 @@ void DialogOperations::RunNetworkSettings(MainWindow& window) {
     RunOperationAndWait(window, [&](StopToken& stop) {
         // Calls onto the GUI thread go through the sheet: it outlives them.
         const GuiCaller caller(&sheet, &stop);
-        DialogOperator op(&sheet, caller);
+        DesktopOperator op(&sheet, caller);
         op.setPasswordPrompt([sheet = &sheet](const std::string& label, const std::string& preset) {
             return sheet->askPassword(label, preset);
         });
@@ -80,7 +97,7 @@ void DialogOperations::RunNetworkSettings(MainWindow& window) {
         });
     });
     if (searchWanted)
-        window.StartSearch();
+        window.startSearch();
 }
 
 void DialogOperations::RunIpSettings(MainWindow& window) {
@@ -90,20 +107,10 @@ void DialogOperations::RunIpSettings(MainWindow& window) {
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const IpPageEditor edit = [&caller, w = &window](IpAddressPageModel& page,
                                                          const std::optional<std::string>&) {
-            return caller
-                .call([w, &page] {
-                    NormalCursor pointer;
-                    IpSettingsDialog dialog(w);
-                    dialog.setModel(page);
-                    if (dialog.exec() != QDialog::Accepted)
-                        return false;
-                    page = dialog.model();
-                    return true;
-                })
-                .value_or(false);
+            return EditPageAlone<IpSettingsDialog>(caller, w, page);
         };
         korvane::RunIpSettings(ctx, *device, op, edit, &stop);
     });
@@ -116,20 +123,10 @@ void DialogOperations::RunSetPassword(MainWindow& window) {
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const PasswordPageEditor edit = [&caller, w = &window](PasswordPageModel& page,
                                                                const std::optional<std::string>&) {
-            return caller
-                .call([w, &page] {
-                    NormalCursor pointer;
-                    SetPasswordDialog dialog(w);
-                    dialog.setModel(page);
-                    if (dialog.exec() != QDialog::Accepted)
-                        return false;
-                    page = dialog.model();
-                    return true;
-                })
-                .value_or(false);
+            return EditPageAlone<SetPasswordDialog>(caller, w, page);
         };
         korvane::RunSetPassword(ctx, *device, op, edit, &stop);
     });
@@ -142,7 +139,7 @@ void DialogOperations::RunSetSerialNumber(MainWindow& window) {
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const SerialNumberEditor edit = [&caller, w = &window](std::string_view preset) {
             return caller
                 .call([w, text = std::string(preset)]() -> std::optional<std::string> {
@@ -160,9 +157,12 @@ void DialogOperations::RunSetSerialNumber(MainWindow& window) {
 }
 
 void DialogOperations::RunNetworkAdapter(MainWindow& window) {
-    NetworkAdapterDialog dialog(window.context().adapters.descriptions(), &window);
+    // Every adapter the program may use, listed afresh.
+    AdapterTable available;
+    EnumerateAdapters(window.context().driver, available, window.options().interfaces);
+    NetworkAdapterDialog dialog(available.entries, window.adapterChoice().chosen(), &window);
     if (dialog.exec() == QDialog::Accepted)
-        selectedAdapter_ = dialog.selectedAdapter();
+        window.adapterChoice().choose(dialog.chosenAdapter());
 }
 
 void DialogOperations::RunFirmwareUpgrade(MainWindow& window,

@@ -21,13 +21,9 @@ class DialogOperations : public OperationDialogs {
     void RunIpSettings(MainWindow& window) override;
     void RunSetPassword(MainWindow& window) override;
     void RunSetSerialNumber(MainWindow& window) override;
-    // Lists the adapters; the one confirmed is kept here. Nothing else reads
-    // it: every search goes over all the adapters the program was given.
+    // Lists the adapters with "all adapters" first; the row confirmed
+    // becomes the window's adapter choice.
     void RunNetworkAdapter(MainWindow& window) override;
-    int selectedAdapter() const { return selectedAdapter_; }
-
-  private:
-    int selectedAdapter_ = 0;
 };
 
 // Runs `work` as the window's operation and waits, the GUI going on, until

@@ -49,7 +49,7 @@ const char kFileFilter[] = "*.bin (*.bin);;All Files (*.*) (*)";
 } // namespace
 
 FirmwareUpgradeDialog::FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRecord> units,
-                                         QWidget* parent)
+                                             QWidget* parent)
     : QDialog(parent), ctx_(ctx), records_(std::move(units)), caller_(this, &promptStop_),
       operator_(this, caller_) {
     setObjectName(QStringLiteral("firmwareUpgradeDialog"));
@@ -292,9 +292,17 @@ void FirmwareUpgradeDialog::closeEvent(QCloseEvent* event) {
 }
 
 void FirmwareUpgradeDialog::keyPressEvent(QKeyEvent* event) {
-    // Enter is the dialog's OK (it has no OK button): it closes, except while busy.
     if (event->modifiers() == Qt::NoModifier &&
         (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // In the file box Enter means "this file": it downloads when it can
+        // and otherwise leaves the typed path where it is.
+        if (fileName_->hasFocus()) {
+            if (download_->isEnabled())
+                download();
+            return;
+        }
+        // Elsewhere it is the dialog's OK (it has no OK button): it closes,
+        // except while busy.
         accept();
         return;
     }

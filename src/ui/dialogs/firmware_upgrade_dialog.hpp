@@ -10,8 +10,8 @@
 
 #include "base/operator.hpp"
 #include "devices/device_table.hpp"
-#include "dialogs/dialog_operator.hpp"
 #include "firmware/upgrade.hpp"
+#include "main/desktop_operator.hpp"
 #include "main/gui_caller.hpp"
 
 #include <QDialog>
@@ -89,7 +89,7 @@ class FirmwareUpgradeDialog : public QDialog {
     std::vector<DeviceRecord> records_; // the units; the session points into it
     StopToken promptStop_;              // ends prompts that nobody will answer
     GuiCaller caller_;
-    DialogOperator operator_;
+    DesktopOperator operator_;
     std::function<void(const MacAddress&, const std::string&)> remember_;
     std::unique_ptr<FirmwareUpgrade> session_;
 

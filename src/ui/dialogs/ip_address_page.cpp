@@ -50,6 +50,9 @@ IpAddressPage::IpAddressPage(QWidget* parent) : SettingsPage(parent) {
     mask_->setObjectName(QStringLiteral("subnetMaskEdit"));
     gateway_ = new IpAddressEdit(addressGroup_);
     gateway_->setObjectName(QStringLiteral("gatewayEdit"));
+    ip_->setAccessibleName(QStringLiteral("IP Address"));
+    mask_->setAccessibleName(QStringLiteral("Subnet Mask"));
+    gateway_->setAccessibleName(QStringLiteral("Gateway"));
     ipLabel_->setBuddy(ip_);
     maskLabel_->setBuddy(mask_);
     gatewayLabel_->setBuddy(gateway_);
@@ -184,27 +187,18 @@ bool IpAddressPage::validatePage() {
     return true;
 }
 
-IpSettingsDialog::IpSettingsDialog(QWidget* parent) : QDialog(parent), page_(new IpAddressPage(this)) {
-    setObjectName(QStringLiteral("ipSettingsDialog"));
-    setWindowTitle(page_->windowTitle());
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setObjectName(QStringLiteral("buttons"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(page_);
-    column->addWidget(buttons);
-    column->setSizeConstraint(QLayout::SetFixedSize);
-}
+IpSettingsDialog::IpSettingsDialog(QWidget* parent)
+    : SinglePageDialog(new IpAddressPage, QStringLiteral("ipSettingsDialog"), parent),
+      page_(findChild<IpAddressPage*>()) {}
 
-void IpSettingsDialog::accept() {
+bool IpSettingsDialog::acceptPage() {
     IpAddressPageModel members = page_->model();
     if (const auto failure = IpSettingsPageOk(members)) {
         ShowMessageBox(this, failure->message);
-        return;
+        return false;
     }
     accepted_ = members;
-    QDialog::accept();
+    return true;
 }
 
 } // namespace korvane::ui

@@ -8,8 +8,7 @@
 
 #include "config/settings_model.hpp"
 #include "dialogs/settings_page.hpp"
-
-#include <QDialog>
+#include "dialogs/single_page_dialog.hpp"
 
 class QGroupBox;
 class QLabel;
@@ -62,7 +61,7 @@ class IpAddressPage : public SettingsPage {
 
 // The page alone as a modal dialog (the factory's IP Settings). Its OK runs
 // the page's own rules for that use and stays open on a refusal.
-class IpSettingsDialog : public QDialog {
+class IpSettingsDialog : public SinglePageDialog {
     Q_OBJECT
 
   public:
@@ -73,7 +72,8 @@ class IpSettingsDialog : public QDialog {
     // The members as OK left them.
     const IpAddressPageModel& model() const { return accepted_; }
 
-    void accept() override;
+  protected:
+    bool acceptPage() override;
 
   private:
     IpAddressPage* page_;

@@ -13,11 +13,12 @@ namespace {
 constexpr int kColumnInset = 5; // the column is as wide as the list minus this
 constexpr int kListWidthChars = 48;
 constexpr int kListRows = 8;
+constexpr int kNameRole = Qt::UserRole; // the adapter's name; empty on the "all" row
 } // namespace
 
-NetworkAdapterDialog::NetworkAdapterDialog(const std::vector<std::string>& descriptions,
-                                       QWidget* parent)
-    : QDialog(parent), list_(new QTreeWidget(this)) {
+NetworkAdapterDialog::NetworkAdapterDialog(const std::vector<AdapterInfo>& adapters,
+                                           const QString& chosen, QWidget* parent)
+    : QDialog(parent), list_(new QTreeWidget(this)), chosen_(chosen) {
     setObjectName(QStringLiteral("networkAdapterDialog"));
     setWindowTitle(QStringLiteral("Network Adapter"));
 
@@ -34,10 +35,24 @@ NetworkAdapterDialog::NetworkAdapterDialog(const std::vector<std::string>& descr
     list_->header()->setSectionsMovable(false);
     list_->setMinimumSize(fontMetrics().horizontalAdvance(QLatin1Char('x')) * kListWidthChars,
                           fontMetrics().height() * kListRows);
-    for (const std::string& description : descriptions)
-        list_->addTopLevelItem(new QTreeWidgetItem({QString::fromStdString(description)}));
-    if (list_->topLevelItemCount() > 0)
-        list_->setCurrentItem(list_->topLevelItem(0));
+
+    auto* all = new QTreeWidgetItem({QString::fromLatin1(kAllAdaptersText)});
+    all->setData(0, kNameRole, QString());
+    list_->addTopLevelItem(all);
+    QTreeWidgetItem* current = all;
+    for (const AdapterInfo& adapter : adapters) {
+        const QString name = QString::fromStdString(adapter.name);
+        QString text = QString::fromStdString(adapter.description);
+        if (text.isEmpty())
+            text = name;
+        auto* row = new QTreeWidgetItem({text});
+        row->setData(0, kNameRole, name);
+        row->setToolTip(0, name);
+        list_->addTopLevelItem(row);
+        if (!chosen.isEmpty() && name == chosen)
+            current = row;
+    }
+    list_->setCurrentItem(current);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->setObjectName(QStringLiteral("buttons"));
@@ -67,7 +82,7 @@ void NetworkAdapterDialog::accept() {
     const auto selected = list_->selectedItems();
     if (selected.isEmpty())
         return;
-    selected_ = list_->indexOfTopLevelItem(selected.first());
+    chosen_ = selected.first()->data(0, kNameRole).toString();
     QDialog::accept();
 }
 

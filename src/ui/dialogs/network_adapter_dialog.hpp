@@ -1,11 +1,14 @@
 #pragma once
 
-// "Network Adapter": the machine's adapters by description, one row each in
-// enumeration order. OK (or a double click) confirms the selected row.
+// "Network Adapter": which adapters the searches go over. The first row is
+// "All network adapters" (the default); then the machine's adapters by
+// description, one row each in enumeration order. The row of the current
+// choice starts selected; OK (or a double click) confirms the selected row.
+
+#include "link/packet_driver.hpp"
 
 #include <QDialog>
 
-#include <string>
 #include <vector>
 
 class QPushButton;
@@ -17,11 +20,15 @@ class NetworkAdapterDialog : public QDialog {
     Q_OBJECT
 
   public:
-    explicit NetworkAdapterDialog(const std::vector<std::string>& descriptions,
-                                QWidget* parent = nullptr);
+    static constexpr char kAllAdaptersText[] = "All network adapters";
 
-    // The confirmed row; 0 until a row was confirmed.
-    int selectedAdapter() const { return selected_; }
+    // `chosen` is the name of the adapter chosen so far; empty: all of them.
+    explicit NetworkAdapterDialog(const std::vector<AdapterInfo>& adapters,
+                                  const QString& chosen = {}, QWidget* parent = nullptr);
+
+    // The confirmed row's adapter name, empty for all adapters; until a row
+    // is confirmed, the choice the dialog started with.
+    QString chosenAdapter() const { return chosen_; }
     QTreeWidget* list() const { return list_; }
     QPushButton* okButton() const { return ok_; }
 
@@ -35,7 +42,7 @@ class NetworkAdapterDialog : public QDialog {
 
     QTreeWidget* list_;
     QPushButton* ok_;
-    int selected_ = 0;
+    QString chosen_;
 };
 
 } // namespace korvane::ui

@@ -24,8 +24,8 @@ enum EditResult : int { kCancelled = 0, kOk = 1 };
 NetworkSettingsDialog::NetworkSettingsDialog(QWidget* parent)
     : QDialog(parent), ipPage_(new IpAddressPage), advancedPage_(new AdvancedPage),
       passwordPage_(new PasswordPage), passwordInput_(new PasswordPromptDialog(this)),
-      tabs_(new QTabWidget(this)), ok_(new QPushButton(QStringLiteral("OK"), this)),
-      cancel_(new QPushButton(QStringLiteral("Cancel"), this)) {
+      tabs_(new QTabWidget(this)), ok_(new QPushButton(QStringLiteral("OK"))),
+      cancel_(new QPushButton(QStringLiteral("Cancel"))) {
     setObjectName(QStringLiteral("networkSettingsDialog"));
     setWindowTitle(QStringLiteral("Network Settings"));
     setWindowIcon(skin::AppIcon());
@@ -38,6 +38,10 @@ NetworkSettingsDialog::NetworkSettingsDialog(QWidget* parent)
     tabs_->setCurrentIndex(kIpAddressPage);
     connect(tabs_, &QTabWidget::currentChanged, this, &NetworkSettingsDialog::tabChanged);
 
+    // OK and Cancel join the sheet after the pages, so that Tab goes from the
+    // page's fields to them, not from the tabs to them.
+    ok_->setParent(this);
+    cancel_->setParent(this);
     // OK and Cancel at the right, OK first; no Apply and no Help.
     ok_->setObjectName(QStringLiteral("okButton"));
     ok_->setDefault(true);
@@ -117,7 +121,7 @@ void NetworkSettingsDialog::finish() {
 }
 
 std::optional<std::string> NetworkSettingsDialog::askPassword(const std::string& label,
-                                                  const std::string& preset) {
+                                                              const std::string& preset) {
     // A prompt stands over a sheet that waits for it, so let the input through.
     const bool wasProcessing = processing_;
     setProcessing(false);

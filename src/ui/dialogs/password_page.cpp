@@ -92,23 +92,8 @@ bool PasswordPage::validatePage() {
     return true;
 }
 
-SetPasswordDialog::SetPasswordDialog(QWidget* parent) : QDialog(parent), page_(new PasswordPage(this)) {
-    setObjectName(QStringLiteral("setPasswordDialog"));
-    setWindowTitle(page_->windowTitle());
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setObjectName(QStringLiteral("buttons"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(page_);
-    column->addWidget(buttons);
-    column->setSizeConstraint(QLayout::SetFixedSize);
-}
-
-void SetPasswordDialog::accept() {
-    if (!page_->validatePage())
-        return;
-    QDialog::accept();
-}
+SetPasswordDialog::SetPasswordDialog(QWidget* parent)
+    : SinglePageDialog(new PasswordPage, QStringLiteral("setPasswordDialog"), parent),
+      page_(findChild<PasswordPage*>()) {}
 
 } // namespace korvane::ui

@@ -6,8 +6,7 @@
 
 #include "config/settings_model.hpp"
 #include "dialogs/settings_page.hpp"
-
-#include <QDialog>
+#include "dialogs/single_page_dialog.hpp"
 
 class QCheckBox;
 class QLabel;
@@ -49,7 +48,7 @@ class PasswordPage : public SettingsPage {
 
 // The page alone as a modal dialog (the factory's Set Password). Its OK
 // applies the page's rules and stays open on a refusal.
-class SetPasswordDialog : public QDialog {
+class SetPasswordDialog : public SinglePageDialog {
     Q_OBJECT
 
   public:
@@ -58,8 +57,6 @@ class SetPasswordDialog : public QDialog {
     PasswordPage* page() const { return page_; }
     void setModel(const PasswordPageModel& model) { page_->setModel(model); }
     const PasswordPageModel& model() const { return page_->model(); }
-
-    void accept() override;
 
   private:
     PasswordPage* page_;

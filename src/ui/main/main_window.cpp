@@ -2,13 +2,17 @@
 
 #include "config/config_commands.hpp"
 #include "dialogs/about_dialog.hpp"
-#include "main/closing_popup.hpp"
+#include "dialogs/message_box.hpp"
+#include "main/closing_sequence.hpp"
 #include "main/device_list_binding.hpp"
+#include "main/operation_runner.hpp"
+#include "main/search_scheduler.hpp"
 #include "skin/main_layout.hpp"
 #include "skin/skin_palette.hpp"
 #include "ui_strings.hpp"
-#include "widgets/link_opener.hpp"
+#include "widgets/background_drag.hpp"
 #include "widgets/device_list_view.hpp"
+#include "widgets/link_opener.hpp"
 #include "widgets/list_outline.hpp"
 #include "widgets/skin_button.hpp"
 
@@ -16,89 +20,57 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QPushButton>
 #include <QScreen>
-#include <QShortcut>
 #include <QStyle>
-#include <QTimer>
-#include <QWindow>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <limits>
 
 namespace korvane::ui {
 
 namespace {
 
-struct ButtonEntry {
-    int command;
+struct ButtonArt {
     int resting;
     int pressed;
     int hover;
     const char* name;
+    const char* accessibleName;
 };
 
 // Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
-// the resting picture doubles as the disabled one.
-constexpr std::array<ButtonEntry, 5> kButtons = {{
-    {MainWindow::kCmdLaunchDevice, skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover,
-     "launchButton"},
-    {MainWindow::kCmdSettings, skin::kSettingsResting, skin::kSettingsPressed,
-     skin::kSettingsHover, "settingsButton"},
-    {MainWindow::kCmdUpgradeFirmware, skin::kFirmwareResting, skin::kFirmwarePressed,
-     skin::kFirmwareHover, "firmwareButton"},
-    {MainWindow::kCmdAbout, skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover,
-     "aboutButton"},
-    {MainWindow::kCmdRefresh, skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover,
-     "refreshButton"},
+// the resting picture, dimmed, doubles as the disabled one.
+constexpr std::array<ButtonArt, 5> kButtons = {{
+    {skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover, "launchButton",
+     "Launch Device"},
+    {skin::kSettingsResting, skin::kSettingsPressed, skin::kSettingsHover, "settingsButton",
+     "Settings"},
+    {skin::kFirmwareResting, skin::kFirmwarePressed, skin::kFirmwareHover, "firmwareButton",
+     "Upgrade Firmware"},
+    {skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover, "aboutButton", "About"},
+    {skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover, "refreshButton", "Refresh"},
 }};
 
-struct FactoryEntry {
-    int command;
-    const char* text;
-    const char* name;
-};
-
-constexpr std::array<FactoryEntry, 3> kFactoryButtons = {{
-    {MainWindow::kCmdIpSettings, "&IP Settings...", "ipSettingsButton"},
-    {MainWindow::kCmdSetPassword, "Set &Password...", "setPasswordButton"},
-    {MainWindow::kCmdSerialNumber, "Serial &Number...", "serialNumberButton"},
-}};
+constexpr std::array<const char*, 3> kFactoryButtonNames = {"ipSettingsButton", "setPasswordButton",
+                                                            "serialNumberButton"};
 
 // The factory buttons sit in a row under the device panel.
 constexpr QPoint kFactoryRowAt{240, 552};
 constexpr QSize kFactoryButtonSize{160, 30};
 constexpr int kFactoryButtonGap = 15;
 
-struct MenuEntry {
-    int command; // 0: separator
-    const char* text;
-    const char* name;
-};
+// The adapter status line, right-aligned between the banner and the panel.
+constexpr QRect kAdapterStatusRect{240, 176, 510, 20};
 
-constexpr std::array<MenuEntry, 8> kContextMenu = {{
-    {MainWindow::kCmdLaunchDevice, "&Launch Device...", "menuLaunchDevice"},
-    {MainWindow::kCmdSettings, "&Settings...", "menuSettings"},
-    {MainWindow::kCmdUpgradeFirmware, "Upgrade &Firmware...", "menuUpgradeFirmware"},
-    {0, nullptr, nullptr},
-    {MainWindow::kCmdRefresh, "&Refresh List\tF5", "menuRefresh"},
-    {MainWindow::kCmdNetworkAdapter, "Network &Adapter...", "menuNetworkAdapter"},
-    {0, nullptr, nullptr},
-    {MainWindow::kCmdAbout, "&About", "menuAbout"},
-}};
-
-int ToMs(Micros period) {
-    const auto ms = std::chrono::duration_cast<Millis>(period).count();
-    return static_cast<int>(std::clamp<long long>(ms, 0, std::numeric_limits<int>::max()));
-}
+// The serial number column at its design width, or wider when the header's
+// font needs it; the address column takes the rest of the list.
+constexpr int kSerialColumnWidth = 122;
+constexpr int kListColumnsWidth = 385 + kSerialColumnWidth;
 
 QString FromStd(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -110,16 +82,17 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      ctx_(ctx), options_(options), caller_(this, &operationStop_), operator_(this, caller_),
+      ctx_(ctx), options_(std::move(options)), runner_(std::make_unique<OperationRunner>()),
+      caller_(this, &runner_->stopToken()), operator_(this, caller_),
       dialogs_(std::make_unique<OperationDialogs>()),
       background_(skin::LoadBitmap(skin::kBackground)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QString::fromUtf8(strings::kAppTitle));
     setWindowIcon(skin::AppIcon());
     setFixedSize(skin::kClientSize);
-    if (const QScreen* screen = this->screen()) {
+    if (const QScreen* screen = this->screen())
         move(screen->availableGeometry().center() - rect().center());
-    }
+    new BackgroundDrag(this);
 
     LinkOpener* opener = options_.linkOpener;
     if (opener == nullptr) {
@@ -128,11 +101,10 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     }
     urlOpener_ = std::make_unique<GuiUrlOpener>(*opener, caller_);
 
+    buildActions();
     buildControls();
 
-    // Worker threads reach the window through these queued connections only.
-    connect(this, &MainWindow::searchResultReady, this, &MainWindow::onSearchResultReady,
-            Qt::QueuedConnection);
+    // The link reports missing rights from whatever thread it runs on.
     connect(this, &MainWindow::permissionRefused, this, &MainWindow::showPermissionMessage,
             Qt::QueuedConnection);
     ctx_.link.setPermissionReporter(
@@ -142,91 +114,133 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     SearchNotifications notifications;
     notifications.redraw = [this] {
         showTexts();
-        FocusList();
+        focusList();
     };
     notifications.operationButtons = [this](bool enabled) { setOperationButtonsEnabled(enabled); };
-    notifications.resultReady = [this] { Q_EMIT searchResultReady(); };
-    search_ = std::make_unique<DeviceSearch>(ctx_, list_, std::move(notifications));
+    search_ = std::make_unique<SearchScheduler>(ctx_, list_, *runner_, std::move(notifications));
+    search_->setBeforeSearch([this] { applyAdapterChoice(); });
+    connect(search_.get(), &SearchScheduler::searchStarted, this, &MainWindow::searchStarted);
+    connect(search_.get(), &SearchScheduler::searchApplied, this, [this] {
+        updateFactoryActions();
+        Q_EMIT searchApplied();
+    });
+    closing_ =
+        std::make_unique<ClosingSequence>(*this, *search_, *runner_, ctx_.timing.closeWatcherWait);
+    connect(closing_.get(), &ClosingSequence::finished, this, &MainWindow::finished);
 
-    firstSearchTimer_ = new QTimer(this);
-    firstSearchTimer_->setObjectName(QStringLiteral("firstSearchTimer"));
-    firstSearchTimer_->setSingleShot(true);
-    // A coarse timer may fire up to 5 % early; these periods are promises.
-    firstSearchTimer_->setTimerType(Qt::PreciseTimer);
-    connect(firstSearchTimer_, &QTimer::timeout, this, &MainWindow::onSearchTimer);
-    searchTimer_ = new QTimer(this);
-    searchTimer_->setObjectName(QStringLiteral("searchTimer"));
-    searchTimer_->setTimerType(Qt::PreciseTimer);
-    connect(searchTimer_, &QTimer::timeout, this, &MainWindow::onSearchTimer);
-    firstSearchTimer_->start(ToMs(ctx_.timing.firstSearchDelay));
+    applyAdapterChoice();
+    search_->start();
 }
 
 MainWindow::~MainWindow() {
     // Normally the closing sequence has stopped everything; a window
     // destroyed without it stops its threads here. Blocking calls onto this
     // window end on the stop request, so the joins cannot wait for us.
-    search_->RequestStop();
-    operationStop_.requestStop();
-    if (operationThread_.joinable()) {
-        operationThread_.join();
-    }
-    if (watcher_.joinable()) {
-        watcher_.join();
-    }
+    search_->shutDown();
+    runner_->shutDown();
+    closing_.reset();
     search_.reset();
+    runner_->join();
     // The list's model listens to list_, which goes before the child widgets do.
     listView_->setModel(nullptr);
     delete binding_;
     ctx_.link.setPermissionReporter(
         [](const std::string& text) { std::fputs(text.c_str(), stderr); });
-    if (waitCursorShown_) {
-        QApplication::restoreOverrideCursor();
-    }
+}
+
+// ---------------------------------------------------------------- controls
+
+void MainWindow::buildActions() {
+    const auto make = [this](const char* text, const char* name, void (MainWindow::*slot)()) {
+        auto* action = new QAction(QString::fromUtf8(text), this);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action); // its keys work anywhere in the window
+        return action;
+    };
+    actions_.launchDevice =
+        make("&Launch Device...", "menuLaunchDevice", &MainWindow::launchDevice);
+    actions_.settings = make("&Settings...", "menuSettings", &MainWindow::openNetworkSettings);
+    actions_.settings->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // Enter is the list's default command, not something the menu offers.
+    actions_.settings->setShortcutVisibleInContextMenu(false);
+    actions_.upgradeFirmware =
+        make("Upgrade &Firmware...", "menuUpgradeFirmware", &MainWindow::upgradeFirmware);
+    actions_.refresh = make("&Refresh List", "menuRefresh", &MainWindow::refresh);
+    actions_.refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    actions_.refresh->setShortcutVisibleInContextMenu(true);
+    actions_.networkAdapter =
+        make("&Network Adapter...", "menuNetworkAdapter", &MainWindow::chooseNetworkAdapter);
+    actions_.about = make("&About", "menuAbout", &MainWindow::showAbout);
+    actions_.ipSettings = make("&IP Settings...", "actionIpSettings", &MainWindow::openIpSettings);
+    actions_.setPassword =
+        make("Set &Password...", "actionSetPassword", &MainWindow::openSetPassword);
+    actions_.serialNumber =
+        make("Serial &Number...", "actionSerialNumber", &MainWindow::openSerialNumber);
+    for (QAction* factory : {actions_.ipSettings, actions_.setPassword, actions_.serialNumber})
+        factory->setEnabled(false);
+    actions_.contextMenu =
+        make("Context Menu", "actionContextMenu", &MainWindow::showContextMenuFromKeyboard);
+    actions_.contextMenu->setShortcuts(
+        {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+}
+
+void MainWindow::bindButton(QAbstractButton* button, QAction* action) {
+    connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
+    const auto follow = [button, action] { button->setEnabled(action->isEnabled()); };
+    connect(action, &QAction::changed, button, follow);
+    follow();
 }
 
 void MainWindow::buildControls() {
+    const std::array<QAction*, 5> buttonActions = {actions_.launchDevice, actions_.settings,
+                                                   actions_.upgradeFirmware, actions_.about,
+                                                   actions_.refresh};
     for (std::size_t i = 0; i < kButtons.size(); ++i) {
-        const ButtonEntry& entry = kButtons[i];
+        const ButtonArt& art = kButtons[i];
         auto* button = new SkinButton(this);
-        button->setObjectName(QString::fromLatin1(entry.name));
-        button->setStateBitmaps(entry.resting, entry.pressed, entry.hover, entry.resting, 0, 0);
+        button->setObjectName(QString::fromLatin1(art.name));
+        button->setAccessibleName(QString::fromUtf8(art.accessibleName));
+        button->setStateBitmaps(art.resting, art.pressed, art.hover, 0, 0, 0);
         button->setGeometry(
             QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
         button->setFocusPolicy(Qt::NoFocus);
-        const int command = entry.command;
-        connect(button, &QAbstractButton::clicked, this, [this, command] { OnCommand(command); });
+        bindButton(button, buttonActions[i]);
         buttons_[i] = button;
     }
 
     listView_ = new DeviceListView(this);
     listView_->setObjectName(QStringLiteral("deviceList"));
+    listView_->setAccessibleName(QStringLiteral("Devices"));
     listView_->setFrameShape(QFrame::NoFrame);
     binding_ = new DeviceListBinding(listView_, list_, this);
+    // The header's titles in the font it paints them with, never cut.
+    const int serialWidth = std::max(
+        kSerialColumnWidth, listView_->listHeader()->titleWidth(QStringLiteral(" Serial Number ")));
     listView_->insertColumn(kSerialColumn, QStringLiteral(" Serial Number "),
-                            DeviceListView::kFormatLeft, 122);
-    listView_->insertColumn(kAddressColumn, QStringLiteral("IP Address"), DeviceListView::kFormatLeft,
-                            385 - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+                            DeviceListView::kFormatLeft, serialWidth);
+    listView_->insertColumn(
+        kAddressColumn, QStringLiteral("IP Address"), DeviceListView::kFormatLeft,
+        kListColumnsWidth - serialWidth - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     listView_->setHeaderHeightFactor(skin::kListHeaderHeightFactor);
     listView_->setShowSelectionAlways(true);
     layoutList();
     new ListOutline(listView_);
     connect(binding_, &DeviceListBinding::selectionHandled, this,
-            &MainWindow::updateFactoryButtons);
+            &MainWindow::updateFactoryActions);
     connect(binding_, &DeviceListBinding::doubleClicked, this, &MainWindow::onListDoubleClick);
-    connect(binding_, &DeviceListBinding::contextMenuRequested, this,
-            &MainWindow::onListRightClick);
+    connect(binding_, &DeviceListBinding::contextMenuRequested, this, &MainWindow::showContextMenu);
 
     pane_ = new QPlainTextEdit(this);
     pane_->setObjectName(QStringLiteral("informationPane"));
+    pane_->setAccessibleName(QString::fromUtf8(strings::kDeviceInformation));
     pane_->setReadOnly(true);
     pane_->setFocusPolicy(Qt::NoFocus);
     pane_->setFrameShape(QFrame::NoFrame);
     pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
     pane_->setFont(skin::ProductFont(skin::kPaneFontHeight));
-    // Transparent: the panel painted by the window shows through.
-    pane_->viewport()->setAutoFillBackground(false);
+    pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
     QPalette colours = pane_->palette();
     colours.setColor(QPalette::Base, Qt::transparent);
     colours.setColor(QPalette::Text, QColor(skin::palette::kPaneText));
@@ -240,28 +254,38 @@ void MainWindow::buildControls() {
     status_->setAlignment(Qt::AlignRight);
     status_->hide(); // kept for its texts; nothing shows it
 
-    for (std::size_t i = 0; i < kFactoryButtons.size(); ++i) {
-        const FactoryEntry& entry = kFactoryButtons[i];
-        auto* button = new QPushButton(QString::fromLatin1(entry.text), this);
-        button->setObjectName(QString::fromLatin1(entry.name));
+    adapterStatus_ = new QLabel(this);
+    adapterStatus_->setObjectName(QStringLiteral("adapterStatus"));
+    adapterStatus_->setGeometry(kAdapterStatusRect);
+    adapterStatus_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette statusColours = adapterStatus_->palette();
+    statusColours.setColor(QPalette::WindowText, QColor(skin::palette::kBannerText));
+    adapterStatus_->setPalette(statusColours);
+
+    const std::array<QAction*, 3> factoryActions = {actions_.ipSettings, actions_.setPassword,
+                                                    actions_.serialNumber};
+    const std::array<skin::SkinPicture, 3> faces = {
+        skin::PlainButtonPicture(skin::PlainButtonState::Resting),
+        skin::PlainButtonPicture(skin::PlainButtonState::Pressed),
+        skin::PlainButtonPicture(skin::PlainButtonState::Hover)};
+    for (std::size_t i = 0; i < factoryActions.size(); ++i) {
+        auto* button = new SkinButton(this);
+        button->setObjectName(QString::fromLatin1(kFactoryButtonNames[i]));
+        button->setText(factoryActions[i]->text());
+        button->setAccessibleName(factoryActions[i]->text().remove(QLatin1Char('&')));
+        button->setStatePictures(faces[0], faces[1], faces[2], {}, 0, 0);
+        button->setCaptionColor(QColor(skin::palette::kButtonCaption));
+        QFont caption = button->font();
+        caption.setBold(true);
+        button->setFont(caption);
         button->setGeometry(QRect(
             kFactoryRowAt +
                 QPoint(static_cast<int>(i) * (kFactoryButtonSize.width() + kFactoryButtonGap), 0),
             kFactoryButtonSize));
         button->setFocusPolicy(Qt::NoFocus);
-        button->setEnabled(false);
+        bindButton(button, factoryActions[i]);
         button->setVisible(options_.factory);
-        const int command = entry.command;
-        connect(button, &QPushButton::clicked, this, [this, command] { OnCommand(command); });
         factoryButtons_[i] = button;
-    }
-
-    // Accelerators: F5 searches, Enter opens the Network Settings sheet.
-    auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), this);
-    connect(refresh, &QShortcut::activated, this, [this] { OnCommand(kCmdRefresh); });
-    for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* settings = new QShortcut(QKeySequence(key), this);
-        connect(settings, &QShortcut::activated, this, [this] { OnCommand(kCmdSettings); });
     }
 }
 
@@ -286,290 +310,265 @@ QString MainWindow::statusText() const {
     return FromStd(list_.statusText());
 }
 
+QString MainWindow::adapterStatusText() const {
+    return adapterStatus_->text();
+}
+
 void MainWindow::showTexts() {
     // The pane shows lines; the core's text separates them with CR LF.
     QString pane = paneText();
     pane.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    if (pane_->toPlainText() != pane) {
+    if (pane_->toPlainText() != pane)
         pane_->setPlainText(pane);
-    }
     status_->setText(statusText());
 }
 
-void MainWindow::FocusList() {
+void MainWindow::focusList() {
     listView_->setFocus(Qt::OtherFocusReason);
 }
 
 bool MainWindow::acceptsCommands() const {
-    return state_ == State::Open && !operationRunning_;
+    return !closing_->closing() && !runner_->busy();
 }
 
 void MainWindow::setOperationButtonsEnabled(bool enabled) {
-    for (std::size_t i = 0; i < kButtons.size(); ++i) {
-        if (kButtons[i].command != kCmdAbout) {
-            buttons_[i]->setEnabled(enabled);
-        }
-    }
+    for (QAction* action :
+         {actions_.launchDevice, actions_.settings, actions_.upgradeFirmware, actions_.refresh})
+        action->setEnabled(enabled);
 }
 
-void MainWindow::updateFactoryButtons() {
+void MainWindow::updateFactoryActions() {
     const int selected = list_.rows().selectedCount();
     // Looking at the selected device for the serial-number rule makes it the
     // CurrentDeviceAddress.
     MacAddress device;
-    if (list_.SelectCurrentDevice() >= 0) {
+    if (list_.SelectCurrentDevice() >= 0)
         device = list_.currentDeviceAddress();
-    }
-    factoryButtons_[0]->setEnabled(
+    actions_.ipSettings->setEnabled(
         FactoryCommandEnabled(FactoryCommand::IpSettings, selected, device));
-    factoryButtons_[1]->setEnabled(
+    actions_.setPassword->setEnabled(
         FactoryCommandEnabled(FactoryCommand::SetPassword, selected, device));
-    factoryButtons_[2]->setEnabled(
+    actions_.serialNumber->setEnabled(
         FactoryCommandEnabled(FactoryCommand::SerialNumber, selected, device));
+}
+
+void MainWindow::applyAdapterChoice() {
+    // Listed afresh, so an adapter chosen since the last search is found.
+    AdapterTable available;
+    EnumerateAdapters(ctx_.driver, available, options_.interfaces);
+    const std::vector<std::string> filter =
+        adapterChoice_.searchFilter(available, options_.interfaces);
+    AdapterTable wanted;
+    EnumerateAdapters(ctx_.driver, wanted, filter);
+    const auto names = [](const AdapterTable& table) {
+        std::vector<std::string> result;
+        for (const AdapterInfo& adapter : table.entries)
+            result.push_back(adapter.name);
+        return result;
+    };
+    if (names(wanted) != names(ctx_.adapters)) {
+        ctx_.enumerateAdapters(filter);
+        // The adapter numbers have changed: the next search opens afresh.
+        ctx_.link.close();
+    }
+    adapterStatus_->setText(adapterChoice_.statusText(available));
 }
 
 // ---------------------------------------------------------------- commands
 
-void MainWindow::OnCommand(int command) {
-    switch (command) {
-    case kCmdLaunchDevice:
-        OnLaunchDevice();
-        break;
-    case kCmdSettings:
-        OnSettings();
-        break;
-    case kCmdUpgradeFirmware:
-        OnUpgradeFirmware();
-        break;
-    case kCmdAbout:
-        OnAbout();
-        break;
-    case kCmdRefresh:
-        OnRefresh();
-        break;
-    case kCmdIpSettings:
-        OnIpSettings();
-        break;
-    case kCmdSetPassword:
-        OnSetPassword();
-        break;
-    case kCmdSerialNumber:
-        OnSetSerialNumber();
-        break;
-    case kCmdNetworkAdapter:
-        OnNetworkAdapter();
-        break;
-    default:
-        break;
-    }
-}
-
-void MainWindow::OnLaunchDevice() {
-    if (!acceptsCommands() || list_.busy()) {
+void MainWindow::launchDevice() {
+    if (!acceptsCommands() || list_.busy())
         return;
-    }
     std::vector<LaunchTarget> targets = SelectedLaunchTargets(list_);
-    if (targets.empty()) {
+    if (targets.empty())
         return;
-    }
-    RunOperation([this, targets = std::move(targets)](StopToken& stop) {
-        LaunchDevices(ctx_, targets, *urlOpener_, &operator_, &stop);
-    });
+    auto reports = std::make_shared<std::vector<LaunchReport>>();
+    runOperation(
+        [this, targets = std::move(targets), reports](StopToken& stop) {
+            *reports = LaunchDevices(ctx_, targets, *urlOpener_, &operator_, &stop);
+        },
+        [this, reports] {
+            QStringList unopened;
+            for (const LaunchReport& report : *reports)
+                if (report.outcome == LaunchOutcome::OpenFailed)
+                    unopened << FromStd(report.url);
+            if (!unopened.isEmpty())
+                showUnopenedPages(unopened);
+        });
 }
 
-void MainWindow::OnSettings() {
-    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() != 1) {
+void MainWindow::showUnopenedPages(const QStringList& urls) {
+    const QString text =
+        QStringLiteral("No web browser could be started to open the device's web page.\n\n"
+                       "Open %1 in a web browser:\n\n%2")
+            .arg(urls.size() == 1 ? QStringLiteral("this address")
+                                  : QStringLiteral("these addresses"),
+                 urls.join(u'\n'));
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(strings::kAppTitle), text,
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("noBrowserMessage"));
+    // The addresses can be selected and copied from the box.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    FitBoxToCaption(box);
+    box.exec();
+    focusList();
+}
+
+void MainWindow::openNetworkSettings() {
+    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() != 1)
         return;
-    }
-    KillSearchTimer();
+    stopRepeatSearch();
     dialogs_->RunNetworkSettings(*this);
-    FocusList();
-    ArmSearchTimer(ctx_.timing.searchPeriodAfterDialog);
+    focusList();
+    armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
 }
 
-void MainWindow::OnUpgradeFirmware() {
-    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() == 0) {
+void MainWindow::upgradeFirmware() {
+    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() == 0)
         return;
-    }
-    KillSearchTimer();
+    stopRepeatSearch();
     std::vector<DeviceRecord> units;
     const int selected = list_.rows().selectedCount();
     for (int k = 0; k < selected; ++k) {
-        if (const auto record = list_.record(list_.SelectNthCurrentDevice(k))) {
+        if (const auto record = list_.record(list_.SelectNthCurrentDevice(k)))
             units.push_back(*record);
-        }
     }
     // Only the devices found make the unit list: a row without one adds no unit.
     auto reopen = [this, units](StopToken& stop) {
-        for (const DeviceRecord& unit : units) {
+        for (const DeviceRecord& unit : units)
             ctx_.useAdapterOf(unit.adapterIndex(), &stop);
-        }
     };
     auto run = [this, units] {
         dialogs_->RunFirmwareUpgrade(*this, units);
-        FocusList();
-        ArmSearchTimer(ctx_.timing.searchPeriodAfterDialog);
+        focusList();
+        armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
     };
-    if (!RunOperation(std::move(reopen), std::move(run))) {
-        ArmSearchTimer(ctx_.timing.searchPeriodAfterDialog);
-    }
+    if (!runOperation(std::move(reopen), std::move(run)))
+        armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
 }
 
-void MainWindow::OnAbout() {
+void MainWindow::showAbout() {
     // Allowed during a search, not while an operation waits for its devices.
-    if (!acceptsCommands()) {
+    if (!acceptsCommands())
         return;
-    }
     AboutDialog about(this);
     about.exec();
-    FocusList();
+    focusList();
 }
 
-void MainWindow::OnRefresh() {
-    if (!acceptsCommands()) {
-        return;
-    }
-    StartSearch();
+void MainWindow::refresh() {
+    if (acceptsCommands())
+        startSearch();
 }
 
-void MainWindow::OnIpSettings() {
-    if (!acceptsCommands() || list_.busy() || !factoryButtons_[0]->isEnabled()) {
+void MainWindow::openIpSettings() {
+    if (!acceptsCommands() || list_.busy() || !actions_.ipSettings->isEnabled())
         return;
-    }
     dialogs_->RunIpSettings(*this);
-    FocusList();
+    focusList();
 }
 
-void MainWindow::OnSetPassword() {
-    if (!acceptsCommands() || list_.busy() || !factoryButtons_[1]->isEnabled()) {
+void MainWindow::openSetPassword() {
+    if (!acceptsCommands() || list_.busy() || !actions_.setPassword->isEnabled())
         return;
-    }
     dialogs_->RunSetPassword(*this);
-    FocusList();
+    focusList();
 }
 
-void MainWindow::OnSetSerialNumber() {
-    updateFactoryButtons();
-    if (!acceptsCommands() || list_.busy() || !factoryButtons_[2]->isEnabled()) {
+void MainWindow::openSerialNumber() {
+    updateFactoryActions();
+    if (!acceptsCommands() || list_.busy() || !actions_.serialNumber->isEnabled())
         return;
-    }
     dialogs_->RunSetSerialNumber(*this);
-    FocusList();
+    focusList();
 }
 
-void MainWindow::OnNetworkAdapter() {
-    if (!acceptsCommands()) {
+void MainWindow::chooseNetworkAdapter() {
+    if (!acceptsCommands())
         return;
-    }
+    const QString before = adapterChoice_.chosen();
     dialogs_->RunNetworkAdapter(*this);
-    FocusList();
+    focusList();
+    // A new choice shows at once: the list is searched again over it.
+    if (adapterChoice_.chosen() != before && !startSearch())
+        applyAdapterChoice();
 }
 
 // ---------------------------------------------------------------- list
 
 void MainWindow::onListDoubleClick() {
-    if (list_.busy()) {
+    if (list_.busy())
         return;
-    }
-    OnLaunchDevice();
-    FocusList();
+    launchDevice();
+    focusList();
 }
 
-void MainWindow::onListRightClick(const QPoint& globalPos) {
-    if (!acceptsCommands()) {
+void MainWindow::showContextMenuFromKeyboard() {
+    // At the focused row, else at the list's top left corner.
+    const QModelIndex current = listView_->currentIndex();
+    const QPoint at = current.isValid() ? listView_->visualRect(current).center() : QPoint(4, 4);
+    showContextMenu(listView_->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::showContextMenu(const QPoint& globalPos) {
+    if (!acceptsCommands())
         return;
-    }
     const ContextMenuState state = list_.OnListRightClick();
-    updateFactoryButtons();
-    if (!state.show) {
+    updateFactoryActions();
+    if (!state.show)
         return;
-    }
+    // The menu shares the window's actions; the three that need a selection
+    // follow it while the menu is open.
+    const struct {
+        QAction* action;
+        bool enabled;
+    } selectionDependent[] = {{actions_.launchDevice, state.launchEnabled},
+                              {actions_.settings, state.settingsEnabled},
+                              {actions_.upgradeFirmware, state.firmwareEnabled}};
+    for (const auto& entry : selectionDependent)
+        entry.action->setEnabled(entry.enabled);
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("deviceMenu"));
-    for (const MenuEntry& entry : kContextMenu) {
-        if (entry.command == 0) {
-            menu.addSeparator();
-            continue;
-        }
-        QAction* action = menu.addAction(QString::fromLatin1(entry.text));
-        action->setObjectName(QString::fromLatin1(entry.name));
-        action->setData(entry.command);
-        switch (entry.command) {
-        case kCmdLaunchDevice:
-            action->setEnabled(state.launchEnabled);
-            break;
-        case kCmdSettings:
-            action->setEnabled(state.settingsEnabled);
-            break;
-        case kCmdUpgradeFirmware:
-            action->setEnabled(state.firmwareEnabled);
-            break;
-        default:
-            break;
-        }
-    }
-    if (QAction* chosen = menu.exec(globalPos)) {
-        OnCommand(chosen->data().toInt());
-    }
+    menu.addActions({actions_.launchDevice, actions_.settings, actions_.upgradeFirmware});
+    menu.addSeparator();
+    menu.addActions({actions_.refresh, actions_.networkAdapter});
+    menu.addSeparator();
+    menu.addAction(actions_.about);
+    QAction* chosen = menu.exec(globalPos);
+    for (const auto& entry : selectionDependent)
+        entry.action->setEnabled(!list_.busy());
+    Q_UNUSED(chosen); // the chosen action has run through its trigger
 }
 
 // ---------------------------------------------------------------- search
 
-bool MainWindow::StartSearch() {
-    if (state_ != State::Open || operationRunning_) {
-        return false;
-    }
-    if (!search_->StartSearch()) {
-        return false;
-    }
-    KillSearchTimer();
-    Q_EMIT searchStarted();
-    return true;
+bool MainWindow::startSearch() {
+    return !closing_->closing() && search_->searchNow();
 }
 
-void MainWindow::onSearchTimer() {
-    // A timer that comes due while an operation talks to a device waits for it.
-    if (operationRunning_) {
-        searchDeferred_ = true;
-        return;
-    }
-    StartSearch();
+void MainWindow::stopRepeatSearch() {
+    search_->stopRepeatSearch();
 }
 
-void MainWindow::onSearchResultReady() {
-    if (state_ != State::Open) {
-        return;
-    }
-    if (search_->ApplyPendingResult()) {
-        ArmSearchTimer(ctx_.timing.searchPeriod);
-        updateFactoryButtons();
-        Q_EMIT searchApplied();
-    }
+void MainWindow::armRepeatSearch(Micros period) {
+    search_->armRepeatSearch(period);
 }
 
-void MainWindow::KillSearchTimer() {
-    searchTimer_->stop();
-}
-
-void MainWindow::ArmSearchTimer(Micros period) {
-    if (state_ != State::Open) {
-        return;
-    }
-    searchTimer_->start(ToMs(period));
+bool MainWindow::searchRunning() const {
+    return search_->searchRunning();
 }
 
 bool MainWindow::searchTimerActive() const {
-    return searchTimer_->isActive();
+    return search_->repeatSearchActive();
 }
 
 int MainWindow::searchTimerIntervalMs() const {
-    return searchTimer_->interval();
+    return search_->repeatSearchIntervalMs();
 }
 
 void MainWindow::showPermissionMessage(const QString& text) {
-    if (permissionShown_ || state_ != State::Open) {
+    if (permissionShown_ || closing_->closing())
         return;
-    }
     permissionShown_ = true;
     QString message = text.trimmed();
     message.replace(QStringLiteral("<program>"), QCoreApplication::applicationFilePath());
@@ -578,150 +577,38 @@ void MainWindow::showPermissionMessage(const QString& text) {
                                 message, QMessageBox::Ok, this);
     box->setObjectName(QStringLiteral("permissionMessage"));
     box->setAttribute(Qt::WA_DeleteOnClose);
+    FitBoxToCaption(*box);
     box->open();
 }
 
 // ---------------------------------------------------------------- operations
 
-bool MainWindow::RunOperation(std::function<void(StopToken&)> work, std::function<void()> done) {
-    if (!acceptsCommands()) {
+bool MainWindow::runOperation(std::function<void(StopToken&)> work, std::function<void()> done) {
+    if (!acceptsCommands())
         return false;
-    }
-    if (operationThread_.joinable()) {
-        operationThread_.join();
-    }
-    operationStop_.reset();
-    operationRunning_ = true;
-    operationDone_ = std::move(done);
-    {
-        std::lock_guard lock(operationMutex_);
-        operationActive_ = true;
-    }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    waitCursorShown_ = true;
-    operationThread_ = std::thread([this, work = std::move(work)] {
-        work(operationStop_);
-        {
-            std::lock_guard lock(operationMutex_);
-            operationActive_ = false;
-        }
-        operationEndedCv_.notify_all();
-        QMetaObject::invokeMethod(
-            this, [this] { onOperationEnded(); }, Qt::QueuedConnection);
-    });
-    return true;
+    return runner_->run(std::move(work), std::move(done));
 }
 
-void MainWindow::onOperationEnded() {
-    if (operationThread_.joinable()) {
-        operationThread_.join();
-    }
-    if (waitCursorShown_) {
-        QApplication::restoreOverrideCursor();
-        waitCursorShown_ = false;
-    }
-    operationRunning_ = false;
-    std::function<void()> done = std::move(operationDone_);
-    operationDone_ = nullptr;
-    if (state_ != State::Open) {
-        return;
-    }
-    if (done) {
-        done();
-    }
-    if (searchDeferred_ && !operationRunning_) {
-        searchDeferred_ = false;
-        StartSearch();
-    }
+bool MainWindow::operationRunning() const {
+    return runner_->busy();
 }
 
-bool MainWindow::waitOperationEnded(SteadyClock::time_point deadline) {
-    std::unique_lock lock(operationMutex_);
-    return operationEndedCv_.wait_until(lock, deadline, [this] { return !operationActive_; });
-}
-
-// ---------------------------------------------------------------- closing
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-    if (state_ == State::Closed) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    if (state_ == State::Closing) {
-        return;
-    }
-    state_ = State::Closing;
-    // The stop cuts the search's and the operation's waits short.
-    search_->RequestStop();
-    operationStop_.requestStop();
-    greyCloseItem();
-    popup_ = new ClosingPopup(this);
-    popup_->showCentred();
-    const SteadyClock::time_point deadline = SteadyClock::now() + ctx_.timing.closeWatcherWait;
-    watcher_ = std::thread([this, deadline] {
-        search_->WaitEnded(deadline);
-        waitOperationEnded(deadline);
-        QMetaObject::invokeMethod(
-            this, [this] { finishClosing(); }, Qt::QueuedConnection);
-    });
-    firstSearchTimer_->stop();
-    KillSearchTimer();
-}
-
-void MainWindow::greyCloseItem() {
-    // Changed on the native window in place: QWidget::setWindowFlags would
-    // recreate it in the middle of its own close event.
-    const Qt::WindowFlags flags = windowFlags() & ~Qt::WindowCloseButtonHint;
-    overrideWindowFlags(flags);
-    if (QWindow* window = windowHandle()) {
-        window->setFlags(flags);
-    }
-}
-
-void MainWindow::finishClosing() {
-    if (watcher_.joinable()) {
-        watcher_.join();
-    }
-    delete popup_.data();
-    state_ = State::Closed;
-    close();
-    Q_EMIT finished();
+bool MainWindow::closing() const {
+    return closing_->closing();
 }
 
 // ---------------------------------------------------------------- face
 
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closing_->closeRequested())
+        event->accept();
+    else
+        event->ignore();
+}
+
 void MainWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     skin::PaintMainBackground(painter, rect(), background_);
-}
-
-void MainWindow::mousePressEvent(QMouseEvent* event) {
-    // The background is the caption: any point of it drags the window.
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
-        return;
-    }
-    if (QWindow* window = windowHandle(); window != nullptr && window->startSystemMove()) {
-        return;
-    }
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - pos();
-}
-
-void MainWindow::mouseMoveEvent(QMouseEvent* event) {
-    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - dragOffset_);
-        return;
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
-void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton) {
-        dragging_ = false;
-    }
-    QWidget::mouseReleaseEvent(event);
 }
 
 } // namespace korvane::ui

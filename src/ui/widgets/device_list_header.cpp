@@ -45,13 +45,19 @@ QRgb DeviceListHeader::bandColor(int line) const {
     return qRgb(fade(qRed(bandStart_)), fade(qGreen(bandStart_)), fade(qBlue(bandStart_)));
 }
 
+int DeviceListHeader::titleWidth(const QString& title) const {
+    // The divider pixel, the inset on both sides and the text.
+    return 1 + 2 * kTitleInset + QFontMetrics(titleFont_).horizontalAdvance(title);
+}
+
 QSize DeviceListHeader::sizeHint() const {
     QSize hint = QHeaderView::sizeHint();
     hint.setHeight(static_cast<int>(static_cast<float>(hint.height()) * heightFactor_));
     return hint;
 }
 
-void DeviceListHeader::paintBand(QPainter& painter, int left, int right, int top, int bottom) const {
+void DeviceListHeader::paintBand(QPainter& painter, int left, int right, int top,
+                                 int bottom) const {
     if (right <= left) {
         return;
     }

@@ -43,6 +43,8 @@ class DeviceListHeader : public QHeaderView {
     QRgb bandColor(int line) const;
 
     const QFont& titleFont() const { return titleFont_; }
+    // The width a column needs to show `title` whole, in the title font.
+    int titleWidth(const QString& title) const;
 
     QSize sizeHint() const override;
 

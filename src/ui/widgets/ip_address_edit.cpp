@@ -1,5 +1,7 @@
 #include "widgets/ip_address_edit.hpp"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -27,7 +29,22 @@ int octetOf(std::uint32_t address, int index) {
 
 } // namespace
 
+namespace {
+
+// A screen reader meets the control as one group named like its label,
+// holding four edits named by their place in the address.
+QAccessibleInterface* AccessibleIpAddressEdit(const QString& key, QObject* object) {
+    if (key == QLatin1String(IpAddressEdit::staticMetaObject.className()) && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Grouping);
+    return nullptr;
+}
+
+} // namespace
+
 IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
+    static const bool factoryInstalled =
+        (QAccessible::installFactory(AccessibleIpAddressEdit), true);
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_Hover);
     auto* row = new QHBoxLayout(this);
@@ -41,6 +58,7 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     for (int i = 0; i < kFields; ++i) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QStringLiteral("octet%1").arg(i));
+        edit->setAccessibleName(QStringLiteral("Octet %1 of 4").arg(i + 1));
         edit->setFrame(false);
         edit->setAlignment(Qt::AlignCenter);
         edit->setMaxLength(kDigitsPerField);

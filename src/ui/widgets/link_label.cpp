@@ -87,8 +87,8 @@ void LinkLabel::setOpener(std::shared_ptr<LinkOpener> opener) {
     opener_ = std::move(opener);
 }
 
-int LinkLabel::openLink(const QString& address) {
-    return opener_ ? opener_->openLink(address) : link_result::kNoAssociation;
+LinkOpenResult LinkLabel::openLink(const QString& address) {
+    return opener_ ? opener_->openLink(address) : LinkOpenResult::NoBrowser;
 }
 
 QColor LinkLabel::currentColor() const {
@@ -134,8 +134,8 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     }
     hovering_ = false;
     applyColor();
-    const int result = openLink(address_);
-    if (result > 32) {
+    const LinkOpenResult result = openLink(address_);
+    if (result == LinkOpenResult::Opened) {
         markVisited(true);
     } else {
         showOpenError(result);
@@ -143,7 +143,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     Q_EMIT linkOpened(result);
 }
 
-void LinkLabel::showOpenError(int result) {
+void LinkLabel::showOpenError(LinkOpenResult result) {
     QApplication::beep();
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(strings::kAppTitle),
                     LinkErrorText(result), QMessageBox::Ok, this);

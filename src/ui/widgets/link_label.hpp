@@ -22,8 +22,7 @@ class LinkLabel : public QLabel {
     enum UnderlineMode : int { kUnderlineHover = -1, kUnderlineNever = 0, kUnderlineAlways = 1 };
 
     // An empty address takes the text; an empty text shows the address.
-    explicit LinkLabel(const QString& text, const QString& address = {},
-                        QWidget* parent = nullptr);
+    explicit LinkLabel(const QString& text, const QString& address = {}, QWidget* parent = nullptr);
 
     void setAddress(const QString& address);
     const QString& address() const { return address_; }
@@ -40,7 +39,7 @@ class LinkLabel : public QLabel {
 
     // The opener clicks go through (the desktop's by default).
     void setOpener(std::shared_ptr<LinkOpener> opener);
-    int openLink(const QString& address);
+    LinkOpenResult openLink(const QString& address);
 
     bool isHovering() const { return hovering_; }
     // The colour the text is drawn in now.
@@ -48,7 +47,7 @@ class LinkLabel : public QLabel {
 
   Q_SIGNALS:
     // After a click, with the opener's result.
-    void linkOpened(int result);
+    void linkOpened(korvane::ui::LinkOpenResult result);
 
   protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -57,7 +56,7 @@ class LinkLabel : public QLabel {
 
   private:
     void applyColor();
-    void showOpenError(int result);
+    void showOpenError(LinkOpenResult result);
 
     QString address_;
     QFont normalFont_;

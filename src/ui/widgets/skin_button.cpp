@@ -9,6 +9,12 @@
 
 namespace korvane::ui {
 
+namespace {
+// How much of the resting picture shows through when it stands for the
+// disabled one: enough to read, faint enough to look switched off.
+constexpr qreal kDisabledOpacity = 0.4;
+} // namespace
+
 SkinButton::SkinButton(QWidget* parent)
     : QAbstractButton(parent), textColor_(palette().color(QPalette::ButtonText)) {
     setCursor(Qt::PointingHandCursor);
@@ -27,21 +33,28 @@ SkinButton::~SkinButton() {
 }
 
 void SkinButton::setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
-                                  qint16 focusInset) {
+                                 qint16 focusInset) {
     auto load = [](int id) { return id == 0 ? skin::SkinPicture() : skin::LoadBitmap(id); };
     setStatePictures(load(resting), load(pressed), load(hover), load(disabled), border, focusInset);
 }
 
 void SkinButton::setStatePictures(const skin::SkinPicture& resting,
-                                   const skin::SkinPicture& pressed, const skin::SkinPicture& hover,
-                                   const skin::SkinPicture& disabled, qint16 border,
-                                   qint16 focusInset) {
+                                  const skin::SkinPicture& pressed, const skin::SkinPicture& hover,
+                                  const skin::SkinPicture& disabled, qint16 border,
+                                  qint16 focusInset) {
     resting_ = resting;
     pressed_ = pressed;
     hover_ = hover;
+    dimRestingWhenDisabled_ = disabled.isNull();
     disabled_ = disabled.isNull() ? resting : disabled;
     border_ = border;
     focusInset_ = focusInset < 0 ? qint16(0) : focusInset;
+}
+
+void SkinButton::setCaptionColor(const QColor& color) {
+    textColor_ = color;
+    centredCaption_ = true;
+    update();
 }
 
 QSize SkinButton::sizeHint() const {
@@ -59,7 +72,12 @@ void SkinButton::drawCaption(QPainter& painter, const QPoint& at, const QColor& 
     painter.setClipRect(rect());
     painter.setFont(font());
     painter.setPen(color);
-    painter.drawText(QRect(at, size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text());
+    if (centredCaption_)
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+                         text());
+    else
+        painter.drawText(QRect(at, size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         text());
     painter.restore();
 }
 
@@ -84,9 +102,19 @@ void SkinButton::paintEvent(QPaintEvent*) {
     };
 
     if (!isEnabled()) {
+        painter.save();
+        if (dimRestingWhenDisabled_)
+            painter.setOpacity(kDisabledOpacity);
         drawPicture(disabled_, Picture::Disabled);
+        painter.restore();
         if (border_ != 0) {
             qDrawWinButton(&painter, area, palette(), false);
+        }
+        if (centredCaption_) {
+            QColor faded = textColor_;
+            faded.setAlphaF(kDisabledOpacity);
+            drawCaption(painter, QPoint(captionX, captionY), faded);
+            return;
         }
         drawCaption(painter, QPoint(captionX + 1, captionY + 1), palette().color(QPalette::Light));
         drawCaption(painter, QPoint(captionX, captionY),

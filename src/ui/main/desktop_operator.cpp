@@ -1,7 +1,7 @@
-#include "dialogs/dialog_operator.hpp"
+#include "main/desktop_operator.hpp"
 
-#include "dialogs/message_box.hpp"
 #include "dialogs/password_prompt_dialog.hpp"
+#include "widgets/link_opener.hpp"
 
 #include <QApplication>
 
@@ -10,11 +10,18 @@ namespace korvane::ui {
 // What runs on the GUI thread captures copies only: a call that a stop cut
 // short may still run there after this operator has gone.
 
-DialogOperator::DialogOperator(QWidget* owner, const GuiCaller& caller)
+DesktopOperator::DesktopOperator(QWidget* owner, const GuiCaller& caller)
     : owner_(owner), caller_(caller), waitCursors_(std::make_shared<int>(0)) {}
 
-std::optional<std::string> DialogOperator::askPassword(const std::string& label,
-                                                       const std::string& preset) {
+DesktopOperator::~DesktopOperator() {
+    caller_.post([count = waitCursors_] {
+        for (; *count > 0; --*count)
+            QApplication::restoreOverrideCursor();
+    });
+}
+
+std::optional<std::string> DesktopOperator::askPassword(const std::string& label,
+                                                        const std::string& preset) {
     const auto answer = caller_.call([owner = owner_, prompt = prompt_, label, preset] {
         NormalCursor pointer;
         if (prompt)
@@ -26,7 +33,7 @@ std::optional<std::string> DialogOperator::askPassword(const std::string& label,
     return answer ? *answer : std::nullopt;
 }
 
-bool DialogOperator::askYesNo(const std::string& text, MessageIcon icon) {
+bool DesktopOperator::askYesNo(const std::string& text, MessageIcon icon) {
     return caller_
         .call([owner = owner_, text, icon] {
             NormalCursor pointer;
@@ -35,7 +42,7 @@ bool DialogOperator::askYesNo(const std::string& text, MessageIcon icon) {
         .value_or(false);
 }
 
-BlockFailureChoice DialogOperator::askAbortRetryIgnore(const std::string& text) {
+BlockFailureChoice DesktopOperator::askAbortRetryIgnore(const std::string& text) {
     // Nobody left to answer: give up rather than go on unattended.
     return caller_
         .call([owner = owner_, text] {
@@ -45,7 +52,7 @@ BlockFailureChoice DialogOperator::askAbortRetryIgnore(const std::string& text) 
         .value_or(BlockFailureChoice::Abort);
 }
 
-void DialogOperator::showMessage(const std::string& text, MessageIcon icon) {
+void DesktopOperator::showMessage(const std::string& text, MessageIcon icon) {
     caller_.call([owner = owner_, text, icon] {
         NormalCursor pointer;
         ShowMessageBox(owner, text, icon);
@@ -53,7 +60,16 @@ void DialogOperator::showMessage(const std::string& text, MessageIcon icon) {
     });
 }
 
-void DialogOperator::setWaitCursor(bool on) {
+int DesktopOperator::askQuestion(const Question& question) {
+    return caller_
+        .call([owner = owner_, question] {
+            NormalCursor pointer;
+            return AskQuestionBox(owner, question);
+        })
+        .value_or(question.escapeButton);
+}
+
+void DesktopOperator::setWaitCursor(bool on) {
     caller_.post([count = waitCursors_, on] {
         if (on) {
             QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -65,21 +81,28 @@ void DialogOperator::setWaitCursor(bool on) {
     });
 }
 
-void DialogOperator::setStatusLine(const std::string& text) {
+void DesktopOperator::setStatusLine(const std::string& text) {
     if (statusLine_)
         caller_.post([sink = statusLine_, text] { sink(QString::fromStdString(text)); });
 }
 
-void DialogOperator::setUnitStatus(const std::string& unitKey, const std::string& text) {
+void DesktopOperator::setUnitStatus(const std::string& unitKey, const std::string& text) {
     if (unitStatus_)
         caller_.post([sink = unitStatus_, unitKey, text] {
             sink(QString::fromStdString(unitKey), QString::fromStdString(text));
         });
 }
 
-void DialogOperator::setProgress(int percent) {
+void DesktopOperator::setProgress(int percent) {
     if (progress_)
         caller_.post([sink = progress_, percent] { sink(percent); });
+}
+
+bool GuiUrlOpener::OpenUrl(const std::string& url) {
+    LinkOpener* opener = &opener_;
+    const auto result =
+        caller_.call([opener, url] { return opener->openLink(QString::fromStdString(url)); });
+    return result && *result == LinkOpenResult::Opened;
 }
 
 } // namespace korvane::ui

@@ -1,14 +1,15 @@
-// The dialogs' Operator: questions asked from a worker thread appear on the
-// GUI thread with their exact buttons, icon and caption over the window in
-// front, with the normal pointer over a busy window; asked on the GUI
-// thread they run at once; notifications are posted in order.
+// The desktop Operator: questions asked from a worker thread appear on the
+// GUI thread with their exact buttons, icon, default and caption over the
+// window in front, with the normal pointer over a busy window; asked on
+// the GUI thread they run at once; notifications are posted in order.
 
 #include "dialog_test_support.hpp"
-#include "dialogs/dialog_operator.hpp"
 #include "dialogs/password_prompt_dialog.hpp"
+#include "main/desktop_operator.hpp"
 #include "main/gui_caller.hpp"
 
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <atomic>
 #include <thread>
@@ -18,7 +19,7 @@ using namespace korvane::ui;
 using korvane::testing::BoxAnswerer;
 using korvane::testing::Script;
 
-class TestDialogOperator : public QObject {
+class TestDesktopOperator : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
@@ -28,6 +29,7 @@ class TestDialogOperator : public QObject {
     void passwordPromptWithItsLabel();
     void onTheGuiThreadItRunsAtOnce();
     void notificationsArriveInOrder();
+    void questionWithButtonsOfItsOwn();
 
   private:
     // Runs `work` on a thread of its own while the GUI goes on.
@@ -45,20 +47,20 @@ class TestDialogOperator : public QObject {
     StopToken stop_;
 };
 
-void TestDialogOperator::init() {
+void TestDesktopOperator::init() {
     window_ = std::make_unique<QWidget>();
     window_->resize(300, 200);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
 }
 
-void TestDialogOperator::cleanup() {
+void TestDesktopOperator::cleanup() {
     window_.reset();
 }
 
-void TestDialogOperator::questionsFromAWorker() {
+void TestDesktopOperator::questionsFromAWorker() {
     const GuiCaller caller(window_.get(), &stop_);
-    DialogOperator op(window_.get(), caller);
+    DesktopOperator op(window_.get(), caller);
     BoxAnswerer boxes;
     boxes.answers = {QMessageBox::No, QMessageBox::Retry, QMessageBox::Ok};
     QStringList captions;
@@ -98,9 +100,9 @@ void TestDialogOperator::questionsFromAWorker() {
     QCOMPARE(captions, QStringList(3, "Korvane Utility"));
 }
 
-void TestDialogOperator::passwordPromptWithItsLabel() {
+void TestDesktopOperator::passwordPromptWithItsLabel() {
     const GuiCaller caller(window_.get(), &stop_);
-    DialogOperator op(window_.get(), caller);
+    DesktopOperator op(window_.get(), caller);
     QString label;
     QString preset;
     Script script;
@@ -129,18 +131,18 @@ void TestDialogOperator::passwordPromptWithItsLabel() {
     QCOMPARE(second, std::nullopt);
 }
 
-void TestDialogOperator::onTheGuiThreadItRunsAtOnce() {
+void TestDesktopOperator::onTheGuiThreadItRunsAtOnce() {
     const GuiCaller caller(window_.get(), &stop_);
-    DialogOperator op(window_.get(), caller);
+    DesktopOperator op(window_.get(), caller);
     BoxAnswerer boxes;
     boxes.answers = {QMessageBox::Yes};
     QVERIFY(op.askYesNo("Continue?", MessageIcon::Question));
     QCOMPARE(boxes.icons.value(0), QMessageBox::Question);
 }
 
-void TestDialogOperator::notificationsArriveInOrder() {
+void TestDesktopOperator::notificationsArriveInOrder() {
     const GuiCaller caller(window_.get(), &stop_);
-    DialogOperator op(window_.get(), caller);
+    DesktopOperator op(window_.get(), caller);
     QStringList seen;
     op.setStatusLineSink([&seen](const QString& text) { seen << "line:" + text; });
     op.setUnitStatusSink(
@@ -159,5 +161,42 @@ void TestDialogOperator::notificationsArriveInOrder() {
     QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-QTEST_MAIN(TestDialogOperator)
-#include "test_dialog_operator.moc"
+void TestDesktopOperator::questionWithButtonsOfItsOwn() {
+    const GuiCaller caller(window_.get(), &stop_);
+    DesktopOperator op(window_.get(), caller);
+    Question question;
+    question.text = "The image is shorter than the device's flash. Continue?";
+    question.icon = MessageIcon::Warning;
+    question.buttons = {"Continue", "Cancel"};
+    question.defaultButton = 1;
+    question.escapeButton = 1;
+
+    BoxAnswerer boxes;
+    QStringList labels;
+    QString defaultLabel;
+    boxes.inspect = [&](QMessageBox* box) {
+        for (QAbstractButton* b : box->buttons())
+            labels << b->text();
+        defaultLabel = box->defaultButton()->text();
+        // The operator takes the other one.
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "Continue")
+                b->click();
+    };
+    int chosen = -1;
+    onWorker([&] { chosen = op.askQuestion(question); });
+    QCOMPARE(chosen, 0);
+    labels.sort();
+    QCOMPARE(labels, QStringList({"Cancel", "Continue"}));
+    QCOMPARE(defaultLabel, QString("Cancel"));
+    QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
+
+    // Nobody left to answer: the escape button's answer.
+    stop_.requestStop();
+    onWorker([&] { chosen = op.askQuestion(question); });
+    QCOMPARE(chosen, 1);
+    stop_.reset();
+}
+
+QTEST_MAIN(TestDesktopOperator)
+#include "test_desktop_operator.moc"
