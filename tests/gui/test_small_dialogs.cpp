@@ -26,6 +26,7 @@ class TestSmallDialogs : public QObject {
     void networkAdapterList();
     void networkAdapterDoubleClick();
     void networkAdapterWithoutAdapters();
+    void networkAdapterScreenshot();
 };
 
 void TestSmallDialogs::serialNumberKeys_data() {
@@ -155,6 +156,26 @@ void TestSmallDialogs::networkAdapterWithoutAdapters() {
     NetworkAdapterDialog dialog({});
     QCOMPARE(dialog.list()->topLevelItemCount(), 1);
     QVERIFY(dialog.okButton()->isEnabled());
+}
+
+// KORVANE_SCREENSHOT_DIR names a folder (run under Xvfb for real fonts).
+void TestSmallDialogs::networkAdapterScreenshot() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    const std::vector<korvane::AdapterInfo> adapters = {
+        {"enp3s0", "Intel Corporation I211 Gigabit Network Connection", {}},
+        {"enx00e04c680001", "Realtek USB 2.5GbE Family Controller", {}},
+        {"wlp4s0", "Intel Wi-Fi 6 AX200", {}},
+    };
+    NetworkAdapterDialog dialog(adapters, QStringLiteral("enx00e04c680001"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    dialog.list()->setFocus();
+    QCoreApplication::processEvents(); // let pending layout run before the picture
+    QVERIFY(dialog.grab().save(folder + "/network-adapter.png"));
 }
 
 QTEST_MAIN(TestSmallDialogs)
