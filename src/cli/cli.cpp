@@ -21,8 +21,10 @@ constexpr CommandEntry kCommands[] = {
     {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
     {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
     {"search", CmdSearch,
-     "search [--json] [--require-adapter]\n"
-     "                               search every adapter; list serial number, LAN address..."},
+     "search [--json] [--watch SECONDS]\n"
+     "                               search every adapter; list serial number, LAN address...\n"
+     "                               (--watch: search again every SECONDS until interrupted;\n"
+     "                               with --json one array per line, one line per search)"},
     {"info", CmdInfo, "info DEVICE                  the information of one device"},
     {"open", CmdOpen,
      "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
@@ -58,7 +60,14 @@ void usage(std::ostream& out) {
     out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n"
            "Passwords are never given on the command line: the current one comes from\n"
            "--password-file F, the environment variable KORVANE_PASSWORD or a prompt on a\n"
-           "terminal; a new one from --new-password-file F or a prompt asked twice.\n";
+           "terminal; a new one from --new-password-file F or a prompt asked twice.\n"
+           "\nexit status:\n"
+           "  0  done (for search: every adapter that could be opened was searched, even\n"
+           "     when no device answered)\n"
+           "  1  the operation failed: no reply, refused, a device not found...\n"
+           "  2  wrong arguments\n"
+           "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
+           "     access refused, adapter down), or no adapter has the --interface name\n";
 }
 
 } // namespace

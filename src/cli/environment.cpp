@@ -3,6 +3,8 @@
 #include "link/pcap_driver.hpp"
 #include "sim/simulated_lan.hpp"
 
+#include <algorithm>
+
 namespace korvane::cli {
 
 Environment::Environment(GlobalOptions options) : options_(std::move(options)) {
@@ -33,6 +35,27 @@ void Environment::init(PacketDriver& driver) {
 Environment::~Environment() {
     context_->link.close();
     context_.reset();
+}
+
+std::string Environment::unknownInterfaceError() {
+    if (options_.interfaces.empty())
+        return {};
+    const auto adapters = context_->driver.listAdapters();
+    std::string unknown;
+    for (const std::string& name : options_.interfaces) {
+        if (std::any_of(adapters.begin(), adapters.end(),
+                        [&](const AdapterInfo& a) { return a.name == name; }))
+            continue;
+        unknown += (unknown.empty() ? "'" : ", '") + name + "'";
+    }
+    if (unknown.empty())
+        return {};
+    std::string existing;
+    for (const AdapterInfo& a : adapters)
+        existing += (existing.empty() ? "" : ", ") + a.name;
+    return "no Ethernet adapter named " + unknown + "; " +
+           (existing.empty() ? std::string("this machine has none")
+                             : "the adapters here are: " + existing);
 }
 
 void Environment::setPermissionReporter(std::function<void(const std::string&)> reporter) {

@@ -38,6 +38,9 @@ class Environment {
     bool simulated() const { return options_.simulate >= 0; }
     Context& context() { return *context_; }
     sim::SimulatedLan* lan() { return lan_.get(); }
+    // The names given with --interface that no adapter of this machine has,
+    // and a sentence naming them and the adapters there are; empty when all exist.
+    std::string unknownInterfaceError();
     // Reports lack of raw-frame rights once, to this sink.
     void setPermissionReporter(std::function<void(const std::string&)> reporter);
 
