@@ -122,7 +122,7 @@ std::unique_ptr<CaptureFile> CaptureFile::create(const std::string& path, std::s
     }
     handles->dumper = pcap_dump_open(handles->dead, path.c_str());
     if (handles->dumper == nullptr) {
-        error = "cannot write " + path + ": " + pcap_geterr(handles->dead);
+        error = "cannot write " + path + ": " + std::strerror(errno);
         return nullptr;
     }
     if (pcap_dump_flush(handles->dumper) != 0) {
