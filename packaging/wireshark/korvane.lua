@@ -109,6 +109,7 @@ local f = {
     set_https = ProtoField.uint16("korvane.settings.https_port", "HTTPS port"),
     set_ssh = ProtoField.uint16("korvane.settings.ssh_port", "SSH port"),
     set_opaque = ProtoField.bytes("korvane.settings.opaque", "Device's own bytes"),
+    set_padding = ProtoField.bytes("korvane.settings.padding", "Padding of a 72-byte write"),
 
     pw_checksum = ProtoField.uint32("korvane.password_block.checksum", "Checksum", base.HEX),
     pw_checksum_status = ProtoField.uint8("korvane.password_block.checksum.status",
@@ -268,7 +269,7 @@ local function dissect_settings(tvb, pinfo, tree, offset, length)
     local mode = tvb(offset + 23, 1):uint()
     local mode_item = t:add(f.set_mode, tvb(offset + 23, 1))
     if address_modes[mode] == nil then
-        mode_item:append_text(" (static address)")
+        mode_item:set_text(string.format("Address mode: Static address (%d)", mode))
     end
     t:add(f.set_gateway, tvb(offset + 24, 4))
     t:add(f.set_alt_ip, tvb(offset + 28, 4))
@@ -291,7 +292,7 @@ local function dissect_settings(tvb, pinfo, tree, offset, length)
     end
     t:add(f.set_opaque, tvb(offset + 48, 20))
     if length > 68 then
-        t:add(f.set_opaque, tvb(offset + 68, length - 68))
+        t:add(f.set_padding, tvb(offset + 68, length - 68))
     end
     local mode_text = address_modes[mode] or "static"
     local ip = tvb(offset + 32, 4):ipv4()
