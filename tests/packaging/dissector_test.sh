@@ -190,7 +190,7 @@ if grep -aq "$secret" session.pcap; then fail "the new password is in the record
 if shark -V | grep -q "$secret"; then fail "the new password shows in the decoded frames"; fi
 
 # A short frame and a bad block checksum are flagged as expert infos.
-text2pcap -q "$flagged_frames" flagged.pcap > /dev/null
+text2pcap -q "$flagged_frames" flagged.pcap > /dev/null 2>&1
 capture=flagged.pcap
 check "short frames flagged" "1 3" "$(shark -Y korvane.short -T fields -e frame.number | paste -sd' ')"
 check "bad checksum flagged" "2" "$(shark -Y korvane.checksum.bad -T fields -e frame.number)"
