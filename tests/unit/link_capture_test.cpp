@@ -2,9 +2,9 @@
 // libpcap; its size bound; and the command line's --capture over the simulated LAN.
 
 #include "cli/cli.hpp"
-#include "protocol/config_blocks.hpp"
 #include "link/capture_recorder.hpp"
 #include "link/simulated_segment.hpp"
+#include "protocol/config_blocks.hpp"
 #include "protocol/frame.hpp"
 
 #include <gtest/gtest.h>
