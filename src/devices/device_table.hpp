@@ -39,9 +39,6 @@ std::string_view KeyText(const DeviceKey& key); // up to the first zero
 // "%u" of the last four MAC bytes read big-endian.
 std::string SerialText(const MacAddress& mac);
 
-// The seventh character of a text-form firmware version, else zero.
-char ModelLetter(const DeviceRecord& record);
-
 struct DeviceSlot {
     DeviceKey key{};
     MacAddress mac;
@@ -71,6 +68,13 @@ struct SearchResult {
     std::vector<DisplayRow> rows;  // ascending by numeric serial number
     int adaptersSearched = 0;
     int adaptersOpened = 0;
+    // Each adapter the search looked at, and why it could not search there
+    // (empty when it did): what a front end says when nothing was found.
+    struct AdapterNote {
+        std::string name;
+        std::string problem;
+    };
+    std::vector<AdapterNote> adapterNotes;
 };
 
 // Ascending by the serial text's value as an unsigned 32-bit number; equal

@@ -3,7 +3,6 @@
 
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
-#include "main/adapter_choice.hpp"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -27,8 +26,7 @@ class TestApp : public QObject {
     void badStartOptions();
     void helpAndVersionWithoutADisplay_data();
     void helpAndVersionWithoutADisplay();
-    void unknownInterfaceMessage_data();
-    void unknownInterfaceMessage();
+    void unknownInterfaceIsSaid();
 };
 
 void TestApp::secondLockInTheSameDirectoryFails() {
@@ -163,24 +161,23 @@ void TestApp::helpAndVersionWithoutADisplay() {
     QVERIFY2(printed.contains(output), qPrintable(printed));
 }
 
-void TestApp::unknownInterfaceMessage_data() {
-    QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("all known") << QStringList{"eth0", "wlan0"} << QString();
-    QTest::newRow("none asked") << QStringList{} << QString();
-    QTest::newRow("one unknown")
-        << QStringList{"eth0", "eth7"}
-        << "No network adapter is named eth7.\n\nAdapters on this computer: eth0, wlan0.";
-}
-
-void TestApp::unknownInterfaceMessage() {
-    QFETCH(QStringList, names);
-    korvane::AdapterTable available;
-    available.entries = {{"eth0", "Wired", {}}, {"wlan0", "Wireless", {}}};
-    std::vector<std::string> asked;
-    for (const QString& name : names)
-        asked.push_back(name.toStdString());
-    QTEST(korvane::ui::UnknownInterfaceMessage(asked, available), "message");
+void TestApp::unknownInterfaceIsSaid() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess utility;
+    utility.setProcessEnvironment(environment);
+    // With --grab the program says it on the console instead of in a box.
+    utility.start(KORVANE_UTILITY_PATH, {"--simulate", "1", "--interface", "nope", "--time-scale",
+                                         "0.05", "--grab", runtime.filePath("window.png")});
+    QVERIFY(utility.waitForFinished(20000));
+    QCOMPARE(utility.exitCode(), 0);
+    const QString printed = QString::fromLocal8Bit(utility.readAllStandardError());
+    QVERIFY2(printed.contains("no Ethernet adapter named 'nope'"), qPrintable(printed));
+    QVERIFY2(printed.contains("sim0"), qPrintable(printed));
 }
 
 QTEST_GUILESS_MAIN(TestApp)

@@ -2,7 +2,7 @@
 // sheet run by the core's flow off the GUI thread (its OK tests and their
 // messages, the sheet staying open on the same page, the conflict question,
 // the password gate with its one Password Input dialog, the writes, the
-// search and timer 101 after), the Firmware Upgrade dialog for the selected
+// search and the repeat search timer after), the Firmware Upgrade dialog for the selected
 // rows, the factory commands and the Network Adapter choice.
 
 #include "config/settings_model.hpp"
@@ -394,7 +394,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     QCOMPARE(pointer, Qt::ArrowCursor);
     QVERIFY(!EditingSheet());
     QCOMPARE(lan_->emulator()->device(0).settings().port(settings_offset::kHttpsPort), 8443);
-    // A new search follows the write, and timer 101 runs again with 20000 ms.
+    // A new search follows the write, and the repeat search timer runs again with 20000 ms.
     QVERIFY(window_->deviceList().busy());
     QVERIFY(window_->searchTimerActive());
     QCOMPARE(window_->searchTimerIntervalMs(), 20000);

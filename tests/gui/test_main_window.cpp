@@ -117,7 +117,7 @@ class TestMainWindow : public QObject {
     void layoutMatchesTheSkin();
     void backgroundDragsTheWindow();
     void firstSearchAfterDelayListsRowsBySerialNumber();
-    void repeatSearchFollowsTimer101();
+    void repeatSearchFollowsItsTimer();
     void clickAndSelectionChangesSetPaneAndStatus();
     void refreshReselectsTheClickedDeviceWhereverItMoved();
     void busyStateDuringSearch();
@@ -367,7 +367,7 @@ void TestMainWindow::firstSearchAfterDelayListsRowsBySerialNumber() {
     QCOMPARE(window_->searchTimerIntervalMs(), 600000);
 }
 
-void TestMainWindow::repeatSearchFollowsTimer101() {
+void TestMainWindow::repeatSearchFollowsItsTimer() {
     Timing timing = GuiTiming();
     timing.searchPeriod = Millis(200);
     start(2, timing);
@@ -653,7 +653,7 @@ void TestMainWindow::settingsAndFirmwareHooksRestartTimerShorter() {
     waitForFirstSearch();
     QCOMPARE(window_->searchTimerIntervalMs(), 600000);
 
-    // Enter with one row: the sheet, timer 101 off while it runs, 20 s after.
+    // Enter with one row: the sheet, the repeat search timer off while it runs, shorter after.
     click(1);
     QTest::keyClick(window_.get(), Qt::Key_Return);
     QCOMPARE(dialogs_->networkSettings, 1);

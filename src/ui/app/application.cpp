@@ -5,7 +5,7 @@
 #include "cli/environment.hpp"
 #include "dialogs/dialog_operations.hpp"
 #include "dialogs/message_box.hpp"
-#include "main/adapter_choice.hpp"
+#include "link/capture_recorder.hpp"
 #include "main/main_window.hpp"
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
@@ -139,6 +139,20 @@ int Application::run(int& argc, char** argv) {
         global.interfaces.push_back(name.toStdString());
     }
     global.timing = Timing::defaults().scaled(options->timeScale);
+    // Opened once this copy is the only one, so a second start cannot truncate
+    // the first one's recording.
+    if (!options->captureFile.isEmpty()) {
+        std::string captureError;
+        global.capture = CaptureFile::create(QFile::encodeName(options->captureFile).toStdString(),
+                                             captureError);
+        if (!global.capture) {
+            std::fprintf(stderr, "korvane-utility: --capture: %s\n", captureError.c_str());
+            return 2;
+        }
+        global.capture->setMessageSink([](const std::string& line) {
+            std::fprintf(stderr, "korvane-utility: %s", line.c_str());
+        });
+    }
     cli::Environment environment(global);
     // The link's diagnostics are console lines, as they always were.
     environment.context().link.setDiagnosticSink(
@@ -177,13 +191,16 @@ int Application::run(int& argc, char** argv) {
     window.show();
     // Named adapters that do not exist are said at once, not found out
     // later from an empty list.
-    AdapterTable everyAdapter;
-    EnumerateAdapters(environment.context().driver, everyAdapter);
-    const QString unknown = UnknownInterfaceMessage(global.interfaces, everyAdapter);
-    if (!unknown.isEmpty() && options->grabFile.isEmpty() && !options->reportStartup)
-        QTimer::singleShot(0, &window, [&window, unknown] { ShowMessageBox(&window, unknown); });
-    else if (!unknown.isEmpty())
-        std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(unknown));
+    const std::string unknown = environment.unknownInterfaceError();
+    if (!unknown.empty()) {
+        QString text = QString::fromStdString(unknown);
+        text[0] = text[0].toUpper();
+        if (options->grabFile.isEmpty() && !options->reportStartup)
+            QTimer::singleShot(0, &window,
+                               [&window, text] { ShowMessageBox(&window, text + u'.'); });
+        else
+            std::fprintf(stderr, "korvane-utility: %s\n", unknown.c_str());
+    }
     const int exitCode = QApplication::exec();
     return result != 0 ? result : exitCode;
 }

@@ -1,7 +1,6 @@
 #include "main/adapter_choice.hpp"
 
 #include <QSettings>
-#include <QStringList>
 
 #include <algorithm>
 
@@ -54,22 +53,6 @@ QString AdapterChoice::statusText(const AdapterTable& available) const {
     if (const AdapterInfo* adapter = Find(available, name))
         return QStringLiteral("Searching only %1").arg(Describe(*adapter));
     return QStringLiteral("Adapter %1 not found: searching all adapters").arg(name);
-}
-
-QString UnknownInterfaceMessage(const std::vector<std::string>& names,
-                                const AdapterTable& available) {
-    QStringList unknown;
-    for (const std::string& name : names)
-        if (Find(available, QString::fromStdString(name)) == nullptr)
-            unknown << QString::fromStdString(name);
-    if (unknown.isEmpty())
-        return {};
-    QStringList existing;
-    for (const AdapterInfo& adapter : available.entries)
-        existing << QString::fromStdString(adapter.name);
-    const QString list = existing.isEmpty() ? QStringLiteral("none") : existing.join(u", ");
-    return QStringLiteral("No network adapter is named %1.\n\nAdapters on this computer: %2.")
-        .arg(unknown.join(u", "), list);
 }
 
 } // namespace korvane::ui

@@ -31,9 +31,4 @@ class AdapterChoice {
     QString statusText(const AdapterTable& available) const;
 };
 
-// The message for --interface names that match no adapter of `available`
-// (all adapters, unfiltered); empty when every name matches.
-QString UnknownInterfaceMessage(const std::vector<std::string>& names,
-                                const AdapterTable& available);
-
 } // namespace korvane::ui
