@@ -1,9 +1,12 @@
 #include "cli/cli.hpp"
 
 #include "cli/commands.hpp"
+#include "link/capture_recorder.hpp"
 
 #include <cstdlib>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 namespace korvane::cli {
@@ -51,9 +54,11 @@ constexpr CommandEntry kCommands[] = {
 };
 
 void usage(std::ostream& out) {
-    out << "usage: korvane [--simulate N] [--interface NAME]... COMMAND [ARGS]\n\n"
+    out << "usage: korvane [--simulate N] [--interface NAME]... [--capture FILE] COMMAND [ARGS]\n\n"
            "  --simulate N       work on a simulated LAN of N emulated devices\n"
-           "  --interface NAME   use only this adapter (repeatable)\n\n"
+           "  --interface NAME   use only this adapter (repeatable)\n"
+           "  --capture FILE     record every frame sent and received to FILE (pcap,\n"
+           "                     at most 256 MiB), for Wireshark and its korvane dissector\n\n"
            "commands:\n";
     for (const auto& c : kCommands)
         out << "  " << c.usage << "\n";
@@ -75,6 +80,7 @@ void usage(std::ostream& out) {
 int Run(const std::vector<std::string>& args, Streams streams) {
     // Global options stand before the command.
     GlobalOptions global;
+    std::optional<std::string> capturePath;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -82,12 +88,16 @@ int Run(const std::vector<std::string>& args, Streams streams) {
             usage(streams.out);
             return kExitOk;
         }
-        if (a == "--simulate" || a == "--interface") {
+        if (a == "--simulate" || a == "--interface" || a == "--capture") {
             if (i + 1 >= args.size()) {
                 streams.err << "korvane: " << a << " needs a value\n";
                 return kExitUsage;
             }
             const std::string& value = args[++i];
+            if (a == "--capture") {
+                capturePath = value;
+                continue;
+            }
             if (a == "--interface") {
                 global.interfaces.push_back(value);
                 continue;
@@ -111,6 +121,16 @@ int Run(const std::vector<std::string>& args, Streams streams) {
     for (const auto& c : kCommands) {
         if (c.name != name)
             continue;
+        if (capturePath) {
+            std::string error;
+            global.capture = CaptureFile::create(*capturePath, error);
+            if (!global.capture) {
+                streams.err << "korvane: --capture: " << error << "\n";
+                return kExitUsage;
+            }
+            global.capture->setMessageSink(
+                [&](const std::string& line) { streams.err << "korvane: " << line; });
+        }
         Environment env(global);
         env.setPermissionReporter(
             [&](const std::string& line) { streams.err << "korvane: " << line; });

@@ -1,5 +1,6 @@
 #include "cli/environment.hpp"
 
+#include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "sim/simulated_lan.hpp"
 
@@ -27,7 +28,12 @@ Environment::Environment(GlobalOptions options, PacketDriver& driver)
 }
 
 void Environment::init(PacketDriver& driver) {
-    context_ = std::make_unique<Context>(driver, options_.timing);
+    PacketDriver* used = &driver;
+    if (options_.capture) {
+        recorder_ = std::make_unique<RecordingDriver>(driver, options_.capture);
+        used = recorder_.get();
+    }
+    context_ = std::make_unique<Context>(*used, options_.timing);
     context_->link.setDiagnosticSink(nullptr); // console diagnostics stay quiet on the CLI
     context_->enumerateAdapters(options_.interfaces);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace korvane {
+class CaptureFile;
 class PacketDriver;
 namespace sim {
 class SimulatedLan;
@@ -23,6 +24,7 @@ struct GlobalOptions {
     int simulate = -1;                   // number of simulated devices; -1: real adapters
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters
     Timing timing = Timing::defaults();
+    std::shared_ptr<CaptureFile> capture; // --capture FILE: every frame on the adapters goes here
 };
 
 class Environment {
@@ -50,6 +52,7 @@ class Environment {
     GlobalOptions options_;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;
+    std::unique_ptr<PacketDriver> recorder_; // wraps the driver while recording
     std::unique_ptr<Context> context_;
 };
 
