@@ -71,15 +71,18 @@ class RecordingPort : public PacketPort {
         return inner_->send(frame);
     }
 
-    void start(Receiver receiver) override {
-        inner_->start([capture = capture_,
-                       receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
-            capture->record(frame);
-            receiver(frame);
-        });
+    void start(Receiver receiver, EndHandler ended) override {
+        inner_->start(
+            [capture = capture_,
+             receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
+                capture->record(frame);
+                receiver(frame);
+            },
+            std::move(ended));
     }
 
     void stop() override { inner_->stop(); }
+    std::string lastError() const override { return inner_->lastError(); }
     std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
 
   private:
