@@ -81,9 +81,8 @@ class RecordingPort : public PacketPort {
             std::move(ended));
     }
 
-    std::string lastError() const override { return inner_->lastError(); }
-
     void stop() override { inner_->stop(); }
+    std::string lastError() const override { return inner_->lastError(); }
     std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
 
   private:

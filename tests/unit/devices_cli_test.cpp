@@ -76,6 +76,55 @@ TEST(DevicesCli, SearchExitStatusSaysWhetherAnythingWasSearched) {
     EXPECT_EQ(runWith({"--simulate", "1"}, {"search", "--watch", "0"}).status, 2);
 }
 
+// Output that interrupts the command after its second line, as Ctrl-C would.
+class InterruptAfterTwoLines : public std::stringbuf {
+  public:
+    explicit InterruptAfterTwoLines(Interrupt& interrupt) : interrupt_(interrupt) {}
+
+  protected:
+    int_type overflow(int_type c) override {
+        if (c == '\n' && ++lines_ == 2)
+            interrupt_.stop.requestStop();
+        return std::stringbuf::overflow(c);
+    }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        for (std::streamsize i = 0; i < n; ++i)
+            overflow(static_cast<unsigned char>(s[i]));
+        return n;
+    }
+
+  private:
+    Interrupt& interrupt_;
+    int lines_ = 0;
+};
+
+TEST(DevicesCli, WatchPrintsOneJsonArrayPerSearchUntilInterrupted) {
+    Interrupt interrupt;
+    InterruptAfterTwoLines buffer(interrupt);
+    std::ostream out(&buffer);
+    std::istringstream in;
+    std::ostringstream err;
+    GlobalOptions options;
+    options.simulate = 2;
+    options.timing = Timing::defaults().scaled(0.05);
+    Environment env(options);
+    Invocation inv{env, ArgList({"--watch", "1", "--json"}),
+                   Streams{in, out, err, false, &interrupt}};
+    EXPECT_EQ(CmdSearch(inv), kExitOk);
+    EXPECT_FALSE(interrupt.claimed.load()); // handed back: a second signal ends the process
+    std::istringstream lines(buffer.str());
+    std::string line;
+    int searches = 0;
+    while (std::getline(lines, line)) {
+        ++searches;
+        EXPECT_TRUE(line.starts_with("[{\"serial\": \"2801795073\"")) << line;
+        EXPECT_TRUE(line.ends_with("}]")) << line;
+        EXPECT_NE(line.find("\"mac\": \"02-19-A7-00-00-02\""), std::string::npos) << line;
+    }
+    EXPECT_EQ(searches, 2);
+    EXPECT_EQ(err.str(), "");
+}
+
 TEST(DevicesCli, SearchThatCouldOpenNoAdapterFailsWithTheReasonAndTheFix) {
     SimulatedSegment segment;
     segment.addAdapter("sim0", "first", MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}});
