@@ -135,7 +135,9 @@ class UnitDownload {
             const bool first = !bootArrived_;
             bootArrived_ = true;
             if (!session_.confirmOlderBoot(target_, first))
-                return fail(UnitFailure::BootVersionDeclined);
+                return fail(session_.stopToken().stopRequested()
+                                ? UnitFailure::Stopped
+                                : UnitFailure::BootVersionDeclined);
             return Step::FactoryBlock;
         }
         arriveAtBootCheck();

@@ -265,7 +265,7 @@ Question olderBootQuestion(const std::vector<MacAddress>& units) {
     question.topic = QuestionTopic::OlderBootVersion;
     question.buttons = QuestionButtons::YesNo;
     question.defaultAnswer = Answer::No; // keeping the newer boot is the safe side
-    question.icon = MessageIcon::Warning;
+    question.icon = MessageIcon::None;
     question.devices = units;
     std::string list;
     for (const MacAddress& unit : units)
