@@ -1,7 +1,8 @@
 // The desktop Operator: questions asked from a worker thread appear on the
 // GUI thread with their exact buttons, icon, default and caption over the
 // window in front, with the normal pointer over a busy window; asked on
-// the GUI thread they run at once; notifications are posted in order.
+// the GUI thread they run at once; questions from several workers come one
+// at a time; notifications are posted in order.
 
 #include "dialog_test_support.hpp"
 #include "dialogs/password_prompt_dialog.hpp"
@@ -11,13 +12,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <vector>
 
 using namespace korvane;
 using namespace korvane::ui;
 using korvane::testing::BoxAnswerer;
 using korvane::testing::Script;
+
+Q_DECLARE_METATYPE(korvane::QuestionButtons)
+Q_DECLARE_METATYPE(korvane::Answer)
 
 class TestDesktopOperator : public QObject {
     Q_OBJECT
@@ -29,7 +35,9 @@ class TestDesktopOperator : public QObject {
     void passwordPromptWithItsLabel();
     void onTheGuiThreadItRunsAtOnce();
     void notificationsArriveInOrder();
-    void questionWithButtonsOfItsOwn();
+    void questionWithItsOwnButtons_data();
+    void questionWithItsOwnButtons();
+    void questionsFromWorkersAtOnceComeOneAtATime();
 
   private:
     // Runs `work` on a thread of its own while the GUI goes on.
@@ -161,41 +169,120 @@ void TestDesktopOperator::notificationsArriveInOrder() {
     QTRY_VERIFY(QApplication::overrideCursor() == nullptr);
 }
 
-void TestDesktopOperator::questionWithButtonsOfItsOwn() {
+void TestDesktopOperator::questionWithItsOwnButtons_data() {
+    QTest::addColumn<QuestionButtons>("buttons");
+    QTest::addColumn<Answer>("defaultAnswer");
+    QTest::addColumn<QStringList>("labels");
+    QTest::addColumn<QString>("defaultLabel");
+    QTest::addColumn<Answer>("enter");
+    QTest::addColumn<Answer>("escape");
+    QTest::newRow("Continue/Cancel")
+        << QuestionButtons::ContinueCancel << Answer::Cancel << QStringList{"Cancel", "Continue"}
+        << "Cancel" << Answer::Cancel << Answer::Cancel;
+    QTest::newRow("Yes/No, No default")
+        << QuestionButtons::YesNo << Answer::No << QStringList{"No", "Yes"} << "No" << Answer::No
+        << Answer::No;
+    QTest::newRow("Yes/No, Yes default")
+        << QuestionButtons::YesNo << Answer::Yes << QStringList{"No", "Yes"} << "Yes" << Answer::Yes
+        << Answer::No;
+    QTest::newRow("Abort/Retry/Ignore")
+        << QuestionButtons::AbortRetryIgnore << Answer::Retry
+        << QStringList{"Abort", "Ignore", "Retry"} << "Retry" << Answer::Retry << Answer::Abort;
+    // A default the buttons do not offer is not taken: the safe one is.
+    QTest::newRow("Yes/No, foreign default")
+        << QuestionButtons::YesNo << Answer::Continue << QStringList{"No", "Yes"} << "No"
+        << Answer::No << Answer::No;
+}
+
+void TestDesktopOperator::questionWithItsOwnButtons() {
+    QFETCH(QuestionButtons, buttons);
+    QFETCH(Answer, defaultAnswer);
+    QFETCH(QStringList, labels);
+    QFETCH(QString, defaultLabel);
+    QFETCH(Answer, enter);
+    QFETCH(Answer, escape);
     const GuiCaller caller(window_.get(), &stop_);
     DesktopOperator op(window_.get(), caller);
     Question question;
-    question.text = "The image is shorter than the device's flash. Continue?";
+    question.text = "Device 2801795073 (02-19-A7-00-00-01): go on?";
     question.icon = MessageIcon::Warning;
-    question.buttons = {"Continue", "Cancel"};
-    question.defaultButton = 1;
-    question.escapeButton = 1;
+    question.buttons = buttons;
+    question.defaultAnswer = defaultAnswer;
 
-    BoxAnswerer boxes;
-    QStringList labels;
-    QString defaultLabel;
-    boxes.inspect = [&](QMessageBox* box) {
-        for (QAbstractButton* b : box->buttons())
-            labels << b->text();
-        defaultLabel = box->defaultButton()->text();
-        // The operator takes the other one.
-        for (QAbstractButton* b : box->buttons())
-            if (b->text() == "Continue")
-                b->click();
-    };
-    int chosen = -1;
-    onWorker([&] { chosen = op.askQuestion(question); });
-    QCOMPARE(chosen, 0);
-    labels.sort();
-    QCOMPARE(labels, QStringList({"Cancel", "Continue"}));
-    QCOMPARE(defaultLabel, QString("Cancel"));
-    QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
+    // Enter takes the default, Escape the answer that does not go ahead.
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+        BoxAnswerer boxes;
+        QStringList seen;
+        QString seenDefault;
+        boxes.inspect = [&](QMessageBox* box) {
+            for (QAbstractButton* b : box->buttons())
+                seen << b->text().remove('&');
+            seenDefault = box->defaultButton()->text().remove('&');
+            QTest::keyClick(box, key);
+        };
+        Answer answer = Answer::Ignore;
+        onWorker([&] { answer = op.ask(question); });
+        seen.sort();
+        QCOMPARE(seen, labels);
+        QCOMPARE(seenDefault, defaultLabel);
+        QCOMPARE(boxes.texts, QStringList{QString::fromStdString(question.text)});
+        QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
+        QCOMPARE(answer, key == Qt::Key_Escape ? escape : enter);
+    }
 
-    // Nobody left to answer: the escape button's answer.
+    // Nobody left to answer: the safe answer. The box still comes up later
+    // and is closed here.
+    BoxAnswerer late;
     stop_.requestStop();
-    onWorker([&] { chosen = op.askQuestion(question); });
-    QCOMPARE(chosen, 1);
+    Answer answer = Answer::Ignore;
+    onWorker([&] { answer = op.ask(question); });
+    QCOMPARE(answer, escape);
+    QTRY_COMPARE(late.texts.size(), 1);
     stop_.reset();
+}
+
+void TestDesktopOperator::questionsFromWorkersAtOnceComeOneAtATime() {
+    const GuiCaller caller(window_.get(), &stop_);
+    DesktopOperator op(window_.get(), caller);
+    const std::vector<MacAddress> units{MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}},
+                                        MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x02}},
+                                        MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x03}}};
+    BoxAnswerer boxes;
+    int mostAtOnce = 0;
+    boxes.inspect = [&](QMessageBox*) {
+        // Give the other workers time to post theirs, were they not held back.
+        QTest::qWait(50);
+        int showing = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible())
+                ++showing;
+        mostAtOnce = std::max(mostAtOnce, showing);
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+    };
+    std::atomic<int> done{0};
+    std::vector<std::thread> workers;
+    std::vector<Answer> answers(units.size(), Answer::Abort);
+    for (std::size_t i = 0; i < units.size(); ++i)
+        workers.emplace_back([&, i] {
+            Question question;
+            question.buttons = QuestionButtons::AbortRetryIgnore;
+            question.defaultAnswer = Answer::Retry;
+            question.devices = {units[i]};
+            question.text = "Download Failed on " + DeviceName(units[i]);
+            answers[i] = op.ask(question);
+            ++done;
+        });
+    QTRY_COMPARE_WITH_TIMEOUT(done.load(), 3, 10000);
+    for (std::thread& worker : workers)
+        worker.join();
+
+    QCOMPARE(mostAtOnce, 1);
+    QStringList texts = boxes.texts;
+    texts.sort();
+    QCOMPARE(texts, QStringList({"Download Failed on 2801795073 (02-19-A7-00-00-01)",
+                                 "Download Failed on 2801795074 (02-19-A7-00-00-02)",
+                                 "Download Failed on 2801795075 (02-19-A7-00-00-03)"}));
+    QCOMPARE(answers, std::vector<Answer>(3, Answer::Retry));
 }
 
 QTEST_MAIN(TestDesktopOperator)

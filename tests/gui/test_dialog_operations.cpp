@@ -87,6 +87,8 @@ class TestDialogOperations : public QObject {
     void firmwareUpgradeForTheSelectedRows();
     void ipSettingsAlone();
     void setSerialNumberWritesTheFactoryBlock();
+    void serialNumberCollisionAsksNoFirst_data();
+    void serialNumberCollisionAsksNoFirst();
     void adapterChoiceIsKeptAndSearched();
 
   private:
@@ -165,7 +167,8 @@ void TestDialogOperations::okTestsReportInTheirOrder_data() {
     QTest::newRow("gateway 255.255.255.255")
         << 0 << "Invalid Input Gateway Address 255.255.255.255";
     QTest::newRow("gateway 0.0.0.0") << 0 << "Invalid Gateway Address";
-    QTest::newRow("HTTPS on HTTP's port") << 1 << "Port numbers should not be same";
+    QTest::newRow("HTTPS on HTTP's port")
+        << 1 << "Port numbers should not be same: HTTP and HTTPS both use port 80";
     QTest::newRow("SSH on 161") << 1 << "Invalid port: 161";
     QTest::newRow("mask 255.255.0.255") << 0 << "Invalid Subnet Mask";
 }
@@ -469,6 +472,49 @@ void TestDialogOperations::setSerialNumberWritesTheFactoryBlock() {
     QVERIFY(script.finished());
     QCOMPARE(preset, QString("2801795072"));
     QCOMPARE(lan_->emulator()->device(0).stats().factoryWrites, 1u);
+}
+
+void TestDialogOperations::serialNumberCollisionAsksNoFirst_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("Enter: No") << false;
+    QTest::newRow("Yes") << true;
+}
+
+void TestDialogOperations::serialNumberCollisionAsksNoFirst() {
+    QFETCH(bool, yes);
+    start();
+    selectRow(0); // 02-19-A7-00-00-01; the other device is 02-19-A7-00-00-02
+    Script script;
+    script.then([] { return InFront<SerialNumberDialog>() != nullptr; },
+                [] {
+                    auto* dialog = InFront<SerialNumberDialog>();
+                    if (dialog == nullptr)
+                        return;
+                    dialog->edit()->setText("2801795074");
+                    QTest::keyClick(dialog->edit(), Qt::Key_Return);
+                });
+    BoxAnswerer boxes;
+    QString defaultLabel;
+    boxes.inspect = [&](QMessageBox* box) {
+        if (!defaultLabel.isEmpty())
+            return;
+        defaultLabel = box->defaultButton()->text().remove('&');
+        if (yes)
+            box->button(QMessageBox::Yes)->click();
+        else
+            QTest::keyClick(box, Qt::Key_Return);
+    };
+    window_->actions().serialNumber->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes.texts.isEmpty(), 10000);
+    QVERIFY(script.finished());
+    QCOMPARE(defaultLabel, QString("No"));
+    QVERIFY(boxes.texts.first().startsWith("Device 2801795073 (02-19-A7-00-00-01): the serial "
+                                           "number 2801795074 gives the MAC address "
+                                           "02-19-A7-00-00-02."));
+    QVERIFY(boxes.texts.first().contains("Another device on this segment"));
+    QCOMPARE(boxes.icons.first(), QMessageBox::Warning);
+    QTRY_COMPARE_WITH_TIMEOUT(lan_->emulator()->device(0).stats().factoryWrites, yes ? 1u : 0u,
+                              10000);
 }
 
 void TestDialogOperations::adapterChoiceIsKeptAndSearched() {

@@ -1,8 +1,10 @@
 // The Firmware Upgrade dialog over a session on a simulated LAN with shrunk
 // timing: its layout, Download following the file as it is typed, the busy
 // state of a run (Cancel off, Enter and close refused, the wait cursor), the
-// units' password prompt over the dialog, and the end of a run: the summary
-// on the status line and the status list rebuilt in key order.
+// units' password prompt over the dialog, the questions of the units (one
+// at a time, each naming its unit) and of a short image (Cancel first), a
+// file too large refused, and the end of a run: the summary on the status
+// line and the status list rebuilt in key order.
 
 #include "base/byte_cursor.hpp"
 #include "dialog_test_support.hpp"
@@ -24,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -85,6 +88,9 @@ class TestFirmwareUpgradeDialog : public QObject {
     void unitPasswordPromptShowsItsMac();
     void unitQuestionsWaitForTheOperator_data();
     void unitQuestionsWaitForTheOperator();
+    void shortImageIsAskedOnceCancelFirst_data();
+    void shortImageIsAskedOnceCancelFirst();
+    void unitsFailingAtOnceAskOneAtATime();
     void screenshot();
 
   private:
@@ -201,6 +207,15 @@ void TestFirmwareUpgradeDialog::downloadFollowsTheTypedFile() {
     QVERIFY(!d.downloadButton()->isEnabled());
     d.fileNameEdit()->setText(dir_.filePath("missing.bin"));
     QVERIFY(!d.downloadButton()->isEnabled());
+    // One block more than the block numbers count: refused, and said so.
+    const QString huge = dir_.filePath("huge.bin");
+    WriteFile(dir_, "huge.bin", {});
+    std::filesystem::resize_file(huge.toStdString(), 64ull * 1024 * 1024 + 1);
+    d.fileNameEdit()->setText(huge);
+    QVERIFY(!d.downloadButton()->isEnabled());
+    QVERIFY(d.statusLine()->text().startsWith("The image file is 67108865 bytes long"));
+    d.fileNameEdit()->setText(dir_.filePath("missing.bin"));
+    QVERIFY(d.statusLine()->text().isEmpty());
     // A file that appears later is seen by the idle pass.
     WriteFile(dir_, "missing.bin", MakeImage(100));
     QTRY_VERIFY(d.downloadButton()->isEnabled());
@@ -301,7 +316,7 @@ void TestFirmwareUpgradeDialog::unitPasswordPromptShowsItsMac() {
     d.exec();
 
     QVERIFY(script.finished());
-    QCOMPARE(label, QString("MAC:02-19-A7-00-00-01"));
+    QCOMPARE(label, QString("2801795073 MAC:02-19-A7-00-00-01"));
     QVERIFY(overTheDialog);
     QCOMPARE(d.statusLine()->text(), QString("1 unit success, 0 unit fail. "));
     QCOMPARE(remembered.size(), std::size_t{1});
@@ -318,7 +333,9 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
     QTest::addColumn<QString>("row");
     const int yesNo = int(QMessageBox::Yes | QMessageBox::No);
     const int abortRetryIgnore = int(QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
-    const QString older = "Your File's Boot Version is older than Flash's Boot Version!\nContinue?";
+    const QString older = "Your File's Boot Version is older than Flash's Boot Version on this "
+                          "device:\n2801795073 (02-19-A7-00-00-01)\nContinue?";
+    const QString failed = "2801795073 (02-19-A7-00-00-01): Download Failed at block 3";
     QTest::newRow("older boot version, No")
         << "boot" << int(QMessageBox::No) << older << yesNo << int(QMessageBox::NoIcon)
         << "0 unit success, 1 unit fail. "
@@ -328,11 +345,11 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
         << "1 unit success, 0 unit fail. "
         << "Download Successfully";
     QTest::newRow("block refused, Retry")
-        << "block" << int(QMessageBox::Retry) << "Download Failed" << abortRetryIgnore
+        << "block" << int(QMessageBox::Retry) << failed << abortRetryIgnore
         << int(QMessageBox::Critical) << "1 unit success, 0 unit fail. "
         << "Download Successfully";
     QTest::newRow("block refused, Abort")
-        << "block" << int(QMessageBox::Abort) << "Download Failed" << abortRetryIgnore
+        << "block" << int(QMessageBox::Abort) << failed << abortRetryIgnore
         << int(QMessageBox::Critical) << "0 unit success, 1 unit fail. "
         << "Download Failed";
 }
@@ -377,6 +394,91 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator() {
         QCOMPARE(rowWhileAsked, QString("Download Abort"));
     QCOMPARE(d.statusLine()->text(), summary);
     QCOMPARE(d.statusList()->topLevelItem(0)->text(1), row);
+}
+
+void TestFirmwareUpgradeDialog::shortImageIsAskedOnceCancelFirst_data() {
+    QTest::addColumn<bool>("goOn");
+    QTest::newRow("Enter: Cancel") << false;
+    QTest::newRow("Continue") << true;
+}
+
+void TestFirmwareUpgradeDialog::shortImageIsAskedOnceCancelFirst() {
+    QFETCH(bool, goOn);
+    start(2);
+    const QString image = WriteFile(dir_, "short.bin", MakeImage(3000));
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    QVERIFY(d.downloadButton()->isEnabled());
+    BoxAnswerer boxes;
+    QStringList labels;
+    QString defaultLabel;
+    boxes.inspect = [&](QMessageBox* box) {
+        if (!labels.isEmpty())
+            return; // only the first box is the short-image question
+        for (QAbstractButton* b : box->buttons())
+            labels << b->text().remove('&');
+        defaultLabel = box->defaultButton()->text().remove('&');
+        if (!goOn) {
+            QTest::keyClick(box, Qt::Key_Return);
+            return;
+        }
+        for (QAbstractButton* b : box->buttons())
+            if (b->text() == "Continue")
+                b->click();
+    };
+    d.downloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+
+    labels.sort();
+    QCOMPARE(labels, QStringList({"Cancel", "Continue"}));
+    QCOMPARE(defaultLabel, QString("Cancel"));
+    QVERIFY(!boxes.texts.isEmpty());
+    QVERIFY(boxes.texts.first().startsWith("The image file is 3000 bytes long"));
+    QCOMPARE(boxes.icons.first(), QMessageBox::Warning);
+    // Asked once for the run, before any unit started; Cancel sends nothing.
+    QCOMPARE(boxes.texts.count(boxes.texts.first()), 1);
+    for (std::size_t i = 0; i < 2; ++i)
+        QCOMPARE(lan_->emulator()->device(i).stats().requestCount(code::kFirmwareBlock) > 0, goOn);
+}
+
+void TestFirmwareUpgradeDialog::unitsFailingAtOnceAskOneAtATime() {
+    start(3, [](sim::SimulatedLan& lan) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            sim::EmulatedDevice& device = lan.emulator()->device(i);
+            sim::DeviceFaults faults = device.faults();
+            faults.statusRules.push_back({code::kFirmwareBlock, std::uint16_t{3}, status::kNoReply,
+                                          1, sim::StatusRule::Effect::Skip});
+            device.setFaults(faults);
+        }
+    });
+    const QString image = WriteFile(dir_, "image.bin", MakeImage());
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    BoxAnswerer boxes;
+    boxes.answers = {QMessageBox::Retry, QMessageBox::Retry, QMessageBox::Retry};
+    int mostAtOnce = 0;
+    boxes.inspect = [&](QMessageBox*) {
+        QTest::qWait(50); // time for the other units to ask, were they not held back
+        int showing = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w) != nullptr && w->isVisible())
+                ++showing;
+        mostAtOnce = std::max(mostAtOnce, showing);
+    };
+    d.downloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+
+    QCOMPARE(mostAtOnce, 1);
+    QStringList texts = boxes.texts;
+    texts.sort();
+    QCOMPARE(texts, QStringList({"2801795073 (02-19-A7-00-00-01): Download Failed at block 3",
+                                 "2801795074 (02-19-A7-00-00-02): Download Failed at block 3",
+                                 "2801795075 (02-19-A7-00-00-03): Download Failed at block 3"}));
+    QCOMPARE(d.statusLine()->text(), QString("3 unit success, 0 unit fail. "));
 }
 
 // A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR

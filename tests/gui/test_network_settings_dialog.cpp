@@ -501,7 +501,8 @@ void TestNetworkSettingsDialog::leavingAPageRunsItsTests_data() {
     QTest::newRow("IP address with first octet 0") << 0 << "Invalid IP Address";
     QTest::newRow("gateway 0.0.0.0") << 0 << "Invalid Gateway Address";
     QTest::newRow("mask not contiguous") << 0 << "Invalid Subnet Mask";
-    QTest::newRow("HTTP off on 80, HTTPS on 80") << 1 << "Port numbers should not be same";
+    QTest::newRow("HTTP off on 80, HTTPS on 80")
+        << 1 << "Port numbers should not be same: HTTP and HTTPS both use port 80";
     QTest::newRow("SSH on 3478") << 1 << "Invalid port: 3478";
     QTest::newRow("HTTP on 21, Telnet on 503") << 1 << "Invalid port: 503";
     QTest::newRow("HTTP port 0") << 1 << "Please enter an integer between 1 and 65534.";

@@ -191,8 +191,25 @@ std::string FirmwareUpgradeDialog::imagePath() const {
 }
 
 void FirmwareUpgradeDialog::updateButtons() {
-    download_->setEnabled(!busy_ && IsUsableImageFile(imagePath()));
+    const ImageFileCheck check = CheckImageFile(imagePath());
+    const bool usable =
+        check.verdict == ImageFileVerdict::Usable || check.verdict == ImageFileVerdict::Short;
+    download_->setEnabled(!busy_ && usable);
     cancel_->setEnabled(!busy_);
+    if (busy_)
+        return;
+    // A file too large for the block numbers says so where the run's
+    // summary goes; a missing or half-typed name needs no words.
+    if (check.verdict == ImageFileVerdict::TooLarge) {
+        QString why = QString::fromStdString(ImageRefusalText(check));
+        why[0] = why[0].toUpper();
+        if (statusLine_->text() != why)
+            statusLine_->setText(why);
+        refusalShown_ = true;
+    } else if (refusalShown_) {
+        statusLine_->clear();
+        refusalShown_ = false;
+    }
 }
 
 void FirmwareUpgradeDialog::browse() {

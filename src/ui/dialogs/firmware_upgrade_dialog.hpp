@@ -60,7 +60,8 @@ class FirmwareUpgradeDialog : public QDialog {
     void download();
     // The "..." button.
     void browse();
-    // What the idle pass does: Download and Cancel follow the busy state and the file.
+    // What the idle pass does: Download and Cancel follow the busy state and
+    // the file; a file too large to send says why on the status line.
     void updateButtons();
 
     void accept() override;
@@ -96,6 +97,7 @@ class FirmwareUpgradeDialog : public QDialog {
     mutable std::mutex pathMutex_; // the File name box as the units read it
     std::string path_;
     bool busy_ = false;
+    bool refusalShown_ = false; // the status line says why the file is refused
     std::vector<std::pair<QWidget*, QCursor>> ownCursors_;
 
     QLineEdit* fileName_ = nullptr;

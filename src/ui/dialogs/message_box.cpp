@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QSpacerItem>
 
+#include <utility>
+#include <vector>
+
 namespace korvane::ui {
 
 namespace {
@@ -42,28 +45,86 @@ void FitBoxToCaption(QMessageBox& box) {
                       grid->rowCount(), 0, 1, grid->columnCount());
 }
 
-int AskQuestionBox(QWidget* parent, const Question& question) {
+namespace {
+
+std::vector<Answer> AnswersOf(QuestionButtons buttons) {
+    switch (buttons) {
+    case QuestionButtons::ContinueCancel:
+        return {Answer::Continue, Answer::Cancel};
+    case QuestionButtons::AbortRetryIgnore:
+        return {Answer::Abort, Answer::Retry, Answer::Ignore};
+    case QuestionButtons::YesNo:
+        break;
+    }
+    return {Answer::Yes, Answer::No};
+}
+
+// Qt's own button for an answer; Continue has none and gets one of its own.
+QMessageBox::StandardButton StandardButtonOf(Answer answer) {
+    switch (answer) {
+    case Answer::Yes:
+        return QMessageBox::Yes;
+    case Answer::No:
+        return QMessageBox::No;
+    case Answer::Cancel:
+        return QMessageBox::Cancel;
+    case Answer::Abort:
+        return QMessageBox::Abort;
+    case Answer::Retry:
+        return QMessageBox::Retry;
+    case Answer::Ignore:
+        return QMessageBox::Ignore;
+    case Answer::Continue:
+        break;
+    }
+    return QMessageBox::NoButton;
+}
+
+} // namespace
+
+Answer SafeAnswer(QuestionButtons buttons) {
+    switch (buttons) {
+    case QuestionButtons::ContinueCancel:
+        return Answer::Cancel;
+    case QuestionButtons::AbortRetryIgnore:
+        return Answer::Abort;
+    case QuestionButtons::YesNo:
+        break;
+    }
+    return Answer::No;
+}
+
+Answer AskQuestionBox(QWidget* parent, const Question& question) {
     QMessageBox box(BoxIcon(question.icon), caption(), QString::fromStdString(question.text),
                     QMessageBox::NoButton, BoxParent(parent));
     box.setObjectName(QStringLiteral("messageBox"));
-    std::vector<QPushButton*> buttons;
-    for (const std::string& text : question.buttons)
-        buttons.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));
-    const auto at = [&buttons](int index) -> QPushButton* {
-        return index >= 0 && index < static_cast<int>(buttons.size())
-                   ? buttons[static_cast<std::size_t>(index)]
-                   : nullptr;
+    const Answer safe = SafeAnswer(question.buttons);
+    std::vector<std::pair<QAbstractButton*, Answer>> buttons;
+    for (const Answer answer : AnswersOf(question.buttons)) {
+        const QMessageBox::StandardButton standard = StandardButtonOf(answer);
+        QPushButton* button =
+            standard != QMessageBox::NoButton
+                ? box.addButton(standard)
+                : box.addButton(QStringLiteral("Continue"), QMessageBox::AcceptRole);
+        buttons.emplace_back(button, answer);
+        if (answer == safe)
+            box.setEscapeButton(button);
+    }
+    // A default the buttons do not offer falls back to the safe one.
+    const auto find = [&buttons](Answer answer) -> QPushButton* {
+        for (const auto& [button, offered] : buttons)
+            if (offered == answer)
+                return qobject_cast<QPushButton*>(button);
+        return nullptr;
     };
-    if (QPushButton* button = at(question.defaultButton))
-        box.setDefaultButton(button);
-    if (QPushButton* button = at(question.escapeButton))
-        box.setEscapeButton(button);
+    QPushButton* preferred = find(question.defaultAnswer);
+    box.setDefaultButton(preferred != nullptr ? preferred : find(safe));
     FitBoxToCaption(box);
     box.exec();
-    for (std::size_t i = 0; i < buttons.size(); ++i)
-        if (box.clickedButton() == buttons[i])
-            return static_cast<int>(i);
-    return question.escapeButton;
+    for (const auto& [button, answer] : buttons)
+        if (box.clickedButton() == button)
+            return answer;
+    return safe;
 }
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {

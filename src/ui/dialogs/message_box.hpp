@@ -10,7 +10,6 @@
 #include <QString>
 
 #include <string>
-#include <vector>
 
 namespace korvane::ui {
 
@@ -25,17 +24,13 @@ bool AskYesNoBox(QWidget* parent, const std::string& text, MessageIcon icon);
 // Abort, Retry and Ignore with the stop icon; a box closed otherwise aborts.
 BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& text);
 
-// A question with buttons of its own, left to right, Enter choosing
-// `defaultButton` and Escape (or the close box) `escapeButton`.
-struct Question {
-    std::string text;
-    MessageIcon icon = MessageIcon::Question;
-    std::vector<std::string> buttons;
-    int defaultButton = 0;
-    int escapeButton = 0;
-};
-// The index of the button chosen.
-int AskQuestionBox(QWidget* parent, const Question& question);
+// The core's question as a modal box: its text and icon, exactly its
+// buttons ("Yes"/"No", "Continue"/"Cancel", "Abort"/"Retry"/"Ignore"),
+// Enter choosing its default answer, and Escape, the close box or a box
+// closed any other way choosing SafeAnswer().
+Answer AskQuestionBox(QWidget* parent, const Question& question);
+// The answer that does not go ahead: No, Cancel or Abort.
+Answer SafeAnswer(QuestionButtons buttons);
 
 // Widens `box` so that its caption is never cut in the title bar.
 void FitBoxToCaption(QMessageBox& box);

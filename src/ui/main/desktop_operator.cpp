@@ -4,6 +4,7 @@
 #include "widgets/link_opener.hpp"
 
 #include <QApplication>
+#include <QThread>
 
 namespace korvane::ui {
 
@@ -22,6 +23,7 @@ DesktopOperator::~DesktopOperator() {
 
 std::optional<std::string> DesktopOperator::askPassword(const std::string& label,
                                                         const std::string& preset) {
+    const auto turn = takeTurn();
     const auto answer = caller_.call([owner = owner_, prompt = prompt_, label, preset] {
         NormalCursor pointer;
         if (prompt)
@@ -34,6 +36,7 @@ std::optional<std::string> DesktopOperator::askPassword(const std::string& label
 }
 
 bool DesktopOperator::askYesNo(const std::string& text, MessageIcon icon) {
+    const auto turn = takeTurn();
     return caller_
         .call([owner = owner_, text, icon] {
             NormalCursor pointer;
@@ -43,6 +46,7 @@ bool DesktopOperator::askYesNo(const std::string& text, MessageIcon icon) {
 }
 
 BlockFailureChoice DesktopOperator::askAbortRetryIgnore(const std::string& text) {
+    const auto turn = takeTurn();
     // Nobody left to answer: give up rather than go on unattended.
     return caller_
         .call([owner = owner_, text] {
@@ -53,6 +57,7 @@ BlockFailureChoice DesktopOperator::askAbortRetryIgnore(const std::string& text)
 }
 
 void DesktopOperator::showMessage(const std::string& text, MessageIcon icon) {
+    const auto turn = takeTurn();
     caller_.call([owner = owner_, text, icon] {
         NormalCursor pointer;
         ShowMessageBox(owner, text, icon);
@@ -60,13 +65,20 @@ void DesktopOperator::showMessage(const std::string& text, MessageIcon icon) {
     });
 }
 
-int DesktopOperator::askQuestion(const Question& question) {
+Answer DesktopOperator::ask(const Question& question) {
+    const auto turn = takeTurn();
     return caller_
         .call([owner = owner_, question] {
             NormalCursor pointer;
             return AskQuestionBox(owner, question);
         })
-        .value_or(question.escapeButton);
+        .value_or(SafeAnswer(question.buttons));
+}
+
+std::unique_lock<std::mutex> DesktopOperator::takeTurn() {
+    if (QThread::currentThread() == QCoreApplication::instance()->thread())
+        return {};
+    return std::unique_lock(turn_);
 }
 
 void DesktopOperator::setWaitCursor(bool on) {

@@ -5,7 +5,8 @@
 // the GUI thread over the window in front (a dialog, else the owner), with
 // the normal pointer even while the command shows the wait cursor.
 // Questions are blocking calls (the flow waits for the answer; a stop
-// request ends the wait with the safe answer); status texts, progress and
+// request ends the wait with the safe answer), shown one at a time however
+// many workers ask at once; status texts, progress and
 // the wait cursor are posted and return at once. Also the UrlOpener that
 // opens device web pages through the desktop.
 
@@ -20,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -63,12 +65,17 @@ class DesktopOperator : public Operator {
     void setUnitStatus(const std::string& unitKey, const std::string& text) override;
     void setProgress(int percent) override;
 
-    // A question with buttons of its own (the index of the one chosen); what
-    // a new kind of question of the core is shown with. When nobody is left
-    // to answer, the question's escape button counts as chosen.
-    int askQuestion(const Question& question);
+    // The core's question as a modal box with exactly its buttons and its
+    // default; Escape, the close box, or nobody left to answer give No,
+    // Cancel or Abort.
+    Answer ask(const Question& question) override;
 
   private:
+    // Questions asked from several workers at once come one at a time: a
+    // worker holds this while its box is up. The GUI thread never takes it
+    // (it would wait for a box that only it can answer).
+    std::unique_lock<std::mutex> takeTurn();
+
     QPointer<QWidget> owner_;
     const GuiCaller& caller_;
     PasswordPrompt prompt_;
@@ -76,6 +83,7 @@ class DesktopOperator : public Operator {
     std::function<void(const QString&, const QString&)> unitStatus_;
     std::function<void(int)> progress_;
     std::shared_ptr<int> waitCursors_; // shown and not yet taken back; GUI thread only
+    std::mutex turn_;
 };
 
 // Opens a device's web page with a LinkOpener (the desktop's URL handler and
