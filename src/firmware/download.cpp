@@ -81,7 +81,7 @@ class UnitDownload {
     }
 
     Step loadImage() {
-        ImageLoadResult loaded = LoadFirmwareImage(job_.imagePath, session_.imageFileLock());
+        SharedImageLoad loaded = session_.loadImage(job_.imagePath);
         outcome_.imageLength = loaded.fileLength;
         if (!loaded.image) {
             outcome_.failure = UnitFailure::ImageUnreadable;
@@ -91,8 +91,9 @@ class UnitDownload {
                 markComplete(loaded.fileLength);
             return Step::Failed;
         }
-        image_ = std::move(*loaded.image);
+        image_ = UnitImage(std::move(loaded.image), loaded.sum);
         target_ = job_.record->mac();
+        pacing_ = session_.pacing();
         return Step::PasswordGate;
     }
 
@@ -141,13 +142,14 @@ class UnitDownload {
     }
 
     Step transferBlock() {
-        const auto bytes = image_.bytes();
-        if (bytesSent_ >= bytes.size())
+        const std::size_t length = image_.length();
+        if (bytesSent_ >= length)
             return Step::Programming;
-        const std::size_t n = std::min(kFirmwareBlockSize, bytes.size() - bytesSent_);
-        const auto status = CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply,
-                                          password_, static_cast<std::uint16_t>(blockNumber_),
-                                          bytes.subspan(bytesSent_, n), &session_.stopToken());
+        const std::size_t n = std::min(kFirmwareBlockSize, length - bytesSent_);
+        const auto status =
+            CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply, password_,
+                          static_cast<std::uint16_t>(blockNumber_), image_.block(bytesSent_, n),
+                          &session_.stopToken(), pacing_);
         switch (status) {
         case status::kNoReply:
         case status::kPasswordRefused:
@@ -181,7 +183,7 @@ class UnitDownload {
         ++outcome_.blocksAccepted;
         bytesSent_ += n;
         job_.progress->bytesDone.store(bytesSent_);
-        session_.RefreshProgress(bytes.size());
+        session_.RefreshProgress(length);
         return Step::Transfer;
     }
 
@@ -193,7 +195,7 @@ class UnitDownload {
         // answer it still gets the whole wait for its notice.
         const auto record = endOfTransfer_.encode();
         CommandDevice(ctx_, target_, code::kFirmwareEnd, code::kFirmwareReply, password_, 0, record,
-                      &session_.stopToken());
+                      &session_.stopToken(), pacing_);
         return Step::WaitNotice;
     }
 
@@ -226,7 +228,8 @@ class UnitDownload {
     const UnitJob& job_;
     UnitOutcome outcome_;
 
-    FirmwareImage image_;
+    UnitImage image_;
+    CommandPacing pacing_ = CommandPacing::Shared;
     MacAddress target_;
     std::string password_;
     EndOfTransferRecord endOfTransfer_;

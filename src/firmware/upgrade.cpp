@@ -316,6 +316,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
             finishBatch();
     }
     finishBatch();
+    imageCache_.clear(); // the next run reads the file again
 
     // Rebuild the list from the results, in key order; rows that notices of
     // other devices added stay, marked as they were.

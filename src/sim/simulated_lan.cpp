@@ -21,6 +21,7 @@ SimulatedLan::SimulatedLan(const LanOptions& options) : options_(options) {
             DefaultDeviceConfig(i, MacPlus(options_.firstDeviceMac, static_cast<std::uint64_t>(i)));
         config.password = options_.password;
         config.programmingDelay = options_.programmingDelay;
+        config.minCommandGap = options_.minCommandGap;
         emulator_->addDevice(std::move(config));
     }
     emulator_->start();

@@ -1,0 +1,96 @@
+// How the units of a run space their commands: under the shared pacing one
+// pause between any two commands on the segment, under per-device pacing one
+// pause between the commands each device receives, with the units overlapping.
+
+#include "firmware/upgrade.hpp"
+#include "unit/firmware_test_support.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+namespace korvane {
+namespace {
+
+using test::FirmwareRig;
+using test::MakeImage;
+
+// Long enough that the simulated segment's delivery thread, which stamps
+// arrivals, cannot bunch two commands to under half of it on a busy machine.
+constexpr auto kPause = Millis(20);
+
+// Arrival times of every command on the segment, whichever device it is for.
+class CommandClock {
+  public:
+    explicit CommandClock(SimulatedSegment& segment) {
+        segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
+            const auto header = ParseHeader(frame);
+            if (header &&
+                (header->code == code::kFirmwareBlock || header->code == code::kFirmwareEnd)) {
+                std::lock_guard lock(mutex_);
+                at_.push_back(SteadyClock::now());
+            }
+            return true;
+        });
+    }
+    Micros shortestGap() {
+        std::lock_guard lock(mutex_);
+        Micros shortest = Micros::max();
+        for (std::size_t i = 1; i < at_.size(); ++i)
+            shortest = std::min(shortest, std::chrono::duration_cast<Micros>(at_[i] - at_[i - 1]));
+        return shortest;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<SteadyClock::time_point> at_;
+};
+
+class FirmwarePacing : public ::testing::TestWithParam<CommandPacing> {};
+
+TEST_P(FirmwarePacing, EachDeviceGetsItsCommandsAtLeastThePauseApart) {
+    Timing timing = FirmwareRig::fastTiming();
+    timing.commandSendPause = kPause;
+    sim::LanOptions options = FirmwareRig::lanOptions();
+    options.minCommandGap = kPause / 2;
+    constexpr int kUnits = 4;
+    FirmwareRig rig(kUnits, timing, options);
+    CommandClock clock(rig.lan.lan.segment());
+    rig.pacing = GetParam();
+
+    const auto summary = rig.run(rig.writeImage(MakeImage(8 * 1024)));
+    ASSERT_EQ(summary.failures, 0);
+    for (std::size_t i = 0; i < kUnits; ++i) {
+        const auto stats = rig.device(i).stats();
+        EXPECT_EQ(stats.violationCount(sim::Violation::CommandGap), 0u) << "unit " << i;
+        EXPECT_EQ(stats.totalViolations(), 0u) << "unit " << i;
+        ASSERT_TRUE(stats.shortestCommandGap);
+        EXPECT_GE(*stats.shortestCommandGap, kPause / 2) << "unit " << i;
+    }
+    if (GetParam() == CommandPacing::Shared)
+        EXPECT_GE(clock.shortestGap(), kPause / 2); // the gap holds across devices too
+    else
+        EXPECT_LT(clock.shortestGap(), kPause / 2); // the units did send side by side
+}
+
+INSTANTIATE_TEST_SUITE_P(Pacings, FirmwarePacing,
+                         ::testing::Values(CommandPacing::Shared, CommandPacing::PerDevice),
+                         [](const auto& p) {
+                             return p.param == CommandPacing::Shared ? "Shared" : "PerDevice";
+                         });
+
+TEST(FirmwarePacing, TheEmulatorCountsCommandsCloserThanItsGap) {
+    Timing timing = FirmwareRig::fastTiming();
+    timing.commandSendPause = Millis(0);
+    sim::LanOptions options = FirmwareRig::lanOptions();
+    options.minCommandGap = std::chrono::seconds(1);
+    FirmwareRig rig(1, timing, options);
+    ASSERT_EQ(rig.run(rig.writeImage(MakeImage(3 * 1024))).failures, 0);
+    // Three blocks and the end of transfer: three gaps, each too short.
+    EXPECT_EQ(rig.device(0).stats().violationCount(sim::Violation::CommandGap), 3u);
+}
+
+} // namespace
+} // namespace korvane
