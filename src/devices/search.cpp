@@ -34,12 +34,12 @@ bool ReadLanAddresses(Context& ctx, std::span<const MacAddress> targets,
             addresses[i] = ReadLanAddress(ctx, targets[i], &stop);
         }
     };
-    const std::size_t helpers =
-        std::min<std::size_t>(count, static_cast<std::size_t>(kConcurrentAddressReads)) -
-        (count > 0);
+    // The calling thread is one of the workers.
+    const auto workers =
+        std::min<std::size_t>(count, static_cast<std::size_t>(kConcurrentAddressReads));
     std::vector<std::thread> threads;
-    threads.reserve(helpers);
-    for (std::size_t h = 0; h < helpers; ++h) {
+    threads.reserve(workers);
+    for (std::size_t w = 1; w < workers; ++w) {
         try {
             threads.emplace_back(work);
         } catch (const std::system_error&) {
