@@ -11,9 +11,9 @@
 //
 //   query_bench [--rounds N] [--devsim PATH]
 
-#include "config/blocks.hpp"
 #include "link/pcap_driver.hpp"
 #include "netns/netns_harness.hpp"
+#include "protocol/config_blocks.hpp"
 #include "protocol/context.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/transactions.hpp"

@@ -2,7 +2,6 @@
 
 #include "config/arp_probe.hpp"
 #include "config/blocks.hpp"
-#include "devices/device_table.hpp"
 #include "protocol/frame.hpp"
 
 #include <thread>

@@ -24,13 +24,6 @@ std::string SerialText(const MacAddress& mac) {
     return std::to_string(mac.serialNumber());
 }
 
-char ModelLetter(const DeviceRecord& record) {
-    if (!record.firmwareVersionIsText())
-        return 0;
-    const std::string_view text = record.firmwareVersionText();
-    return text.size() > 6 ? text[6] : 0;
-}
-
 DeviceSlot MakeSlot(const DeviceRecord& record) {
     DeviceSlot slot;
     slot.mac = record.mac();

@@ -39,9 +39,6 @@ std::string_view KeyText(const DeviceKey& key); // up to the first zero
 // "%u" of the last four MAC bytes read big-endian.
 std::string SerialText(const MacAddress& mac);
 
-// The seventh character of a text-form firmware version, else zero.
-char ModelLetter(const DeviceRecord& record);
-
 struct DeviceSlot {
     DeviceKey key{};
     MacAddress mac;

@@ -1,6 +1,7 @@
 #include "devices/search.hpp"
 
-#include "config/blocks.hpp"
+#include "devices/lan_address.hpp"
+#include "protocol/config_blocks.hpp"
 #include "protocol/discovery.hpp"
 
 #include <algorithm>

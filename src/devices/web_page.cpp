@@ -72,7 +72,8 @@ std::vector<LaunchReport> LaunchDevices(Context& ctx, std::span<const LaunchTarg
         SettingsBlock block;
         if (op)
             op->setWaitCursor(true);
-        const std::uint16_t read = ReadSettings(ctx, mac, "", block, stop);
+        const std::uint16_t read = QueryDevice(ctx, mac, code::kReadSettings, code::kSettingsReply,
+                                               "", 0, block.readArea(), stop);
         if (op)
             op->setWaitCursor(false);
         if (read == status::kNoReply) {

@@ -6,8 +6,8 @@
 
 #include "base/operator.hpp"
 #include "base/sync.hpp"
-#include "config/blocks.hpp"
 #include "devices/device_list.hpp"
+#include "protocol/config_blocks.hpp"
 #include "protocol/context.hpp"
 
 #include <optional>

@@ -139,4 +139,11 @@ bool ParseIdentity(std::span<const std::uint8_t> frame, DeviceIdentity& record) 
     return true;
 }
 
+char ModelLetter(const DeviceIdentity& identity) {
+    if (!identity.firmwareVersionIsText())
+        return 0;
+    const std::string_view text = identity.firmwareVersionText();
+    return text.size() > 6 ? text[6] : 0;
+}
+
 } // namespace korvane

@@ -70,6 +70,9 @@ struct DeviceIdentity {
     void setAdapterIndex(int index);
 };
 
+// The seventh character of a text-form firmware version, else zero.
+char ModelLetter(const DeviceIdentity& identity);
+
 // The version number of a firmware version text: the first three
 // '.'-terminated components among its first 25 characters, each read as a
 // decimal number (first four characters, leading digits), as

@@ -3,8 +3,8 @@
 
 #include "cli/args.hpp"
 #include "cli/json.hpp"
-#include "config/blocks.hpp"
 #include "link/pcap_driver.hpp"
+#include "protocol/config_blocks.hpp"
 #include "sim/device_emulator.hpp"
 
 #include <pthread.h>

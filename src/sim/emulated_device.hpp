@@ -9,7 +9,7 @@
 
 #include "base/mac_address.hpp"
 #include "base/timing.hpp"
-#include "config/blocks.hpp"
+#include "protocol/config_blocks.hpp"
 #include "protocol/device_identity.hpp"
 #include "protocol/frame.hpp"
 

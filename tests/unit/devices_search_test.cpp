@@ -3,6 +3,7 @@
 // and stopping in the middle.
 
 #include "config/blocks.hpp"
+#include "devices/lan_address.hpp"
 #include "devices/search.hpp"
 #include "devices_test_support.hpp"
 

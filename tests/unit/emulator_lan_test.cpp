@@ -4,6 +4,7 @@
 
 #include "base/byte_cursor.hpp"
 #include "config/blocks.hpp"
+#include "devices/lan_address.hpp"
 #include "emulator_fixture.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transactions.hpp"
