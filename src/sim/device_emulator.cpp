@@ -89,7 +89,9 @@ std::size_t DeviceEmulator::pendingFrames() const {
 }
 
 void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
-    const auto now = SteadyClock::now();
+    // The devices see a frame when it reached their wire, which is what the
+    // gaps between commands are measured from.
+    const auto now = port_->deliveringFrameSentAt().value_or(SteadyClock::now());
     {
         std::lock_guard lock(countersMutex_);
         ++counters_.framesReceived;

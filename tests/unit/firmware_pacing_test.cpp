@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -17,26 +18,32 @@ namespace {
 using test::FirmwareRig;
 using test::MakeImage;
 
-// Long enough that the simulated segment's delivery thread, which stamps
-// arrivals, cannot bunch two commands to under half of it on a busy machine.
+// Long enough to tell the pacings apart at a glance; the tolerance of half
+// of it is for the clock's own granularity only, since both the emulator and
+// the clock below read when each frame was sent, not when the segment's
+// delivery thread got round to it.
 constexpr auto kPause = Millis(20);
 
-// Arrival times of every command on the segment, whichever device it is for.
+// When every command was put on the segment, whichever device it is for.
 class CommandClock {
   public:
     explicit CommandClock(SimulatedSegment& segment) {
-        segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
+        OpenOptions listen;
+        listen.promiscuous = true;
+        port_ = segment.attachStation({{0x02, 0x00, 0x00, 0x5E, 0x00, 0xFD}}, listen);
+        port_->start([this](std::span<const std::uint8_t> frame) {
             const auto header = ParseHeader(frame);
             if (header &&
                 (header->code == code::kFirmwareBlock || header->code == code::kFirmwareEnd)) {
                 std::lock_guard lock(mutex_);
-                at_.push_back(SteadyClock::now());
+                at_.push_back(port_->deliveringFrameSentAt().value_or(SteadyClock::now()));
             }
-            return true;
         });
     }
+    ~CommandClock() { port_->stop(); }
     Micros shortestGap() {
         std::lock_guard lock(mutex_);
+        std::sort(at_.begin(), at_.end());
         Micros shortest = Micros::max();
         for (std::size_t i = 1; i < at_.size(); ++i)
             shortest = std::min(shortest, std::chrono::duration_cast<Micros>(at_[i] - at_[i - 1]));
@@ -44,6 +51,7 @@ class CommandClock {
     }
 
   private:
+    std::unique_ptr<PacketPort> port_;
     std::mutex mutex_;
     std::vector<SteadyClock::time_point> at_;
 };
