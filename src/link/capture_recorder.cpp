@@ -71,16 +71,21 @@ class RecordingPort : public PacketPort {
         return inner_->send(frame);
     }
 
-    void start(Receiver receiver) override {
-        inner_->start([capture = capture_,
-                       receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
-            capture->record(frame);
-            receiver(frame);
-        });
+    void start(Receiver receiver, EndHandler ended) override {
+        inner_->start(
+            [capture = capture_,
+             receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
+                capture->record(frame);
+                receiver(frame);
+            },
+            std::move(ended));
     }
 
     void stop() override { inner_->stop(); }
     std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
+    std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
+        return inner_->deliveringFrameSentAt();
+    }
 
   private:
     std::unique_ptr<PacketPort> inner_;
