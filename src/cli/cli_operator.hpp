@@ -9,6 +9,7 @@
 #include "base/operator.hpp"
 #include "cli/cli.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@ std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text)
 
 // The first line of a file, without its line end: how password files are
 // read. False with `error` set when the file cannot be read.
+// The password a password file holds: its first line, without the line end
+// (LF or CR LF). A NUL byte in it is kept, for the password checks to refuse.
+std::string PasswordFromFileText(std::string_view content);
+// Reads at most kPasswordFileLimit bytes: a first line longer than that is
+// no password, and a file like /dev/zero must not be read for ever.
+inline constexpr std::size_t kPasswordFileLimit = 4096;
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
 // Fills answers.password from --password-file F, else KORVANE_PASSWORD;

@@ -137,13 +137,12 @@ bool parseServiceEdits(const Parsed& p, ServiceEdits& edits, std::string& error)
             edits.ports[kind] = {false, 0};
             continue;
         }
-        // Up to 9 digits: larger numbers would not fit; the range test reports 0 and 65535 up.
-        if (text->empty() || text->size() > 9 ||
-            text->find_first_not_of("0123456789") != std::string::npos) {
+        const auto port = ParsePortNumber(*text);
+        if (!port) {
             error = optionName(kind) + " takes a port number or off, not '" + *text + "'";
             return false;
         }
-        edits.ports[kind] = {true, std::stoi(*text)};
+        edits.ports[kind] = {true, *port};
     }
     return true;
 }
