@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test:
 #  - the normal build (warnings as errors): unit, GUI (offscreen) and, as
-#    root, the end-to-end tests over veth pairs in network namespaces;
+#    root, the end-to-end tests over veth pairs in network namespaces; then
+#    its Debian package, installed, tried as an unprivileged user, removed;
 #  - the address+undefined and the thread sanitizer builds: unit tests;
 #  - the fuzz targets, each for a short run.
 # Set KORVANE_QUICK=1 to skip the sanitizer builds and the fuzzing.
@@ -14,6 +15,8 @@ jobs=$(nproc)
 cmake --preset ci
 cmake --build --preset ci -j "$jobs"
 QT_QPA_PLATFORM=offscreen ctest --preset ci -j "$jobs" --timeout 600
+# The Debian package of that build: checked, installed, tried, removed.
+tools/package-check.sh build/ci
 
 if [ "${KORVANE_QUICK:-0}" != "1" ]; then
   for preset in asan tsan; do

@@ -1,9 +1,12 @@
 #include "cli/cli.hpp"
 
 #include "cli/commands.hpp"
+#include "link/capture_recorder.hpp"
 
 #include <cstdlib>
+#include <optional>
 #include <ostream>
+#include <string>
 #include <string_view>
 
 namespace korvane::cli {
@@ -21,8 +24,10 @@ constexpr CommandEntry kCommands[] = {
     {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
     {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
     {"search", CmdSearch,
-     "search [--json] [--require-adapter]\n"
-     "                               search every adapter; list serial number, LAN address..."},
+     "search [--json] [--watch SECONDS]\n"
+     "                               search every adapter; list serial number, LAN address...\n"
+     "                               (--watch: search again every SECONDS until interrupted;\n"
+     "                               with --json one array per line, one line per search)"},
     {"info", CmdInfo, "info DEVICE                  the information of one device"},
     {"open", CmdOpen,
      "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
@@ -49,16 +54,25 @@ constexpr CommandEntry kCommands[] = {
 };
 
 void usage(std::ostream& out) {
-    out << "usage: korvane [--simulate N] [--interface NAME]... COMMAND [ARGS]\n\n"
+    out << "usage: korvane [--simulate N] [--interface NAME]... [--capture FILE] COMMAND [ARGS]\n\n"
            "  --simulate N       work on a simulated LAN of N emulated devices\n"
-           "  --interface NAME   use only this adapter (repeatable)\n\n"
+           "  --interface NAME   use only this adapter (repeatable)\n"
+           "  --capture FILE     record every frame sent and received to FILE (pcap,\n"
+           "                     at most 256 MiB), for Wireshark and its korvane dissector\n\n"
            "commands:\n";
     for (const auto& c : kCommands)
         out << "  " << c.usage << "\n";
     out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n"
            "Passwords are never given on the command line: the current one comes from\n"
            "--password-file F, the environment variable KORVANE_PASSWORD or a prompt on a\n"
-           "terminal; a new one from --new-password-file F or a prompt asked twice.\n";
+           "terminal; a new one from --new-password-file F or a prompt asked twice.\n"
+           "\nexit status:\n"
+           "  0  done (for search: every adapter that could be opened was searched, even\n"
+           "     when no device answered)\n"
+           "  1  the operation failed: no reply, refused, a device not found...\n"
+           "  2  wrong arguments\n"
+           "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
+           "     access refused, adapter down), or no adapter has the --interface name\n";
 }
 
 } // namespace
@@ -66,6 +80,7 @@ void usage(std::ostream& out) {
 int Run(const std::vector<std::string>& args, Streams streams) {
     // Global options stand before the command.
     GlobalOptions global;
+    std::optional<std::string> capturePath;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -73,12 +88,16 @@ int Run(const std::vector<std::string>& args, Streams streams) {
             usage(streams.out);
             return kExitOk;
         }
-        if (a == "--simulate" || a == "--interface") {
+        if (a == "--simulate" || a == "--interface" || a == "--capture") {
             if (i + 1 >= args.size()) {
                 streams.err << "korvane: " << a << " needs a value\n";
                 return kExitUsage;
             }
             const std::string& value = args[++i];
+            if (a == "--capture") {
+                capturePath = value;
+                continue;
+            }
             if (a == "--interface") {
                 global.interfaces.push_back(value);
                 continue;
@@ -102,6 +121,16 @@ int Run(const std::vector<std::string>& args, Streams streams) {
     for (const auto& c : kCommands) {
         if (c.name != name)
             continue;
+        if (capturePath) {
+            std::string error;
+            global.capture = CaptureFile::create(*capturePath, error);
+            if (!global.capture) {
+                streams.err << "korvane: --capture: " << error << "\n";
+                return kExitUsage;
+            }
+            global.capture->setMessageSink(
+                [&](const std::string& line) { streams.err << "korvane: " << line; });
+        }
         Environment env(global);
         env.setPermissionReporter(
             [&](const std::string& line) { streams.err << "korvane: " << line; });

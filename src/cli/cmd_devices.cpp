@@ -7,6 +7,9 @@
 #include "devices/web_page.hpp"
 
 #include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -134,19 +137,21 @@ bool searchAndSelect(Invocation& inv, const char* command, DeviceList& list,
 
 } // namespace
 
-int CmdSearch(Invocation& inv) {
-    const bool json = inv.args.flag("--json");
-    const bool requireAdapter = inv.args.flag("--require-adapter");
-    if (!noPositionals(inv, "search"))
-        return kExitUsage;
-    Context& ctx = inv.env.context();
-    DeviceList list;
-    const auto result = searchOnce(ctx, list);
-    if (requireAdapter && (!result || result->adaptersOpened == 0)) {
-        inv.io.err << "korvane search: no network adapter could be opened\n";
-        return kExitFailure;
-    }
+namespace {
 
+// Why a search searched nothing: each adapter it looked at and what kept it.
+std::string nothingSearched(const SearchResult& result) {
+    if (result.adapterNotes.empty())
+        return "no Ethernet adapter was found";
+    std::string text = "no adapter could be searched";
+    for (const auto& note : result.adapterNotes)
+        text += "; " + note.name + ": " + (note.problem.empty() ? "not searched" : note.problem);
+    return text;
+}
+
+// `oneLine`: the JSON array on a single line (a watching search prints one per search).
+void printRows(Invocation& inv, Context& ctx, const DeviceList& list, bool json,
+               bool oneLine = false) {
     std::vector<std::string> objects;
     const DeviceRowModel& rows = list.rows();
     for (int row = 0; row < rows.rowCount(); ++row) {
@@ -175,9 +180,92 @@ int CmdSearch(Invocation& inv) {
         }
     }
     if (json)
-        inv.io.out << JsonArray(objects) << "\n";
+        inv.io.out << JsonArray(objects, !oneLine) << "\n";
     else if (rows.rowCount() == 0)
         inv.io.out << list_text::kNoDevice << "\n";
+}
+
+// `search --watch SECONDS`: one search after another on the one link, each
+// printed as it ends, until interrupted. A search that could search nothing
+// prints an empty result and says why (once, until the reason changes): the
+// adapter may come back, and the next search reopens it.
+int watchSearches(Invocation& inv, bool json, Micros period) {
+    Context& ctx = inv.env.context();
+    StopToken ownStop;
+    StopToken& stop = inv.io.interrupt ? inv.io.interrupt->stop : ownStop;
+    if (inv.io.interrupt)
+        inv.io.interrupt->claimed.store(true);
+    stop.wakeAlso(ctx.link.arrivals());
+    // The link reports from its receive thread (an adapter that went down).
+    auto errLock = std::make_shared<std::mutex>();
+    std::ostream& err = inv.io.err;
+    ctx.link.setDiagnosticSink([errLock, &err](const std::string& line) {
+        std::lock_guard lock(*errLock);
+        err << "korvane: " << line << std::flush;
+    });
+    DeviceList list;
+    std::string lastProblem;
+    while (!stop.stopRequested()) {
+        const auto started = SteadyClock::now();
+        auto result = RunSearchCycle(ctx, list.table().records, stop);
+        if (!result || !list.ApplySearchResult(*result, &stop))
+            break;
+        const std::string problem = result->adaptersOpened == 0 ? nothingSearched(*result) : "";
+        if (problem != lastProblem && !problem.empty()) {
+            std::lock_guard lock(*errLock);
+            err << "korvane search: " << problem << "\n" << std::flush;
+        }
+        lastProblem = problem;
+        printRows(inv, ctx, list, json, true);
+        if (!json)
+            inv.io.out << "\n"; // a blank line between searches
+        inv.io.out.flush();
+        if (!stop.sleepUntil(started + period))
+            break;
+    }
+    stop.forget(ctx.link.arrivals());
+    ctx.link.setDiagnosticSink(nullptr);
+    ctx.link.close(); // no receive thread is left to report
+    if (inv.io.interrupt)
+        inv.io.interrupt->claimed.store(false);
+    return kExitOk;
+}
+
+} // namespace
+
+int CmdSearch(Invocation& inv) {
+    const bool json = inv.args.flag("--json");
+    inv.args.flag("--require-adapter"); // what every search does now; kept for old scripts
+    const auto watch = inv.args.option("--watch");
+    if (!noPositionals(inv, "search"))
+        return kExitUsage;
+    long seconds = 0;
+    if (watch) {
+        char* end = nullptr;
+        seconds = std::strtol(watch->c_str(), &end, 10);
+        if (watch->empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+            inv.io.err << "korvane search: --watch takes a number of seconds from 1 to 86400\n";
+            return kExitUsage;
+        }
+    }
+    if (const std::string unknown = inv.env.unknownInterfaceError(); !unknown.empty()) {
+        inv.io.err << "korvane search: " << unknown << "\n";
+        return kExitNoAdapter;
+    }
+    if (watch)
+        return watchSearches(inv, json, std::chrono::seconds(seconds));
+
+    Context& ctx = inv.env.context();
+    DeviceList list;
+    const auto result = searchOnce(ctx, list);
+    if (!result || result->adaptersOpened == 0) {
+        // Not "No device found": nobody was asked.
+        inv.io.err << "korvane search: "
+                   << (result ? nothingSearched(*result) : std::string("the search was stopped"))
+                   << "\n";
+        return kExitNoAdapter;
+    }
+    printRows(inv, ctx, list, json);
     return kExitOk;
 }
 

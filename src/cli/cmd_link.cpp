@@ -50,6 +50,10 @@ int CmdDiscover(Invocation& inv) {
                    << "\n";
         return kExitUsage;
     }
+    if (const std::string unknown = inv.env.unknownInterfaceError(); !unknown.empty()) {
+        inv.io.err << "korvane discover: " << unknown << "\n";
+        return kExitNoAdapter;
+    }
     Context& ctx = inv.env.context();
     std::vector<std::string> rows;
     int total = 0;

@@ -19,6 +19,9 @@ struct Invocation {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1; // the operation failed (no reply, refused...)
 inline constexpr int kExitUsage = 2;   // wrong arguments
+// Nothing could be searched: no adapter, none could be opened, or an adapter
+// named with --interface does not exist.
+inline constexpr int kExitNoAdapter = 3;
 
 int CmdAdapters(Invocation& inv);
 int CmdDiscover(Invocation& inv);

@@ -1,7 +1,10 @@
 #include "cli/environment.hpp"
 
+#include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "sim/simulated_lan.hpp"
+
+#include <algorithm>
 
 namespace korvane::cli {
 
@@ -25,7 +28,12 @@ Environment::Environment(GlobalOptions options, PacketDriver& driver)
 }
 
 void Environment::init(PacketDriver& driver) {
-    context_ = std::make_unique<Context>(driver, options_.timing);
+    PacketDriver* used = &driver;
+    if (options_.capture) {
+        recorder_ = std::make_unique<RecordingDriver>(driver, options_.capture);
+        used = recorder_.get();
+    }
+    context_ = std::make_unique<Context>(*used, options_.timing);
     context_->link.setDiagnosticSink(nullptr); // console diagnostics stay quiet on the CLI
     context_->enumerateAdapters(options_.interfaces);
 }
@@ -33,6 +41,27 @@ void Environment::init(PacketDriver& driver) {
 Environment::~Environment() {
     context_->link.close();
     context_.reset();
+}
+
+std::string Environment::unknownInterfaceError() {
+    if (options_.interfaces.empty())
+        return {};
+    const auto adapters = context_->driver.listAdapters();
+    std::string unknown;
+    for (const std::string& name : options_.interfaces) {
+        if (std::any_of(adapters.begin(), adapters.end(),
+                        [&](const AdapterInfo& a) { return a.name == name; }))
+            continue;
+        unknown += (unknown.empty() ? "'" : ", '") + name + "'";
+    }
+    if (unknown.empty())
+        return {};
+    std::string existing;
+    for (const AdapterInfo& a : adapters)
+        existing += (existing.empty() ? "" : ", ") + a.name;
+    return "no Ethernet adapter named " + unknown + "; " +
+           (existing.empty() ? std::string("this machine has none")
+                             : "the adapters here are: " + existing);
 }
 
 void Environment::setPermissionReporter(std::function<void(const std::string&)> reporter) {

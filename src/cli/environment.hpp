@@ -11,6 +11,7 @@
 #include <vector>
 
 namespace korvane {
+class CaptureFile;
 class PacketDriver;
 namespace sim {
 class SimulatedLan;
@@ -23,6 +24,7 @@ struct GlobalOptions {
     int simulate = -1;                   // number of simulated devices; -1: real adapters
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters
     Timing timing = Timing::defaults();
+    std::shared_ptr<CaptureFile> capture; // --capture FILE: every frame on the adapters goes here
 };
 
 class Environment {
@@ -38,6 +40,9 @@ class Environment {
     bool simulated() const { return options_.simulate >= 0; }
     Context& context() { return *context_; }
     sim::SimulatedLan* lan() { return lan_.get(); }
+    // The names given with --interface that no adapter of this machine has,
+    // and a sentence naming them and the adapters there are; empty when all exist.
+    std::string unknownInterfaceError();
     // Reports lack of raw-frame rights once, to this sink.
     void setPermissionReporter(std::function<void(const std::string&)> reporter);
 
@@ -47,6 +52,7 @@ class Environment {
     GlobalOptions options_;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;
+    std::unique_ptr<PacketDriver> recorder_; // wraps the driver while recording
     std::unique_ptr<Context> context_;
 };
 

@@ -68,6 +68,13 @@ struct SearchResult {
     std::vector<DisplayRow> rows;  // ascending by numeric serial number
     int adaptersSearched = 0;
     int adaptersOpened = 0;
+    // Each adapter the search looked at, and why it could not search there
+    // (empty when it did): what a front end says when nothing was found.
+    struct AdapterNote {
+        std::string name;
+        std::string problem;
+    };
+    std::vector<AdapterNote> adapterNotes;
 };
 
 // Ascending by the serial text's value as an unsigned 32-bit number; equal

@@ -16,24 +16,41 @@ int carryOverTable(const DeviceRecord& record) {
     return index < 0 || index >= kMaxSearchAdapters ? 0 : index;
 }
 
+// Opens adapter i for the search, or keeps the one adapter open from search
+// to search while its receive side lives. Notes why it could not.
+bool openForSearch(Context& ctx, int i, int adapterCount, SearchResult& result, StopToken& stop) {
+    const AdapterInfo& adapter = ctx.adapters.entries[static_cast<std::size_t>(i)];
+    bool open = false;
+    if (adapterCount == 1 && ctx.link.isOpen() && ctx.link.adapterName() == adapter.name)
+        open = stop.sleepFor(ctx.timing.settleAfterOpen);
+    else
+        open = ctx.openAdapter(i, &stop); // includes the settle time
+    std::string problem;
+    if (!open && !stop.stopRequested()) {
+        if (ctx.link.receiveEnded())
+            problem = ctx.link.receiveEndReason();
+        else if (ctx.link.lastOpenFailure() == OpenFailure::PermissionDenied)
+            problem = "raw Ethernet access was refused (" + ctx.link.lastOpenError() + ")";
+        else
+            problem = "it could not be opened (" + ctx.link.lastOpenError() + ")";
+    }
+    result.adapterNotes.push_back({adapter.name, problem});
+    return open;
+}
+
 } // namespace
 
 std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceRecord> previous,
                                            StopToken& stop) {
     SearchResult result;
+    ctx.refreshAdapters(); // adapters come and go between searches
     const int adapterCount = std::min(ctx.adapters.count(), kMaxSearchAdapters);
     result.adaptersSearched = adapterCount;
 
     for (int i = 0; i < adapterCount; ++i) {
         if (stop.stopRequested())
             return std::nullopt;
-        bool open = false;
-        if (adapterCount == 1 && ctx.link.isOpen()) {
-            // The one adapter stays open from search to search.
-            open = stop.sleepFor(ctx.timing.settleAfterOpen);
-        } else {
-            open = ctx.openAdapter(i, &stop); // includes the settle time
-        }
+        const bool open = openForSearch(ctx, i, adapterCount, result, stop);
         if (stop.stopRequested())
             return std::nullopt;
         if (!open)

@@ -2,6 +2,8 @@
 
 #include "base/byte_cursor.hpp"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -10,11 +12,22 @@ namespace korvane {
 namespace {
 constexpr std::size_t kCodeOffset = 16;
 
+std::string ProgramPathUncached() {
+    std::array<char, 4096> path{};
+    const auto n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+    return n > 0 ? std::string(path.data(), static_cast<std::size_t>(n)) : std::string("<program>");
+}
+
 void printToStderr(const std::string& line) {
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }
 } // namespace
+
+const std::string& ProgramPath() {
+    static const std::string path = ProgramPathUncached();
+    return path;
+}
 
 AdapterLink::AdapterLink(PacketDriver& driver, std::size_t frameListLimit)
     : driver_(driver), frameListLimit_(frameListLimit == 0 ? 1 : frameListLimit),
@@ -40,18 +53,21 @@ bool AdapterLink::open(const std::string& adapterName) {
     if (open_.load())
         closeLocked();
     stopFlag_.store(false, std::memory_order_release);
+    receiveEnded_.store(false, std::memory_order_release);
     {
         std::lock_guard listLock(listMutex_);
         frames_.clear(); // frames of the previous adapter never reach a transaction
         frameBytes_ = 0;
     }
     adapterName_ = adapterName;
+    const std::uint64_t openCount = openCount_.fetch_add(1) + 1;
 
     OpenOptions options;
     const auto program = protocolFilterProgram();
     options.filter.assign(program.begin(), program.end());
     OpenResult result = driver_.open(adapterName, options);
     lastOpenFailure_ = result.failure;
+    lastOpenError_ = result.error;
     if (!result.port) {
         if (result.failure == OpenFailure::PermissionDenied) {
             bool first = false;
@@ -66,15 +82,39 @@ bool AdapterLink::open(const std::string& adapterName) {
                 reporter("Cannot open network adapter " + adapterName +
                          ": raw Ethernet access was refused (" + result.error +
                          "). Run the program as root, or give it the capability once after "
-                         "each build: sudo setcap cap_net_raw+ep <program>\n");
+                         "each build: sudo setcap cap_net_raw+ep " +
+                         ProgramPath() + "\n");
         }
         return false;
     }
     port_ = std::move(result.port);
     ownAddress_ = port_->mac();
     open_.store(true, std::memory_order_release);
-    port_->start([this](std::span<const std::uint8_t> frame) { deliver(frame); });
+    port_->start([this](std::span<const std::uint8_t> frame) { deliver(frame); },
+                 [this, openCount](const std::string& reason) { onReceiveEnd(openCount, reason); });
     return true;
+}
+
+// Called on the port's receive thread, which close() may be joining while it
+// holds the port lock: only the callback lock is taken here.
+void AdapterLink::onReceiveEnd(std::uint64_t openCount, const std::string& reason) {
+    if (openCount != openCount_.load())
+        return; // a port that was already replaced
+    std::string name;
+    {
+        std::lock_guard cbLock(callbackMutex_);
+        receiveEndReason_ = reason.empty() ? "the receive side ended" : reason;
+        name = adapterName_;
+    }
+    receiveEnded_.store(true, std::memory_order_release);
+    arrivals_.notify(); // waiters give up at once instead of at their deadline
+    diagnostic("Receive ended on " + name + ": " + receiveEndReason() +
+               "; the adapter is reopened by the next search or operation\n");
+}
+
+std::string AdapterLink::receiveEndReason() const {
+    std::lock_guard cbLock(callbackMutex_);
+    return receiveEndReason_;
 }
 
 void AdapterLink::close() {
@@ -95,7 +135,7 @@ void AdapterLink::closeLocked() {
 }
 
 bool AdapterLink::isOpen() const {
-    return open_.load(std::memory_order_acquire);
+    return open_.load(std::memory_order_acquire) && !receiveEnded();
 }
 
 MacAddress AdapterLink::ownAddress() const {
@@ -110,7 +150,10 @@ bool AdapterLink::send(std::span<const std::uint8_t> frame) {
     if (!open_.load(std::memory_order_acquire) || stopFlag() || !port_)
         return false;
     if (!port_->send(frame)) {
-        diagnostic("Send Failed; Error: 0x00000000\n");
+        std::string error = port_->lastError();
+        if (error.empty())
+            error = receiveEnded() ? receiveEndReason() : "the adapter refused the frame";
+        diagnostic("Send Failed; Error: " + error + "\n");
         return false;
     }
     return true;
@@ -141,18 +184,18 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
         return;
     }
     // The copy is made before the lock so that a reader never waits for it.
-    Frame copy(frame.begin(), frame.end());
+    Frame copy{{frame.begin(), frame.end()}, SteadyClock::now()};
     {
         std::lock_guard listLock(listMutex_);
         // A station flooding our EtherType must not grow memory without end:
         // keep the newest frames, which are the ones a waiter can still use.
         while (!frames_.empty() && (frames_.size() >= frameListLimit_ ||
-                                    frameBytes_ + copy.size() > kFrameListByteLimit)) {
-            frameBytes_ -= frames_.front().size();
+                                    frameBytes_ + copy.bytes.size() > kFrameListByteLimit)) {
+            frameBytes_ -= frames_.front().bytes.size();
             frames_.pop_front();
             ++counters_.droppedListFull;
         }
-        frameBytes_ += copy.size();
+        frameBytes_ += copy.bytes.size();
         frames_.push_back(std::move(copy));
         ++counters_.queued;
     }
@@ -160,6 +203,12 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
 }
 
 bool AdapterLink::read(std::span<std::uint8_t> buffer, std::size_t& length) {
+    SteadyClock::time_point arrivedAt;
+    return read(buffer, length, arrivedAt);
+}
+
+bool AdapterLink::read(std::span<std::uint8_t> buffer, std::size_t& length,
+                       SteadyClock::time_point& arrivedAt) {
     if (!open_.load(std::memory_order_acquire) || stopFlag())
         return false;
     Frame frame;
@@ -169,11 +218,12 @@ bool AdapterLink::read(std::span<std::uint8_t> buffer, std::size_t& length) {
             return false;
         frame = std::move(frames_.front());
         frames_.pop_front();
-        frameBytes_ -= frame.size();
+        frameBytes_ -= frame.bytes.size();
     }
-    length = std::min(frame.size(), buffer.size());
+    length = std::min(frame.bytes.size(), buffer.size());
     if (length > 0)
-        std::memcpy(buffer.data(), frame.data(), length);
+        std::memcpy(buffer.data(), frame.bytes.data(), length);
+    arrivedAt = frame.arrivedAt;
     return true;
 }
 
@@ -182,6 +232,8 @@ bool AdapterLink::waitForFrame(SteadyClock::time_point deadline) {
         const auto seen = arrivals_.generation();
         if (stopFlag())
             return false;
+        if (receiveEnded())
+            return queuedFrames() > 0;
         if (queuedFrames() > 0)
             return true;
         if (!arrivals_.waitUntil(seen, deadline))

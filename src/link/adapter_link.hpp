@@ -41,6 +41,9 @@ struct LinkCounters {
     std::uint64_t notices = 0;
 };
 
+// This program's own file, as the permission fix names it (`setcap ... PATH`).
+const std::string& ProgramPath();
+
 class AdapterLink {
   public:
     using NoticeReceiver = std::function<void(const MacAddress& source)>;
@@ -59,12 +62,20 @@ class AdapterLink {
     // Stops the receive thread (waiting for it) and releases the adapter.
     void close();
 
+    // False once the adapter's receive side ended by itself (it went down,
+    // was unplugged or deleted): the link then counts as closed, and the next
+    // open() of the same adapter starts afresh.
     bool isOpen() const;
+    // Whether the open adapter's receive side ended, and what the system said.
+    bool receiveEnded() const { return receiveEnded_.load(std::memory_order_acquire); }
+    std::string receiveEndReason() const;
     // Set from the moment close begins until the next open: sends and reads fail.
     bool stopFlag() const { return stopFlag_.load(std::memory_order_acquire); }
     MacAddress ownAddress() const;
     const std::string& adapterName() const { return adapterName_; }
     OpenFailure lastOpenFailure() const { return lastOpenFailure_; }
+    // What the backend said when the last open failed.
+    const std::string& lastOpenError() const { return lastOpenError_; }
 
     // False when the link is not usable, the frame is empty or longer than 1600 bytes.
     bool send(std::span<const std::uint8_t> frame);
@@ -74,6 +85,10 @@ class AdapterLink {
     // 1600 bytes against the usual 1500) is cut to it, and `length` is the
     // number of bytes copied. No protocol field lies beyond byte 1500.
     bool read(std::span<std::uint8_t> buffer, std::size_t& length);
+    // The same, also giving when the receive thread queued the frame
+    // (monotonic clock): a reply can be told from one sent before a request.
+    bool read(std::span<std::uint8_t> buffer, std::size_t& length,
+              SteadyClock::time_point& arrivedAt);
 
     // Notified after every queued frame; waiters sleep on it instead of polling.
     ArrivalSignal& arrivals() { return arrivals_; }
@@ -101,9 +116,13 @@ class AdapterLink {
   private:
     // Each frame is kept at its own length: a burst of short frames costs
     // what it carries, not 1600 bytes apiece.
-    using Frame = std::vector<std::uint8_t>;
+    struct Frame {
+        std::vector<std::uint8_t> bytes;
+        SteadyClock::time_point arrivedAt;
+    };
 
     void closeLocked();
+    void onReceiveEnd(std::uint64_t openCount, const std::string& reason);
     void diagnostic(const std::string& line);
 
     PacketDriver& driver_;
@@ -114,8 +133,12 @@ class AdapterLink {
     MacAddress ownAddress_;
     std::string adapterName_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
+    std::string lastOpenError_;
     std::atomic<bool> open_{false};
     std::atomic<bool> stopFlag_{false};
+    std::atomic<bool> receiveEnded_{false};
+    std::atomic<std::uint64_t> openCount_{0}; // tells a late end report from a stale port
+    std::string receiveEndReason_;            // under callbackMutex_
 
     mutable std::mutex listMutex_;
     std::deque<Frame> frames_;
@@ -123,7 +146,7 @@ class AdapterLink {
     LinkCounters counters_;
     ArrivalSignal arrivals_;
 
-    std::mutex callbackMutex_;
+    mutable std::mutex callbackMutex_;
     NoticeReceiver noticeReceiver_;
     DiagnosticSink diagnostics_;
     DiagnosticSink permissionReporter_;

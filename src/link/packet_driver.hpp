@@ -47,15 +47,23 @@ struct OpenOptions {
 // An opened adapter. Received frames are handed to the receiver on a thread
 // of the port (the receive thread); start() begins delivery, stop() ends it
 // and returns only when the receiver will not be called again.
+//
+// The receive side can also end by itself: the adapter went down, was
+// unplugged or deleted. The port then calls `ended` once, on its receive
+// thread, with what the system said, and delivers nothing more; the port is
+// of no further use and is reopened by name.
 class PacketPort {
   public:
     using Receiver = std::function<void(std::span<const std::uint8_t> frame)>;
+    using EndHandler = std::function<void(const std::string& reason)>;
 
     virtual ~PacketPort() = default;
     virtual MacAddress mac() const = 0;
     virtual bool send(std::span<const std::uint8_t> frame) = 0;
-    virtual void start(Receiver receiver) = 0;
+    virtual void start(Receiver receiver, EndHandler ended = {}) = 0;
     virtual void stop() = 0;
+    // What the system said about the last failed send (empty when unknown).
+    virtual std::string lastError() const { return {}; }
     // Frames the backend dropped before delivery (capture ring overflow and the like).
     virtual std::uint64_t droppedByBackend() const { return 0; }
 };

@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,14 +41,24 @@ class PcapPort : public PacketPort {
 
     bool send(std::span<const std::uint8_t> frame) override {
         // pcap_inject writes on the packet socket; concurrent writers are fine.
-        return pcap_inject(handle_, frame.data(), frame.size()) == static_cast<int>(frame.size());
+        if (pcap_inject(handle_, frame.data(), frame.size()) == static_cast<int>(frame.size()))
+            return true;
+        std::lock_guard lock(errorMutex_);
+        sendError_ = pcap_geterr(handle_);
+        return false;
     }
 
-    void start(Receiver receiver) override {
+    std::string lastError() const override {
+        std::lock_guard lock(errorMutex_);
+        return sendError_;
+    }
+
+    void start(Receiver receiver, EndHandler ended) override {
         std::lock_guard lock(mutex_);
         if (thread_.joinable())
             return;
         receiver_ = std::move(receiver);
+        ended_ = std::move(ended);
         running_.store(true);
         thread_ = std::thread([this] { run(); });
     }
@@ -94,25 +105,60 @@ class PcapPort : public PacketPort {
     // would never return while nothing arrives, and the eventfd lets stop()
     // end the wait at once.
     void run() {
+        const std::string reason = receiveUntilEnd();
+        // An end that stop() asked for is no news; any other is the adapter
+        // going away under us (down, unplugged, deleted), and the owner must
+        // hear of it, or it would wait on a socket that never delivers again.
+        if (running_.load() && ended_)
+            ended_(reason);
+    }
+
+    // Returns why receiving ended; empty when stop() ended it.
+    std::string receiveUntilEnd() {
         pollfd fds[2] = {{pcap_get_selectable_fd(handle_), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         while (running_.load()) {
-            const int ready = ::poll(fds, 2, 1000);
+            const int ready = ::poll(fds, 2, kPollWake);
             if (ready < 0 && errno != EINTR)
-                break;
+                return std::string("poll: ") + std::strerror(errno);
             if (!running_.load())
-                break;
-            if (ready > 0 && (fds[0].revents & POLLIN)) {
+                return {};
+            if (ready <= 0)
+                continue;
+            const bool failed = (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+            if ((fds[0].revents & POLLIN) || failed) {
+                // On an error, libpcap's own read takes the socket's pending
+                // error and words it ("The interface went down").
                 while (running_.load()) {
                     const int n =
                         pcap_dispatch(handle_, -1, onPacket, reinterpret_cast<u_char*>(this));
+                    if (n == PCAP_ERROR || n == PCAP_ERROR_IFACE_NOT_UP)
+                        return pcap_geterr(handle_);
                     if (n <= 0)
                         break;
                 }
             }
-            if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
-                break;
+            if (failed)
+                return socketError(fds[0]);
         }
+        return {};
     }
+
+    // The error behind a poll() that reported one, when libpcap did not read it.
+    static std::string socketError(const pollfd& fd) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
+            return std::strerror(error);
+        if (fd.revents & POLLNVAL)
+            return "the capture socket was closed";
+        if (fd.revents & POLLHUP)
+            return "the adapter hung up";
+        return "the adapter reported an error";
+    }
+
+    // The longest the receive thread sleeps in poll() without news; stop()
+    // wakes it at once through the eventfd.
+    static constexpr int kPollWake = 1000;
 
     pcap_t* handle_;
     MacAddress mac_;
@@ -123,6 +169,9 @@ class PcapPort : public PacketPort {
     std::thread thread_;
     std::atomic<bool> running_{false};
     Receiver receiver_;
+    EndHandler ended_;
+    mutable std::mutex errorMutex_;
+    std::string sendError_;
 };
 
 OpenFailure classify(int status) {

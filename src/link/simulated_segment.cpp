@@ -1,6 +1,7 @@
 #include "link/simulated_segment.hpp"
 
 #include <algorithm>
+#include <atomic>
 
 namespace korvane {
 
@@ -10,7 +11,11 @@ struct SimulatedSegment::Attachment {
     OpenOptions options;
     std::mutex deliveryMutex; // held while the receiver runs; stop() takes it
     PacketPort::Receiver receiver;
+    PacketPort::EndHandler ended;
     bool active = false;
+    // The receive side ended by itself: the port stays dead. Atomic because a
+    // station sends from inside its own receiver, under deliveryMutex.
+    std::atomic<bool> failed{false};
     bool closed = false;
 };
 
@@ -28,18 +33,24 @@ class SimulatedPort : public PacketPort {
     bool send(std::span<const std::uint8_t> frame) override {
         if (frame.empty())
             return false;
+        if (state_->failed.load())
+            return false;
         segment_.enqueue(state_, frame);
         return true;
     }
-    void start(Receiver receiver) override {
+    void start(Receiver receiver, EndHandler ended) override {
         std::lock_guard lock(state_->deliveryMutex);
+        if (state_->failed)
+            return;
         state_->receiver = std::move(receiver);
+        state_->ended = std::move(ended);
         state_->active = true;
     }
     void stop() override {
         std::lock_guard lock(state_->deliveryMutex);
         state_->active = false;
         state_->receiver = nullptr;
+        state_->ended = nullptr;
     }
 
   private:
@@ -62,6 +73,41 @@ void SimulatedSegment::addAdapter(const std::string& name, const std::string& de
                                   MacAddress mac) {
     std::lock_guard lock(mutex_);
     adapters_.push_back({name, description, mac});
+}
+
+void SimulatedSegment::removeAdapter(const std::string& name) {
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(adapters_, [&](const AdapterInfo& a) { return a.name == name; });
+    }
+    failAdapter(name, "No such device");
+}
+
+void SimulatedSegment::failAdapter(const std::string& name, const std::string& reason) {
+    std::vector<std::shared_ptr<Attachment>> ports;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& weak : attachments_)
+            if (auto port = weak.lock(); port && port->id == "adapter:" + name)
+                ports.push_back(std::move(port));
+    }
+    for (const auto& port : ports) {
+        PacketPort::EndHandler ended;
+        {
+            // Taken as the hub takes it to deliver: once this returns, the
+            // port's receiver is not called again.
+            std::lock_guard delivery(port->deliveryMutex);
+            if (port->failed.exchange(true))
+                continue;
+            if (port->active)
+                ended = std::move(port->ended);
+            port->active = false;
+            port->receiver = nullptr;
+            port->ended = nullptr;
+        }
+        if (ended)
+            ended(reason); // as a real port tells it, outside its delivery lock
+    }
 }
 
 void SimulatedSegment::denyAccess(const std::string& name) {

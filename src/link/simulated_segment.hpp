@@ -34,6 +34,13 @@ class SimulatedSegment : public PacketDriver {
     SimulatedSegment& operator=(const SimulatedSegment&) = delete;
 
     void addAdapter(const std::string& name, const std::string& description, MacAddress mac);
+    // Takes an adapter away: it is no longer listed, and its open ports fail.
+    void removeAdapter(const std::string& name);
+    // Ends the receive side of every open port of the adapter, as an adapter
+    // that went down does: each port's end handler hears `reason` once, and
+    // the port neither sends nor receives again. The adapter stays listed
+    // and can be opened anew.
+    void failAdapter(const std::string& name, const std::string& reason);
     // Adapters whose open() fails as if raw access were refused.
     void denyAccess(const std::string& name);
 

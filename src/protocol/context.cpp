@@ -11,7 +11,31 @@ Context::Context(PacketDriver& driverRef, Timing timingTable)
              &link.arrivals()) {}
 
 int Context::enumerateAdapters(const std::vector<std::string>& only) {
+    adapterFilter_ = only;
     return EnumerateAdapters(driver, adapters, only);
+}
+
+int Context::refreshAdapters() {
+    AdapterTable fresh;
+    EnumerateAdapters(driver, fresh, adapterFilter_);
+    const auto same = [](const AdapterInfo& a, const AdapterInfo& b) {
+        return a.name == b.name && a.mac == b.mac;
+    };
+    if (std::equal(fresh.entries.begin(), fresh.entries.end(), adapters.entries.begin(),
+                   adapters.entries.end(), same))
+        return adapters.count();
+    adapters = std::move(fresh);
+    // The open adapter keeps its link only while it is still there; its
+    // number follows it to its new place in the table.
+    int index = -1;
+    for (int i = 0; i < adapters.count(); ++i)
+        if (adapters.entries[static_cast<std::size_t>(i)].name == link.adapterName() &&
+            adapters.entries[static_cast<std::size_t>(i)].mac == link.ownAddress())
+            index = i;
+    if (index < 0)
+        link.close();
+    currentAdapterIndex_.store(index);
+    return adapters.count();
 }
 
 bool Context::settle(StopToken* stop) {

@@ -15,6 +15,15 @@
 
 namespace korvane {
 
+// What the protocol layer dropped from the wire, for diagnostics and tests.
+struct WireCounters {
+    std::atomic<std::uint64_t> staleReplies{0};          // arrived before their transaction's send
+    std::atomic<std::uint64_t> malformedDiscovery{0};    // 0x1002 without a usable identity
+    std::atomic<std::uint64_t> misaddressedDiscovery{0}; // 0x1002 sent to another station
+    std::atomic<std::uint64_t> earlyDiscovery{0};        // 0x1002 queued before the request
+    std::atomic<std::uint64_t> duplicateDiscovery{0};    // a device's second answer
+};
+
 class Context {
   public:
     explicit Context(PacketDriver& driver, Timing timing = Timing::defaults());
@@ -27,11 +36,17 @@ class Context {
     AdapterTable adapters;
     std::mutex sendLock; // held by CommandDevice around its send and the pause after it
     StrayReplyQueue strays;
+    WireCounters wire;
 
     int currentAdapterIndex() const { return currentAdapterIndex_.load(); }
 
-    // Enumerates the adapters into the table (optionally only the named ones).
+    // Enumerates the adapters into the table (optionally only the named ones,
+    // a choice that later refreshes keep).
     int enumerateAdapters(const std::vector<std::string>& only = {});
+    // Enumerates again, as each search does: adapters plugged in since are
+    // added, removed ones dropped. The table is rewritten only when it
+    // changed; the link is closed when its adapter is gone. Returns the count.
+    int refreshAdapters();
 
     // Makes the link use the adapter a device was found on (0..16, else 0):
     // reopens only when that differs from the current one, then waits the
@@ -43,6 +58,7 @@ class Context {
   private:
     bool settle(StopToken* stop);
     std::atomic<int> currentAdapterIndex_{-1};
+    std::vector<std::string> adapterFilter_;
 };
 
 } // namespace korvane

@@ -14,7 +14,7 @@ void StrayReplyQueue::expireLocked(SteadyClock::time_point now) {
     }
 }
 
-void StrayReplyQueue::push(std::span<const std::uint8_t> frame) {
+void StrayReplyQueue::push(std::span<const std::uint8_t> frame, SteadyClock::time_point arrivedAt) {
     const auto now = SteadyClock::now();
     {
         std::lock_guard lock(mutex_);
@@ -25,6 +25,7 @@ void StrayReplyQueue::push(std::span<const std::uint8_t> frame) {
         }
         Entry& entry = entries_.emplace_front();
         entry.at = now;
+        entry.arrived = arrivedAt;
         entry.length = static_cast<std::uint16_t>(std::min(frame.size(), kStrayBuffer));
         std::memcpy(entry.bytes.data(), frame.data(), entry.length);
     }
@@ -32,9 +33,17 @@ void StrayReplyQueue::push(std::span<const std::uint8_t> frame) {
         wake_->notify(); // the transaction of that device may be asleep
 }
 
-std::size_t StrayReplyQueue::take(const MacAddress& source, std::span<std::uint8_t> buffer) {
+std::size_t StrayReplyQueue::take(const MacAddress& source, std::span<std::uint8_t> buffer,
+                                  SteadyClock::time_point notBefore) {
     std::lock_guard lock(mutex_);
     expireLocked(SteadyClock::now());
+    // No later transaction to the source can use what its earlier ones missed.
+    const auto stale = std::erase_if(entries_, [&](const Entry& e) {
+        return e.arrived < notBefore && e.length >= frame_offset::kSource + 6 &&
+               std::equal(source.bytes.begin(), source.bytes.end(),
+                          e.bytes.begin() + frame_offset::kSource);
+    });
+    staleDropped_ += stale;
     const std::size_t n = entries_.size();
     auto fromSource = [&](const Entry& e) {
         return e.length >= frame_offset::kSource + 6 &&
@@ -62,6 +71,11 @@ std::size_t StrayReplyQueue::size() const {
 std::uint64_t StrayReplyQueue::dropped() const {
     std::lock_guard lock(mutex_);
     return dropped_;
+}
+
+std::uint64_t StrayReplyQueue::staleDropped() const {
+    std::lock_guard lock(mutex_);
+    return staleDropped_;
 }
 
 void StrayReplyQueue::clear() {

@@ -43,13 +43,19 @@ struct Received {
 // One try's window. Instead of reading one frame per 10 ms poll, it takes
 // every frame as soon as the link has it and sleeps on the link's arrival
 // signal in between: the window itself is unchanged.
+//
+// A reply from the target that arrived before `firstSend` answers an earlier
+// transaction (0x7003 answers both the password check and the password
+// write): it is dropped, never taken as this transaction's answer. A reply to
+// an earlier try of this same transaction is welcome.
 std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target,
                                           std::uint16_t replyCode,
                                           std::span<std::uint8_t> replyData, Micros window,
-                                          StopToken* stop) {
+                                          SteadyClock::time_point firstSend, StopToken* stop) {
     const auto end = SteadyClock::now() + window;
     const MacAddress own = ctx.link.ownAddress();
     Received frame;
+    SteadyClock::time_point arrivedAt;
     auto check = [&]() -> std::optional<std::uint16_t> {
         if (MatchReply(frame.view(), own, target, replyCode) != ReplyMatch::Reply)
             return std::nullopt; // from the target but not this reply: dropped
@@ -66,25 +72,29 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
         const auto seen = ctx.link.arrivals().generation();
         if (stopped(stop))
             return std::nullopt;
-        while (ctx.link.read(frame.bytes, frame.length)) {
+        while (ctx.link.read(frame.bytes, frame.length, arrivedAt)) {
             switch (MatchReply(frame.view(), own, target, replyCode)) {
             case ReplyMatch::OwnFrame:
             case ReplyMatch::Malformed:
                 continue;
             case ReplyMatch::OtherSource:
-                ctx.strays.push(frame.view());
+                ctx.strays.push(frame.view(), arrivedAt);
                 continue;
             case ReplyMatch::Reply:
             case ReplyMatch::NotThisReply:
+                if (arrivedAt < firstSend) {
+                    ctx.wire.staleReplies.fetch_add(1, std::memory_order_relaxed);
+                    continue;
+                }
                 if (auto status = check())
                     return status;
                 continue;
             }
         }
-        while ((frame.length = ctx.strays.take(target, frame.bytes)) != 0)
+        while ((frame.length = ctx.strays.take(target, frame.bytes, firstSend)) != 0)
             if (auto status = check())
                 return status;
-        if (SteadyClock::now() >= end)
+        if (SteadyClock::now() >= end || ctx.link.receiveEnded())
             return std::nullopt;
         ctx.link.arrivals().waitUntil(seen, end);
     }
@@ -95,6 +105,9 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
                        std::span<const std::uint8_t> data, std::uint16_t dataLength,
                        std::span<std::uint8_t> replyData, StopToken* stop) {
     const Timing& t = ctx.timing;
+    // Taken before the first send, so that a reply as quick as the wire
+    // still arrives after it.
+    const auto firstSend = SteadyClock::now();
     for (int attempt = 1; attempt <= t.tries; ++attempt) {
         if (stopped(stop))
             return status::kNoReply;
@@ -119,7 +132,8 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
         if (kind == Kind::Query && !pause(t.querySendPause, stop))
             return status::kNoReply;
         const Micros window = kind == Kind::Query ? t.queryWindow : t.commandWindow;
-        if (const auto status = waitForReply(ctx, target, replyCode, replyData, window, stop)) {
+        if (const auto status =
+                waitForReply(ctx, target, replyCode, replyData, window, firstSend, stop)) {
             if (kind == Kind::Command && *status == status::kDoneAfterPause) {
                 pause(t.status4Pause, stop);
                 return status::kDone;

@@ -3,6 +3,7 @@
 
 #include "cli/args.hpp"
 #include "cli/json.hpp"
+#include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "protocol/config_blocks.hpp"
 #include "sim/arp_responder.hpp"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <stdexcept>
@@ -66,6 +68,10 @@ const char kUsage[] =
     "  --reboot-at-block N       restart when block N first arrives\n"
     "  --reboot-time MS          how long the restart takes (default 3000)\n"
     "\n"
+    "recording:\n"
+    "  --capture FILE            every frame sent and received, to FILE (pcap, at most\n"
+    "                            256 MiB), for Wireshark and its korvane dissector\n"
+    "\n"
     "on exit:\n"
     "  --save-images DIR         the last image each device received, as DIR/<MAC>.bin\n"
     "  --report FILE             counters of every device, as JSON\n";
@@ -82,6 +88,7 @@ struct Options {
     DeviceFaults faults;
     std::string saveImages;
     std::string report;
+    std::string capture;
 };
 
 class UsageError : public std::runtime_error {
@@ -214,6 +221,11 @@ Options parseOptions(std::vector<std::string> args) {
         o.saveImages = *v;
     if (auto v = list.option("--report"))
         o.report = *v;
+    if (auto v = list.option("--capture")) {
+        if (v->empty())
+            throw UsageError("--capture takes a file name");
+        o.capture = *v;
+    }
 
     std::string error;
     const auto rest = list.positionals(error);
@@ -366,6 +378,18 @@ int run(const Options& o) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    std::shared_ptr<CaptureFile> capture;
+    if (!o.capture.empty()) {
+        std::string error;
+        capture = CaptureFile::create(o.capture, error);
+        if (!capture) {
+            std::cerr << "korvane-devsim: --capture: " << error << "\n";
+            return 2;
+        }
+        capture->setMessageSink(
+            [](const std::string& line) { std::cerr << "korvane-devsim: " << line; });
+    }
+
     PcapDriver driver;
     OpenOptions open;
     open.promiscuous = true; // the devices' MACs are not the interface's own
@@ -380,7 +404,7 @@ int run(const Options& o) {
         return 1;
     }
 
-    DeviceEmulator emulator(std::move(opened.port));
+    DeviceEmulator emulator(RecordPort(std::move(opened.port), capture));
     for (int i = 0; i < o.devices; ++i) {
         DeviceConfig config =
             DefaultDeviceConfig(i, MacPlus(o.firstMac, static_cast<std::uint64_t>(i)));

@@ -534,6 +534,18 @@ class VethPair {
         return run(argv, timeout);
     }
 
+    // Takes an end's interface down or up, as a network manager or a
+    // suspend does.
+    bool setLink(const VethEnd& end, bool up) {
+        return ip({"-n", end.ns, "link", "set", end.interface, up ? "up" : "down"}).status == 0;
+    }
+    // Deletes the pair (both ends go) and makes it again with the same names
+    // and addresses, as an adapter unplugged and plugged in again.
+    bool recreate(std::string* error = nullptr) {
+        ip({"-n", a_.ns, "link", "del", a_.interface});
+        return addLink(error);
+    }
+
   private:
     VethPair() = default;
 
@@ -556,6 +568,10 @@ class VethPair {
             runIn(*end, {"sysctl", "-q", "-e", "-w", "net.ipv6.conf.all.disable_ipv6=1",
                          "net.ipv6.conf.default.disable_ipv6=1"});
         }
+        return addLink(error);
+    }
+
+    bool addLink(std::string* error) {
         if (!step(ip({"-n", a_.ns, "link", "add", a_.interface, "address", a_.mac.toString(':'),
                       "type", "veth", "peer", "name", b_.interface, "netns", b_.ns, "address",
                       b_.mac.toString(':')}),

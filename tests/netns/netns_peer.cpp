@@ -7,6 +7,15 @@
 //       protocol frame behind an 802.1Q tag. --burst N sends N protocol frames
 //       with sequence numbers 0..N-1 after the listed ones. Prints "sent N".
 //
+//   korvane_netns_peer flood --interface IF --to MAC --count N [--devices N]
+//       puts N junk frames of EtherType 0x5152 on IF as fast as it can, from
+//       a fixed seed: random lengths (14 to 1514) and bytes; a share shaped
+//       like discovery replies that are malformed (too short, identity MAC
+//       zero or a group address), addressed to another station, or a
+//       device's identity again from a foreign source; and replies from the
+//       devices' own MACs (korvane-devsim's first N) with random codes and
+//       statuses. Prints "flooded N SECONDS".
+//
 //   korvane_netns_peer listen --interface IF
 //       opens IF on an AdapterLink, as the utility does, and reports on
 //       standard output: "ready MAC" once open, "frame ..." for every frame a
@@ -25,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +50,8 @@ struct Options {
     std::optional<MacAddress> to;
     std::vector<std::string> frames;
     long burst = 0;
+    long count = 0;
+    long devices = 0;
 };
 
 int usage() {
@@ -114,6 +126,89 @@ int send(const Options& options) {
         ++sent;
     }
     std::printf("sent %ld\n", sent);
+    return 0;
+}
+
+// korvane-devsim's device n (from 0): 02-19-A7 and 1 + n in the last three bytes.
+MacAddress devsimMac(std::uint32_t n) {
+    const std::uint32_t low = 1 + n;
+    return MacAddress{{0x02, 0x19, 0xA7, static_cast<std::uint8_t>(low >> 16),
+                       static_cast<std::uint8_t>(low >> 8), static_cast<std::uint8_t>(low)}};
+}
+
+int flood(const Options& options) {
+    if (!options.to || options.count <= 0)
+        return usage();
+    PcapDriver driver;
+    OpenResult opened = driver.open(options.interface, OpenOptions{});
+    if (!opened.port) {
+        std::fprintf(stderr, "cannot open %s: %s\n", options.interface.c_str(),
+                     opened.error.c_str());
+        return 1;
+    }
+    const MacAddress own = opened.port->mac();
+    const MacAddress to = *options.to;
+    const MacAddress otherStation{{0x02, 0x6B, 0x76, 0xEE, 0xEE, 0xEE}};
+    std::mt19937 random(0x5152);
+    auto pick = [&](std::uint32_t from, std::uint32_t upTo) {
+        return std::uniform_int_distribution<std::uint32_t>(from, upTo)(random);
+    };
+    std::vector<std::uint8_t> frame;
+    frame.reserve(1514);
+    auto head = [&](const MacAddress& dst, const MacAddress& src, std::uint16_t code,
+                    std::size_t length) {
+        frame.assign(length, 0);
+        std::copy(dst.bytes.begin(), dst.bytes.end(), frame.begin());
+        std::copy(src.bytes.begin(), src.bytes.end(), frame.begin() + 6);
+        writeU16(frame, 12, 0x5152);
+        writeU16(frame, 14, 1);
+        writeU16(frame, 16, code);
+    };
+    auto identityMac = [&](const MacAddress& mac) {
+        std::copy(mac.bytes.begin(), mac.bytes.end(), frame.begin() + 44);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    long sent = 0;
+    for (long i = 0; i < options.count; ++i) {
+        const std::uint32_t kind = pick(0, 9);
+        if (kind < 4) { // junk: random length and bytes under our EtherType
+            frame.resize(pick(14, 1514));
+            for (auto& b : frame)
+                b = static_cast<std::uint8_t>(pick(0, 255));
+            std::copy(to.bytes.begin(), to.bytes.end(), frame.begin());
+            writeU16(frame, 12, 0x5152);
+        } else if (kind == 4) { // discovery reply that ends before the identity
+            head(to, otherStation, 0x1002, pick(14, 99));
+        } else if (kind == 5) { // identity MAC zero, multicast or broadcast
+            head(to, otherStation, 0x1002, pick(100, 1514));
+            const std::uint32_t which = pick(0, 2);
+            identityMac(which == 0   ? MacAddress{}
+                        : which == 1 ? MacAddress{{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}}
+                                     : MacAddress::broadcast());
+        } else if (kind == 6) { // a well-formed reply to another station
+            head(otherStation, devsimMac(pick(1000, 2000)), 0x1002, 168);
+            identityMac(devsimMac(pick(1000, 2000)));
+        } else if (kind == 7 && options.devices > 0) {
+            // A device's identity again, from a foreign source.
+            head(to, otherStation, 0x1002, 168);
+            identityMac(devsimMac(pick(0, static_cast<std::uint32_t>(options.devices) - 1)));
+        } else { // replies from the devices' own MACs, random codes and statuses
+            const MacAddress device =
+                options.devices > 0
+                    ? devsimMac(pick(0, static_cast<std::uint32_t>(options.devices) - 1))
+                    : own;
+            head(to, device, static_cast<std::uint16_t>(pick(0, 0xFFFF)), pick(14, 1514));
+            if (frame.size() >= 22)
+                writeU16(frame, 20, static_cast<std::uint16_t>(pick(0, 0xFFFF)));
+            for (std::size_t b = 22; b < frame.size(); ++b)
+                frame[b] = static_cast<std::uint8_t>(pick(0, 255));
+        }
+        // A full socket buffer refuses a frame now and then: the next one goes.
+        if (opened.port->send(frame))
+            ++sent;
+    }
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::printf("flooded %ld %.3f\n", sent, took.count());
     return 0;
 }
 
@@ -213,6 +308,11 @@ int main(int argc, char** argv) {
                 return usage();
         } else if (arg == "--frame") {
             options.frames.push_back(value);
+        } else if (arg == "--count" || arg == "--devices") {
+            const auto n = number(value);
+            if (!n)
+                return usage();
+            (arg == "--count" ? options.count : options.devices) = static_cast<long>(*n);
         } else if (arg == "--burst") {
             const auto n = number(value);
             if (!n)
@@ -228,5 +328,7 @@ int main(int argc, char** argv) {
         return send(options);
     if (mode == "listen")
         return listen(options);
+    if (mode == "flood")
+        return flood(options);
     return usage();
 }

@@ -6,6 +6,7 @@
 #include "cli/environment.hpp"
 #include "cli/json.hpp"
 #include "emulator_fixture.hpp"
+#include "link/simulated_segment.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -29,6 +30,7 @@ Outcome runWith(std::vector<std::string> global, const std::vector<std::string>&
     const int status = Run(global, Streams{in, out, err, false});
     return {status, out.str(), err.str()};
 }
+// A machine view with no adapter to search.
 Outcome run(const std::vector<std::string>& args) {
     return runWith({"--interface", "korvane-test-no-such-adapter"}, args);
 }
@@ -57,12 +59,48 @@ TEST(DevicesCli, SearchInfoAndOpenOnTheSimulatedLan) {
     EXPECT_EQ(open.out, "http://192.168.1.100:80/\nhttp://192.168.1.102:80/\n");
 }
 
-TEST(DevicesCli, SearchWithoutAdapters) {
-    EXPECT_EQ(run({"search"}).out, "No device found\n");
-    EXPECT_EQ(run({"search", "--json"}).out, "[]\n");
-    const Outcome required = run({"search", "--require-adapter"});
-    EXPECT_EQ(required.status, 1);
-    EXPECT_NE(required.err.find("no network adapter could be opened"), std::string::npos);
+TEST(DevicesCli, SearchExitStatusSaysWhetherAnythingWasSearched) {
+    // "No device found" with status 0 only after a real search.
+    const Outcome none = runWith({"--simulate", "0"}, {"search"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.out, "No device found\n");
+    EXPECT_EQ(runWith({"--simulate", "0"}, {"search", "--json"}).out, "[]\n");
+
+    // An unknown --interface is named, with the adapters there are.
+    for (const auto& args :
+         {std::vector<std::string>{"search"}, std::vector<std::string>{"search", "--json"},
+          std::vector<std::string>{"discover"}}) {
+        const Outcome unknown = runWith({"--simulate", "2", "--interface", "nope0"}, args);
+        EXPECT_EQ(unknown.status, 3);
+        EXPECT_EQ(unknown.out, "");
+        EXPECT_NE(
+            unknown.err.find("no Ethernet adapter named 'nope0'; the adapters here are: sim0"),
+            std::string::npos)
+            << unknown.err;
+    }
+    EXPECT_EQ(runWith({"--simulate", "1"}, {"search", "--watch", "0"}).status, 2);
+}
+
+TEST(DevicesCli, SearchThatCouldOpenNoAdapterFailsWithTheReasonAndTheFix) {
+    SimulatedSegment segment;
+    segment.addAdapter("sim0", "first", MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}});
+    segment.denyAccess("sim0");
+    for (const bool json : {false, true}) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        Environment env(GlobalOptions{}, segment);
+        env.setPermissionReporter([&](const std::string& line) { err << line; });
+        Invocation inv{
+            env, ArgList(json ? std::vector<std::string>{"--json"} : std::vector<std::string>{}),
+            Streams{in, out, err, false}};
+        EXPECT_EQ(CmdSearch(inv), kExitNoAdapter);
+        EXPECT_EQ(out.str(), "");
+        EXPECT_NE(err.str().find("no adapter could be searched; sim0: raw Ethernet access was "
+                                 "refused"),
+                  std::string::npos)
+            << err.str();
+        EXPECT_NE(err.str().find("setcap cap_net_raw+ep " + ProgramPath()), std::string::npos);
+    }
 }
 
 TEST(DevicesCli, ArgumentsAndUnknownDevices) {

@@ -175,10 +175,52 @@ TEST(DeviceSearch, NoAdapterFindsNothing) {
     const auto result = search.TakePendingResult();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->adaptersOpened, 0);
+    ASSERT_EQ(result->adapterNotes.size(), 1u);
+    EXPECT_EQ(result->adapterNotes[0].problem,
+              "raw Ethernet access was refused (Operation not permitted)");
     ASSERT_TRUE(search.Apply(*result));
     EXPECT_EQ(list.rows().rowCount(), 0);
     EXPECT_EQ(list.paneText(), "No device found");
     EXPECT_EQ(list.statusText(), "");
+}
+
+TEST(DeviceSearch, ADeadLinkIsReopenedAndAdaptersAreEnumeratedAtEachSearch) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    DeviceList list;
+    DeviceSearch search(*lan.ctx, list);
+    auto searchNow = [&] {
+        EXPECT_TRUE(search.StartSearch());
+        EXPECT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
+        auto result = search.TakePendingResult();
+        EXPECT_TRUE(result && search.Apply(*result));
+        return result ? *result : SearchResult{};
+    };
+    ASSERT_EQ(searchNow().table.count(), 1);
+
+    // The one adapter went down and up: its receive side ended for good.
+    lan.segment.failAdapter("sim0", "The interface went down");
+    EXPECT_FALSE(lan.ctx->link.isOpen());
+    EXPECT_EQ(lan.ctx->link.receiveEndReason(), "The interface went down");
+    SearchResult again = searchNow();
+    EXPECT_EQ(again.adaptersOpened, 1);
+    ASSERT_EQ(again.table.count(), 1);
+    EXPECT_TRUE(lan.ctx->link.isOpen());
+
+    // Plugged in after start: searched. Taken away: dropped, without a note.
+    lan.segment.addAdapter("sim1", "second", DeviceSegment::kAdapter1);
+    SearchResult both = searchNow();
+    EXPECT_EQ(both.adaptersOpened, 2);
+    ASSERT_EQ(both.table.count(), 1);
+    lan.segment.removeAdapter("sim0");
+    SearchResult second = searchNow();
+    EXPECT_EQ(second.adaptersSearched, 1);
+    ASSERT_EQ(second.adapterNotes.size(), 1u);
+    EXPECT_EQ(second.adapterNotes[0].name, "sim1");
+    EXPECT_EQ(second.adapterNotes[0].problem, "");
+    ASSERT_EQ(second.table.count(), 1);
+    EXPECT_EQ(lan.ctx->adapters.entries[0].name, "sim1");
+    EXPECT_EQ(lan.violations(), 0u);
 }
 
 // Where the search is when the window closes. Each stage's wait is made long

@@ -157,5 +157,39 @@ TEST_F(LinkTest, OtherEtherTypesNeverReachTheList) {
     EXPECT_EQ(link.queuedFrames(), 0u);
 }
 
+TEST_F(LinkTest, AnEndedReceiveSideClosesTheLinkUntilItIsReopened) {
+    AdapterLink link(segment);
+    std::vector<std::string> diagnostics;
+    link.setDiagnosticSink([&](const std::string& line) { diagnostics.push_back(line); });
+    ASSERT_TRUE(link.open("sim0"));
+    fromDevice({Frame(code::kPasswordReply, 1)});
+
+    segment.failAdapter("sim0", "The interface went down");
+    EXPECT_FALSE(link.isOpen());
+    EXPECT_TRUE(link.receiveEnded());
+    ASSERT_EQ(diagnostics.size(), 1u);
+    EXPECT_NE(diagnostics[0].find("sim0: The interface went down"), std::string::npos);
+    // A waiter does not sleep to its deadline on a link that delivers nothing more,
+    // but what came before the end is still read.
+    EXPECT_TRUE(link.waitForFrame(SteadyClock::now() + 1h));
+    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::size_t length = 0;
+    ASSERT_TRUE(link.read(buffer, length));
+    EXPECT_FALSE(link.waitForFrame(SteadyClock::now() + 1h));
+    EXPECT_FALSE(link.send(Frame(code::kCheckPassword)));
+    EXPECT_NE(diagnostics.back().find("Send Failed; Error: The interface went down"),
+              std::string::npos);
+
+    // Opening the same adapter again starts afresh.
+    ASSERT_TRUE(link.open("sim0"));
+    EXPECT_TRUE(link.isOpen());
+    EXPECT_FALSE(link.receiveEnded());
+    fromDevice({Frame(code::kPasswordReply, 2)});
+    SteadyClock::time_point arrivedAt;
+    ASSERT_TRUE(link.read(buffer, length, arrivedAt));
+    EXPECT_EQ(buffer[40], 2);
+    EXPECT_LE(arrivedAt, SteadyClock::now());
+}
+
 } // namespace
 } // namespace korvane

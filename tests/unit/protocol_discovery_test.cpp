@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <set>
 #include <vector>
 
@@ -122,6 +124,94 @@ TEST(ProtocolDiscovery, DevicesBeyondTheCapacityAreIgnored) {
     const std::span<DeviceIdentity> four(all.data(), 4);
     EXPECT_EQ(DiscoverDevices(*net.ctx, four, 0), 4);
     EXPECT_EQ(all[4].mac(), MacAddress{}); // nothing written past the array
+}
+
+// A 0x1002 reply as a station on the segment would send it.
+std::vector<std::uint8_t> DiscoveryReply(const MacAddress& to, const MacAddress& from,
+                                         const MacAddress& identityMac,
+                                         std::size_t length = kFrameHead + kIdentitySize) {
+    std::vector<std::uint8_t> f(std::max<std::size_t>(length, 60), 0);
+    std::copy(to.bytes.begin(), to.bytes.end(), f.begin());
+    std::copy(from.bytes.begin(), from.bytes.end(), f.begin() + 6);
+    f[12] = 0x51, f[13] = 0x52, f[15] = 1, f[16] = 0x10, f[17] = 0x02;
+    if (length >= kFrameHead + identity_offset::kMac + 6)
+        std::copy(identityMac.bytes.begin(), identityMac.bytes.end(),
+                  f.begin() + kFrameHead + identity_offset::kMac);
+    f.resize(length);
+    return f;
+}
+
+TEST(ProtocolDiscovery, MalformedMisaddressedEarlyAndDuplicateRepliesAreDroppedAndCounted) {
+    const MacAddress stranger{{0x02, 0x19, 0xA7, 0x00, 0x0F, 0x0F}};
+    const MacAddress otherStation{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x99}};
+    enum class When { AfterRequest, BeforeRequest };
+    struct Case {
+        const char* what;
+        When when;
+        bool toOther;        // addressed to another station
+        bool deviceIdentity; // carries the real device's identity MAC
+        MacAddress identity;
+        std::size_t length;
+        int found; // rows, the real device included
+        std::atomic<std::uint64_t> WireCounters::*counter;
+    };
+    const MacAddress zero{};
+    const MacAddress group{{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01}};
+    const Case cases[] = {
+        {"well formed", When::AfterRequest, false, false, stranger, 168, 2, nullptr},
+        {"sent before the request", When::BeforeRequest, false, false, stranger, 168, 1,
+         &WireCounters::earlyDiscovery},
+        {"to another station", When::AfterRequest, true, false, stranger, 168, 1,
+         &WireCounters::misaddressedDiscovery},
+        {"ends before the identity", When::AfterRequest, false, false, stranger, 60, 1,
+         &WireCounters::malformedDiscovery},
+        {"ends inside the device's part", When::AfterRequest, false, false, stranger, 99, 1,
+         &WireCounters::malformedDiscovery},
+        {"identity MAC zero", When::AfterRequest, false, false, zero, 168, 1,
+         &WireCounters::malformedDiscovery},
+        {"identity MAC multicast", When::AfterRequest, false, false, group, 168, 1,
+         &WireCounters::malformedDiscovery},
+        {"identity MAC broadcast", When::AfterRequest, false, false, MacAddress::broadcast(), 168,
+         1, &WireCounters::malformedDiscovery},
+        {"the device again from another source", When::AfterRequest, false, true, zero, 168, 1,
+         &WireCounters::duplicateDiscovery},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestLan net(1);
+        DeviceFaults slow;
+        slow.replyDelay = 10ms; // the real device answers after the station
+        net.device(0).setFaults(slow);
+        const MacAddress identity = c.deviceIdentity ? net.mac(0) : c.identity;
+        const auto reply =
+            DiscoveryReply(c.toOther ? otherStation : net.own(), stranger, identity, c.length);
+        OpenOptions promiscuous;
+        promiscuous.promiscuous = true;
+        auto station = net.lan.segment().attachStation(stranger, promiscuous);
+        PacketPort* port = station.get();
+        station->start([&, port](std::span<const std::uint8_t> request) {
+            const auto header = ParseHeader(request);
+            if (c.when != When::AfterRequest || !header || header->code != code::kDiscover)
+                return;
+            if (c.toOther)
+                net.ctx->link.deliver(reply); // foreign unicast that the capture saw
+            else
+                port->send(reply);
+        });
+        if (c.when == When::BeforeRequest) {
+            station->send(reply);
+            net.lan.segment().drain();
+        }
+
+        auto records = Records();
+        ASSERT_EQ(DiscoverDevices(*net.ctx, records, 0), c.found);
+        EXPECT_TRUE(std::any_of(records.begin(), records.begin() + c.found,
+                                [&](const DeviceIdentity& r) { return r.mac() == net.mac(0); }));
+        if (c.counter) {
+            EXPECT_EQ((net.ctx->wire.*c.counter).load(), 1u);
+        }
+        station->stop();
+    }
 }
 
 } // namespace

@@ -110,27 +110,35 @@ TEST(ProtocolTransaction, WrongVersionOrReplyCodeIsNoReply) {
     }
 }
 
-TEST(ProtocolTransaction, ReplyFromAnotherDeviceWaitsInTheStrayQueueForItsOwner) {
-    TestLan net(1);
-    // Station B's reply is in the list before A's transaction starts reading.
-    const MacAddress b{{0x02, 0x19, 0xA7, 0x00, 0x0B, 0x0B}};
-    auto stationB = net.lan.segment().attachStation(b, {});
-    std::vector<std::uint8_t> replyB(60, 0);
-    const MacAddress own = net.own();
-    std::copy(own.bytes.begin(), own.bytes.end(), replyB.begin());
-    std::copy(b.bytes.begin(), b.bytes.end(), replyB.begin() + 6);
-    replyB[12] = 0x51, replyB[13] = 0x52, replyB[15] = 1; // EtherType, version 1
-    replyB[16] = 0x70, replyB[17] = 0x03, replyB[21] = 2; // 0x7003, status 2
-    stationB->send(replyB);
-    net.lan.segment().drain();
+// A station that answers each password check to it with status 2 from inside
+// its receiver, so its reply arrives while the utility's transaction runs.
+std::unique_ptr<PacketPort> AnsweringStation(TestLan& net, const MacAddress& mac) {
+    auto station = net.lan.segment().attachStation(mac, {});
+    PacketPort* port = station.get();
+    station->start([port, mac, own = net.own()](std::span<const std::uint8_t> request) {
+        const auto header = ParseHeader(request);
+        if (!header || header->code != code::kCheckPassword)
+            return;
+        std::vector<std::uint8_t> reply(60, 0);
+        std::copy(own.bytes.begin(), own.bytes.end(), reply.begin());
+        std::copy(mac.bytes.begin(), mac.bytes.end(), reply.begin() + 6);
+        reply[12] = 0x51, reply[13] = 0x52, reply[15] = 1; // EtherType, version 1
+        reply[16] = 0x70, reply[17] = 0x03, reply[21] = 2; // 0x7003, status 2
+        port->send(reply);
+    });
+    return station;
+}
 
+TEST(ProtocolTransaction, ReplyReadByAnotherTransactionWaitsInTheStrayQueueForItsOwner) {
+    TestLan net(1);
+    const MacAddress b{{0x02, 0x19, 0xA7, 0x00, 0x0B, 0x0B}};
+    auto stationB = AnsweringStation(net, b);
     DeviceFaults slow;
-    slow.replyDelay = 20ms;
+    slow.replyDelay = 30ms; // A's transaction is still reading when B's reply comes
     net.device(0).setFaults(slow);
-    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kDone);
-    EXPECT_EQ(net.ctx->strays.size(), 1u);
-    // B never answers by itself: its transaction finds the queued reply.
+    auto a = std::async(std::launch::async, [&] { return CheckPassword(net, net.mac(0)); });
     EXPECT_EQ(CheckPassword(net, b), status::kDone);
+    EXPECT_EQ(a.get(), status::kDone);
     EXPECT_EQ(net.ctx->strays.size(), 0u);
 }
 
@@ -193,11 +201,12 @@ TEST(ProtocolTransaction, PasswordLongerThanTheFieldSendsNothing) {
     EXPECT_EQ(net.device(0).stats().requestCount(code::kCheckPassword), 1u);
 }
 
-TEST(ProtocolTransaction, LateReplyAnswersTheNextTransactionWithTheSameReplyCode) {
-    // 0x7003 answers both the password check and the password write: a check
-    // reply that comes after its transaction gave up is taken by the write.
+TEST(ProtocolTransaction, AReplyThatArrivedBeforeTheFirstSendAnswersNoLaterTransaction) {
+    // 0x7003 answers both the password check and the password write: a
+    // refusal of a check that gave up must not be read as the write's answer.
     Timing timing = SilentTiming();
     timing.tries = 1;
+    timing.commandWindow = 300ms; // also how long the stray queue keeps an entry
     TestLan net(1, timing);
     DeviceFaults late;
     late.statusRules = {{code::kCheckPassword, {}, status::kPasswordRefused, 1}};
@@ -206,7 +215,35 @@ TEST(ProtocolTransaction, LateReplyAnswersTheNextTransactionWithTheSameReplyCode
     EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
     net.device(0).setFaults({});
     ASSERT_TRUE(net.ctx->link.waitForFrame(Deadline()));
-    EXPECT_EQ(SetPassword(net, net.mac(0)), status::kPasswordRefused);
+    EXPECT_EQ(SetPassword(net, net.mac(0)), status::kDone);
+    EXPECT_EQ(net.device(0).password(), "new");
+    EXPECT_EQ(net.ctx->wire.staleReplies.load(), 1u);
+
+    // The same when another device's transaction had moved it to the stray queue.
+    net.device(0).setFaults(late);
+    EXPECT_EQ(CheckPassword(net, net.mac(0), "new"), status::kNoReply);
+    ASSERT_TRUE(net.ctx->link.waitForFrame(Deadline()));
+    const MacAddress silent{{0x02, 0x19, 0xA7, 0x00, 0x0C, 0x0C}};
+    EXPECT_EQ(CheckPassword(net, silent), status::kNoReply);
+    EXPECT_EQ(net.ctx->strays.size(), 1u);
+    DeviceFaults fresh;
+    fresh.replyDelay = 5ms; // the queued refusal is looked at before this reply comes
+    net.device(0).setFaults(fresh);
+    EXPECT_EQ(CheckPassword(net, net.mac(0), "new"), status::kDone);
+    EXPECT_EQ(net.ctx->strays.staleDropped(), 1u);
+}
+
+TEST(ProtocolTransaction, AReplyToTheFirstTryArrivingDuringTheSecondIsAccepted) {
+    Timing timing = SilentTiming();
+    timing.tries = 2;
+    timing.queryWindow = 200ms;
+    TestLan net(1, timing);
+    DeviceFaults slow;
+    slow.replyDelay = 300ms; // past try 1's window, inside try 2's
+    net.device(0).setFaults(slow);
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kDone);
+    net.lan.segment().drain();
+    EXPECT_EQ(net.device(0).stats().requestCount(code::kCheckPassword), 2u);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "app/start_options.hpp"
 #include "cli/environment.hpp"
 #include "dialogs/dialog_operations.hpp"
+#include "link/capture_recorder.hpp"
 #include "main/dravelin_dlg.hpp"
 #include "skin/skin_library.hpp"
 #include "ui_strings.hpp"
@@ -126,6 +127,20 @@ int CDravelinApp::InitInstance(int& argc, char** argv) {
         global.interfaces.push_back(name.toStdString());
     }
     global.timing = Timing::defaults().scaled(options->timeScale);
+    // Opened once this copy is the only one, so a second start cannot truncate
+    // the first one's recording.
+    if (!options->captureFile.isEmpty()) {
+        std::string captureError;
+        global.capture = CaptureFile::create(QFile::encodeName(options->captureFile).toStdString(),
+                                             captureError);
+        if (!global.capture) {
+            std::fprintf(stderr, "korvane-utility: --capture: %s\n", captureError.c_str());
+            return 2;
+        }
+        global.capture->setMessageSink([](const std::string& line) {
+            std::fprintf(stderr, "korvane-utility: %s", line.c_str());
+        });
+    }
     cli::Environment environment(global);
     // The link's diagnostics are console lines, as they always were.
     environment.context().link.setDiagnosticSink(

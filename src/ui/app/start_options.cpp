@@ -11,6 +11,7 @@ const QString kFactory = QStringLiteral("factory");
 const QString kTimeScale = QStringLiteral("time-scale");
 const QString kGrab = QStringLiteral("grab");
 const QString kReportStartup = QStringLiteral("report-startup");
+const QString kCapture = QStringLiteral("capture");
 
 constexpr double kMaxTimeScale = 100.0;
 } // namespace
@@ -29,6 +30,10 @@ void AddStartOptions(QCommandLineParser& parser) {
         {kGrab,
          QStringLiteral("Save a picture of the window to <file> after the first search and quit."),
          QStringLiteral("file")});
+    parser.addOption({kCapture,
+                      QStringLiteral("Record every frame sent and received to <file> (pcap, at "
+                                     "most 256 MiB), for Wireshark."),
+                      QStringLiteral("file")});
     QCommandLineOption timeScale(kTimeScale,
                                  QStringLiteral("Multiply every wait and period by <factor>."),
                                  QStringLiteral("factor"));
@@ -77,6 +82,11 @@ std::optional<StartOptions> ReadStartOptions(const QCommandLineParser& parser, Q
         return std::nullopt;
     }
     options.reportStartup = parser.isSet(kReportStartup);
+    options.captureFile = parser.value(kCapture);
+    if (parser.isSet(kCapture) && options.captureFile.isEmpty()) {
+        error = QStringLiteral("--capture takes a file name");
+        return std::nullopt;
+    }
     return options;
 }
 

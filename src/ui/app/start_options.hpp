@@ -18,6 +18,7 @@ struct StartOptions {
     double timeScale = 1.0; // --time-scale F (hidden): every wait multiplied by F
     QString grabFile;       // --grab FILE: picture of the window after the first search, then quit
     bool reportStartup = false; // --report-startup (hidden): print start-up figures, then quit
+    QString captureFile;        // --capture FILE: record the session's frames (pcap)
 };
 
 inline constexpr int kMaxSimulatedDevices = 4096;
