@@ -1,6 +1,7 @@
 #include "cli/cli_operator.hpp"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <istream>
@@ -54,20 +55,35 @@ std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text)
 }
 
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "the password file '" + path + "' is a folder";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = "cannot read the password file '" + path + "'";
         return false;
     }
-    std::string line;
-    std::getline(in, line);
+    std::string content(kPasswordFileLimit + 1, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (in.bad()) {
         error = "cannot read the password file '" + path + "'";
         return false;
     }
-    stripLineEnd(line);
-    password = std::move(line);
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (content.size() > kPasswordFileLimit && content.find('\n') >= kPasswordFileLimit) {
+        error = "the first line of the password file '" + path + "' is too long";
+        return false;
+    }
+    password = PasswordFromFileText(content);
     return true;
+}
+
+std::string PasswordFromFileText(std::string_view content) {
+    std::string line(content.substr(0, content.find('\n')));
+    stripLineEnd(line);
+    return line;
 }
 
 bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,
@@ -204,6 +220,39 @@ BlockFailureChoice CliOperator::askAbortRetryIgnore(const std::string& text) {
 
 void CliOperator::showMessage(const std::string& text, MessageIcon /*icon*/) {
     error(text);
+}
+
+Answer CliOperator::ask(const Question& question) {
+    const char* flag = nullptr;
+    bool given = false;
+    Answer goAhead = Answer::Yes;
+    Answer safe = Answer::No;
+    switch (question.topic) {
+    case QuestionTopic::ShortImage:
+        flag = "--allow-short-image";
+        given = answers_.allowShortImage;
+        goAhead = Answer::Continue;
+        safe = Answer::Cancel;
+        break;
+    case QuestionTopic::OlderBootVersion:
+        flag = "--allow-older-boot";
+        given = answers_.allowOlderBoot;
+        break;
+    case QuestionTopic::SerialNumberRisk:
+        flag = "--force";
+        given = answers_.force;
+        break;
+    default:
+        return Operator::ask(question);
+    }
+    error(question.text);
+    if (given) {
+        error(std::string("going on (") + flag + ")");
+        return goAhead;
+    }
+    error(std::string("refused: ") + flag + " is needed to go on");
+    declined_ = true;
+    return safe;
 }
 
 } // namespace korvane::cli

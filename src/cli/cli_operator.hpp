@@ -9,6 +9,7 @@
 #include "base/operator.hpp"
 #include "cli/cli.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,8 +20,13 @@ namespace korvane::cli {
 struct CliAnswers {
     std::optional<std::string> password;    // the device's current password
     std::optional<std::string> newPassword; // a new password (asked twice when absent)
-    bool yes = false;                       // --yes: every Yes/No question answered Yes
+    bool yes = false;                       // --yes: the general Yes/No questions answered Yes
     std::optional<BlockFailureChoice> onBlockFailure;
+    // Questions about harm are answered only by their own flags, never by
+    // --yes or at a prompt: a person must have meant them when starting.
+    bool allowShortImage = false; // --allow-short-image
+    bool allowOlderBoot = false;  // --allow-older-boot
+    bool force = false;           // --force: a serial number that collides or leaves the range
 };
 
 inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
@@ -28,8 +34,14 @@ inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
 // "abort", "retry" or "ignore" (the value of --on-block-failure).
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
 
-// The first line of a file, without its line end: how password files are
-// read. False with `error` set when the file cannot be read.
+// The password a password file holds: its first line, without the line end
+// (LF or CR LF). A NUL byte in it is kept, for the password checks to refuse.
+std::string PasswordFromFileText(std::string_view content);
+// Reads at most kPasswordFileLimit bytes: a first line longer than that is
+// no password, and a file like /dev/zero must not be read for ever.
+inline constexpr std::size_t kPasswordFileLimit = 4096;
+// Reads a password file's password. False with `error` set when the file
+// cannot be read (a folder included); the error never quotes the content.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
 // Fills answers.password from --password-file F, else KORVANE_PASSWORD;
@@ -49,6 +61,7 @@ class CliOperator : public Operator {
     bool askYesNo(const std::string& text, MessageIcon icon) override;
     BlockFailureChoice askAbortRetryIgnore(const std::string& text) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
+    Answer ask(const Question& question) override;
 
     // A new password: the flag's answer, else asked twice at a terminal.
     // The second answer goes to `confirm`, so the caller's rules compare them.
@@ -56,6 +69,8 @@ class CliOperator : public Operator {
 
     // Something was asked that neither a flag nor a person could answer.
     bool unanswered() const { return unanswered_; }
+    // A question about harm was answered with its safe button for want of its flag.
+    bool declined() const { return declined_; }
     // Prints a line to the error stream with the prefix.
     void error(const std::string& text);
 
@@ -68,6 +83,7 @@ class CliOperator : public Operator {
     std::string prefix_;
     CliAnswers answers_;
     bool unanswered_ = false;
+    bool declined_ = false;
 };
 
 } // namespace korvane::cli

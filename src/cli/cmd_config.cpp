@@ -20,7 +20,8 @@ namespace {
 const std::vector<std::string> kValueOptions = {
     "--ip",     "--mask",          "--gateway",          "--http", "--https", "--ssh",
     "--telnet", "--password-file", "--new-password-file"};
-const std::vector<std::string> kFlags = {"--json", "--yes", "--dhcp", "--bootp", "--static"};
+const std::vector<std::string> kFlags = {"--json",  "--yes",    "--dhcp",
+                                         "--bootp", "--static", "--force"};
 
 struct Parsed {
     std::map<std::string, std::string> values;
@@ -125,6 +126,14 @@ bool parseAddressEdits(const Parsed& p, bool bootpAllowed, AddressEdits& edits,
             *target = *address;
         }
     }
+    // An address is set only in static mode: asking for DHCP or BOOTP and an
+    // address at once is a contradiction, refused before any device is asked.
+    if (edits.mode && *edits.mode != AddressMode::Static &&
+        (edits.ip || edits.mask || edits.gateway)) {
+        error = std::string(*edits.mode == AddressMode::Dhcp ? "--dhcp" : "--bootp") +
+                " cannot go with --ip, --mask or --gateway: an address is set with --static";
+        return false;
+    }
     return true;
 }
 
@@ -137,13 +146,17 @@ bool parseServiceEdits(const Parsed& p, ServiceEdits& edits, std::string& error)
             edits.ports[kind] = {false, 0};
             continue;
         }
-        // Up to 9 digits: larger numbers would not fit; the range test reports 0 and 65535 up.
-        if (text->empty() || text->size() > 9 ||
-            text->find_first_not_of("0123456789") != std::string::npos) {
+        const auto port = ParsePortNumber(*text);
+        if (!port) {
             error = optionName(kind) + " takes a port number or off, not '" + *text + "'";
             return false;
         }
-        edits.ports[kind] = {true, std::stoi(*text)};
+        if (*port < 1 || *port > kMaxServicePort) {
+            error = optionName(kind) + " takes a port number from 1 to " +
+                    std::to_string(kMaxServicePort) + " or off, not " + *text;
+            return false;
+        }
+        edits.ports[kind] = {true, *port};
     }
     return true;
 }
@@ -374,6 +387,10 @@ int settingsSet(Invocation& inv, const Parsed& p) {
     default:
         break;
     }
+    if (r.settingsWritten && r.settingsStatus == status::kNoReply) {
+        op.error(std::string(text::kNoRespond) + " (the settings write was not answered)");
+        return kExitFailure;
+    }
     if (r.settingsWritten && r.settingsStatus != status::kDone) {
         op.error("the device did not accept the settings (status " +
                  std::to_string(r.settingsStatus) + ")");
@@ -415,6 +432,10 @@ int settingsSetIp(Invocation& inv, const Parsed& p) {
     case ConfigEnd::Written:
         inv.io.out << "Settings written\n";
         return kExitOk;
+    case ConfigEnd::NothingToWrite:
+        inv.io.out << "Nothing changed: no settings written (give --dhcp, --static, --ip, --mask "
+                      "or --gateway)\n";
+        return kExitOk;
     case ConfigEnd::NoReply:
     case ConfigEnd::Cancelled:
         if (editError) {
@@ -450,11 +471,14 @@ int passwordCommand(Invocation& inv, const Parsed& p, bool clear) {
         return kExitFailure;
 
     CliOperator op(inv.io, prefix, answers);
+    bool pageRefused = false;
     const SetPasswordResult r =
         RunSetPassword(inv.env.context(), *device, op,
                        [&](PasswordPageModel& page, const std::optional<std::string>& refusal) {
-                           if (refusal)
+                           if (refusal) {
+                               pageRefused = true; // its message was shown
                                return false;
+                           }
                            page.enabled = !clear;
                            if (clear)
                                return true;
@@ -467,8 +491,11 @@ int passwordCommand(Invocation& inv, const Parsed& p, bool clear) {
     case ConfigEnd::NothingToWrite:
         inv.io.out << "Password unchanged\n";
         return kExitOk;
-    case ConfigEnd::NoReply:
     case ConfigEnd::Cancelled:
+        if (pageRefused)
+            return kExitFailure;
+        return gateEnd(op, r.end);
+    case ConfigEnd::NoReply:
         return gateEnd(op, r.end);
     default:
         return kExitFailure; // its message was shown
@@ -511,10 +538,14 @@ int CmdFactory(Invocation& inv) {
         return usageError(inv, "korvane factory", error);
     if (p.positionals.empty() || p.positionals[0] != "serial")
         return usageError(inv, "korvane factory", "usage: factory serial DEVICE NUMBER");
-    if (!onlyAllowed(p, {"--password-file"}, error))
+    if (!onlyAllowed(p, {"--password-file", "--force"}, error))
         return usageError(inv, prefix, error);
     if (p.positionals.size() != 3)
-        return usageError(inv, prefix, "usage: factory serial DEVICE NUMBER [--password-file F]");
+        return usageError(inv, prefix,
+                          "usage: factory serial DEVICE NUMBER [--password-file F] [--force]\n"
+                          "  --force writes a number whose MAC address another device on the "
+                          "segment has, or that lies outside 02-19-A7-00-00-00 to "
+                          "02-19-A7-00-01-FF");
     const std::string& number = p.positionals[2];
     // Stricter than the dialog's conversion: a typing error must not become a MAC address.
     if (number.empty() || number.size() > 10 ||
@@ -525,6 +556,7 @@ int CmdFactory(Invocation& inv) {
     CliAnswers answers;
     if (!loadAnswers(inv, prefix, p, answers))
         return kExitUsage;
+    answers.force = p.flags.count("--force") > 0;
     const auto device = findTarget(inv, prefix, p.positionals[1]);
     if (!device)
         return kExitFailure;
@@ -547,6 +579,9 @@ int CmdFactory(Invocation& inv) {
     case ConfigEnd::NoReply:
     case ConfigEnd::Cancelled:
         return gateEnd(op, r.end);
+    case ConfigEnd::Declined:
+        op.error("nothing written");
+        return kExitFailure;
     case ConfigEnd::WriteFailed:
         if (static_cast<std::int16_t>(r.writeStatus) < 0)
             op.error("the device refused the factory block (status " +

@@ -27,9 +27,11 @@ namespace {
 
 constexpr const char* kName = "korvane firmware";
 constexpr const char* kUsage =
-    "usage: korvane firmware upgrade IMAGE (DEVICE... | --all) [--yes]\n"
-    "           [--on-block-failure abort|retry|ignore] [--password-file F] [--json]\n"
-    "           [--pacing shared|per-device]\n"
+    "usage: korvane firmware upgrade IMAGE (DEVICE... | --all) [--allow-older-boot]\n"
+    "           [--allow-short-image] [--on-block-failure abort|retry|ignore]\n"
+    "           [--password-file F] [--json] [--pacing shared|per-device]\n"
+    "  --allow-short-image sends a file shorter than a firmware image of these devices;\n"
+    "  --allow-older-boot goes on where the image's boot version is older than the device's.\n"
     "  DEVICE is a serial number or a MAC address. Passwords come from --password-file\n"
     "  (one line with the password, or lines \"DEVICE PASSWORD\"), else from\n"
     "  KORVANE_PASSWORD, else from a prompt on the terminal.\n"
@@ -68,9 +70,14 @@ struct PasswordBook {
 // differ. Device passwords contain no blanks, so a line splits into at most
 // two words.
 bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = "the password file '" + path + "' is a folder";
+        return false;
+    }
     std::ifstream file(path);
     if (!file) {
-        error = "cannot read the password file " + path;
+        error = "cannot read the password file '" + path + "'";
         return false;
     }
     std::string line;
@@ -95,8 +102,9 @@ bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& 
         }
         const auto device = ParseDeviceSelector(first);
         if (!device) {
-            error = "password file line " + std::to_string(number) + ": '" + first +
-                    "' is neither a serial number nor a MAC address";
+            // The words may be passwords: the message never repeats them.
+            error = "password file line " + std::to_string(number) +
+                    ": the first of two words is neither a serial number nor a MAC address";
             return false;
         }
         book.perDevice.emplace_back(*device, second);
@@ -143,7 +151,10 @@ std::string bar(std::uint64_t done, std::uint64_t total) {
 struct ConsoleOptions {
     bool yes = false;
     std::optional<BlockFailureChoice> onBlockFailure;
+    bool allowShortImage = false;
+    bool allowOlderBoot = false;
     bool json = false;
+    std::string passwordSource; // where the given passwords came from, for messages
 };
 
 // Passwords never come from here: each unit's given password is already its
@@ -152,6 +163,8 @@ CliAnswers questionAnswers(const ConsoleOptions& options) {
     CliAnswers answers;
     answers.yes = options.yes;
     answers.onBlockFailure = options.onBlockFailure;
+    answers.allowShortImage = options.allowShortImage;
+    answers.allowOlderBoot = options.allowOlderBoot;
     return answers;
 }
 
@@ -193,6 +206,14 @@ class FirmwareConsole : public Operator {
     std::optional<std::string> askPassword(const std::string& label,
                                            const std::string& preset) override {
         Prompt prompt(*this);
+        if (!preset.empty()) {
+            // The preset is the password given for this unit, and the device
+            // has just refused it: say so, rather than ask for a password.
+            say(label + ": the password given by " + options_.passwordSource +
+                " was refused by this device");
+            if (!io_.interactive)
+                return std::nullopt;
+        }
         return questions_.askPassword(label, preset);
     }
 
@@ -202,21 +223,25 @@ class FirmwareConsole : public Operator {
     }
 
     BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
-        if (options_.onBlockFailure && *options_.onBlockFailure != BlockFailureChoice::Abort) {
-            bool allowed = true;
-            {
-                std::lock_guard lock(mutex_);
-                allowed =
-                    automaticAnswers_[std::this_thread::get_id()]++ < kMaxAutomaticBlockAnswers;
+        return blockFailure(text, std::nullopt);
+    }
+
+    Answer ask(const Question& question) override {
+        if (question.topic == QuestionTopic::BlockFailure) {
+            const auto unit =
+                question.devices.empty() ? std::nullopt : std::optional(question.devices.front());
+            switch (blockFailure(question.text, unit)) {
+            case BlockFailureChoice::Retry:
+                return Answer::Retry;
+            case BlockFailureChoice::Ignore:
+                return Answer::Ignore;
+            case BlockFailureChoice::Abort:
+                break;
             }
-            if (!allowed) {
-                say(text + ": abort after " + std::to_string(kMaxAutomaticBlockAnswers) +
-                    " automatic answers (--on-block-failure)");
-                return BlockFailureChoice::Abort;
-            }
+            return Answer::Abort;
         }
         Prompt prompt(*this);
-        return questions_.askAbortRetryIgnore(text);
+        return questions_.ask(question);
     }
 
     void showMessage(const std::string& text, MessageIcon icon) override {
@@ -249,6 +274,26 @@ class FirmwareConsole : public Operator {
     }
 
   private:
+    // The automatic answers are counted per unit, so that one dead device
+    // cannot use up the others' answers, nor a later batch find them spent.
+    BlockFailureChoice blockFailure(const std::string& text, std::optional<MacAddress> unit) {
+        if (options_.onBlockFailure && *options_.onBlockFailure != BlockFailureChoice::Abort) {
+            bool allowed = true;
+            {
+                std::lock_guard lock(mutex_);
+                allowed =
+                    automaticAnswers_[unit.value_or(MacAddress{})]++ < kMaxAutomaticBlockAnswers;
+            }
+            if (!allowed) {
+                say(text + ": abort after " + std::to_string(kMaxAutomaticBlockAnswers) +
+                    " automatic answers (--on-block-failure)");
+                return BlockFailureChoice::Abort;
+            }
+        }
+        Prompt prompt(*this);
+        return questions_.askAbortRetryIgnore(text);
+    }
+
     // While a person answers a prompt the other units go on; the display
     // stays still meanwhile so that it does not run through the prompt, and
     // prompts come one at a time.
@@ -342,7 +387,7 @@ class FirmwareConsole : public Operator {
     int progress_ = 0;
     int linesDrawn_ = 0;
     SteadyClock::time_point lastDraw_{};
-    std::map<std::thread::id, int> automaticAnswers_;
+    std::map<MacAddress, int> automaticAnswers_;
     CliOperator questions_; // only under promptMutex_
 };
 
@@ -374,6 +419,8 @@ int CmdFirmware(Invocation& inv) {
     FirmwareConsole::Options options;
     options.json = inv.args.flag("--json");
     options.yes = inv.args.flag("--yes");
+    options.allowShortImage = inv.args.flag("--allow-short-image");
+    options.allowOlderBoot = inv.args.flag("--allow-older-boot");
     const bool all = inv.args.flag("--all");
     const auto choice = inv.args.option("--on-block-failure");
     const auto passwordFile = inv.args.option("--password-file");
@@ -400,9 +447,25 @@ int CmdFirmware(Invocation& inv) {
         if (!options.onBlockFailure)
             return usageError(inv, "--on-block-failure takes abort, retry or ignore");
     }
-    if (!IsUsableImageFile(image)) {
+    // The image is judged before anything is searched.
+    const ImageFileCheck imageCheck = CheckImageFile(image);
+    switch (imageCheck.verdict) {
+    case ImageFileVerdict::CannotOpen:
+    case ImageFileVerdict::Empty:
         inv.io.err << kName << ": " << image << ": not a readable, non-empty file\n";
         return kExitUsage;
+    case ImageFileVerdict::TooLarge:
+        inv.io.err << kName << ": " << image << ": " << ImageRefusalText(imageCheck) << "\n";
+        return kExitUsage;
+    case ImageFileVerdict::Short:
+        if (!options.allowShortImage) {
+            inv.io.err << kName << ": " << image << ": " << ImageRefusalText(imageCheck) << "\n"
+                       << kName << ": refused: --allow-short-image is needed to send it\n";
+            return kExitUsage;
+        }
+        break;
+    case ImageFileVerdict::Usable:
+        break;
     }
     PasswordBook passwords;
     if (passwordFile) {
@@ -410,8 +473,10 @@ int CmdFirmware(Invocation& inv) {
             inv.io.err << kName << ": " << error << "\n";
             return kExitUsage;
         }
+        options.passwordSource = "--password-file";
     } else if (const char* fromEnvironment = std::getenv(kPasswordEnvironment)) {
         passwords.common = fromEnvironment;
+        options.passwordSource = kPasswordEnvironment;
     }
 
     Context& ctx = inv.env.context();
@@ -448,9 +513,7 @@ int CmdFirmware(Invocation& inv) {
     for (DeviceIdentity& record : chosen)
         byAdapter[AdapterForDevice(record.adapterIndex())].push_back(&record);
 
-    std::error_code ec;
-    const std::uint64_t imageLength = std::filesystem::file_size(image, ec);
-    FirmwareConsole console(inv.io, options, ec ? 0 : imageLength);
+    FirmwareConsole console(inv.io, options, imageCheck.length);
     std::vector<UnitOutcome> outcomes;
     UnitResultMap results;
     for (auto& [adapter, units] : byAdapter) {
@@ -473,9 +536,16 @@ int CmdFirmware(Invocation& inv) {
         if (!summary)
             continue;
         outcomes.insert(outcomes.end(), summary->outcomes.begin(), summary->outcomes.end());
+        // Rows of devices that are no unit (a notice seen from them) stay
+        // in the list; a unit's row is its own outcome, set below.
         for (const auto& row : summary->rows)
             results[row.key] =
                 results[row.key] | (row.text == firmware_text::kDownloadSuccessfully ? 1 : 0);
+    }
+    std::map<std::string, const UnitOutcome*> unitOutcome;
+    for (const auto& outcome : outcomes) {
+        unitOutcome[outcome.key] = &outcome;
+        results[outcome.key] = outcome.success ? 1 : 0;
     }
     console.finish();
 
@@ -490,8 +560,7 @@ int CmdFirmware(Invocation& inv) {
     if (options.json) {
         std::vector<std::string> rows;
         for (const auto& outcome : outcomes) {
-            const auto result = results.find(outcome.key);
-            const bool listed = result != results.end() && result->second == 1;
+            const bool listed = outcome.success;
             rows.push_back(JsonObject()
                                .add("device", outcome.key)
                                .add("mac", outcome.mac.toString())
@@ -518,8 +587,11 @@ int CmdFirmware(Invocation& inv) {
             column.resize(std::max<std::size_t>(column.size() + 2, 12), ' ');
             inv.io.out << column
                        << (flag == 1 ? firmware_text::kDownloadSuccessfully
-                                     : firmware_text::kDownloadFailed)
-                       << "\n";
+                                     : firmware_text::kDownloadFailed);
+            const auto unit = unitOutcome.find(key);
+            if (unit != unitOutcome.end() && !unit->second->success)
+                inv.io.out << " (" << UnitFailureText(unit->second->failure) << ")";
+            inv.io.out << "\n";
         }
         inv.io.out << summaryLine << "\n";
     }

@@ -2,6 +2,7 @@
 
 #include "config/arp_probe.hpp"
 #include "config/blocks.hpp"
+#include "protocol/discovery.hpp"
 #include "protocol/frame.hpp"
 
 #include <thread>
@@ -159,7 +160,18 @@ IpAddressPageModel FillIpSettingsPage(const SettingsBlock& block) {
     page.ipAddress = block.ipAddress();
     page.subnetMask = block.subnetMask();
     page.gateway = block.gateway();
-    page.mode = block.rawAddressMode() == 1 ? AddressMode::Dhcp : AddressMode::Static;
+    // A BOOTP device stays BOOTP unless the person chooses another mode.
+    switch (block.rawAddressMode()) {
+    case 1:
+        page.mode = AddressMode::Dhcp;
+        break;
+    case 2:
+        page.mode = AddressMode::Bootp;
+        break;
+    default:
+        page.mode = AddressMode::Static;
+        break;
+    }
     page.version = 0;
     page.modelFlag = false;
     page.firstAddress = page.ipAddress;
@@ -204,6 +216,13 @@ IpSettingsResult RunIpSettings(Context& ctx, const DeviceIdentity& device, Opera
         refusal = failure->message;
     }
 
+    const IpAddressPageModel asRead = FillIpSettingsPage(block);
+    if (page.mode == asRead.mode && page.ipAddress == asRead.ipAddress &&
+        page.subnetMask == asRead.subnetMask && page.gateway == asRead.gateway) {
+        // An OK without a change rewrites nothing: the device keeps its block as it is.
+        result.end = ConfigEnd::NothingToWrite;
+        return result;
+    }
     block.setIpAddress(page.ipAddress);
     block.setSubnetMask(page.subnetMask);
     block.setGateway(page.gateway);
@@ -287,6 +306,55 @@ MacAddress SerialNumberMac(std::uint32_t v) {
                        static_cast<std::uint8_t>(v)}};
 }
 
+bool InSerialNumberRange(const MacAddress& mac) {
+    const auto& b = mac.bytes;
+    return b[0] == 0x02 && b[1] == 0x19 && b[2] == 0xA7 && b[3] == 0x00 && b[4] <= 0x01;
+}
+
+namespace {
+
+// A MAC already on the segment gives two devices one address, and one of
+// them drops out of every list; a MAC outside the range can never be
+// changed again with this command. Both need a deliberate Yes.
+bool confirmSerialNumber(Context& ctx, const DeviceIdentity& device, Operator& op,
+                         SerialNumberResult& result, StopToken* stop) {
+    const MacAddress target = device.mac();
+    const MacAddress& mac = result.newMac;
+    std::optional<MacAddress> holder;
+    if (mac != target) {
+        std::vector<DeviceIdentity> found(kDiscoveryCapacity);
+        const int n = DiscoverDevices(ctx, found, ctx.currentAdapterIndex(), stop);
+        for (int i = 0; i < n && !holder; ++i)
+            if (found[static_cast<std::size_t>(i)].mac() == mac)
+                holder = mac;
+    }
+    result.collides = holder.has_value();
+    result.outOfRange = !InSerialNumberRange(mac);
+    if (!result.collides && !result.outOfRange)
+        return true;
+
+    Question question;
+    question.topic = QuestionTopic::SerialNumberRisk;
+    question.icon = MessageIcon::Warning;
+    question.buttons = QuestionButtons::YesNo;
+    question.defaultAnswer = Answer::No;
+    question.devices = {target};
+    question.text = "Device " + DeviceName(target) + ": the serial number " +
+                    std::to_string(mac.serialNumber()) + " gives the MAC address " +
+                    mac.toString() + ".";
+    if (result.collides)
+        question.text += "\nAnother device on this segment already has this MAC address: the "
+                         "two devices could not be told apart and one of them would drop out "
+                         "of the list.";
+    if (result.outOfRange)
+        question.text += "\nThe address lies outside 02-19-A7-00-00-00 to 02-19-A7-00-01-FF: the "
+                         "serial number of this device could never be set again.";
+    question.text += "\nWrite it anyway?";
+    return GoesAhead(op.ask(question));
+}
+
+} // namespace
+
 SerialNumberResult RunSetSerialNumber(Context& ctx, const DeviceIdentity& device, Operator& op,
                                       const SerialNumberEditor& edit, StopToken* stop) {
     SerialNumberResult result;
@@ -304,6 +372,10 @@ SerialNumberResult RunSetSerialNumber(Context& ctx, const DeviceIdentity& device
         return result;
     }
     result.newMac = SerialNumberMac(ParseSerialNumberText(*entered));
+    if (!confirmSerialNumber(ctx, device, op, result, stop)) {
+        result.end = ConfigEnd::Declined;
+        return result;
+    }
 
     // The hardware version goes back exactly as the device reported it: a
     // text up to its terminator, the numeric form as its raw bytes (which may
@@ -356,8 +428,7 @@ bool FactoryCommandEnabled(FactoryCommand command, int selectedRows,
         return false;
     if (command != FactoryCommand::SerialNumber)
         return true;
-    const auto& b = selectedDevice.bytes;
-    return b[0] == 0x02 && b[1] == 0x19 && b[2] == 0xA7 && b[3] == 0x00 && b[4] <= 0x01;
+    return InSerialNumberRange(selectedDevice);
 }
 
 } // namespace korvane

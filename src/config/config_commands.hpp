@@ -30,6 +30,7 @@ enum class ConfigEnd {
     NothingToWrite,  // OK without a change
     Written,         // the writes were sent; their statuses are in the result
     WriteFailed,     // the write was not accepted (its message, if any, was shown)
+    Declined,        // a question about harm was answered No: nothing was written
 };
 
 // ---------------------------------------------------------------- Network Settings
@@ -125,6 +126,10 @@ std::uint32_t ParseSerialNumberText(std::string_view text);
 // 02-19 followed by the number's four bytes, most significant first.
 MacAddress SerialNumberMac(std::uint32_t serialNumber);
 
+// Whether the serial number command can still be used on a device with this
+// MAC: 02-19-A7-00-00-00 .. 02-19-A7-00-01-FF.
+bool InSerialNumberRange(const MacAddress& mac);
+
 // Shows the Set Serial Number dialog with `preset`; nullopt for Cancel.
 using SerialNumberEditor = std::function<std::optional<std::string>(std::string_view preset)>;
 
@@ -132,8 +137,15 @@ struct SerialNumberResult {
     ConfigEnd end = ConfigEnd::NoReply;
     std::uint16_t writeStatus = 0;
     MacAddress newMac;
+    bool collides = false;   // another device on the segment has the new MAC
+    bool outOfRange = false; // the new MAC leaves the range that enables the command
 };
 
+// Before the write, the new MAC is looked for among the devices that answer
+// a discovery on the device's segment, and against the range above. Either
+// finding asks one question (QuestionTopic::SerialNumberRisk, Yes/No, No the
+// default) naming the device, the new MAC and what goes wrong; No ends the
+// command with Declined and nothing written.
 SerialNumberResult RunSetSerialNumber(Context& ctx, const DeviceIdentity& device, Operator& op,
                                       const SerialNumberEditor& edit, StopToken* stop = nullptr);
 

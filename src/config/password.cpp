@@ -92,29 +92,54 @@ GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller ca
 }
 
 std::string UnitPasswordLabel(const MacAddress& target) {
-    return "MAC:" + target.toString('-');
+    return std::to_string(target.serialNumber()) + " MAC:" + target.toString('-');
 }
 
-std::optional<std::string> AcquireUnitPassword(Context& ctx, const MacAddress& target,
-                                               std::string_view rememberedPassword, Operator& op,
-                                               StopToken* stop) {
+UnitGateResult AcquireUnitPassword(Context& ctx, const MacAddress& target,
+                                   std::string_view rememberedPassword, Operator& op,
+                                   StopToken* stop) {
+    UnitGateResult result;
+    const std::uint16_t first = CheckPassword(ctx, target, "", stop);
+    if (first == status::kNoReply) {
+        // Silence says nothing about the password: asking for one would
+        // send the person after the wrong fault.
+        result.outcome = UnitGateOutcome::NoReply;
+        return result;
+    }
     std::string preset;
-    if (CheckPassword(ctx, target, "", stop) == status::kPasswordRefused)
+    if (first == status::kPasswordRefused)
         preset = std::string(rememberedPassword);
     // A remembered password the frame cannot carry is never sent; the person is asked instead.
-    if (!PasswordEntryProblem(preset) && CheckPassword(ctx, target, preset, stop) == status::kDone)
-        return preset;
+    if (!PasswordEntryProblem(preset)) {
+        const std::uint16_t check = CheckPassword(ctx, target, preset, stop);
+        if (check == status::kDone) {
+            result.outcome = UnitGateOutcome::Accepted;
+            result.password = preset;
+            return result;
+        }
+        if (check == status::kNoReply) {
+            result.outcome = UnitGateOutcome::NoReply;
+            return result;
+        }
+    }
 
     auto entered = op.askPassword(UnitPasswordLabel(target), preset);
-    if (!entered)
-        return std::nullopt;
-    if (auto problem = PasswordEntryProblem(*entered)) {
-        op.showMessage(*problem, MessageIcon::Warning);
-        return std::nullopt;
+    if (!entered) {
+        result.outcome = UnitGateOutcome::Cancelled;
+        return result;
     }
-    if (CheckPassword(ctx, target, *entered, stop) == status::kDone)
-        return *entered;
-    return std::nullopt;
+    if (auto problem = PasswordEntryProblem(*entered)) {
+        op.showMessage(DeviceName(target) + ": " + *problem, MessageIcon::Warning);
+        return result;
+    }
+    const std::uint16_t check = CheckPassword(ctx, target, *entered, stop);
+    if (check == status::kDone) {
+        result.outcome = UnitGateOutcome::Accepted;
+        result.password = *entered;
+    } else if (check == status::kNoReply) {
+        result.outcome = UnitGateOutcome::NoReply;
+    }
+    return result;
 }
 
 } // namespace korvane

@@ -52,17 +52,35 @@ GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller ca
 GateResult AcquirePassword(Context& ctx, const MacAddress& target, GateCaller caller, Operator& op,
                            StopToken* stop = nullptr);
 
-// The Password Input dialog's label in the firmware download: "MAC:%02X-...".
+// The Password Input dialog's label in the firmware download: the unit's
+// serial number and "MAC:%02X-...".
 std::string UnitPasswordLabel(const MacAddress& target);
+
+enum class UnitGateOutcome {
+    Accepted,
+    NoReply,   // the device did not answer the check: no prompt, no password blamed
+    Refused,   // the password entered (or none) was refused
+    Cancelled, // the person cancelled the prompt
+};
+
+// What the firmware gate ends with. Tests true, and dereferences to the
+// password, only when a password was accepted.
+struct UnitGateResult {
+    UnitGateOutcome outcome = UnitGateOutcome::Refused;
+    std::string password;
+    explicit operator bool() const { return outcome == UnitGateOutcome::Accepted; }
+    const std::string& operator*() const { return password; }
+};
 
 // The firmware download's gate for one unit: when the device refuses the
 // empty password, the unit's remembered password is tried first; otherwise
 // (or when that is refused) the person is asked once, with the label above and
-// the preset in the edit. Returns the accepted password, which the caller
-// keeps as the unit's remembered password; nullopt when none was accepted.
-std::optional<std::string> AcquireUnitPassword(Context& ctx, const MacAddress& target,
-                                               std::string_view rememberedPassword, Operator& op,
-                                               StopToken* stop = nullptr);
+// the preset in the edit. An accepted password is the caller's to keep as the
+// unit's remembered password. A device that answers no check is NoReply
+// without a prompt.
+UnitGateResult AcquireUnitPassword(Context& ctx, const MacAddress& target,
+                                   std::string_view rememberedPassword, Operator& op,
+                                   StopToken* stop = nullptr);
 
 // Whether a password can be sent at all; the message to show when not.
 std::optional<std::string> PasswordEntryProblem(std::string_view password);

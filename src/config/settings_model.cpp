@@ -15,6 +15,11 @@ std::string InvalidPort(int reservedPort) {
     return "Invalid port: " + std::to_string(reservedPort);
 }
 
+std::string PortsSame(std::string_view first, std::string_view second, int port) {
+    return std::string(kPortsSame) + ": " + std::string(first) + " and " + std::string(second) +
+           " both use port " + std::to_string(port);
+}
+
 std::string AddressConflictQuestion(std::uint32_t address) {
     return "IP address: " + FormatIPv4(address) +
            " already exists on the LAN. Are you sure you want to continue?";
@@ -141,8 +146,18 @@ std::optional<OkFailure> servicePortsTest(const AdvancedPageModel& page) {
     int reserved = 0;
     switch (CheckServicePorts(page.http.port, page.https.port, page.ssh.port, page.telnet.port,
                               reserved)) {
-    case -1:
+    case -1: {
+        // The first equal pair in the order of the test names the services.
+        const std::array<ServiceKind, 4> order = {ServiceKind::Http, ServiceKind::Https,
+                                                  ServiceKind::Ssh, ServiceKind::Telnet};
+        for (std::size_t i = 0; i < order.size(); ++i)
+            for (std::size_t j = i + 1; j < order.size(); ++j)
+                if (page.service(order[i]).port == page.service(order[j]).port)
+                    return OkFailure{OkTest::PortsSame,
+                                     text::PortsSame(ServiceName(order[i]), ServiceName(order[j]),
+                                                     page.service(order[i]).port)};
         return fail(OkTest::PortsSame, text::kPortsSame);
+    }
     case 0:
         return OkFailure{OkTest::ReservedPort, text::InvalidPort(reserved)};
     default:

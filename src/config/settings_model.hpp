@@ -47,6 +47,8 @@ inline constexpr std::string_view kPortEditRange = "Please enter an integer betw
 
 // "Invalid port: %d"
 std::string InvalidPort(int reservedPort);
+// kPortsSame naming the two services and the port they share.
+std::string PortsSame(std::string_view first, std::string_view second, int port);
 // "IP address: %s already exists on the LAN. Are you sure you want to continue?"
 std::string AddressConflictQuestion(std::uint32_t address);
 // A password that the frame (or the password block) cannot carry is refused

@@ -40,6 +40,7 @@ class UnitDownload {
         : session_(session), ctx_(session.context()), job_(job) {
         outcome_.mac = job.record->mac();
         outcome_.key = UnitKey(outcome_.mac);
+        target_ = outcome_.mac;
     }
 
     UnitOutcome run() {
@@ -51,6 +52,8 @@ class UnitDownload {
             }
             step = advance(step);
         }
+        if (!bootArrived_) // ended before its boot check: the batch's question goes on without it
+            session_.passedBootCheck();
         outcome_.success = step == Step::Succeeded;
         return outcome_;
     }
@@ -94,17 +97,28 @@ class UnitDownload {
         image_ = UnitImage(std::move(loaded.image), loaded.sum);
         target_ = job_.record->mac();
         pacing_ = session_.pacing();
+        // The run asked about a short image before it started; a file that
+        // became short since then has had no such question.
+        if (!image_.hasBootIdentificationWord() && !session_.shortImageAccepted())
+            return fail(UnitFailure::ImageRefused);
         return Step::PasswordGate;
     }
 
     Step passwordGate() {
-        auto accepted = session_.checkPassword(*job_.record);
-        if (!accepted) {
-            session_.op().showMessage(firmware_text::kIncorrectPassword, MessageIcon::None);
-            return fail(UnitFailure::PasswordRefused);
+        const UnitGateResult gate = session_.checkPassword(*job_.record);
+        switch (gate.outcome) {
+        case UnitGateOutcome::Accepted:
+            password_ = gate.password;
+            return Step::BootCheck;
+        case UnitGateOutcome::NoReply:
+            message(firmware_text::kNoRespond);
+            return fail(UnitFailure::NoReply);
+        case UnitGateOutcome::Refused:
+        case UnitGateOutcome::Cancelled:
+            break;
         }
-        password_ = std::move(*accepted);
-        return Step::BootCheck;
+        message(firmware_text::kIncorrectPassword);
+        return fail(UnitFailure::PasswordRefused);
     }
 
     Step bootCheck() {
@@ -114,14 +128,20 @@ class UnitDownload {
         // A device that does not answer, and an image too short to carry a
         // boot identification word, get the download without the check.
         const auto image = image_.BootIdentificationWord();
-        if (status != status::kDone || !image)
-            return Step::FactoryBlock;
         const std::uint32_t flash = readU32(reply, kFlashBootWordOffset);
-        if (CompatibilityCodeOf(*image) != CompatibilityCodeOf(flash))
+        const bool checked = status == status::kDone && image;
+        if (checked && CompatibilityCodeOf(*image) != CompatibilityCodeOf(flash))
             return fail(UnitFailure::BootIncompatible);
-        if (BootVersionOf(*image) < BootVersionOf(flash) &&
-            !session_.op().askYesNo(firmware_text::kOlderBootVersion, MessageIcon::None))
-            return fail(UnitFailure::BootVersionDeclined);
+        if (checked && BootVersionOf(*image) < BootVersionOf(flash)) {
+            const bool first = !bootArrived_;
+            bootArrived_ = true;
+            if (!session_.confirmOlderBoot(target_, first))
+                return fail(session_.stopToken().stopRequested()
+                                ? UnitFailure::Stopped
+                                : UnitFailure::BootVersionDeclined);
+            return Step::FactoryBlock;
+        }
+        arriveAtBootCheck();
         return Step::FactoryBlock;
     }
 
@@ -154,13 +174,13 @@ class UnitDownload {
         case status::kNoReply:
         case status::kPasswordRefused:
             show(firmware_text::kAbort);
-            switch (session_.op().askAbortRetryIgnore(firmware_text::kDownloadFailed)) {
-            case BlockFailureChoice::Abort:
-                return fail(UnitFailure::BlockAborted);
-            case BlockFailureChoice::Retry:
+            switch (session_.ask(blockFailureQuestion())) {
+            case Answer::Retry:
                 return Step::Transfer; // same number, same bytes
-            case BlockFailureChoice::Ignore:
+            case Answer::Ignore:
                 return Step::RecheckPassword;
+            default:
+                break;
             }
             return fail(UnitFailure::BlockAborted);
         case status::kDone:
@@ -194,17 +214,47 @@ class UnitDownload {
         // No status of this request ends the unit: a device that does not
         // answer it still gets the whole wait for its notice.
         const auto record = endOfTransfer_.encode();
-        CommandDevice(ctx_, target_, code::kFirmwareEnd, code::kFirmwareReply, password_, 0, record,
-                      &session_.stopToken(), pacing_);
+        const auto status = CommandDevice(ctx_, target_, code::kFirmwareEnd, code::kFirmwareReply,
+                                          password_, 0, record, &session_.stopToken(), pacing_);
+        // An explicit refusal ends the unit here: no notice that anyone on the
+        // segment can send in the device's name may turn it into a success.
+        if (status == status::kPasswordRefused)
+            return fail(UnitFailure::TransferRefused);
         return Step::WaitNotice;
     }
 
     Step waitNotice() {
         const auto deadline = SteadyClock::now() + session_.timing().noticeWait;
-        if (waiter_->wait(deadline))
+        if (waiter_->wait(deadline)) {
+            session_.SetUnitStatus(outcome_.key, firmware_text::kDownloadSuccessfully);
             return Step::Succeeded;
+        }
         return fail(session_.stopToken().stopRequested() ? UnitFailure::Stopped
                                                          : UnitFailure::NoNotice);
+    }
+
+    void arriveAtBootCheck() {
+        if (bootArrived_)
+            return;
+        bootArrived_ = true;
+        session_.passedBootCheck();
+    }
+
+    // Every message and question about one unit names it.
+    void message(const char* text) {
+        session_.showMessage(DeviceName(target_) + ": " + text, MessageIcon::Warning);
+    }
+
+    Question blockFailureQuestion() const {
+        Question question;
+        question.topic = QuestionTopic::BlockFailure;
+        question.text = DeviceName(target_) + ": " + firmware_text::kDownloadFailed + " at block " +
+                        std::to_string(blockNumber_);
+        question.icon = MessageIcon::Error;
+        question.buttons = QuestionButtons::AbortRetryIgnore;
+        question.defaultAnswer = Answer::Abort;
+        question.devices = {target_};
+        return question;
     }
 
     void show(const char* text) {
@@ -236,6 +286,7 @@ class UnitDownload {
     std::uint32_t blockNumber_ = 0;
     std::size_t bytesSent_ = 0;
     bool pauseTaken_ = false;
+    bool bootArrived_ = false;
     std::optional<FirmwareUpgrade::NoticeWaiter> waiter_;
 };
 

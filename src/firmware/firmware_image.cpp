@@ -91,15 +91,30 @@ std::span<const std::uint8_t> UnitImage::block(std::size_t offset, std::size_t l
     return shared_->bytes().subspan(offset, length);
 }
 
-bool IsUsableImageFile(const std::filesystem::path& path) {
+ImageFileCheck CheckImageFile(const std::filesystem::path& path) {
+    ImageFileCheck check;
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec))
-        return false;
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size == 0)
-        return false;
-    std::ifstream file(path, std::ios::binary);
-    return file.is_open();
+        return check;
+    check.length = std::filesystem::file_size(path, ec);
+    if (ec)
+        return {};
+    if (!std::ifstream(path, std::ios::binary).is_open())
+        check.verdict = ImageFileVerdict::CannotOpen;
+    else if (check.length == 0)
+        check.verdict = ImageFileVerdict::Empty;
+    else if (check.length > kMaxImageLength)
+        check.verdict = ImageFileVerdict::TooLarge;
+    else if (check.length < kImageBootWordEnd)
+        check.verdict = ImageFileVerdict::Short;
+    else
+        check.verdict = ImageFileVerdict::Usable;
+    return check;
+}
+
+bool IsUsableImageFile(const std::filesystem::path& path) {
+    const auto verdict = CheckImageFile(path).verdict;
+    return verdict == ImageFileVerdict::Usable || verdict == ImageFileVerdict::Short;
 }
 
 ImageLoadResult LoadFirmwareImage(const std::filesystem::path& path, ImageFileLock& lock) {
@@ -148,35 +163,40 @@ ImageLoadResult LoadFirmwareImage(const std::filesystem::path& path, ImageFileLo
     return result;
 }
 
-std::vector<std::string> ImageWarnings(std::uint64_t length) {
-    std::vector<std::string> warnings;
-    char text[256];
-    if (length > kMaxImageLength) {
-        std::snprintf(text, sizeof text,
-                      "The image file holds more than %zu blocks of %zu bytes, more than the "
-                      "devices can number: no device will be upgraded with it.",
-                      kMaxFirmwareBlocks, kFirmwareBlockSize);
-        warnings.emplace_back(text);
-        return warnings;
+std::optional<std::string> ShortImageQuestion(std::uint64_t length) {
+    if (length >= kImageBootWordEnd)
+        return std::nullopt;
+    // Every image of these devices carries both parts; a file without them
+    // is most likely the wrong file, and sending it wipes the device's firmware.
+    std::string text = "The image file is " + std::to_string(length) +
+                       " bytes long, shorter than the " + std::to_string(kImageBootWordEnd) +
+                       " bytes of a firmware image for these devices. It has no boot "
+                       "identification word, so the devices' boot versions cannot be checked";
+    if (length < kImageFactoryBlockEnd)
+        text += ", and no complete factory block, so it cannot carry each device's MAC address "
+                "(devices with hardware version 1.1.0.0 or firmware version 1 refuse it)";
+    text += ".\nContinue anyway?";
+    return text;
+}
+
+std::string ImageRefusalText(const ImageFileCheck& check) {
+    switch (check.verdict) {
+    case ImageFileVerdict::CannotOpen:
+        return "the image file cannot be read";
+    case ImageFileVerdict::Empty:
+        return "the image file is empty";
+    case ImageFileVerdict::TooLarge:
+        return "the image file is " + std::to_string(check.length) + " bytes long, more than " +
+               std::to_string(kMaxFirmwareBlocks) + " blocks of " +
+               std::to_string(kFirmwareBlockSize) + " bytes (" +
+               std::to_string(kMaxImageLength / (1024 * 1024)) +
+               " MiB), which the devices cannot number";
+    case ImageFileVerdict::Short:
+        return ShortImageQuestion(check.length).value_or("");
+    case ImageFileVerdict::Usable:
+        break;
     }
-    if (length == 0)
-        return warnings;
-    if (length < kImageBootWordEnd) {
-        std::snprintf(text, sizeof text,
-                      "The image file is shorter than %zu bytes and has no boot identification "
-                      "word: the devices' boot versions will not be checked.",
-                      kImageBootWordEnd);
-        warnings.emplace_back(text);
-    }
-    if (length < kImageFactoryBlockEnd) {
-        std::snprintf(text, sizeof text,
-                      "The image file is shorter than %zu bytes and has no complete factory "
-                      "block: it will be sent without the device's MAC address, and devices with "
-                      "hardware version 1.1.0.0 or firmware version 1 will not be upgraded.",
-                      kImageFactoryBlockEnd);
-        warnings.emplace_back(text);
-    }
-    return warnings;
+    return {};
 }
 
 } // namespace korvane

@@ -92,6 +92,9 @@ class UnitImage {
 
     std::uint32_t length() const { return shared_ ? shared_->length() : 0; }
     std::optional<std::uint32_t> BootIdentificationWord() const;
+    bool hasBootIdentificationWord() const {
+        return shared_ && shared_->hasBootIdentificationWord();
+    }
     // As FirmwareImage::checkAndPatchFactoryBlock, on the unit's own buffer;
     // the shared image is never written.
     bool checkAndPatchFactoryBlock(const MacAddress& mac);
@@ -108,8 +111,30 @@ class UnitImage {
     std::vector<std::uint8_t> patchedBlock_; // empty until the factory block was patched
 };
 
-// Whether the file opens for reading and is not empty (the Download button's test).
+// What a look at the file, before anything is searched or sent, makes of it.
+enum class ImageFileVerdict {
+    Usable,     // long enough to hold the boot word and the factory block
+    Short,      // shorter than that: no image of this device family; sent only when confirmed
+    CannotOpen, // missing, unreadable, or not a regular file
+    Empty,
+    TooLarge, // more blocks than the block number can count
+};
+struct ImageFileCheck {
+    ImageFileVerdict verdict = ImageFileVerdict::CannotOpen;
+    std::uint64_t length = 0;
+};
+ImageFileCheck CheckImageFile(const std::filesystem::path& path);
+
+// Whether the file may be offered for a run (the Download button's test): it
+// opens for reading, is not empty and not too large. A short file passes;
+// the run asks about it.
 bool IsUsableImageFile(const std::filesystem::path& path);
+
+// The question asked before a run with an image of `length` bytes that lacks
+// its boot identification word or factory block; nullopt when it has both.
+std::optional<std::string> ShortImageQuestion(std::uint64_t length);
+// Why a file that is not Usable or Short cannot be sent, for a message.
+std::string ImageRefusalText(const ImageFileCheck& check);
 
 enum class ImageLoadError {
     None,
@@ -128,10 +153,5 @@ struct ImageLoadResult {
 
 // Opens and reads the whole file while holding `lock`.
 ImageLoadResult LoadFirmwareImage(const std::filesystem::path& path, ImageFileLock& lock);
-
-// What an operator should hear before a run about an image of `length`
-// bytes: parts it lacks and what that means for the transfer. Empty when the
-// image is complete.
-std::vector<std::string> ImageWarnings(std::uint64_t length);
 
 } // namespace korvane

@@ -3,8 +3,8 @@
 
 namespace korvane {
 
-std::optional<std::string> CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
-                                             StopToken* stop) {
+UnitGateResult CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
+                                 StopToken* stop) {
     auto accepted = AcquireUnitPassword(ctx, record.mac(), record.rememberedPassword(), op, stop);
     // The next gate for this device passes without a prompt.
     if (accepted)

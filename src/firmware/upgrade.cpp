@@ -34,6 +34,10 @@ const char* UnitFailureName(UnitFailure failure) {
         return "none";
     case UnitFailure::ImageUnreadable:
         return "image_unreadable";
+    case UnitFailure::ImageRefused:
+        return "image_refused";
+    case UnitFailure::NoReply:
+        return "no_reply";
     case UnitFailure::PasswordRefused:
         return "password_refused";
     case UnitFailure::BootIncompatible:
@@ -44,12 +48,46 @@ const char* UnitFailureName(UnitFailure failure) {
         return "factory_block_refused";
     case UnitFailure::BlockAborted:
         return "block_aborted";
+    case UnitFailure::TransferRefused:
+        return "transfer_refused";
     case UnitFailure::NoNotice:
         return "no_notice";
     case UnitFailure::Stopped:
         return "stopped";
     case UnitFailure::NotStarted:
         return "not_started";
+    }
+    return "unknown";
+}
+
+const char* UnitFailureText(UnitFailure failure) {
+    switch (failure) {
+    case UnitFailure::None:
+        return "";
+    case UnitFailure::ImageUnreadable:
+        return "image file unreadable";
+    case UnitFailure::ImageRefused:
+        return "image refused";
+    case UnitFailure::NoReply:
+        return "no reply";
+    case UnitFailure::PasswordRefused:
+        return "password refused";
+    case UnitFailure::BootIncompatible:
+        return "boot incompatible";
+    case UnitFailure::BootVersionDeclined:
+        return "older boot version declined";
+    case UnitFailure::EarlyKindRefused:
+        return "factory block not valid for this device";
+    case UnitFailure::BlockAborted:
+        return "block not accepted";
+    case UnitFailure::TransferRefused:
+        return "end of transfer refused";
+    case UnitFailure::NoNotice:
+        return "no completion notice";
+    case UnitFailure::Stopped:
+        return "stopped";
+    case UnitFailure::NotStarted:
+        return "not started";
     }
     return "unknown";
 }
@@ -127,6 +165,10 @@ void FirmwareUpgrade::wait() {
 
 void FirmwareUpgrade::requestStop() {
     stop_.requestStop();
+    {
+        std::lock_guard lock(bootMutex_);
+        bootCv_.notify_all();
+    }
     std::lock_guard lock(noticeMutex_);
     noticeCv_.notify_all();
 }
@@ -186,22 +228,133 @@ void FirmwareUpgrade::RefreshProgress(std::uint64_t length) {
     op_.setProgress(percent);
 }
 
-std::optional<std::string> FirmwareUpgrade::checkPassword(DeviceIdentity& record) {
+UnitGateResult FirmwareUpgrade::checkPassword(DeviceIdentity& record) {
     if (!gate_)
-        return std::nullopt;
-    std::lock_guard lock(gateMutex_);
+        return {};
+    std::lock_guard lock(questionMutex_);
     return gate_(record, &stop_);
 }
 
-void FirmwareUpgrade::onNotice(const MacAddress& source) {
-    const std::string key = UnitKey(source);
-    {
-        std::lock_guard lock(mutex_);
-        results_[key] = 1;
+Answer FirmwareUpgrade::ask(const Question& question) {
+    std::lock_guard lock(questionMutex_);
+    return op_.ask(question);
+}
+
+void FirmwareUpgrade::showMessage(const std::string& text, MessageIcon icon) {
+    std::lock_guard lock(questionMutex_);
+    op_.showMessage(text, icon);
+}
+
+void FirmwareUpgrade::beginBatch(int units) {
+    std::lock_guard lock(bootMutex_);
+    bootPending_ = units;
+    olderBootUnits_.clear();
+    bootAsking_ = false;
+    bootAnswer_.reset();
+}
+
+void FirmwareUpgrade::passedBootCheck() {
+    std::lock_guard lock(bootMutex_);
+    if (--bootPending_ <= 0)
+        bootCv_.notify_all();
+}
+
+namespace {
+Question olderBootQuestion(const std::vector<MacAddress>& units) {
+    Question question;
+    question.topic = QuestionTopic::OlderBootVersion;
+    question.buttons = QuestionButtons::YesNo;
+    question.defaultAnswer = Answer::No; // keeping the newer boot is the safe side
+    question.icon = MessageIcon::None;
+    question.devices = units;
+    std::string list;
+    for (const MacAddress& unit : units)
+        list += DeviceName(unit) + "\n";
+    question.text = "Your File's Boot Version is older than Flash's Boot Version on " +
+                    std::string(units.size() == 1 ? "this device" : "these devices") + ":\n" +
+                    list + "Continue?";
+    return question;
+}
+} // namespace
+
+bool FirmwareUpgrade::confirmOlderBoot(const MacAddress& unit, bool firstArrival) {
+    std::unique_lock lock(bootMutex_);
+    if (!firstArrival) {
+        // After Ignore: the batch's answer, when it had the question.
+        if (bootAnswer_)
+            return *bootAnswer_;
+        lock.unlock();
+        return GoesAhead(ask(olderBootQuestion({unit})));
     }
-    // The row shows the success before the unit learns of it, so that
-    // nothing the unit does next (or the batch after it) comes first.
-    SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
+    olderBootUnits_.push_back(unit);
+    if (--bootPending_ <= 0)
+        bootCv_.notify_all();
+    // Every unit of the batch gets past its boot check before the one
+    // question names all that need it; the first to see that asks.
+    bootCv_.wait(lock, [&] {
+        return bootAnswer_ || (bootPending_ <= 0 && !bootAsking_) || stop_.stopRequested();
+    });
+    if (bootAnswer_)
+        return *bootAnswer_;
+    if (stop_.stopRequested())
+        return false;
+    bootAsking_ = true;
+    const std::vector<MacAddress> units = olderBootUnits_;
+    lock.unlock();
+    const bool yes = GoesAhead(ask(olderBootQuestion(units)));
+    lock.lock();
+    bootAnswer_ = yes;
+    bootCv_.notify_all();
+    return yes;
+}
+
+bool FirmwareUpgrade::screenImage(const std::string& path) {
+    shortImageAccepted_.store(false);
+    const ImageFileCheck check = CheckImageFile(path);
+    switch (check.verdict) {
+    case ImageFileVerdict::Usable:
+        return true;
+    case ImageFileVerdict::TooLarge:
+        showMessage(ImageRefusalText(check), MessageIcon::Error);
+        return false;
+    case ImageFileVerdict::Short: {
+        Question question;
+        question.topic = QuestionTopic::ShortImage;
+        question.text = ImageRefusalText(check);
+        question.icon = MessageIcon::Warning;
+        question.buttons = QuestionButtons::ContinueCancel;
+        question.defaultAnswer = Answer::Cancel;
+        for (const DeviceIdentity* unit : units_)
+            question.devices.push_back(unit->mac());
+        const bool go = GoesAhead(ask(question));
+        shortImageAccepted_.store(go);
+        return go;
+    }
+    case ImageFileVerdict::CannotOpen:
+    case ImageFileVerdict::Empty:
+        break;
+    }
+    // Each unit finds out for itself and reports the file unreadable.
+    return true;
+}
+
+void FirmwareUpgrade::onNotice(const MacAddress& source) {
+    // A unit's row and result come from its own run, which ends with the
+    // notice it waits for; a notice at any other time (an earlier run's, or
+    // one forged on the segment) changes nothing for it. A device that is no
+    // unit gets a row of its own, as the list has always shown them.
+    const bool isUnit = std::any_of(units_.begin(), units_.end(), [&](const DeviceIdentity* unit) {
+        return unit->mac() == source;
+    });
+    if (!isUnit) {
+        const std::string key = UnitKey(source);
+        {
+            std::lock_guard lock(mutex_);
+            results_[key] = 1;
+        }
+        SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
+        return;
+    }
     {
         std::lock_guard lock(noticeMutex_);
         for (NoticeWaiter* waiter : waiters_)
@@ -265,15 +418,8 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
         SetUnitStatus(key, {});
     }
 
-    // Tell the operator, before anything is sent, what a short image lacks.
-    {
-        std::error_code ec;
-        const std::string path = imagePath ? imagePath() : std::string();
-        const auto size = std::filesystem::file_size(path, ec);
-        if (!ec)
-            for (const std::string& warning : ImageWarnings(size))
-                op_.showMessage(warning, MessageIcon::Warning);
-    }
+    // The image is looked at once, before any unit starts.
+    const bool imageAccepted = screenImage(imagePath ? imagePath() : std::string());
 
     RunSummary summary;
     summary.units = static_cast<int>(units_.size());
@@ -294,7 +440,15 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
                 ++summary.failures;
         batch.clear();
     };
-    for (std::size_t k = 0; k < units_.size(); ++k) {
+    for (std::size_t k = 0; k < units_.size() && !imageAccepted; ++k) {
+        summary.outcomes[k].mac = units_[k]->mac();
+        summary.outcomes[k].key = UnitKey(units_[k]->mac());
+        summary.outcomes[k].failure = UnitFailure::ImageRefused;
+        ++summary.failures;
+    }
+    for (std::size_t k = 0; k < units_.size() && imageAccepted; ++k) {
+        if (k % kUnitsPerBatch == 0)
+            beginBatch(static_cast<int>(std::min<std::size_t>(kUnitsPerBatch, units_.size() - k)));
         UnitJob job;
         job.imagePath = imagePath ? imagePath() : std::string();
         job.record = units_[k];
@@ -310,6 +464,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
                 [this, job, &summary, k] { summary.outcomes[k] = DownloadToDevice(*this, job); });
         } catch (const std::system_error&) {
             summary.outcomes[k].failure = UnitFailure::NotStarted;
+            passedBootCheck(); // the batch's boot question does not wait for it
         }
         batch.push_back(std::move(worker));
         if (batch.size() == static_cast<std::size_t>(kUnitsPerBatch))
@@ -318,11 +473,14 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     finishBatch();
     imageCache_.clear(); // the next run reads the file again
 
-    // Rebuild the list from the results, in key order; rows that notices of
-    // other devices added stay, marked as they were.
+    // Rebuild the list from the results, in key order: a unit's row is its
+    // own outcome; rows that notices of other devices added stay, marked as
+    // they were.
     std::vector<StatusRow> rows;
     {
         std::lock_guard lock(mutex_);
+        for (const UnitOutcome& outcome : summary.outcomes)
+            results_[outcome.key] = outcome.success ? 1 : 0;
         for (const auto& [key, flag] : results_)
             rows.push_back({key, flag == 1 ? firmware_text::kDownloadSuccessfully
                                            : firmware_text::kDownloadFailed});

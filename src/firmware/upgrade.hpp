@@ -17,6 +17,7 @@
 
 #include "base/operator.hpp"
 #include "base/sync.hpp"
+#include "config/password.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_cache.hpp"
 #include "protocol/context.hpp"
@@ -51,6 +52,7 @@ inline constexpr const char* kOlderBootVersion =
     "Your File's Boot Version is older than Flash's Boot Version!\nContinue?";
 inline constexpr const char* kDownloadFailed = "Download Failed";
 inline constexpr const char* kDownloadSuccessfully = "Download Successfully";
+inline constexpr const char* kNoRespond = "No respond!";
 inline constexpr const char* kSummaryFormat = "%d unit success, %d unit fail. ";
 } // namespace firmware_text
 
@@ -83,31 +85,34 @@ struct UnitProgressSlot {
 
 // The firmware variant of the password gate: given the unit's record (whose
 // remembered password it reads and, on success, renews), the password the
-// device accepted, or nullopt when none was.
-using FirmwarePasswordGate =
-    std::function<std::optional<std::string>(DeviceIdentity& record, StopToken* stop)>;
+// device accepted, or why none was.
+using FirmwarePasswordGate = std::function<UnitGateResult(DeviceIdentity& record, StopToken* stop)>;
 
 // The password gate as the firmware upgrade runs it for a unit
 // (AcquireUnitPassword over the record's remembered password); an accepted
 // password is remembered in the record.
-std::optional<std::string> CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
-                                             StopToken* stop);
+UnitGateResult CheckUnitPassword(Context& ctx, Operator& op, DeviceIdentity& record,
+                                 StopToken* stop);
 // CheckUnitPassword bound to a context and an operator.
 FirmwarePasswordGate UnitPasswordGate(Context& ctx, Operator& op);
 
 enum class UnitFailure {
     None,
     ImageUnreadable,     // cannot open, empty, too large, cannot allocate or read
+    ImageRefused,        // a short image the operator did not confirm, or one too large
+    NoReply,             // the device did not answer the password check
     PasswordRefused,     // the gate accepted no password (at the start or after Ignore)
     BootIncompatible,    // compatibility codes of image and flash differ
     BootVersionDeclined, // the image's boot version is older and the operator said No
     EarlyKindRefused,    // factory block not valid and the device is of the early kind
     BlockAborted,        // a block was not accepted and the operator chose Abort
+    TransferRefused,     // the device refused the end-of-transfer request (status 1)
     NoNotice,            // no completion notice from the device within the wait
     Stopped,             // the session was told to stop
     NotStarted,          // its worker thread could not be started
 };
 const char* UnitFailureName(UnitFailure failure); // "no_notice" and the like
+const char* UnitFailureText(UnitFailure failure); // "no completion notice" and the like
 
 struct UnitOutcome {
     MacAddress mac;
@@ -215,8 +220,23 @@ class FirmwareUpgrade {
     void SetUnitStatus(const std::string& key, const std::string& text);
     // The mean progress of all units into the progress bar, for an image of `length` bytes.
     void RefreshProgress(std::uint64_t length);
-    // Runs the gate for one unit; gates run one at a time, as prompts do.
-    std::optional<std::string> checkPassword(DeviceIdentity& record);
+    // Runs the gate for one unit. The units run at once, but their questions
+    // reach the operator one at a time: the gate, ask() and showMessage()
+    // take turns under one lock.
+    UnitGateResult checkPassword(DeviceIdentity& record);
+    Answer ask(const Question& question);
+    void showMessage(const std::string& text, MessageIcon icon);
+
+    // The older-boot question is asked once for the units of a batch that
+    // need it, when every unit of the batch has passed its boot check: each
+    // unit calls exactly one of these the first time it gets there (or ends
+    // before). confirmOlderBoot waits for the answer, which is shared; a unit
+    // that asks again after Ignore (`firstArrival` false) gets the batch's
+    // answer, or a question of its own when the batch had none.
+    bool confirmOlderBoot(const MacAddress& unit, bool firstArrival);
+    void passedBootCheck();
+    // Whether the operator let a short image go out in this run.
+    bool shortImageAccepted() const { return shortImageAccepted_.load(); }
 
     // A unit's claim on the notices of its device. Arm it before the
     // end-of-transfer request so that a quick notice is not missed.
@@ -241,6 +261,9 @@ class FirmwareUpgrade {
   private:
     struct Shared;
     RunSummary runClaimed(const ImagePathSource& imagePath);
+    // Looks at the image before any unit starts; false when it is refused.
+    bool screenImage(const std::string& path);
+    void beginBatch(int units);
 
     Context& ctx_;
     Operator& op_;
@@ -251,7 +274,15 @@ class FirmwareUpgrade {
     ImageCache imageCache_;
     std::atomic<CommandPacing> pacing_{CommandPacing::Shared};
     StopToken stop_;
-    std::mutex gateMutex_;
+    std::mutex questionMutex_; // one question to the operator at a time
+    std::atomic<bool> shortImageAccepted_{false};
+
+    std::mutex bootMutex_; // the batch's older-boot question
+    std::condition_variable bootCv_;
+    int bootPending_ = 0;
+    std::vector<MacAddress> olderBootUnits_;
+    bool bootAsking_ = false;
+    std::optional<bool> bootAnswer_;
 
     mutable std::mutex mutex_; // rows, results, busy receiver, last run
     std::vector<StatusRow> rows_;

@@ -32,7 +32,7 @@ namespace korvane::sim {
 // deviations are refused with status 0; the rest are counted and the request
 // is carried out all the same.
 enum class Violation : std::uint8_t {
-    Length,        // not n + 42 bytes (nor padded to the 60-byte minimum with zeros)
+    Length,        // not n + 42 bytes (nor padded to the 60-byte minimum)
     Version,       // version field not 1
     UnknownCode,   // not a command a device takes
     Broadcast,     // a command other than discovery sent to the broadcast address

@@ -1,7 +1,7 @@
 // korvane-utility: the desktop program.
 
-#include "app/dravelin_app.hpp"
+#include "app/application.hpp"
 
 int main(int argc, char** argv) {
-    return korvane::ui::CDravelinApp().InitInstance(argc, argv);
+    return korvane::ui::Application().run(argc, argv);
 }

@@ -24,6 +24,9 @@ class TestApp : public QObject {
     void startOptions();
     void badStartOptions_data();
     void badStartOptions();
+    void helpAndVersionWithoutADisplay_data();
+    void helpAndVersionWithoutADisplay();
+    void unknownInterfaceIsSaid();
 };
 
 void TestApp::secondLockInTheSameDirectoryFails() {
@@ -127,6 +130,54 @@ void TestApp::badStartOptions() {
     QString error;
     QVERIFY(!korvane::ui::ReadStartOptions(parser, error).has_value());
     QVERIFY2(error.startsWith(message), qPrintable(error));
+}
+
+void TestApp::helpAndVersionWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("help") << QStringList{"--help"} << 0 << "--simulate <N>";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "korvane-utility ";
+    QTest::newRow("bad value") << QStringList{"--simulate", "eight"} << 2
+                               << "--simulate takes a number";
+}
+
+void TestApp::helpAndVersionWithoutADisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    // No display of any kind: a GUI start would abort here.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        environment.remove(name);
+    QProcess utility;
+    utility.setProcessEnvironment(environment);
+    utility.start(KORVANE_UTILITY_PATH, arguments);
+    QVERIFY(utility.waitForFinished(10000));
+    QCOMPARE(utility.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(utility.exitCode(), exitCode);
+    const QString printed =
+        QString::fromLocal8Bit(utility.readAllStandardOutput() + utility.readAllStandardError());
+    QVERIFY2(printed.contains(output), qPrintable(printed));
+}
+
+void TestApp::unknownInterfaceIsSaid() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess utility;
+    utility.setProcessEnvironment(environment);
+    // With --grab the program says it on the console instead of in a box.
+    utility.start(KORVANE_UTILITY_PATH, {"--simulate", "1", "--interface", "nope", "--time-scale",
+                                         "0.05", "--grab", runtime.filePath("window.png")});
+    QVERIFY(utility.waitForFinished(20000));
+    QCOMPARE(utility.exitCode(), 0);
+    const QString printed = QString::fromLocal8Bit(utility.readAllStandardError());
+    QVERIFY2(printed.contains("no Ethernet adapter named 'nope'"), qPrintable(printed));
+    QVERIFY2(printed.contains("sim0"), qPrintable(printed));
 }
 
 QTEST_GUILESS_MAIN(TestApp)

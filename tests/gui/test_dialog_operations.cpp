@@ -2,35 +2,46 @@
 // sheet run by the core's flow off the GUI thread (its OK tests and their
 // messages, the sheet staying open on the same page, the conflict question,
 // the password gate with its one Password Input dialog, the writes, the
-// search and timer 101 after), the Firmware Upgrade dialog for the selected
-// rows, and the factory commands.
+// search and the repeat search timer after), the Firmware Upgrade dialog for the selected
+// rows, the factory commands and the Network Adapter choice.
 
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/cfg_sheet.hpp"
 #include "dialogs/dialog_operations.hpp"
-#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/network_settings_dialog.hpp"
+#include "dialogs/password_page.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
+#include "dialogs/serial_number_dialog.hpp"
+#include "main/main_window.hpp"
 #include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
-#include "widgets/ip_address_ctrl.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
+#include "widgets/ip_address_edit.hpp"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <span>
+#include <utility>
 
 using namespace korvane;
 using namespace korvane::ui;
@@ -53,8 +64,8 @@ Timing GuiTiming() {
 }
 
 // The sheet in front, waiting for the operator.
-CCfgSheet* EditingSheet() {
-    auto* sheet = qobject_cast<CCfgSheet*>(QApplication::activeModalWidget());
+NetworkSettingsDialog* EditingSheet() {
+    auto* sheet = qobject_cast<NetworkSettingsDialog*>(QApplication::activeModalWidget());
     return sheet != nullptr && sheet->isVisible() && sheet->isEditing() ? sheet : nullptr;
 }
 
@@ -64,6 +75,7 @@ class TestDialogOperations : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -75,6 +87,7 @@ class TestDialogOperations : public QObject {
     void firmwareUpgradeForTheSelectedRows();
     void ipSettingsAlone();
     void setSerialNumberWritesTheFactoryBlock();
+    void adapterChoiceIsKeptAndSearched();
 
   private:
     void start(const std::function<void(sim::SimulatedLan&)>& configure = {});
@@ -82,10 +95,20 @@ class TestDialogOperations : public QObject {
 
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<Context> ctx_;
-    std::unique_ptr<CDravelinDlg> window_;
+    std::unique_ptr<MainWindow> window_;
+    QTemporaryDir settingsDir_;
 };
 
-void TestDialogOperations::init() {}
+void TestDialogOperations::initTestCase() {
+    // The user's settings stay out of it.
+    QVERIFY(settingsDir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QCoreApplication::setOrganizationName("KorvaneTest");
+}
+
+void TestDialogOperations::init() {
+    QSettings().clear();
+}
 
 void TestDialogOperations::cleanup() {
     window_.reset();
@@ -106,17 +129,17 @@ void TestDialogOperations::start(const std::function<void(sim::SimulatedLan&)>& 
     ctx_->enumerateAdapters();
     MainWindowOptions windowOptions;
     windowOptions.factory = true;
-    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
+    window_ = std::make_unique<MainWindow>(*ctx_, windowOptions);
     window_->setOperationDialogs(std::make_unique<DialogOperations>());
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     QTRY_COMPARE_WITH_TIMEOUT(list->model()->rowCount(), 2, 10000);
     QTRY_VERIFY(!window_->deviceList().busy());
 }
 
 void TestDialogOperations::selectRow(int row) {
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     const QRect rect = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
     QCOMPARE(window_->deviceList().rows().selectedCount(), 1);
@@ -156,13 +179,13 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
 
     // The input, put straight into the pages' controls (a page that is not
     // showing takes it as well), so no page-leave test runs first.
-    auto enter = [row](CCfgSheet* sheet) {
-        CIpAddressPage* ip = sheet->ipAddressPage();
-        CAdvancedPage* adv = sheet->advancedPage();
-        CPasswordDlg* password = sheet->passwordPage();
-        auto* ipCtrl = ip->findChild<CIpAddressCtrl*>("ipAddressEdit");
-        auto* mask = ip->findChild<CIpAddressCtrl*>("subnetMaskEdit");
-        auto* gateway = ip->findChild<CIpAddressCtrl*>("gatewayEdit");
+    auto enter = [row](NetworkSettingsDialog* sheet) {
+        IpAddressPage* ip = sheet->ipAddressPage();
+        AdvancedPage* adv = sheet->advancedPage();
+        PasswordPage* password = sheet->passwordPage();
+        auto* ipCtrl = ip->findChild<IpAddressEdit*>("ipAddressEdit");
+        auto* mask = ip->findChild<IpAddressEdit*>("subnetMaskEdit");
+        auto* gateway = ip->findChild<IpAddressEdit*>("gatewayEdit");
         if (row.startsWith("HTTP port 0")) {
             adv->portEdit(ServiceKind::Http)->setText("0");
             ipCtrl->setAddress(0);
@@ -201,7 +224,7 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
     Script script;
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     sheet->tabs()->setCurrentIndex(page);
@@ -211,14 +234,14 @@ void TestDialogOperations::okTestsReportInTheirOrder() {
     // Refused: the sheet waits again, on the same page, input kept.
     script.then([&] { return !boxes.texts.isEmpty() && EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     pageAfterRefusal = sheet->currentPage();
                     openAfterRefusal = sheet->isVisible();
                     sheet->cancelButton()->click();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     QCOMPARE(boxes.texts, QStringList{message});
@@ -241,21 +264,21 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
     Script script;
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
-                    CPasswordDlg* password = sheet->passwordPage();
+                    PasswordPage* password = sheet->passwordPage();
                     pageTicked = password->enableBox()->isChecked();
                     stars = password->newPasswordEdit()->text();
                     sheet->ipAddressPage()
-                        ->findChild<CIpAddressCtrl*>("gatewayEdit")
+                        ->findChild<IpAddressEdit*>("gatewayEdit")
                         ->setAddress(0xC0A801FE);
                     sheet->okButton()->click();
                 });
     // A wrong password is refused; the sheet stays open.
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
@@ -264,14 +287,14 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
                 });
     script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
                 [&] {
-                    if (CCfgSheet* sheet = EditingSheet())
+                    if (NetworkSettingsDialog* sheet = EditingSheet())
                         sheet->okButton()->click();
                 });
     // The one dialog shows the text entered before; what is typed and then
     // cancelled is not kept, and the sheet keeps all its input.
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
@@ -280,22 +303,22 @@ void TestDialogOperations::passwordGateKeepsItsTextAndTheSheetItsInput() {
                 });
     script.then([] { return EditingSheet() != nullptr; },
                 [&] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     gatewayAfterCancel = sheet->ipAddressPage()->model().gateway;
                     sheet->okButton()->click();
                 });
-    script.then([] { return InFront<CPasswordInputDlg>() != nullptr; },
+    script.then([] { return InFront<PasswordPromptDialog>() != nullptr; },
                 [&] {
-                    auto* input = InFront<CPasswordInputDlg>();
+                    auto* input = InFront<PasswordPromptDialog>();
                     if (input == nullptr)
                         return;
                     presets << input->password();
                     input->passwordEdit()->setText("pw");
                     input->accept();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     QVERIFY(pageTicked);
@@ -319,20 +342,20 @@ void TestDialogOperations::conflictQuestionYesAndNo() {
     boxes.answers = {QMessageBox::No, QMessageBox::Yes};
     Script script;
     auto typeAddressAndOk = [] {
-        CCfgSheet* sheet = EditingSheet();
+        NetworkSettingsDialog* sheet = EditingSheet();
         if (sheet == nullptr)
             return;
-        sheet->ipAddressPage()->findChild<CIpAddressCtrl*>("ipAddressEdit")->setAddress(0xC0A8014D);
+        sheet->ipAddressPage()->findChild<IpAddressEdit*>("ipAddressEdit")->setAddress(0xC0A8014D);
         sheet->okButton()->click();
     };
     script.then([] { return EditingSheet() != nullptr; }, typeAddressAndOk);
     // No keeps the sheet open; Yes goes on and writes.
     script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
                 [] {
-                    if (CCfgSheet* sheet = EditingSheet())
+                    if (NetworkSettingsDialog* sheet = EditingSheet())
                         sheet->okButton()->click();
                 });
-    window_->OnSettings();
+    window_->actions().settings->trigger();
 
     QVERIFY(script.finished());
     const QString question =
@@ -350,7 +373,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     Qt::CursorShape pointer = Qt::BlankCursor;
     script.then([] { return EditingSheet() != nullptr; },
                 [&pointer] {
-                    CCfgSheet* sheet = EditingSheet();
+                    NetworkSettingsDialog* sheet = EditingSheet();
                     if (sheet == nullptr)
                         return;
                     // The window shows the wait cursor; the sheet the normal one.
@@ -362,7 +385,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
                     sheet->advancedPage()->portEdit(ServiceKind::Https)->setText("8443");
                     QTest::keyClick(sheet, Qt::Key_Return);
                 });
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     // Enter in the main window is the Settings command.
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
@@ -371,11 +394,11 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     QCOMPARE(pointer, Qt::ArrowCursor);
     QVERIFY(!EditingSheet());
     QCOMPARE(lan_->emulator()->device(0).settings().port(settings_offset::kHttpsPort), 8443);
-    // A new search follows the write, and timer 101 runs again with 20000 ms.
+    // A new search follows the write, and the repeat search timer runs again with 20000 ms.
     QVERIFY(window_->deviceList().busy());
     QVERIFY(window_->searchTimerActive());
     QCOMPARE(window_->searchTimerIntervalMs(), 20000);
-    QCOMPARE(window_->focusWidget(), window_->findChild<CListCtrlCl*>("deviceList"));
+    QCOMPARE(window_->focusWidget(), window_->findChild<DeviceListView*>("deviceList"));
     QTRY_VERIFY(applied.count() >= 1);
     QVERIFY(QApplication::overrideCursor() == nullptr);
 }
@@ -383,16 +406,16 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
 void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
     start();
     selectRow(0);
-    auto* list = window_->findChild<CListCtrlCl*>("deviceList");
+    auto* list = window_->findChild<DeviceListView*>("deviceList");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       list->visualRect(list->model()->index(1, 0)).center());
     QCOMPARE(window_->deviceList().rows().selectedCount(), 2);
     QStringList units;
     bool timerOffInside = false;
     Script script;
-    script.then([] { return InFront<CFirmwareUpgradeDlg>() != nullptr; },
+    script.then([] { return InFront<FirmwareUpgradeDialog>() != nullptr; },
                 [&] {
-                    auto* dialog = InFront<CFirmwareUpgradeDlg>();
+                    auto* dialog = InFront<FirmwareUpgradeDialog>();
                     if (dialog == nullptr)
                         return;
                     timerOffInside = !window_->searchTimerActive();
@@ -400,7 +423,7 @@ void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
                         units << dialog->statusList()->topLevelItem(i)->text(0);
                     dialog->cancelButton()->click();
                 });
-    window_->OnUpgradeFirmware();
+    window_->actions().upgradeFirmware->trigger();
     QTRY_VERIFY(script.finished());
     QVERIFY(timerOffInside);
     QCOMPARE(units, QStringList({"2801795073", "2801795074"}));
@@ -413,15 +436,15 @@ void TestDialogOperations::ipSettingsAlone() {
     selectRow(0);
     Script script;
     script.then(
-        [] { return InFront<CIpSettingsDlg>() != nullptr; },
+        [] { return InFront<IpSettingsDialog>() != nullptr; },
         [] {
-            auto* dialog = InFront<CIpSettingsDlg>();
+            auto* dialog = InFront<IpSettingsDialog>();
             if (dialog == nullptr)
                 return;
-            dialog->page()->findChild<CIpAddressCtrl*>("gatewayEdit")->setAddress(0xC0A801FD);
+            dialog->page()->findChild<IpAddressEdit*>("gatewayEdit")->setAddress(0xC0A801FD);
             dialog->accept();
         });
-    window_->OnIpSettings();
+    window_->actions().ipSettings->trigger();
     QVERIFY(script.finished());
     sim::EmulatedDevice& device = lan_->emulator()->device(0);
     QCOMPARE(device.settings().gateway(), 0xC0A801FDu);
@@ -433,19 +456,84 @@ void TestDialogOperations::setSerialNumberWritesTheFactoryBlock() {
     selectRow(0); // 02-19-A7-00-00-01: in the range the command takes
     Script script;
     QString preset;
-    script.then([] { return InFront<CSerialNumberDlg>() != nullptr; },
+    script.then([] { return InFront<SerialNumberDialog>() != nullptr; },
                 [&] {
-                    auto* dialog = InFront<CSerialNumberDlg>();
+                    auto* dialog = InFront<SerialNumberDialog>();
                     if (dialog == nullptr)
                         return;
                     preset = dialog->text();
                     dialog->edit()->setText("2801795090");
                     QTest::keyClick(dialog->edit(), Qt::Key_Return);
                 });
-    window_->OnSetSerialNumber();
+    window_->actions().serialNumber->trigger();
     QVERIFY(script.finished());
     QCOMPARE(preset, QString("2801795072"));
     QCOMPARE(lan_->emulator()->device(0).stats().factoryWrites, 1u);
+}
+
+void TestDialogOperations::adapterChoiceIsKeptAndSearched() {
+    // A second adapter on the same segment; the adapters a search went over
+    // show as the sources of its broadcast requests.
+    const MacAddress spare{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x09}};
+    auto sources = std::make_shared<std::pair<std::mutex, std::set<MacAddress>>>();
+    start([spare, sources](sim::SimulatedLan& lan) {
+        lan.segment().addAdapter("eth9", "Spare adapter", spare);
+        lan.segment().setFrameHook([sources](std::span<const std::uint8_t> frame) {
+            if (frame.size() >= 12 && std::all_of(frame.begin(), frame.begin() + 6,
+                                                  [](std::uint8_t b) { return b == 0xFF; })) {
+                MacAddress source;
+                std::copy(frame.begin() + 6, frame.begin() + 12, source.bytes.begin());
+                std::lock_guard lock(sources->first);
+                sources->second.insert(source);
+            }
+            return true;
+        });
+    });
+    const auto searchedFrom = [sources] {
+        std::lock_guard lock(sources->first);
+        return std::exchange(sources->second, {});
+    };
+    auto* status = window_->findChild<QLabel*>("adapterStatus");
+    QVERIFY(status->text().isEmpty());
+    QCOMPARE(searchedFrom().size(), 2u);
+
+    // Choose the spare adapter: kept, searched at once, said on the window.
+    const auto choose = [this](const QString& text) {
+        Script script;
+        script.then([] { return InFront<NetworkAdapterDialog>() != nullptr; },
+                    [text] {
+                        QTreeWidget* adapters = InFront<NetworkAdapterDialog>()->list();
+                        const auto rows = adapters->findItems(text, Qt::MatchExactly);
+                        QVERIFY(!rows.isEmpty());
+                        adapters->setCurrentItem(rows.first());
+                        InFront<NetworkAdapterDialog>()->okButton()->click();
+                    });
+        QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+        window_->actions().networkAdapter->trigger();
+        QVERIFY(script.finished());
+        QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    };
+    choose("Spare adapter");
+    QCOMPARE(QSettings().value("search/adapter").toString(), QString("eth9"));
+    QCOMPARE(searchedFrom(), std::set<MacAddress>{spare});
+    QCOMPARE(status->text(), QString("Searching only Spare adapter (eth9)"));
+
+    // A new window (a new start) keeps the choice.
+    window_.reset();
+    searchedFrom();
+    window_ = std::make_unique<MainWindow>(*ctx_, MainWindowOptions{});
+    window_->setOperationDialogs(std::make_unique<DialogOperations>());
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+    QTRY_COMPARE_WITH_TIMEOUT(applied.count(), 1, 10000);
+    QCOMPARE(searchedFrom(), std::set<MacAddress>{spare});
+    status = window_->findChild<QLabel*>("adapterStatus");
+    QCOMPARE(status->text(), QString("Searching only Spare adapter (eth9)"));
+
+    // Back to every adapter.
+    choose("All network adapters");
+    QVERIFY(!QSettings().contains("search/adapter"));
+    QCOMPARE(searchedFrom().size(), 2u);
+    QVERIFY(status->text().isEmpty());
 }
 
 QTEST_MAIN(TestDialogOperations)

@@ -2,8 +2,8 @@
 // GUI thread, a call on the GUI thread runs at once, and a stop request
 // frees a worker that waits on a GUI thread which is not listening.
 
+#include "main/desktop_operator.hpp"
 #include "main/gui_caller.hpp"
-#include "main/gui_operator.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,8 +16,8 @@
 
 using korvane::MessageIcon;
 using korvane::StopToken;
+using korvane::ui::DesktopOperator;
 using korvane::ui::GuiCaller;
-using korvane::ui::GuiOperator;
 
 class TestGuiCaller : public QObject {
     Q_OBJECT
@@ -69,7 +69,7 @@ void TestGuiCaller::stopFreesAWorkerTheGuiDoesNotServe() {
 void TestGuiCaller::operatorQuestionFromAWorker() {
     QWidget window;
     GuiCaller caller(&window);
-    GuiOperator op(&window, caller);
+    DesktopOperator op(&window, caller);
     QString asked;
     QTimer answer;
     answer.setInterval(5);

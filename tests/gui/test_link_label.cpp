@@ -1,8 +1,8 @@
-// CLinkLabel: colours and underline as the pointer comes and goes, visited
+// LinkLabel: colours and underline as the pointer comes and goes, visited
 // after a successful open, the error box after a failed one; the browser
 // command the fallback builds; the About box that carries the link.
 
-#include "dialogs/about_dlg.hpp"
+#include "dialogs/about_dialog.hpp"
 #include "skin/skin_palette.hpp"
 #include "widgets/link_label.hpp"
 
@@ -13,9 +13,10 @@
 #include <QTest>
 #include <QTimer>
 
-using korvane::ui::CAboutDlg;
-using korvane::ui::CLinkLabel;
+using korvane::ui::AboutDialog;
+using korvane::ui::LinkLabel;
 using korvane::ui::LinkOpener;
+using korvane::ui::LinkOpenResult;
 namespace palette = korvane::ui::skin::palette;
 
 namespace {
@@ -24,18 +25,20 @@ const QString kAddress = QStringLiteral("https://www.example.com/korvane");
 
 class RecordingOpener : public LinkOpener {
   public:
-    explicit RecordingOpener(int result) : result_(result) {}
-    int OpenLink(const QString& address) override {
+    explicit RecordingOpener(LinkOpenResult result) : result_(result) {}
+    LinkOpenResult openLink(const QString& address) override {
         opened.append(address);
         return result_;
     }
     QStringList opened;
 
   private:
-    int result_;
+    LinkOpenResult result_;
 };
 
 } // namespace
+
+Q_DECLARE_METATYPE(korvane::ui::LinkOpenResult)
 
 class TestLinkLabel : public QObject {
     Q_OBJECT
@@ -70,13 +73,13 @@ class TestLinkLabel : public QObject {
     }
 
     QWidget* window_ = nullptr;
-    CLinkLabel* label_ = nullptr;
+    LinkLabel* label_ = nullptr;
 };
 
 void TestLinkLabel::init() {
     window_ = new QWidget;
     window_->resize(300, 100);
-    label_ = new CLinkLabel("Korvane Networks", kAddress, window_);
+    label_ = new LinkLabel("Korvane Networks", kAddress, window_);
     label_->move(10, 10);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -88,14 +91,14 @@ void TestLinkLabel::cleanup() {
 }
 
 void TestLinkLabel::textAndAddressFillEachOther() {
-    CLinkLabel noText("", kAddress);
+    LinkLabel noText("", kAddress);
     QCOMPARE(noText.text(), kAddress);
-    CLinkLabel noAddress("https://example.org/", "");
+    LinkLabel noAddress("https://example.org/", "");
     QCOMPARE(noAddress.address(), QString("https://example.org/"));
 
     QCOMPARE(label_->toolTip(), kAddress);
     QCOMPARE(label_->cursor().shape(), Qt::PointingHandCursor);
-    label_->SetAddress("https://example.net/");
+    label_->setAddress("https://example.net/");
     QCOMPARE(label_->toolTip(), QString("https://example.net/"));
     // Fitted to the text, with room for the underline font.
     QCOMPARE(label_->width(),
@@ -106,9 +109,9 @@ void TestLinkLabel::hoverColourAndUnderline_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("underlinedResting");
     QTest::addColumn<bool>("underlinedHovering");
-    QTest::newRow("while hovering") << int(CLinkLabel::kUnderlineHover) << false << true;
-    QTest::newRow("never") << int(CLinkLabel::kUnderlineNever) << false << false;
-    QTest::newRow("always") << int(CLinkLabel::kUnderlineAlways) << true << true;
+    QTest::newRow("while hovering") << int(LinkLabel::kUnderlineHover) << false << true;
+    QTest::newRow("never") << int(LinkLabel::kUnderlineNever) << false << false;
+    QTest::newRow("always") << int(LinkLabel::kUnderlineAlways) << true << true;
 }
 
 void TestLinkLabel::hoverColourAndUnderline() {
@@ -116,7 +119,7 @@ void TestLinkLabel::hoverColourAndUnderline() {
     QFETCH(bool, underlinedResting);
     QFETCH(bool, underlinedHovering);
 
-    label_->SetUnderlineMode(mode);
+    label_->setUnderlineMode(mode);
     QCOMPARE(label_->palette().color(QPalette::WindowText), QColor(palette::kLink));
     QCOMPARE(label_->font().underline(), underlinedResting);
 
@@ -132,8 +135,8 @@ void TestLinkLabel::hoverColourAndUnderline() {
 }
 
 void TestLinkLabel::successfulOpenMarksVisited() {
-    auto opener = std::make_shared<RecordingOpener>(42);
-    label_->SetOpener(opener);
+    auto opener = std::make_shared<RecordingOpener>(LinkOpenResult::Opened);
+    label_->setOpener(opener);
     moveOver();
     QTest::mouseClick(label_, Qt::LeftButton, {}, label_->rect().center());
     QCOMPARE(opener->opened, QStringList{kAddress});
@@ -149,8 +152,8 @@ void TestLinkLabel::successfulOpenMarksVisited() {
 }
 
 void TestLinkLabel::failedOpenShowsTheReason() {
-    auto opener = std::make_shared<RecordingOpener>(2);
-    label_->SetOpener(opener);
+    auto opener = std::make_shared<RecordingOpener>(LinkOpenResult::BrowserNotStarted);
+    label_->setOpener(opener);
 
     QString shown;
     QTimer::singleShot(0, this, [&shown] {
@@ -162,27 +165,23 @@ void TestLinkLabel::failedOpenShowsTheReason() {
     });
     QTest::mouseClick(label_, Qt::LeftButton, {}, label_->rect().center());
 
-    QCOMPARE(shown, QString("Unable to open hyperlink:\n\nThe specified file was not found."));
+    QCOMPARE(shown, QString("Unable to open hyperlink:\n\nThe web browser could not be started."));
     QCOMPARE(opener->opened.size(), 1);
     QVERIFY(!label_->isVisited());
     QCOMPARE(label_->palette().color(QPalette::WindowText), QColor(palette::kLink));
 }
 
 void TestLinkLabel::errorTexts_data() {
-    QTest::addColumn<int>("result");
+    QTest::addColumn<LinkOpenResult>("result");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("0") << 0 << "The operating system is out\nof memory or resources.";
-    QTest::newRow("26") << 26 << "A sharing violation occurred. ";
-    QTest::newRow("31") << 31
-                        << "There is no application associated\nwith the given filename "
-                           "extension.";
-    QTest::newRow("32") << 32 << "The specified dynamic-link library was not found.";
-    QTest::newRow("unknown") << 7 << "Unknown Error (7) occurred.";
-    QTest::newRow("negative") << -1 << "Unknown Error (-1) occurred.";
+    QTest::newRow("no browser") << LinkOpenResult::NoBrowser
+                                << "No web browser is set up on this computer.";
+    QTest::newRow("not started") << LinkOpenResult::BrowserNotStarted
+                                 << "The web browser could not be started.";
 }
 
 void TestLinkLabel::errorTexts() {
-    QFETCH(int, result);
+    QFETCH(LinkOpenResult, result);
     QFETCH(QString, reason);
     QCOMPARE(korvane::ui::LinkErrorText(result), "Unable to open hyperlink:\n\n" + reason);
 }
@@ -206,15 +205,20 @@ void TestLinkLabel::browserCommand() {
 }
 
 void TestLinkLabel::aboutBoxCarriesVersionAndLink() {
-    CAboutDlg about;
+    AboutDialog about(kAddress, nullptr);
     QCOMPARE(about.windowTitle(), QString("About Korvane Utility"));
     auto* version = about.findChild<QLabel*>("aboutVersion");
     QVERIFY(version != nullptr);
     QCOMPARE(version->text(), QString("Korvane Utility 4.55"));
     QVERIFY(about.findChild<QLabel*>("aboutNotice") != nullptr);
     QVERIFY(!about.findChild<QLabel*>("aboutIcon")->pixmap().isNull());
+    QVERIFY(!about.link()->isHidden());
     QCOMPARE(about.link()->address(), kAddress);
     QCOMPARE(about.link()->toolTip(), kAddress);
+
+    // Without a configured address there is no link to a placeholder.
+    AboutDialog plain(QString(), nullptr);
+    QVERIFY(plain.link()->isHidden());
 }
 
 QTEST_MAIN(TestLinkLabel)

@@ -3,17 +3,19 @@
 // after a refresh, the busy state, the context menu, the web page launch,
 // the factory buttons, the permission message and the closing sequence.
 
-#include "main/closing_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "main/closing_popup.hpp"
+#include "main/main_window.hpp"
 #include "models/device_row_table_model.hpp"
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 #include "skin/skin_palette.hpp"
+#include "widgets/device_list_header.hpp"
+#include "widgets/device_list_view.hpp"
 #include "widgets/link_opener.hpp"
-#include "widgets/list_ctrl_cl.hpp"
 #include "widgets/skin_button.hpp"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialog>
@@ -24,6 +26,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -61,31 +64,32 @@ MacAddress SerialMac(std::uint32_t serial) {
 
 class RecordingOpener : public LinkOpener {
   public:
-    int OpenLink(const QString& address) override {
+    LinkOpenResult openLink(const QString& address) override {
         onGuiThread = onGuiThread && QThread::currentThread() == qApp->thread();
         addresses << address;
-        return link_result::kOpened;
+        return result;
     }
     QStringList addresses;
     bool onGuiThread = true;
+    LinkOpenResult result = LinkOpenResult::Opened;
 };
 
 class RecordingDialogs : public OperationDialogs {
   public:
-    void RunNetworkSettings(CDravelinDlg& window) override {
+    void RunNetworkSettings(MainWindow& window) override {
         ++networkSettings;
         timerActiveInside = window.searchTimerActive();
     }
-    void RunFirmwareUpgrade(CDravelinDlg&, const std::vector<DeviceRecord>& units) override {
+    void RunFirmwareUpgrade(MainWindow&, const std::vector<DeviceRecord>& units) override {
         firmwareUnits.clear();
         for (const DeviceRecord& unit : units) {
             firmwareUnits << QString::fromStdString(SerialText(unit.mac()));
         }
         ++firmware;
     }
-    void RunIpSettings(CDravelinDlg&) override { ++ipSettings; }
-    void RunSetPassword(CDravelinDlg&) override { ++setPassword; }
-    void RunSetSerialNumber(CDravelinDlg&) override { ++serialNumber; }
+    void RunIpSettings(MainWindow&) override { ++ipSettings; }
+    void RunSetPassword(MainWindow&) override { ++setPassword; }
+    void RunSetSerialNumber(MainWindow&) override { ++serialNumber; }
 
     int networkSettings = 0;
     bool timerActiveInside = true;
@@ -113,13 +117,16 @@ class TestMainWindow : public QObject {
     void layoutMatchesTheSkin();
     void backgroundDragsTheWindow();
     void firstSearchAfterDelayListsRowsBySerialNumber();
-    void repeatSearchFollowsTimer101();
+    void repeatSearchFollowsItsTimer();
     void clickAndSelectionChangesSetPaneAndStatus();
     void refreshReselectsTheClickedDeviceWhereverItMoved();
     void busyStateDuringSearch();
     void contextMenuGreying_data();
     void contextMenuGreying();
     void doubleClickOpensEachSelectedDevicesPage();
+    void withoutABrowserTheAddressIsShown();
+    void keyboardOpensTheContextMenu();
+    void paintedControlsHaveAccessibleNames();
     void settingsAndFirmwareHooksRestartTimerShorter();
     void factoryButtonsFollowTheirRules();
     void aboutBoxThenTheListHasTheFocus();
@@ -133,7 +140,7 @@ class TestMainWindow : public QObject {
                const Configure& configure = {});
     void waitForFirstSearch();
 
-    CListCtrlCl* list() const { return window_->findChild<CListCtrlCl*>("deviceList"); }
+    DeviceListView* list() const { return window_->findChild<DeviceListView*>("deviceList"); }
     QWidget* viewport() const { return list()->viewport(); }
     QPlainTextEdit* pane() const { return window_->findChild<QPlainTextEdit*>("informationPane"); }
     QLineEdit* status() const { return window_->findChild<QLineEdit*>("statusField"); }
@@ -157,7 +164,7 @@ class TestMainWindow : public QObject {
     std::unique_ptr<Context> ctx_;
     RecordingOpener opener_;
     RecordingDialogs* dialogs_ = nullptr;
-    std::unique_ptr<CDravelinDlg> window_;
+    std::unique_ptr<MainWindow> window_;
     qint64 firstSearchAfterMs_ = -1;
 };
 
@@ -178,8 +185,8 @@ void TestMainWindow::start(int devices, Timing timing, bool factory, const Confi
     firstSearchAfterMs_ = -1;
     QElapsedTimer sinceConstruction;
     sinceConstruction.start();
-    window_ = std::make_unique<CDravelinDlg>(*ctx_, windowOptions);
-    connect(window_.get(), &CDravelinDlg::searchStarted, this, [this, sinceConstruction] {
+    window_ = std::make_unique<MainWindow>(*ctx_, windowOptions);
+    connect(window_.get(), &MainWindow::searchStarted, this, [this, sinceConstruction] {
         if (firstSearchAfterMs_ < 0) {
             firstSearchAfterMs_ = sinceConstruction.elapsed();
         }
@@ -194,7 +201,7 @@ void TestMainWindow::start(int devices, Timing timing, bool factory, const Confi
 }
 
 void TestMainWindow::waitForFirstSearch() {
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTRY_VERIFY(applied.count() >= 1 || window_->deviceList().rows().rowCount() > 0);
     QTRY_VERIFY(!window_->deviceList().busy());
 }
@@ -271,13 +278,17 @@ void TestMainWindow::layoutMatchesTheSkin() {
     }
 
     // Whole rows: the spare pixels of (186 - header) move the list down.
-    CListCtrlCl* view = list();
-    const int header = view->header()->height();
+    DeviceListView* view = list();
+    // The header's titles fit their columns in whatever font they got.
+    const DeviceListHeader* header = view->listHeader();
+    QVERIFY(header->sectionSize(0) >= header->titleWidth(" Serial Number "));
+    QVERIFY(header->sectionSize(1) >= header->titleWidth("IP Address"));
+    const int headerHeight = view->header()->height();
     const int row = view->effectiveRowHeight();
-    const int spare = (186 - header) % row;
+    const int spare = (186 - headerHeight) % row;
     QCOMPARE(view->geometry(), QRect(243, 214 + spare, 507, 188 - spare));
     // Whole rows between the header and the list's one-pixel outline.
-    QCOMPARE((view->height() - 2 - header) % row, 0);
+    QCOMPARE((view->height() - 2 - headerHeight) % row, 0);
     // Rounded top corners, straight bottom edge.
     const QRegion mask = view->mask();
     QVERIFY(!mask.contains(QPoint(0, 0)));
@@ -356,12 +367,12 @@ void TestMainWindow::firstSearchAfterDelayListsRowsBySerialNumber() {
     QCOMPARE(window_->searchTimerIntervalMs(), 600000);
 }
 
-void TestMainWindow::repeatSearchFollowsTimer101() {
+void TestMainWindow::repeatSearchFollowsItsTimer() {
     Timing timing = GuiTiming();
     timing.searchPeriod = Millis(200);
     start(2, timing);
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTRY_VERIFY(applied.count() >= 2);
     // Every search kills the timer while it runs and arms it when it ends.
     QVERIFY(started.count() >= 2);
@@ -415,7 +426,7 @@ void TestMainWindow::refreshReselectsTheClickedDeviceWhereverItMoved() {
 
     // A device with a lower serial number joins: the clicked one moves down.
     lan_->emulator()->addDevice(sim::DefaultDeviceConfig(9, SerialMac(kFirstSerial - 1)));
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTest::keyClick(window_.get(), Qt::Key_F5);
     QTRY_COMPARE(applied.count(), 1);
 
@@ -437,7 +448,7 @@ void TestMainWindow::busyStateDuringSearch() {
         faults.silentCommands = {code::kCheckPassword};
         lan.emulator()->device(1).setFaults(faults);
     });
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
     QTRY_VERIFY(window_->deviceList().busy());
     QCOMPARE(window_->paneText(), QStringLiteral("Searching device..."));
     QCOMPARE(started.count(), 1);
@@ -446,6 +457,18 @@ void TestMainWindow::busyStateDuringSearch() {
         QVERIFY2(!button(name)->isEnabled(), name);
     }
     QVERIFY(button("aboutButton")->isEnabled());
+    // A disabled button looks it: its picture is dimmed against the rail.
+    const auto lightness = [this](const char* name) {
+        const QImage face = button(name)->grab().toImage();
+        qint64 sum = 0;
+        for (int y = 0; y < face.height(); ++y)
+            for (int x = 0; x < face.width(); ++x)
+                sum += qGray(face.pixel(x, y));
+        return sum;
+    };
+    const qint64 disabledLaunch = lightness("launchButton");
+    QCOMPARE(static_cast<SkinButton*>(button("launchButton"))->lastPicture(),
+             SkinButton::Picture::Disabled);
 
     // Nothing that talks to devices starts meanwhile.
     QTest::keyClick(window_.get(), Qt::Key_F5);
@@ -460,6 +483,9 @@ void TestMainWindow::busyStateDuringSearch() {
          {"launchButton", "settingsButton", "firmwareButton", "refreshButton", "aboutButton"}) {
         QVERIFY2(button(name)->isEnabled(), name);
     }
+    const qint64 enabledLaunch = lightness("launchButton");
+    QVERIFY2(disabledLaunch * 10 < enabledLaunch * 8,
+             qPrintable(QStringLiteral("%1 vs %2").arg(disabledLaunch).arg(enabledLaunch)));
     QCOMPARE(rowText(1, 1), QStringLiteral("0.0.0.0"));
     QVERIFY(opener_.addresses.isEmpty());
 }
@@ -488,7 +514,17 @@ void TestMainWindow::contextMenuGreying() {
     QVERIFY(single.shown);
     QCOMPARE(single.items,
              (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...", "-",
-                          "&Refresh List\tF5", "Network &Adapter...", "-", "&About"}));
+                          "&Refresh List", "&Network Adapter...", "-", "&About"}));
+    // Every item has a mnemonic of its own.
+    QSet<QChar> mnemonics;
+    for (const QString& item : single.items) {
+        if (item != QLatin1String("-")) {
+            QVERIFY2(item.contains(QLatin1Char('&')), qPrintable(item));
+            mnemonics.insert(item.at(item.indexOf(QLatin1Char('&')) + 1).toLower());
+        }
+    }
+    QCOMPARE(mnemonics.size(), 6);
+    QCOMPARE(window_->actions().refresh->shortcut(), QKeySequence(Qt::Key_F5));
 
     list()->clearSelection();
     for (int row : selectRows) {
@@ -514,7 +550,7 @@ void TestMainWindow::doubleClickOpensEachSelectedDevicesPage() {
     click(0);
     click(2, Qt::ControlModifier);
 
-    QSignalSpy started(window_.get(), &CDravelinDlg::searchStarted);
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
     QTest::mouseDClick(viewport(), Qt::LeftButton, Qt::ControlModifier, rowCentre(2));
     QVERIFY(window_->operationRunning());
     QVERIFY(QApplication::overrideCursor() != nullptr);
@@ -537,6 +573,79 @@ void TestMainWindow::doubleClickOpensEachSelectedDevicesPage() {
     QCOMPARE(opener_.addresses.last(), QStringLiteral("http://192.168.1.103:80/"));
 }
 
+void TestMainWindow::withoutABrowserTheAddressIsShown() {
+    start(2);
+    waitForFirstSearch();
+    opener_.result = LinkOpenResult::NoBrowser;
+    click(1);
+    QString text;
+    Qt::TextInteractionFlags flags;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box != nullptr && box->objectName() == QLatin1String("noBrowserMessage")) {
+            text = box->text();
+            flags = box->textInteractionFlags();
+            box->accept();
+            poll.stop();
+        }
+    });
+    poll.start();
+    button("launchButton")->click();
+    QTRY_VERIFY(!text.isEmpty());
+    QVERIFY(text.contains("No web browser could be started"));
+    QVERIFY(text.contains("http://192.168.1.101:80/"));
+    // The address can be copied from the box.
+    QVERIFY(flags & Qt::TextSelectableByMouse);
+    QTRY_VERIFY(!window_->operationRunning());
+}
+
+void TestMainWindow::keyboardOpensTheContextMenu() {
+    start(3);
+    waitForFirstSearch();
+    click(1);
+    for (const QKeySequence& keys :
+         {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)}) {
+        bool shown = false;
+        QTimer poll;
+        poll.setInterval(5);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                shown = menu->actions().contains(window_->actions().settings);
+                menu->close();
+                poll.stop();
+            }
+        });
+        poll.start();
+        QTest::keySequence(window_.get(), keys);
+        QTRY_VERIFY2(shown, qPrintable(keys.toString()));
+    }
+}
+
+void TestMainWindow::paintedControlsHaveAccessibleNames() {
+    start(2);
+    waitForFirstSearch();
+    const struct {
+        QWidget* widget;
+        QString name;
+        QAccessible::Role role;
+    } cases[] = {
+        {button("launchButton"), "Launch Device", QAccessible::Button},
+        {button("refreshButton"), "Refresh", QAccessible::Button},
+        {list(), "Devices", QAccessible::Tree},
+    };
+    for (const auto& c : cases) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(c.widget);
+        QVERIFY(face != nullptr);
+        QCOMPARE(face->text(QAccessible::Name), c.name);
+        QCOMPARE(face->role(), c.role);
+    }
+    // The painted header still gives its titles to whatever reads them.
+    QCOMPARE(list()->model()->headerData(0, Qt::Horizontal).toString(), QString("Serial Number"));
+    QCOMPARE(list()->model()->headerData(1, Qt::Horizontal).toString(), QString("IP Address"));
+}
+
 // ---------------------------------------------------------------- hooks
 
 void TestMainWindow::settingsAndFirmwareHooksRestartTimerShorter() {
@@ -544,7 +653,7 @@ void TestMainWindow::settingsAndFirmwareHooksRestartTimerShorter() {
     waitForFirstSearch();
     QCOMPARE(window_->searchTimerIntervalMs(), 600000);
 
-    // Enter with one row: the sheet, timer 101 off while it runs, 20 s after.
+    // Enter with one row: the sheet, the repeat search timer off while it runs, shorter after.
     click(1);
     QTest::keyClick(window_.get(), Qt::Key_Return);
     QCOMPARE(dialogs_->networkSettings, 1);
@@ -644,7 +753,7 @@ void TestMainWindow::missingRawAccessIsToldOnce() {
     box->close();
     QTRY_VERIFY(window_->findChild<QMessageBox*>("permissionMessage") == nullptr);
 
-    QSignalSpy applied(window_.get(), &CDravelinDlg::searchApplied);
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     window_->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window_.get()));
     QTest::keyClick(window_.get(), Qt::Key_F5);
@@ -668,11 +777,11 @@ void TestMainWindow::closingDuringSearchWaitsForTheThreadOnly() {
     QTRY_VERIFY(lan_->emulator()->device(0).stats().requestCount(code::kCheckPassword) >= 1);
     QVERIFY(window_->searchRunning());
 
-    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    QSignalSpy finished(window_.get(), &MainWindow::finished);
     QElapsedTimer closing;
     closing.start();
     QVERIFY(!window_->close());
-    auto* popup = window_->findChild<CClosingDlg*>("closingPopup");
+    auto* popup = window_->findChild<ClosingPopup*>("closingPopup");
     QVERIFY(popup != nullptr);
     QVERIFY(popup->isVisible());
     QCOMPARE(popup->text()->text(), QStringLiteral("Korvane Utility is closing, please wait..."));
@@ -681,13 +790,13 @@ void TestMainWindow::closingDuringSearchWaitsForTheThreadOnly() {
     QVERIFY(!window_->searchTimerActive());
     // A second request while closing changes nothing.
     QVERIFY(!window_->close());
-    QCOMPARE(window_->findChildren<CClosingDlg*>().size(), 1);
+    QCOMPARE(window_->findChildren<ClosingPopup*>().size(), 1);
 
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(closing.elapsed() < 5000);
     QVERIFY(!window_->searchRunning());
     QVERIFY(!window_->isVisible());
-    QVERIFY(window_->findChild<CClosingDlg*>() == nullptr);
+    QVERIFY(window_->findChild<ClosingPopup*>() == nullptr);
     // No rows were inserted after the stop.
     QCOMPARE(list()->model()->rowCount(), 0);
 }
@@ -696,9 +805,9 @@ void TestMainWindow::closingWithoutSearchEndsAtOnce() {
     Timing timing = GuiTiming();
     timing.firstSearchDelay = Millis(600000);
     start(2, timing);
-    QSignalSpy finished(window_.get(), &CDravelinDlg::finished);
+    QSignalSpy finished(window_.get(), &MainWindow::finished);
     window_->close();
-    QVERIFY(window_->findChild<CClosingDlg*>("closingPopup") != nullptr);
+    QVERIFY(window_->findChild<ClosingPopup*>("closingPopup") != nullptr);
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(!window_->isVisible());
     QVERIFY(window_->deviceList().rows().rowCount() == 0);

@@ -1,4 +1,4 @@
-// CSkinButton: which picture shows in each state, the press that follows
+// SkinButton: which picture shows in each state, the press that follows
 // the pointer, clicks only on release over the button, double clicks, and
 // the hand cursor in every state.
 
@@ -9,9 +9,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
-using korvane::ui::CSkinButton;
+using korvane::ui::SkinButton;
 using korvane::ui::skin::SkinPicture;
-using Picture = CSkinButton::Picture;
+using Picture = SkinButton::Picture;
 
 namespace {
 
@@ -50,15 +50,15 @@ class TestSkinButton : public QObject {
     QPoint outside() const { return button_->rect().bottomRight() + QPoint(30, 30); }
 
     QWidget* window_ = nullptr;
-    CSkinButton* button_ = nullptr;
+    SkinButton* button_ = nullptr;
 };
 
 void TestSkinButton::init() {
     window_ = new QWidget;
     window_->resize(300, 200);
-    button_ = new CSkinButton(window_);
+    button_ = new SkinButton(window_);
     button_->setGeometry(20, 20, 158, 84);
-    button_->SetStatePictures(Solid(kResting), Solid(kPressed), Solid(kHover), SkinPicture(), 0, 0);
+    button_->setStatePictures(Solid(kResting), Solid(kPressed), Solid(kHover), SkinPicture(), 0, 0);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
 }
@@ -144,10 +144,17 @@ void TestSkinButton::doubleClickGivesTwoClicks() {
 
 void TestSkinButton::disabledShowsItsPictureOrTheRestingOne() {
     button_->setEnabled(false);
-    QCOMPARE(shownColour(), kResting); // no disabled picture given: the resting one serves
+    // No disabled picture given: the resting one serves, dimmed, so that a
+    // click that does nothing is explained.
+    const QRgb dimmed = shownColour();
+    QVERIFY(dimmed != kResting);
+    button_->setEnabled(true);
+    QCOMPARE(shownColour(), kResting);
+    button_->setEnabled(false);
+    QCOMPARE(shownColour(), dimmed);
     QCOMPARE(button_->lastPicture(), Picture::Disabled);
 
-    button_->SetStatePictures(Solid(kResting), Solid(kPressed), Solid(kHover), Solid(kDisabled), 0,
+    button_->setStatePictures(Solid(kResting), Solid(kPressed), Solid(kHover), Solid(kDisabled), 0,
                               0);
     QCOMPARE(shownColour(), kDisabled);
 
@@ -183,7 +190,7 @@ void TestSkinButton::handCursorInEveryState() {
 }
 
 void TestSkinButton::withoutPicturesFillsButtonFace() {
-    button_->SetStatePictures({}, {}, {}, {}, 0, 0);
+    button_->setStatePictures({}, {}, {}, {}, 0, 0);
     QCOMPARE(shownColour(), button_->palette().color(QPalette::Button).rgb());
     QCOMPARE(button_->lastPicture(), Picture::ButtonFace);
 }

@@ -3,18 +3,18 @@
 // only with a row, double click confirms).
 
 #include "dialog_test_support.hpp"
-#include "dialogs/network_adapter_dlg.hpp"
-#include "dialogs/password_input_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
+#include "dialogs/serial_number_dialog.hpp"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
-using korvane::ui::CNetworkAdapterDlg;
-using korvane::ui::CPasswordInputDlg;
-using korvane::ui::CSerialNumberDlg;
+using korvane::ui::NetworkAdapterDialog;
+using korvane::ui::PasswordPromptDialog;
+using korvane::ui::SerialNumberDialog;
 
 class TestSmallDialogs : public QObject {
     Q_OBJECT
@@ -26,6 +26,7 @@ class TestSmallDialogs : public QObject {
     void networkAdapterList();
     void networkAdapterDoubleClick();
     void networkAdapterWithoutAdapters();
+    void networkAdapterScreenshot();
 };
 
 void TestSmallDialogs::serialNumberKeys_data() {
@@ -48,7 +49,7 @@ void TestSmallDialogs::serialNumberKeys() {
     QFETCH(int, result);
     QFETCH(QString, text);
 
-    CSerialNumberDlg dialog;
+    SerialNumberDialog dialog;
     QCOMPARE(dialog.windowTitle(), QString("Set Serial Number"));
     QCOMPARE(dialog.findChild<QLabel*>("serialNumberLabel")->text(),
              QString("Input &Serial Number:"));
@@ -69,7 +70,7 @@ void TestSmallDialogs::serialNumberKeys() {
 }
 
 void TestSmallDialogs::passwordInput() {
-    CPasswordInputDlg dialog;
+    PasswordPromptDialog dialog;
     QCOMPARE(dialog.windowTitle(), QString("Password Input"));
     QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
     QCOMPARE(dialog.findChild<QLabel*>("passwordPrompt")->text(),
@@ -95,17 +96,28 @@ void TestSmallDialogs::passwordInput() {
     QCOMPARE(dialog.password(), QString("kept"));
 }
 
+namespace {
+std::vector<korvane::AdapterInfo> Adapters(const QStringList& descriptions) {
+    std::vector<korvane::AdapterInfo> adapters;
+    for (const QString& description : descriptions)
+        adapters.push_back({"if" + std::to_string(adapters.size()), description.toStdString(), {}});
+    return adapters;
+}
+} // namespace
+
 void TestSmallDialogs::networkAdapterList() {
-    CNetworkAdapterDlg dialog({"Intel Ethernet", "Realtek USB", "Loopback"});
+    NetworkAdapterDialog dialog(Adapters({"Intel Ethernet", "Realtek USB", "Loopback"}));
     QCOMPARE(dialog.windowTitle(), QString("Network Adapter"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTreeWidget* list = dialog.list();
-    QCOMPARE(list->topLevelItemCount(), 3);
-    QCOMPARE(list->topLevelItem(1)->text(0), QString("Realtek USB"));
+    // "All network adapters" first, then the adapters in their order.
+    QCOMPARE(list->topLevelItemCount(), 4);
+    QCOMPARE(list->topLevelItem(0)->text(0), QString("All network adapters"));
+    QCOMPARE(list->topLevelItem(2)->text(0), QString("Realtek USB"));
     QCOMPARE(list->headerItem()->text(0), QString());
     QCOMPARE(list->columnWidth(0), list->viewport()->width() - 5);
-    // The first row starts selected.
+    // Without a choice, "all" starts selected.
     QVERIFY(list->topLevelItem(0)->isSelected());
     QVERIFY(dialog.okButton()->isEnabled());
 
@@ -113,20 +125,22 @@ void TestSmallDialogs::networkAdapterList() {
     QVERIFY(!dialog.okButton()->isEnabled());
     dialog.accept();
     QVERIFY(dialog.isVisible());
-    QCOMPARE(dialog.selectedAdapter(), 0);
+    QCOMPARE(dialog.chosenAdapter(), QString());
 
-    list->topLevelItem(2)->setSelected(true);
+    list->topLevelItem(3)->setSelected(true);
     QVERIFY(dialog.okButton()->isEnabled());
     dialog.okButton()->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
-    QCOMPARE(dialog.selectedAdapter(), 2);
+    QCOMPARE(dialog.chosenAdapter(), QString("if2"));
 }
 
 void TestSmallDialogs::networkAdapterDoubleClick() {
-    CNetworkAdapterDlg dialog({"eth0", "eth1"});
+    // The current choice starts selected; a double click confirms another.
+    NetworkAdapterDialog dialog(Adapters({"eth0", "eth1"}), QStringLiteral("if1"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     QTreeWidget* list = dialog.list();
+    QVERIFY(list->topLevelItem(2)->isSelected());
     const QRect row = list->visualItemRect(list->topLevelItem(1));
     QVERIFY(row.isValid());
     // A double click arrives after the press that selects the row.
@@ -134,13 +148,34 @@ void TestSmallDialogs::networkAdapterDoubleClick() {
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row.center());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QVERIFY(!dialog.isVisible());
-    QCOMPARE(dialog.selectedAdapter(), 1);
+    QCOMPARE(dialog.chosenAdapter(), QString("if0"));
 }
 
 void TestSmallDialogs::networkAdapterWithoutAdapters() {
-    CNetworkAdapterDlg dialog({});
-    QCOMPARE(dialog.list()->topLevelItemCount(), 0);
-    QVERIFY(!dialog.okButton()->isEnabled());
+    // Only "all", which then means none.
+    NetworkAdapterDialog dialog({});
+    QCOMPARE(dialog.list()->topLevelItemCount(), 1);
+    QVERIFY(dialog.okButton()->isEnabled());
+}
+
+// KORVANE_SCREENSHOT_DIR names a folder (run under Xvfb for real fonts).
+void TestSmallDialogs::networkAdapterScreenshot() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    const std::vector<korvane::AdapterInfo> adapters = {
+        {"enp3s0", "Intel Corporation I211 Gigabit Network Connection", {}},
+        {"enx00e04c680001", "Realtek USB 2.5GbE Family Controller", {}},
+        {"wlp4s0", "Intel Wi-Fi 6 AX200", {}},
+    };
+    NetworkAdapterDialog dialog(adapters, QStringLiteral("enx00e04c680001"));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    dialog.list()->setFocus();
+    QCoreApplication::processEvents(); // let pending layout run before the picture
+    QVERIFY(dialog.grab().save(folder + "/network-adapter.png"));
 }
 
 QTEST_MAIN(TestSmallDialogs)

@@ -285,8 +285,8 @@ TEST_F(FirmwareOverVeth, AUnitWithoutItsCompletionNoticeFailsAlone) {
     EXPECT_NE(r.out.find("7 unit success, 1 unit fail. "), std::string::npos) << r.out;
     for (std::uint32_t i = 0; i < kUnits; ++i) {
         const std::string key = std::to_string(deviceMac(i).serialNumber());
-        const char* expected =
-            i + 1 == kSilent ? "  Download Failed\n" : "  Download Successfully\n";
+        const char* expected = i + 1 == kSilent ? "  Download Failed (no completion notice)\n"
+                                                : "  Download Successfully\n";
         EXPECT_NE(r.out.find(key + expected), std::string::npos) << key << "\n" << r.out;
     }
 
@@ -294,6 +294,60 @@ TEST_F(FirmwareOverVeth, AUnitWithoutItsCompletionNoticeFailsAlone) {
     for (std::uint32_t i = 0; i < kUnits; ++i)
         if (i + 1 != kSilent)
             expectSavedImage(deviceMac(i));
+}
+
+// A file shorter than any image of these devices (here 5000 bytes of 0x01)
+// is refused before the search: not one block reaches the emulator.
+TEST_F(CliOverVeth, AShortImageIsRefusedAndNoBlockIsSent) {
+    ScratchDir dir;
+    const auto report = dir / "report.json";
+    startDevsim(2, {"--report", report.string()});
+    const auto image = dir / "short.bin";
+    writeFile(image, std::vector<std::uint8_t>(5000, 0x01));
+
+    const RunResult r = korvane({"firmware", "upgrade", image.string(), "--all", "--yes"});
+    EXPECT_EQ(r.status, 2) << r.out << r.err;
+    EXPECT_NE(r.err.find("5000 bytes long"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--allow-short-image"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("Download Successfully"), std::string::npos) << r.out;
+
+    stopDevsim();
+    const auto bytes = readFile(report);
+    const std::string text(bytes.begin(), bytes.end());
+    ASSERT_EQ(stringValues(text, "mac").size(), 2u) << text;
+    EXPECT_EQ(text.find("\"0x3001\""), std::string::npos) << "a block reached a device: " << text;
+    EXPECT_EQ(text.find("\"has_image\": true"), std::string::npos) << text;
+}
+
+// ---------------------------------------------------------------------------
+// factory serial: a serial number another device on the segment has
+
+TEST_F(CliOverVeth, ASerialNumberThatCollidesIsRefusedWithoutForce) {
+    ScratchDir dir;
+    const auto report = dir / "report.json";
+    startDevsim(2, {"--report", report.string()});
+    const std::string taken = std::to_string(deviceMac(1).serialNumber());
+
+    const RunResult r = korvane({"factory", "serial", deviceMac(0).toString(), taken});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find("Another device on this segment already has this MAC address"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("written"), std::string::npos) << r.out;
+
+    // Both devices still answer with their own addresses.
+    const RunResult search = korvane({"search", "--json"});
+    ASSERT_EQ(search.status, 0) << search.err;
+    EXPECT_EQ(stringValues(search.out, "mac"),
+              (std::vector<std::string>{deviceMac(0).toString(), deviceMac(1).toString()}))
+        << search.out;
+
+    stopDevsim();
+    const auto bytes = readFile(report);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(text.find("\"factory_writes\": 1"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"factory_writes\": 0"), std::string::npos) << text;
 }
 
 // ---------------------------------------------------------------------------
@@ -353,6 +407,18 @@ TEST_F(ConflictOverVeth, TheDevicesOwnAddressAsksNothing) {
     const RunResult r = setStatic("192.168.1.100", "192.168.1.1");
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.err.find("already exists"), std::string::npos) << r.err;
+}
+
+// Emulated devices answer ARP for the address their settings hold, as real
+// ones do: moving one device onto another's address puts the question.
+TEST_F(CliOverVeth, AnotherDevicesAddressPutsTheConflictQuestion) {
+    startDevsim(2);
+    const RunResult r =
+        korvane({"settings", "set", kFirstMac.toString(), "--static", "--ip", "192.168.1.101",
+                 "--mask", "255.255.255.0", "--gateway", "192.168.1.1"});
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("IP address: 192.168.1.101 already exists on the LAN."), std::string::npos)
+        << r.err;
 }
 
 } // namespace

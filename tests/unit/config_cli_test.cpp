@@ -140,12 +140,12 @@ TEST_F(ConfigCli, SetReportsTheSheetsMessages) {
         std::string message;
     };
     const Case cases[] = {
-        {{"--http", "0", "--ip", "0.0.0.0"}, cli::kExitFailure, std::string(text::kHttpPortRange)},
-        {{"--https", "80", "--http", "off"}, cli::kExitFailure, std::string(text::kPortsSame)},
+        {{"--https", "80", "--http", "off"},
+         cli::kExitFailure,
+         std::string(text::kPortsSame) + ": HTTP and HTTPS both use port 80"},
         {{"--mask", "255.255.255.253"}, cli::kExitFailure, std::string(text::kInvalidSubnetMask)},
         {{"--ssh", "3478"}, cli::kExitFailure, "Invalid port: 3478"},
         {{"--bootp"}, cli::kExitFailure, "BOOTP is not available"},
-        {{"--dhcp", "--ip", "10.0.0.1"}, cli::kExitFailure, "add --static"},
         {{"--dhcp", "--static"}, cli::kExitUsage, "choose one"},
         {{"--ip", "10.0.0.300"}, cli::kExitUsage, "dotted IPv4"},
         {{"--http", "eighty"}, cli::kExitUsage, "port number or off"},
@@ -159,6 +159,49 @@ TEST_F(ConfigCli, SetReportsTheSheetsMessages) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.options[0] << ": " << r.err;
     }
     EXPECT_TRUE(requests(code::kWriteSettings).empty());
+}
+
+TEST_F(ConfigCli, UsageErrorsAreRefusedBeforeAnyDeviceIsAsked) {
+    const std::vector<std::string> cases[] = {
+        {"set", "2801795363", "--dhcp", "--ip", "10.0.0.1"},
+        {"set-ip", "2801795363", "--dhcp", "--gateway", "10.0.0.1"},
+        {"set", "2801795363", "--http", "0"},
+        {"set", "2801795363", "--ssh", "65535"},
+        {"set", "2801795363", "--dhcp", "--static"},
+    };
+    for (const auto& args : cases) {
+        const auto r = run(cli::CmdSettings, args);
+        EXPECT_EQ(r.status, cli::kExitUsage) << args[2] << ": " << r.err;
+    }
+    const MacAddress broadcast{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    EXPECT_TRUE(lan.requests(broadcast, code::kDiscover).empty());
+}
+
+TEST_F(ConfigCli, PasswordFileErrorsAndARefusedNewPassword) {
+    auto r = run(cli::CmdSettings,
+                 {"set", "2801795363", "--gateway", "10.0.0.1", "--password-file", "/tmp"});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_NE(r.err.find("is a folder"), std::string::npos) << r.err;
+
+    r = run(cli::CmdPassword, {"set", "2801795363", "--new-password-file", file("two words\n")});
+    EXPECT_EQ(r.status, cli::kExitFailure);
+    EXPECT_NE(r.err.find("Password could not have space"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("cancelled"), std::string::npos) << r.err;
+    EXPECT_TRUE(requests(code::kSetPassword).empty());
+}
+
+TEST_F(ConfigCli, SetIpWithoutOptionsChangesNothing) {
+    SettingsBlock bootp = device.settings();
+    bootp.setAddressMode(AddressMode::Bootp);
+    device.setSettings(bootp);
+    auto r = run(cli::CmdSettings, {"set-ip", "2801795363"});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_NE(r.out.find("Nothing changed"), std::string::npos) << r.out;
+    EXPECT_TRUE(requests(code::kWriteSettings).empty());
+    // An address change keeps the device's BOOTP mode unless a mode is given.
+    r = run(cli::CmdSettings, {"set-ip", "2801795363", "--static", "--ip", "10.9.8.7"});
+    EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+    EXPECT_EQ(device.settings().rawAddressMode(), 0);
 }
 
 TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
@@ -191,6 +234,14 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     r = run(cli::CmdSettings, {"set", "2801795363", "--password-file", "/nonexistent/korvane-pw"});
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_NE(r.err.find("cannot read the password file"), std::string::npos);
+
+    // A file that never ends its first line is no password file, and is not
+    // read for ever.
+    r = run(cli::CmdSettings, {"set", "2801795363", "--password-file", "/dev/zero"});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_NE(r.err.find("first line of the password file '/dev/zero' is too long"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(ConfigCli, PasswordPromptAtATerminal) {
@@ -293,6 +344,33 @@ TEST_F(ConfigCli, FactorySerial) {
         EXPECT_EQ(r.status, cli::kExitUsage) << bad;
     }
     EXPECT_EQ(requests(code::kWriteFactory, factoryMac).size(), 1u);
+}
+
+TEST_F(ConfigCli, FactorySerialThatCollidesOrLeavesTheRangeNeedsForce) {
+    // kDeviceMac, 02-19-A7-00-01-23, is serial number 2801795363.
+    struct Case {
+        MacAddress device;
+        const char* number;
+        const char* says;
+    };
+    const Case cases[] = {
+        {MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x00}}, "2801795363", "Another device"},
+        {MacAddress{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x10}}, "5", "never be set again"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.number);
+        lan.add(c.device);
+        auto r = run(cli::CmdFactory, {"serial", c.device.toString(), c.number});
+        EXPECT_EQ(r.status, cli::kExitFailure);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(DeviceName(c.device)), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--force"), std::string::npos) << r.err;
+        EXPECT_TRUE(requests(code::kWriteFactory, c.device).empty());
+
+        r = run(cli::CmdFactory, {"serial", c.device.toString(), c.number, "--force"});
+        EXPECT_EQ(r.status, cli::kExitOk) << r.err;
+        EXPECT_EQ(requests(code::kWriteFactory, c.device).size(), 1u);
+    }
 }
 
 TEST(DeviceSelector, SerialOrMac) {

@@ -350,9 +350,17 @@ TEST(RunIpSettings, WrongPasswordAndRefusedWrite) {
     EXPECT_EQ(shown, 0);
 
     f.device.setPassword("");
+    // An OK without a change writes nothing.
+    EXPECT_EQ(RunIpSettings(f.ctx, f.identity, op, editor).end, ConfigEnd::NothingToWrite);
+    EXPECT_TRUE(f.requests(code::kWriteSettings).empty());
+
     testing::ScriptStatuses(f.device, code::kWriteSettings, {1});
     op.messages.clear();
-    EXPECT_EQ(RunIpSettings(f.ctx, f.identity, op, editor).end, ConfigEnd::WriteFailed);
+    const auto changer = [&](IpAddressPageModel& page, const auto&) {
+        page.gateway = 0x0A0000FE;
+        return true;
+    };
+    EXPECT_EQ(RunIpSettings(f.ctx, f.identity, op, changer).end, ConfigEnd::WriteFailed);
     EXPECT_EQ(op.messages, std::vector<std::string>{"Write Abort"});
 }
 
@@ -445,8 +453,19 @@ TEST(RunSetSerialNumber, NumericHardwareVersionGoesBackByteForByte) {
                     static_cast<std::ptrdiff_t>(identity_offset::kHardwareVersion + 4),
                 12, 0);
     ScriptedOperator op;
-    RunSetSerialNumber(f.ctx, f.identity, op,
-                       [](std::string_view) { return std::optional<std::string>("5"); });
+    // 5 gives 02-19-00-00-00-05, outside the range: asked, with No the default.
+    const auto five = [](std::string_view) { return std::optional<std::string>("5"); };
+    auto r = RunSetSerialNumber(f.ctx, f.identity, op, five);
+    EXPECT_EQ(r.end, ConfigEnd::Declined);
+    EXPECT_TRUE(r.outOfRange);
+    EXPECT_FALSE(r.collides);
+    ASSERT_EQ(op.questions.size(), 1u);
+    EXPECT_NE(op.questions[0].find(DeviceName(kDeviceMac)), std::string::npos) << op.questions[0];
+    EXPECT_TRUE(f.requests(code::kWriteFactory).empty());
+
+    op.answers = {true};
+    r = RunSetSerialNumber(f.ctx, f.identity, op, five);
+    EXPECT_EQ(r.end, ConfigEnd::Written);
     const auto writes = f.requests(code::kWriteFactory);
     ASSERT_EQ(writes.size(), 1u);
     const auto data = writes[0].data();

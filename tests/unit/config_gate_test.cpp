@@ -198,26 +198,42 @@ TEST(AcquireUnitPassword, RememberedPasswordFirstThenOnePrompt) {
     f.device.setPassword("pw");
     ScriptedOperator op;
     auto accepted = AcquireUnitPassword(f.ctx, kDeviceMac, "pw", op);
-    EXPECT_EQ(accepted, std::optional<std::string>("pw"));
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(*accepted, "pw");
     EXPECT_TRUE(op.prompts.empty());
 
     op.passwords = {"pw"};
     accepted = AcquireUnitPassword(f.ctx, kDeviceMac, "stale", op);
-    EXPECT_EQ(accepted, std::optional<std::string>("pw"));
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(*accepted, "pw");
     ASSERT_EQ(op.prompts.size(), 1u);
-    EXPECT_EQ(op.prompts[0].first, "MAC:02-19-A7-00-01-23");
+    EXPECT_EQ(op.prompts[0].first, "2801795363 MAC:02-19-A7-00-01-23"); // names the unit
     EXPECT_EQ(op.prompts[0].second, "stale");
 
     op.prompts.clear();
     op.passwords = {"wrong", "pw"};
-    EXPECT_FALSE(AcquireUnitPassword(f.ctx, kDeviceMac, "", op));
+    accepted = AcquireUnitPassword(f.ctx, kDeviceMac, "", op);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(accepted.outcome, UnitGateOutcome::Refused);
     EXPECT_EQ(op.prompts.size(), 1u) << "no second prompt";
+
+    // A silent device is not asked a password of anybody.
+    op.prompts.clear();
+    auto faults = f.device.faults();
+    faults.neverAnswer = true;
+    f.device.setFaults(faults);
+    EXPECT_EQ(AcquireUnitPassword(f.ctx, kDeviceMac, "pw", op).outcome, UnitGateOutcome::NoReply);
+    EXPECT_TRUE(op.prompts.empty());
+    faults.neverAnswer = false;
+    f.device.setFaults(faults);
 
     // A device without a password: the empty password passes, the remembered one is not sent.
     f.device.setPassword("");
     const std::size_t before = f.requests(code::kCheckPassword).size();
     op.prompts.clear();
-    EXPECT_EQ(AcquireUnitPassword(f.ctx, kDeviceMac, "old", op), std::optional<std::string>(""));
+    accepted = AcquireUnitPassword(f.ctx, kDeviceMac, "old", op);
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(*accepted, "");
     EXPECT_TRUE(op.prompts.empty());
     const auto checks = f.requests(code::kCheckPassword);
     ASSERT_EQ(checks.size(), before + 2);

@@ -121,7 +121,7 @@ TEST(SheetOkTests, EachStepReportsItsMessageInOrder) {
              m.advancedPage.ssh.port = 21;
              m.ipPage.subnetMask = 0xFFFFFFFD;
          },
-         OkTest::PortsSame, std::string(text::kPortsSame)},
+         OkTest::PortsSame, text::PortsSame("HTTP", "HTTPS", 80)},
         {"reserved port before the mask",
          [](NetworkSettingsModel& m) {
              m.advancedPage.http.port = 21;
@@ -213,7 +213,8 @@ TEST(PageTests, AdvancedAndIpSettingsPages) {
     adv.http = {false, false, 80};
     adv.https = {true, false, 80};
     ASSERT_TRUE(AdvancedPageTest(adv));
-    EXPECT_EQ(AdvancedPageTest(adv)->message, text::kPortsSame);
+    EXPECT_EQ(AdvancedPageTest(adv)->message,
+              "Port numbers should not be same: HTTP and HTTPS both use port 80");
     adv = GoodSheet().advancedPage;
     adv.http.port = 0;
     ASSERT_TRUE(AdvancedPageTest(adv));

@@ -55,10 +55,10 @@ class FirmwareCommand : public ::testing::Test {
 
 TEST_F(FirmwareCommand, UpgradesDevicesNamedBySerialOrMac) {
     makeLan(3);
-    EXPECT_EQ(run({"upgrade", image(2048), serial(0), device(1).mac().toString()}), kExitOk)
+    EXPECT_EQ(run({"upgrade", image(), serial(0), device(1).mac().toString()}), kExitOk)
         << err_.str();
-    EXPECT_EQ(blocksTo(0), 2u);
-    EXPECT_EQ(blocksTo(1), 2u);
+    EXPECT_EQ(blocksTo(0), 64u);
+    EXPECT_EQ(blocksTo(1), 64u);
     EXPECT_EQ(blocksTo(2), 0u); // not named: left alone
 
     const std::string out = out_.str();
@@ -70,9 +70,6 @@ TEST_F(FirmwareCommand, UpgradesDevicesNamedBySerialOrMac) {
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("\x1b["), std::string::npos);
-    // The short image was announced before the run.
-    EXPECT_NE(err_.str().find("warning: The image file is shorter than 65512 bytes"),
-              std::string::npos);
 }
 
 TEST_F(FirmwareCommand, JsonGivesEachUnitsOutcomeAndFailureSetsTheExitStatus) {
@@ -126,22 +123,31 @@ TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
     EXPECT_NE(err_.str().find("MAC:02-19-A7-00-00-01 Korvane Utility Password: "),
               std::string::npos);
 
-    // An older boot version needs --yes; a refused block --on-block-failure.
+    // An older boot version needs --allow-older-boot (--yes is not enough);
+    // a refused block --on-block-failure.
     device(0).setPassword("");
     device(0).setFlashBootWord(0x0103'0003);
-    EXPECT_EQ(run({"upgrade", image(), "--all"}), kExitFailure);
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--yes"}), kExitFailure);
+    EXPECT_NE(err_.str().find("--allow-older-boot is needed"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find(DeviceName(device(0).mac())), std::string::npos) << err_.str();
     auto faults = device(0).faults();
     faults.statusRules = {BlockRule(3, status::kPasswordRefused)};
     device(0).setFaults(faults);
-    EXPECT_EQ(run({"upgrade", image(), "--all", "--yes", "--on-block-failure", "retry"}), kExitOk)
+    EXPECT_EQ(
+        run({"upgrade", image(), "--all", "--allow-older-boot", "--on-block-failure", "retry"}),
+        kExitOk)
         << err_.str();
-    EXPECT_NE(err_.str().find("korvane firmware: Download Failed\n"), std::string::npos);
+    EXPECT_NE(err_.str().find(DeviceName(device(0).mac()) + ": Download Failed at block 3\n"),
+              std::string::npos)
+        << err_.str();
     EXPECT_EQ(blocksTo(0), 64u * 2 + 1); // two runs got through, one block sent twice
 }
 
 TEST_F(FirmwareCommand, PerDevicePacingUpgradesEveryUnitAndHelpSaysTheDefault) {
     makeLan(3);
-    EXPECT_EQ(run({"upgrade", image(4096), "--all", "--pacing", "per-device", "--json"}), kExitOk)
+    EXPECT_EQ(run({"upgrade", image(4096), "--all", "--allow-short-image", "--pacing", "per-device",
+                   "--json"}),
+              kExitOk)
         << err_.str();
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(blocksTo(i), 4u);
@@ -152,6 +158,96 @@ TEST_F(FirmwareCommand, PerDevicePacingUpgradesEveryUnitAndHelpSaysTheDefault) {
     EXPECT_NE(out_.str().find("'shared' (the\n  default, the conservative choice)"),
               std::string::npos)
         << out_.str();
+}
+
+TEST_F(FirmwareCommand, ImagesAreJudgedBeforeTheSearch) {
+    makeLan(1);
+    const auto discoveries = [&] { return device(0).stats().requestCount(code::kDiscover); };
+    const auto short3000 = image(3000);
+    EXPECT_EQ(run({"upgrade", short3000, "--all", "--yes"}), kExitUsage);
+    EXPECT_NE(err_.str().find("3000 bytes long"), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find("--allow-short-image"), std::string::npos) << err_.str();
+
+    const auto large = dir_.write("large.bin", {});
+    std::filesystem::resize_file(large, 70u << 20);
+    EXPECT_EQ(run({"upgrade", large.string(), "--all", "--allow-short-image"}), kExitUsage);
+    EXPECT_NE(err_.str().find("64 MiB"), std::string::npos) << err_.str();
+    EXPECT_EQ(discoveries(), 0u);
+    EXPECT_EQ(blocksTo(0), 0u);
+
+    EXPECT_EQ(run({"upgrade", short3000, "--all", "--allow-short-image"}), kExitOk) << err_.str();
+    EXPECT_EQ(blocksTo(0), 3u);
+}
+
+TEST_F(FirmwareCommand, AutomaticAnswersAreCountedPerUnitOverBatches) {
+    makeLan(16);
+    for (int i = 0; i < 16; ++i) {
+        auto faults = device(i).faults();
+        faults.statusRules = {BlockRule(0, status::kPasswordRefused, -1)};
+        device(i).setFaults(faults);
+    }
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--on-block-failure", "retry"}), kExitFailure);
+    // The first try and three automatic retries, for the second batch too.
+    for (int i = 0; i < 16; ++i)
+        EXPECT_EQ(blocksTo(i), 4u) << "unit " << i;
+}
+
+TEST_F(FirmwareCommand, EachUnitsRowAndReasonAreItsOwn) {
+    makeLan(3);
+    // Unit 0: its device refuses the end of transfer but still sends a notice.
+    auto faults = device(0).faults();
+    faults.statusRules = {{code::kFirmwareEnd, std::nullopt, status::kPasswordRefused, -1,
+                           sim::StatusRule::Effect::CarryOut}};
+    device(0).setFaults(faults);
+    // Unit 1: found by the search, silent from then on.
+    faults = device(1).faults();
+    faults.silentCommands = {code::kCheckPassword};
+    device(1).setFaults(faults);
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--json"}), kExitFailure);
+    std::string out = out_.str();
+    EXPECT_NE(out.find("\"failure\": \"transfer_refused\", \"status\": \"Download Failed\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"failure\": \"no_reply\", \"status\": \"Download Failed\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(err_.str().find(DeviceName(device(1).mac()) + ": No respond!"), std::string::npos)
+        << err_.str();
+    EXPECT_EQ(err_.str().find("password"), std::string::npos) << err_.str();
+
+    EXPECT_EQ(run({"upgrade", image(), serial(0), serial(1)}), kExitFailure);
+    out = out_.str();
+    EXPECT_NE(out.find(serial(0) + "  Download Failed (end of transfer refused)"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find(serial(1) + "  Download Failed (no reply)"), std::string::npos) << out;
+}
+
+TEST_F(FirmwareCommand, PasswordFileErrors) {
+    makeLan(1);
+    device(0).setPassword("alpha");
+    const auto write = [&](const std::string& name, const std::string& content) {
+        const auto path = (dir_.path() / name).string();
+        std::ofstream(path) << content;
+        return path;
+    };
+    // A refused password given by file is named as such, not asked for.
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--password-file", write("wrong", "beta\n")}),
+              kExitFailure);
+    EXPECT_NE(err_.str().find("the password given by --password-file was refused"),
+              std::string::npos)
+        << err_.str();
+    EXPECT_EQ(err_.str().find("give it with"), std::string::npos) << err_.str();
+    EXPECT_EQ(err_.str().find("beta"), std::string::npos);
+
+    // A line that does not parse is not quoted; a folder is no password file.
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--password-file", write("bad", "s3cr3t x\n")}),
+              kExitUsage);
+    EXPECT_EQ(err_.str().find("s3cr3t"), std::string::npos) << err_.str();
+    EXPECT_EQ(run({"upgrade", image(), "--all", "--password-file", dir_.path().string()}),
+              kExitUsage);
+    EXPECT_NE(err_.str().find("is a folder"), std::string::npos) << err_.str();
+    EXPECT_EQ(blocksTo(0), 0u);
 }
 
 TEST_F(FirmwareCommand, BadArguments) {

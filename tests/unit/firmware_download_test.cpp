@@ -93,7 +93,8 @@ TEST(FirmwareDownload, RetryResendsTheSameBlockNumber) {
     EXPECT_EQ(received.blockOrder, (std::vector<std::uint16_t>{0, 1, 1, 2}));
     EXPECT_EQ(received.resentBlocks, 1u);
     EXPECT_EQ(rig.device(0).stats().totalViolations(), 0u);
-    EXPECT_EQ(rig.op.blockQuestions, std::vector<std::string>{firmware_text::kDownloadFailed});
+    EXPECT_EQ(rig.op.blockQuestions, std::vector<std::string>{DeviceName(rig.lan.mac(0)) +
+                                                              ": Download Failed at block 1"});
     const auto rows = rig.op.rowTexts(rig.key(0));
     EXPECT_NE(std::find(rows.begin(), rows.end(), firmware_text::kAbort), rows.end());
     EXPECT_EQ(rig.device(0).stats().requestCount(code::kCheckPassword), 2u); // one gate only
@@ -127,7 +128,8 @@ TEST(FirmwareDownload, IgnoreWithARefusedPasswordFailsTheUnit) {
     // The gate passes the first time and refuses the second.
     int gates = 0;
     FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), [&](DeviceIdentity&, StopToken*) {
-        return ++gates == 1 ? std::optional<std::string>("") : std::nullopt;
+        return UnitGateResult{++gates == 1 ? UnitGateOutcome::Accepted : UnitGateOutcome::Refused,
+                              ""};
     });
     const auto image = rig.writeImage(MakeImage(0x10000));
     const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
@@ -135,7 +137,7 @@ TEST(FirmwareDownload, IgnoreWithARefusedPasswordFailsTheUnit) {
     EXPECT_EQ(gates, 2);
     EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::PasswordRefused);
     ASSERT_EQ(rig.op.messages.size(), 1u);
-    EXPECT_EQ(rig.op.messages[0].first, firmware_text::kIncorrectPassword);
+    EXPECT_EQ(rig.op.messages[0].first, DeviceName(rig.lan.mac(0)) + ": Incorrect Password.");
     EXPECT_EQ(blocksSent(rig), 1u);
     EXPECT_EQ(rig.op.progress.back().second, 100);
 }
@@ -186,9 +188,12 @@ TEST(FirmwareDownload, BootCheck) {
 
         EXPECT_EQ(summary.outcomes[0].failure, c.failure);
         EXPECT_EQ(summary.outcomes[0].success, c.failure == UnitFailure::None);
-        EXPECT_EQ(rig.op.questions, c.asked
-                                        ? std::vector<std::string>{firmware_text::kOlderBootVersion}
-                                        : std::vector<std::string>{});
+        ASSERT_EQ(rig.op.asked.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(rig.op.asked[0].topic, QuestionTopic::OlderBootVersion);
+            EXPECT_EQ(rig.op.asked[0].defaultAnswer, Answer::No);
+            EXPECT_NE(rig.op.asked[0].text.find(DeviceName(rig.lan.mac(0))), std::string::npos);
+        }
         EXPECT_TRUE(rig.op.messages.empty()); // failures here are silent
         EXPECT_EQ(rig.device(0).stats().requestCount(code::kBootQuery),
                   c.answerBoot ? 1u : static_cast<std::uint64_t>(timing.tries));
@@ -206,14 +211,16 @@ TEST(FirmwareDownload, FactoryBlockRuleForTheEarlyKind) {
         bool early;
         UnitFailure failure;
         std::uint32_t flag;
-        std::size_t warnings;
+        bool shortImage; // asked about (and answered Continue) before the run
     };
     const Case cases[] = {
-        {"valid block, early kind", 0x10000, true, true, UnitFailure::None, kHeaderFlagPatched, 0},
-        {"invalid block", 0x10000, false, false, UnitFailure::None, kHeaderFlagUnpatched, 0},
-        {"invalid block, early kind", 0x10000, false, true, UnitFailure::EarlyKindRefused, 0, 0},
-        {"short image", 0x8000, true, false, UnitFailure::None, kHeaderFlagUnpatched, 2},
-        {"short image, early kind", 0x8000, true, true, UnitFailure::EarlyKindRefused, 0, 2},
+        {"valid block, early kind", 0x10000, true, true, UnitFailure::None, kHeaderFlagPatched,
+         false},
+        {"invalid block", 0x10000, false, false, UnitFailure::None, kHeaderFlagUnpatched, false},
+        {"invalid block, early kind", 0x10000, false, true, UnitFailure::EarlyKindRefused, 0,
+         false},
+        {"short image", 0x8000, true, false, UnitFailure::None, kHeaderFlagUnpatched, true},
+        {"short image, early kind", 0x8000, true, true, UnitFailure::EarlyKindRefused, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,10 +231,8 @@ TEST(FirmwareDownload, FactoryBlockRuleForTheEarlyKind) {
         const auto summary = rig.run(rig.writeImage(bytes));
 
         EXPECT_EQ(summary.outcomes[0].failure, c.failure);
-        // The warnings about a short image come before anything is sent.
-        ASSERT_EQ(rig.op.messages.size(), c.warnings);
-        for (const auto& [text, icon] : rig.op.messages)
-            EXPECT_EQ(icon, MessageIcon::Warning);
+        EXPECT_TRUE(rig.op.messages.empty());
+        ASSERT_EQ(rig.op.asked.size(), c.shortImage ? 1u : 0u);
         if (c.failure != UnitFailure::None) {
             EXPECT_EQ(blocksSent(rig), 0u);
             continue;
@@ -273,7 +278,7 @@ TEST(FirmwareDownload, PasswordGate) {
         EXPECT_EQ(summary.outcomes[0].success, c.success);
         ASSERT_EQ(rig.op.prompts.size(), c.prompted ? 1u : 0u);
         if (c.prompted) {
-            EXPECT_EQ(rig.op.prompts[0].label, "MAC:02-19-A7-00-00-01");
+            EXPECT_EQ(rig.op.prompts[0].label, "2801795073 MAC:02-19-A7-00-00-01");
             EXPECT_EQ(rig.op.prompts[0].preset, c.preset);
         }
         if (c.success) {
@@ -283,7 +288,8 @@ TEST(FirmwareDownload, PasswordGate) {
         } else {
             EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::PasswordRefused);
             ASSERT_FALSE(rig.op.messages.empty());
-            EXPECT_EQ(rig.op.messages.back().first, firmware_text::kIncorrectPassword);
+            EXPECT_EQ(rig.op.messages.back().first,
+                      DeviceName(rig.lan.mac(0)) + ": " + firmware_text::kIncorrectPassword);
             EXPECT_EQ(rig.device(0).stats().requestCount(code::kBootQuery), 0u);
         }
     }

@@ -156,7 +156,7 @@ TEST(FirmwareImage, ShortImagesLackTheirTailParts) {
         std::size_t length;
         bool bootWord;
         bool factoryBlock;
-        std::size_t warnings;
+        std::size_t missingParts; // named by the question asked before a run
     };
     const Case cases[] = {
         {1, false, false, 2},
@@ -175,10 +175,46 @@ TEST(FirmwareImage, ShortImagesLackTheirTailParts) {
         if (!c.factoryBlock) {
             EXPECT_TRUE(std::equal(before.begin(), before.end(), image.bytes().begin()));
         }
-        EXPECT_EQ(ImageWarnings(c.length).size(), c.warnings) << c.length;
+        const auto question = ShortImageQuestion(c.length);
+        EXPECT_EQ(question.has_value(), c.missingParts > 0) << c.length;
+        if (question) {
+            EXPECT_NE(question->find("no boot identification word"), std::string::npos);
+            EXPECT_EQ(question->find("no complete factory block") != std::string::npos,
+                      c.missingParts == 2)
+                << *question;
+        }
     }
-    EXPECT_EQ(ImageWarnings(kMaxImageLength).size(), 0u);
-    EXPECT_EQ(ImageWarnings(kMaxImageLength + 1).size(), 1u);
+}
+
+TEST(FirmwareImage, FilesAreJudgedBeforeARun) {
+    TempDir dir;
+    // Sparse files: the length is what counts, not the bytes.
+    auto sized = [&](const std::string& name, std::uintmax_t length) {
+        const auto path = dir.write(name, {});
+        std::filesystem::resize_file(path, length);
+        return path;
+    };
+    struct Case {
+        std::filesystem::path path;
+        ImageFileVerdict verdict;
+        bool usable; // offered for a run (the Download button)
+    };
+    const Case cases[] = {
+        {sized("3000.bin", 3000), ImageFileVerdict::Short, true},
+        {sized("short.bin", kImageBootWordEnd - 1), ImageFileVerdict::Short, true},
+        {sized("whole.bin", kImageBootWordEnd), ImageFileVerdict::Usable, true},
+        {sized("largest.bin", kMaxImageLength), ImageFileVerdict::Usable, true},
+        {sized("70MiB.bin", 70u << 20), ImageFileVerdict::TooLarge, false},
+        {sized("empty.bin", 0), ImageFileVerdict::Empty, false},
+        {dir.path() / "missing.bin", ImageFileVerdict::CannotOpen, false},
+        {dir.path(), ImageFileVerdict::CannotOpen, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CheckImageFile(c.path).verdict, c.verdict) << c.path;
+        EXPECT_EQ(IsUsableImageFile(c.path), c.usable) << c.path;
+    }
+    EXPECT_NE(ImageRefusalText(CheckImageFile(dir.path() / "70MiB.bin")).find("64 MiB"),
+              std::string::npos);
 }
 
 TEST(FirmwareImage, LoadingAndTheUsableFileTest) {

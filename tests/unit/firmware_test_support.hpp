@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -85,6 +86,9 @@ class ScriptedOperator : public Operator {
     std::optional<std::string> passwordAnswer; // nullopt: cancel
     bool yesNoAnswer = true;
     std::deque<BlockFailureChoice> blockChoices; // empty: Abort
+    // Answers by topic; without one, Continue to a short image and
+    // yesNoAnswer to a Yes/No question.
+    std::map<QuestionTopic, Answer> answers;
 
     struct Prompt {
         std::string label;
@@ -116,6 +120,17 @@ class ScriptedOperator : public Operator {
         blockChoices.pop_front();
         return choice;
     }
+    Answer ask(const Question& question) override {
+        if (question.buttons == QuestionButtons::AbortRetryIgnore)
+            return Operator::ask(question); // through askAbortRetryIgnore
+        std::lock_guard lock(mutex_);
+        asked.push_back(question);
+        if (const auto it = answers.find(question.topic); it != answers.end())
+            return it->second;
+        if (question.buttons == QuestionButtons::ContinueCancel)
+            return Answer::Continue;
+        return yesNoAnswer ? Answer::Yes : Answer::No;
+    }
     void showMessage(const std::string& text, MessageIcon icon) override {
         std::lock_guard lock(mutex_);
         messages.push_back({text, icon});
@@ -136,6 +151,7 @@ class ScriptedOperator : public Operator {
     // Read after the run (its threads have ended).
     std::vector<Prompt> prompts;
     std::vector<std::string> questions;
+    std::vector<Question> asked; // through ask(), Abort/Retry/Ignore excepted
     std::vector<std::string> blockQuestions;
     std::vector<std::pair<std::string, MessageIcon>> messages;
     std::vector<std::string> statusLines;

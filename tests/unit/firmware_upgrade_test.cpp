@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <limits>
 
 namespace korvane {
@@ -156,6 +158,160 @@ TEST(FirmwareUpgrade, OnlyTheUnitsOwnDeviceNoticeCompletesIt) {
               (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadSuccessfully},
                                       {rig.key(1), firmware_text::kDownloadFailed},
                                       {UnitKey(bystander), firmware_text::kDownloadSuccessfully}}));
+}
+
+TEST(FirmwareUpgrade, AShortImageIsAskedAboutOnceBeforeAnyUnitStarts) {
+    for (const Answer answer : {Answer::Cancel, Answer::Continue}) {
+        SCOPED_TRACE(answer == Answer::Cancel ? "Cancel" : "Continue");
+        FirmwareRig rig(2);
+        rig.op.answers[QuestionTopic::ShortImage] = answer;
+        const auto summary = rig.run(rig.writeImage(MakeImage(3000)));
+
+        ASSERT_EQ(rig.op.asked.size(), 1u);
+        const Question& question = rig.op.asked[0];
+        EXPECT_EQ(question.topic, QuestionTopic::ShortImage);
+        EXPECT_EQ(question.buttons, QuestionButtons::ContinueCancel);
+        EXPECT_EQ(question.defaultAnswer, Answer::Cancel);
+        EXPECT_NE(question.text.find("3000 bytes"), std::string::npos) << question.text;
+        EXPECT_NE(question.text.find("no complete factory block"), std::string::npos);
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto blocks = rig.device(i).stats().requestCount(code::kFirmwareBlock);
+            if (answer == Answer::Cancel) {
+                EXPECT_EQ(summary.outcomes[i].failure, UnitFailure::ImageRefused);
+                EXPECT_EQ(rig.device(i).stats().requestCount(code::kCheckPassword), 0u);
+                EXPECT_EQ(blocks, 0u);
+            } else {
+                EXPECT_TRUE(summary.outcomes[i].success);
+                EXPECT_EQ(blocks, 3u);
+            }
+        }
+    }
+}
+
+TEST(FirmwareUpgrade, AnImageOverTheBlockLimitIsRefusedWithoutAQuestion) {
+    FirmwareRig rig(1);
+    const auto path = rig.writeImage({});
+    std::filesystem::resize_file(path, 70u << 20); // sparse: only its length matters
+    const auto summary = rig.run(path);
+
+    EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::ImageRefused);
+    EXPECT_TRUE(rig.op.asked.empty());
+    ASSERT_EQ(rig.op.messages.size(), 1u);
+    EXPECT_NE(rig.op.messages[0].first.find("64 MiB"), std::string::npos);
+    EXPECT_EQ(rig.device(0).stats().requestCount(code::kCheckPassword), 0u);
+}
+
+TEST(FirmwareUpgrade, OlderBootIsOneQuestionNamingTheUnitsOfTheBatch) {
+    for (const bool yes : {true, false}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        FirmwareRig rig(4);
+        for (std::size_t i = 0; i < 3; ++i)
+            rig.device(i).setFlashBootWord(0x01030003); // flash 1.3, image 1.2
+        rig.op.yesNoAnswer = yes;
+        const auto summary = rig.run(rig.writeImage(MakeImage(0x10000)));
+
+        ASSERT_EQ(rig.op.asked.size(), 1u);
+        const Question& question = rig.op.asked[0];
+        EXPECT_EQ(question.topic, QuestionTopic::OlderBootVersion);
+        EXPECT_EQ(question.devices.size(), 3u);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(question.text.find(DeviceName(rig.lan.mac(i))) != std::string::npos, i < 3)
+                << question.text;
+            // The answer counts for every unit it named, and only for them.
+            EXPECT_EQ(summary.outcomes[i].success, yes || i == 3);
+            if (!yes && i < 3) {
+                EXPECT_EQ(summary.outcomes[i].failure, UnitFailure::BootVersionDeclined);
+            }
+        }
+    }
+}
+
+// Detects two questions on the screen at once: each question waits a while
+// for another to come in beside it, which only happens when they overlap.
+class OverlapDetector : public test::ScriptedOperator {
+  public:
+    int most = 0;
+    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
+        enter();
+        const auto choice = ScriptedOperator::askAbortRetryIgnore(text);
+        leave();
+        return choice;
+    }
+    void showMessage(const std::string& text, MessageIcon icon) override {
+        enter();
+        ScriptedOperator::showMessage(text, icon);
+        leave();
+    }
+
+  private:
+    void enter() {
+        std::unique_lock lock(overlapMutex_);
+        most = std::max(most, ++inside_);
+        overlapCv_.notify_all();
+        overlapCv_.wait_for(lock, Millis(150), [&] { return inside_ > 1; });
+    }
+    void leave() {
+        std::lock_guard lock(overlapMutex_);
+        --inside_;
+    }
+    std::mutex overlapMutex_;
+    std::condition_variable overlapCv_;
+    int inside_ = 0;
+};
+
+TEST(FirmwareUpgrade, QuestionsOfUnitsRunningAtOnceComeOneAtATimeNamingTheirUnit) {
+    FirmwareRig rig(3);
+    for (std::size_t i = 0; i < 3; ++i)
+        rig.addRule(i, BlockRule(0, status::kPasswordRefused, -1, StatusRule::Effect::Skip));
+    OverlapDetector op;
+    FirmwareUpgrade session(rig.ctx(), op, rig.units(), UnitPasswordGate(rig.ctx(), op));
+    const auto image = rig.writeImage(MakeImage(0x10000));
+    const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
+
+    EXPECT_EQ(summary.failures, 3);
+    EXPECT_EQ(op.most, 1);
+    ASSERT_EQ(op.blockQuestions.size(), 3u);
+    std::vector<std::string> named;
+    for (const auto& text : op.blockQuestions)
+        for (std::size_t i = 0; i < 3; ++i)
+            if (text.rfind(DeviceName(rig.lan.mac(i)) + ": Download Failed", 0) == 0)
+                named.push_back(rig.key(i));
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named, (std::vector<std::string>{rig.key(0), rig.key(1), rig.key(2)}));
+}
+
+TEST(FirmwareUpgrade, AUnitsRowIsItsOwnOutcome) {
+    FirmwareRig rig(2);
+    rig.device(0).setFlashBootWord(0x01020009); // incompatible: fails before any block
+    // The second unit's device takes the image and sends its notice, but
+    // refuses the end of transfer outright.
+    rig.addRule(1, {code::kFirmwareEnd, std::nullopt, status::kPasswordRefused, 1,
+                    StatusRule::Effect::CarryOut});
+    FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), UnitPasswordGate(rig.ctx(), rig.op));
+    // A notice from the first unit's MAC before the run: not its run's.
+    rig.ctx().link.deliver(noticeFrom(rig.lan.mac(0), rig.lan.own()));
+    const auto image = rig.writeImage(MakeImage(0x10000));
+    const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
+
+    EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::BootIncompatible);
+    EXPECT_EQ(summary.outcomes[1].failure, UnitFailure::TransferRefused);
+    EXPECT_EQ(summary.rows, (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadFailed},
+                                                    {rig.key(1), firmware_text::kDownloadFailed}}));
+    EXPECT_EQ(summary.summaryLine, "0 unit success, 2 unit fail. ");
+    EXPECT_EQ(session.results(), (UnitResultMap{{rig.key(0), 0}, {rig.key(1), 0}}));
+}
+
+TEST(FirmwareUpgrade, ASilentUnitIsNotAnsweringNotARefusedPassword) {
+    Timing timing = FirmwareRig::fastTiming();
+    timing.queryWindow = Millis(30);
+    FirmwareRig rig(1, timing);
+    rig.changeFaults(0, [](auto& f) { f.neverAnswer = true; });
+    const auto summary = rig.run(rig.writeImage(MakeImage(0x10000)));
+
+    EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::NoReply);
+    EXPECT_TRUE(rig.op.prompts.empty());
+    ASSERT_EQ(rig.op.messages.size(), 1u);
+    EXPECT_EQ(rig.op.messages[0].first, DeviceName(rig.lan.mac(0)) + ": No respond!");
 }
 
 TEST(FirmwareUpgrade, StopEndsAWaitingUnit) {

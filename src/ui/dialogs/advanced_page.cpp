@@ -34,7 +34,7 @@ constexpr int kPortEditWidthChars = 7;
 
 } // namespace
 
-CAdvancedPage::CAdvancedPage(QWidget* parent) : CPropertyPage(parent) {
+AdvancedPage::AdvancedPage(QWidget* parent) : SettingsPage(parent) {
     setObjectName(QStringLiteral("advancedPage"));
     setWindowTitle(QStringLiteral("Advanced"));
 
@@ -76,12 +76,12 @@ CAdvancedPage::CAdvancedPage(QWidget* parent) : CPropertyPage(parent) {
     column->addStretch(1);
 }
 
-void CAdvancedPage::setModel(const AdvancedPageModel& model) {
+void AdvancedPage::setModel(const AdvancedPageModel& model) {
     model_ = model;
     initialise();
 }
 
-void CAdvancedPage::initialise() {
+void AdvancedPage::initialise() {
     // A Telnet port of 0 means the service has no port to offer.
     const bool telnetWithoutPort = model_.telnet.port == 0;
     if (telnetWithoutPort) {
@@ -99,13 +99,13 @@ void CAdvancedPage::initialise() {
     }
 }
 
-void CAdvancedPage::setPortText(ServiceKind kind, int port) {
+void AdvancedPage::setPortText(ServiceKind kind, int port) {
     settingText_ = true;
     row(kind).edit->setText(QString::number(port));
     settingText_ = false;
 }
 
-void CAdvancedPage::boxClicked(ServiceKind kind, bool on) {
+void AdvancedPage::boxClicked(ServiceKind kind, bool on) {
     const int before = model_.service(kind).port;
     model_.setEnabled(kind, on);
     if (model_.service(kind).port != before)
@@ -114,7 +114,7 @@ void CAdvancedPage::boxClicked(ServiceKind kind, bool on) {
     row(kind).label->setEnabled(on);
 }
 
-void CAdvancedPage::editChanged(ServiceKind kind) {
+void AdvancedPage::editChanged(ServiceKind kind) {
     if (settingText_)
         return;
     const QString text = row(kind).edit->text();
@@ -124,7 +124,7 @@ void CAdvancedPage::editChanged(ServiceKind kind) {
         setPortText(kind, model_.service(kind).port);
 }
 
-bool CAdvancedPage::OnKillActive() {
+bool AdvancedPage::validatePage() {
     if (const auto failure = AdvancedPageTest(model_)) {
         ShowMessageBox(this, failure->message);
         return false;

@@ -6,7 +6,7 @@
 // version and the services it has, and tests the ports when it is left.
 
 #include "config/settings_model.hpp"
-#include "dialogs/property_page.hpp"
+#include "dialogs/settings_page.hpp"
 
 #include <array>
 
@@ -16,11 +16,11 @@ class QLineEdit;
 
 namespace korvane::ui {
 
-class CAdvancedPage : public CPropertyPage {
+class AdvancedPage : public SettingsPage {
     Q_OBJECT
 
   public:
-    explicit CAdvancedPage(QWidget* parent = nullptr);
+    explicit AdvancedPage(QWidget* parent = nullptr);
 
     // Puts the members in and initialises the controls from them.
     void setModel(const AdvancedPageModel& model);
@@ -30,7 +30,7 @@ class CAdvancedPage : public CPropertyPage {
     QLineEdit* portEdit(ServiceKind kind) const { return row(kind).edit; }
     QLabel* portLabel(ServiceKind kind) const { return row(kind).label; }
 
-    bool OnKillActive() override;
+    bool validatePage() override;
 
   private:
     struct Row {

@@ -1,15 +1,15 @@
 #include "dialogs/dialog_operations.hpp"
 
 #include "config/config_commands.hpp"
-#include "dialogs/cfg_sheet.hpp"
-#include "dialogs/dialog_operator.hpp"
-#include "dialogs/firmware_upgrade_dlg.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/message_box.hpp"
-#include "dialogs/network_adapter_dlg.hpp"
-#include "dialogs/password_dlg.hpp"
-#include "dialogs/serial_number_dlg.hpp"
-#include "main/dravelin_dlg.hpp"
+#include "dialogs/network_adapter_dialog.hpp"
+#include "dialogs/network_settings_dialog.hpp"
+#include "dialogs/password_page.hpp"
+#include "dialogs/serial_number_dialog.hpp"
+#include "main/desktop_operator.hpp"
+#include "main/main_window.hpp"
 
 #include <QEventLoop>
 
@@ -22,21 +22,38 @@ namespace {
 
 // The record of the selected row's device, which also becomes the
 // CurrentDeviceAddress; nothing when no row is selected or it has no device.
-std::optional<DeviceRecord> SelectedDevice(CDravelinDlg& window) {
+std::optional<DeviceRecord> SelectedDevice(MainWindow& window) {
     const int index = window.deviceList().SelectCurrentDevice();
     if (index < 0)
         return std::nullopt;
     return window.deviceList().record(index);
 }
 
+// The core's editor for a page shown alone: the dialog of type Dialog,
+// modal over the window, filled from and read back into the page's model.
+template <class Dialog, class Model>
+bool EditPageAlone(const GuiCaller& caller, MainWindow* window, Model& page) {
+    return caller
+        .call([window, &page] {
+            NormalCursor pointer;
+            Dialog dialog(window);
+            dialog.setModel(page);
+            if (dialog.exec() != QDialog::Accepted)
+                return false;
+            page = dialog.model();
+            return true;
+        })
+        .value_or(false);
+}
+
 } // namespace
 
-bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> work) {
+bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work) {
     QEventLoop loop;
     auto ended = std::make_shared<bool>(false);
     // The window runs `done` only while it stays open; a window that closes
     // meanwhile ends the program, and with it this loop.
-    if (!window.RunOperation(std::move(work), [ended, &loop] {
+    if (!window.runOperation(std::move(work), [ended, &loop] {
             *ended = true;
             loop.quit();
         }))
@@ -46,17 +63,17 @@ bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> w
     return true;
 }
 
-void DialogOperations::RunNetworkSettings(CDravelinDlg& window) {
+void DialogOperations::RunNetworkSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
-    CCfgSheet sheet(&window);
+    NetworkSettingsDialog sheet(&window);
     Context& ctx = window.context();
     std::atomic<bool> searchWanted{false};
     RunOperationAndWait(window, [&](StopToken& stop) {
         // Calls onto the GUI thread go through the sheet: it outlives them.
         const GuiCaller caller(&sheet, &stop);
-        DialogOperator op(&sheet, caller);
+        DesktopOperator op(&sheet, caller);
         op.setPasswordPrompt([sheet = &sheet](const std::string& label, const std::string& preset) {
             return sheet->askPassword(label, preset);
         });
@@ -80,74 +97,54 @@ void DialogOperations::RunNetworkSettings(CDravelinDlg& window) {
         });
     });
     if (searchWanted)
-        window.StartSearch();
+        window.startSearch();
 }
 
-void DialogOperations::RunIpSettings(CDravelinDlg& window) {
+void DialogOperations::RunIpSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const IpPageEditor edit = [&caller, w = &window](IpAddressPageModel& page,
                                                          const std::optional<std::string>&) {
-            return caller
-                .call([w, &page] {
-                    NormalCursor pointer;
-                    CIpSettingsDlg dialog(w);
-                    dialog.setModel(page);
-                    if (dialog.exec() != QDialog::Accepted)
-                        return false;
-                    page = dialog.model();
-                    return true;
-                })
-                .value_or(false);
+            return EditPageAlone<IpSettingsDialog>(caller, w, page);
         };
         korvane::RunIpSettings(ctx, *device, op, edit, &stop);
     });
 }
 
-void DialogOperations::RunSetPassword(CDravelinDlg& window) {
+void DialogOperations::RunSetPassword(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const PasswordPageEditor edit = [&caller, w = &window](PasswordPageModel& page,
                                                                const std::optional<std::string>&) {
-            return caller
-                .call([w, &page] {
-                    NormalCursor pointer;
-                    CSetPasswordDlg dialog(w);
-                    dialog.setModel(page);
-                    if (dialog.exec() != QDialog::Accepted)
-                        return false;
-                    page = dialog.model();
-                    return true;
-                })
-                .value_or(false);
+            return EditPageAlone<SetPasswordDialog>(caller, w, page);
         };
         korvane::RunSetPassword(ctx, *device, op, edit, &stop);
     });
 }
 
-void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
+void DialogOperations::RunSetSerialNumber(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
     Context& ctx = window.context();
     RunOperationAndWait(window, [&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
-        DialogOperator op(&window, caller);
+        DesktopOperator op(&window, caller);
         const SerialNumberEditor edit = [&caller, w = &window](std::string_view preset) {
             return caller
                 .call([w, text = std::string(preset)]() -> std::optional<std::string> {
                     NormalCursor pointer;
-                    CSerialNumberDlg dialog(w);
+                    SerialNumberDialog dialog(w);
                     dialog.setText(QString::fromStdString(text));
                     if (dialog.exec() != QDialog::Accepted)
                         return std::nullopt;
@@ -159,15 +156,18 @@ void DialogOperations::RunSetSerialNumber(CDravelinDlg& window) {
     });
 }
 
-void DialogOperations::RunNetworkAdapter(CDravelinDlg& window) {
-    CNetworkAdapterDlg dialog(window.context().adapters.descriptions(), &window);
+void DialogOperations::RunNetworkAdapter(MainWindow& window) {
+    // Every adapter the program may use, listed afresh.
+    AdapterTable available;
+    EnumerateAdapters(window.context().driver, available, window.options().interfaces);
+    NetworkAdapterDialog dialog(available.entries, window.adapterChoice().chosen(), &window);
     if (dialog.exec() == QDialog::Accepted)
-        selectedAdapter_ = dialog.selectedAdapter();
+        window.adapterChoice().choose(dialog.chosenAdapter());
 }
 
-void DialogOperations::RunFirmwareUpgrade(CDravelinDlg& window,
+void DialogOperations::RunFirmwareUpgrade(MainWindow& window,
                                           const std::vector<DeviceRecord>& units) {
-    CFirmwareUpgradeDlg dialog(window.context(), units, &window);
+    FirmwareUpgradeDialog dialog(window.context(), units, &window);
     DeviceList* list = &window.deviceList();
     dialog.setPasswordRemembered([list](const MacAddress& mac, const std::string& password) {
         list->SetRememberedPassword(mac, password);

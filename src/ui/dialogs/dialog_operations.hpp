@@ -16,22 +16,18 @@ namespace korvane::ui {
 
 class DialogOperations : public OperationDialogs {
   public:
-    void RunNetworkSettings(CDravelinDlg& window) override;
-    void RunFirmwareUpgrade(CDravelinDlg& window, const std::vector<DeviceRecord>& units) override;
-    void RunIpSettings(CDravelinDlg& window) override;
-    void RunSetPassword(CDravelinDlg& window) override;
-    void RunSetSerialNumber(CDravelinDlg& window) override;
-    // Lists the adapters; the one confirmed is kept here. Nothing else reads
-    // it: every search goes over all the adapters the program was given.
-    void RunNetworkAdapter(CDravelinDlg& window) override;
-    int selectedAdapter() const { return selectedAdapter_; }
-
-  private:
-    int selectedAdapter_ = 0;
+    void RunNetworkSettings(MainWindow& window) override;
+    void RunFirmwareUpgrade(MainWindow& window, const std::vector<DeviceRecord>& units) override;
+    void RunIpSettings(MainWindow& window) override;
+    void RunSetPassword(MainWindow& window) override;
+    void RunSetSerialNumber(MainWindow& window) override;
+    // Lists the adapters with "all adapters" first; the row confirmed
+    // becomes the window's adapter choice.
+    void RunNetworkAdapter(MainWindow& window) override;
 };
 
 // Runs `work` as the window's operation and waits, the GUI going on, until
 // it has ended. False when the window refused to start it.
-bool RunOperationAndWait(CDravelinDlg& window, std::function<void(StopToken&)> work);
+bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work);
 
 } // namespace korvane::ui

@@ -1,7 +1,7 @@
 #include "dialogs/ip_address_page.hpp"
 
 #include "dialogs/message_box.hpp"
-#include "widgets/ip_address_ctrl.hpp"
+#include "widgets/ip_address_edit.hpp"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -22,7 +22,7 @@ QLabel* label(const char* text, const char* name, QWidget* parent) {
 }
 } // namespace
 
-CIpAddressPage::CIpAddressPage(QWidget* parent) : CPropertyPage(parent) {
+IpAddressPage::IpAddressPage(QWidget* parent) : SettingsPage(parent) {
     setObjectName(QStringLiteral("ipAddressPage"));
     setWindowTitle(QStringLiteral("IP Address"));
 
@@ -44,12 +44,15 @@ CIpAddressPage::CIpAddressPage(QWidget* parent) : CPropertyPage(parent) {
     ipLabel_ = label("&IP Address:", "ipAddressLabel", addressGroup_);
     maskLabel_ = label("&Subnet Mask:", "subnetMaskLabel", addressGroup_);
     gatewayLabel_ = label("&Gateway:", "gatewayLabel", addressGroup_);
-    ip_ = new CIpAddressCtrl(addressGroup_);
+    ip_ = new IpAddressEdit(addressGroup_);
     ip_->setObjectName(QStringLiteral("ipAddressEdit"));
-    mask_ = new CIpAddressCtrl(addressGroup_);
+    mask_ = new IpAddressEdit(addressGroup_);
     mask_->setObjectName(QStringLiteral("subnetMaskEdit"));
-    gateway_ = new CIpAddressCtrl(addressGroup_);
+    gateway_ = new IpAddressEdit(addressGroup_);
     gateway_->setObjectName(QStringLiteral("gatewayEdit"));
+    ip_->setAccessibleName(QStringLiteral("IP Address"));
+    mask_->setAccessibleName(QStringLiteral("Subnet Mask"));
+    gateway_->setAccessibleName(QStringLiteral("Gateway"));
     ipLabel_->setBuddy(ip_);
     maskLabel_->setBuddy(mask_);
     gatewayLabel_->setBuddy(gateway_);
@@ -67,28 +70,28 @@ CIpAddressPage::CIpAddressPage(QWidget* parent) : CPropertyPage(parent) {
     column->addWidget(addressGroup_);
     column->addStretch(1);
 
-    connect(dhcp_, &QRadioButton::clicked, this, &CIpAddressPage::dhcpClicked);
-    connect(bootp_, &QRadioButton::clicked, this, &CIpAddressPage::bootpClicked);
-    connect(static_, &QRadioButton::clicked, this, &CIpAddressPage::staticClicked);
-    connect(ip_, &CIpAddressCtrl::addressChanged, this,
+    connect(dhcp_, &QRadioButton::clicked, this, &IpAddressPage::dhcpClicked);
+    connect(bootp_, &QRadioButton::clicked, this, &IpAddressPage::bootpClicked);
+    connect(static_, &QRadioButton::clicked, this, &IpAddressPage::staticClicked);
+    connect(ip_, &IpAddressEdit::addressChanged, this,
             [this] { controlChanged(ip_, model_.ipAddress); });
-    connect(mask_, &CIpAddressCtrl::addressChanged, this,
+    connect(mask_, &IpAddressEdit::addressChanged, this,
             [this] { controlChanged(mask_, model_.subnetMask); });
-    connect(gateway_, &CIpAddressCtrl::addressChanged, this,
+    connect(gateway_, &IpAddressEdit::addressChanged, this,
             [this] { controlChanged(gateway_, model_.gateway); });
     // An empty mask proposes the usual one as soon as the operator goes to it.
-    connect(mask_, &CIpAddressCtrl::focusEntered, this, [this] {
+    connect(mask_, &IpAddressEdit::focusEntered, this, [this] {
         if (mask_->address() == 0)
             mask_->setAddress(kUsualSubnetMask);
     });
 }
 
-void CIpAddressPage::setModel(const IpAddressPageModel& model) {
+void IpAddressPage::setModel(const IpAddressPageModel& model) {
     model_ = model;
     initialise();
 }
 
-void CIpAddressPage::initialise() {
+void IpAddressPage::initialise() {
     initialising_ = true;
     setAddressPartEnabled(true);
     bootp_->setEnabled(model_.bootpAvailable());
@@ -126,7 +129,7 @@ void CIpAddressPage::initialise() {
     initialising_ = false;
 }
 
-void CIpAddressPage::dhcpClicked() {
+void IpAddressPage::dhcpClicked() {
     model_.mode = AddressMode::Dhcp;
     radioIndex_ = kRadioDhcp;
     dhcp_->setFocus();
@@ -134,7 +137,7 @@ void CIpAddressPage::dhcpClicked() {
     setAddressPartEnabled(false);
 }
 
-void CIpAddressPage::bootpClicked() {
+void IpAddressPage::bootpClicked() {
     model_.mode = AddressMode::Bootp;
     radioIndex_ = kRadioBootp;
     bootp_->setFocus();
@@ -142,7 +145,7 @@ void CIpAddressPage::bootpClicked() {
     setAddressPartEnabled(false);
 }
 
-void CIpAddressPage::staticClicked() {
+void IpAddressPage::staticClicked() {
     model_.mode = AddressMode::Static;
     radioIndex_ = kRadioStatic;
     setAddressPartEnabled(true);
@@ -150,13 +153,13 @@ void CIpAddressPage::staticClicked() {
     showAddresses(true);
 }
 
-void CIpAddressPage::setAddressPartEnabled(bool enabled) {
+void IpAddressPage::setAddressPartEnabled(bool enabled) {
     for (QWidget* w : std::initializer_list<QWidget*>{addressGroup_, ipLabel_, maskLabel_,
                                                       gatewayLabel_, ip_, mask_, gateway_})
         w->setEnabled(enabled);
 }
 
-void CIpAddressPage::showAddresses(bool maskAndGateway) {
+void IpAddressPage::showAddresses(bool maskAndGateway) {
     // The members go into the controls; a control's change reads back the same value.
     const IpAddressPageModel members = model_;
     ip_->setAddress(members.ipAddress);
@@ -166,12 +169,12 @@ void CIpAddressPage::showAddresses(bool maskAndGateway) {
     }
 }
 
-void CIpAddressPage::controlChanged(CIpAddressCtrl* control, std::uint32_t& member) {
+void IpAddressPage::controlChanged(IpAddressEdit* control, std::uint32_t& member) {
     if (!initialising_)
         member = control->address();
 }
 
-bool CIpAddressPage::OnKillActive() {
+bool IpAddressPage::validatePage() {
     if (const auto failure = IpAddressPageTest(model_)) {
         ShowMessageBox(this, failure->message);
         return false;
@@ -184,27 +187,18 @@ bool CIpAddressPage::OnKillActive() {
     return true;
 }
 
-CIpSettingsDlg::CIpSettingsDlg(QWidget* parent) : QDialog(parent), page_(new CIpAddressPage(this)) {
-    setObjectName(QStringLiteral("ipSettingsDialog"));
-    setWindowTitle(page_->windowTitle());
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setObjectName(QStringLiteral("buttons"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    auto* column = new QVBoxLayout(this);
-    column->addWidget(page_);
-    column->addWidget(buttons);
-    column->setSizeConstraint(QLayout::SetFixedSize);
-}
+IpSettingsDialog::IpSettingsDialog(QWidget* parent)
+    : SinglePageDialog(new IpAddressPage, QStringLiteral("ipSettingsDialog"), parent),
+      page_(findChild<IpAddressPage*>()) {}
 
-void CIpSettingsDlg::accept() {
+bool IpSettingsDialog::acceptPage() {
     IpAddressPageModel members = page_->model();
     if (const auto failure = IpSettingsPageOk(members)) {
         ShowMessageBox(this, failure->message);
-        return;
+        return false;
     }
     accepted_ = members;
-    QDialog::accept();
+    return true;
 }
 
 } // namespace korvane::ui

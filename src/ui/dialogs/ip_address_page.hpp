@@ -4,12 +4,11 @@
 // gateway. The page keeps its model's members up to date as the operator
 // edits, enables its controls by the mode, the device's settings version
 // and model letter, and runs the address tests when it is left. Shown alone
-// (CIpSettingsDlg) it is the IP Settings dialog.
+// (IpSettingsDialog) it is the IP Settings dialog.
 
 #include "config/settings_model.hpp"
-#include "dialogs/property_page.hpp"
-
-#include <QDialog>
+#include "dialogs/settings_page.hpp"
+#include "dialogs/single_page_dialog.hpp"
 
 class QGroupBox;
 class QLabel;
@@ -17,15 +16,15 @@ class QRadioButton;
 
 namespace korvane::ui {
 
-class CIpAddressCtrl;
+class IpAddressEdit;
 
-class CIpAddressPage : public CPropertyPage {
+class IpAddressPage : public SettingsPage {
     Q_OBJECT
 
   public:
     enum Radio : int { kRadioDhcp = 0, kRadioBootp = 1, kRadioStatic = 2 };
 
-    explicit CIpAddressPage(QWidget* parent = nullptr);
+    explicit IpAddressPage(QWidget* parent = nullptr);
 
     // Puts the members in and initialises the controls from them.
     void setModel(const IpAddressPageModel& model);
@@ -33,7 +32,7 @@ class CIpAddressPage : public CPropertyPage {
     // -1 until the page was initialised.
     int radioIndex() const { return radioIndex_; }
 
-    bool OnKillActive() override;
+    bool validatePage() override;
 
   private:
     void initialise();
@@ -42,7 +41,7 @@ class CIpAddressPage : public CPropertyPage {
     void staticClicked();
     void setAddressPartEnabled(bool enabled);
     void showAddresses(bool maskAndGateway);
-    void controlChanged(CIpAddressCtrl* control, std::uint32_t& member);
+    void controlChanged(IpAddressEdit* control, std::uint32_t& member);
 
     IpAddressPageModel model_;
     int radioIndex_ = -1;
@@ -55,28 +54,29 @@ class CIpAddressPage : public CPropertyPage {
     QLabel* ipLabel_;
     QLabel* maskLabel_;
     QLabel* gatewayLabel_;
-    CIpAddressCtrl* ip_;
-    CIpAddressCtrl* mask_;
-    CIpAddressCtrl* gateway_;
+    IpAddressEdit* ip_;
+    IpAddressEdit* mask_;
+    IpAddressEdit* gateway_;
 };
 
 // The page alone as a modal dialog (the factory's IP Settings). Its OK runs
 // the page's own rules for that use and stays open on a refusal.
-class CIpSettingsDlg : public QDialog {
+class IpSettingsDialog : public SinglePageDialog {
     Q_OBJECT
 
   public:
-    explicit CIpSettingsDlg(QWidget* parent = nullptr);
+    explicit IpSettingsDialog(QWidget* parent = nullptr);
 
-    CIpAddressPage* page() const { return page_; }
+    IpAddressPage* page() const { return page_; }
     void setModel(const IpAddressPageModel& model) { page_->setModel(model); }
     // The members as OK left them.
     const IpAddressPageModel& model() const { return accepted_; }
 
-    void accept() override;
+  protected:
+    bool acceptPage() override;
 
   private:
-    CIpAddressPage* page_;
+    IpAddressPage* page_;
     IpAddressPageModel accepted_;
 };
 

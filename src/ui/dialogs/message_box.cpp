@@ -3,6 +3,10 @@
 #include "ui_strings.hpp"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QPushButton>
+#include <QSpacerItem>
 
 namespace korvane::ui {
 
@@ -17,10 +21,50 @@ int run(QWidget* parent, QMessageBox::Icon icon, const QString& text,
     QMessageBox box(icon, caption(), text, buttons, BoxParent(parent));
     box.setObjectName(QStringLiteral("messageBox"));
     box.setDefaultButton(defaultButton);
+    FitBoxToCaption(box);
     return box.exec();
 }
 
 } // namespace
+
+// Room the title bar takes beside the caption: the window's icon and its
+// buttons, in line heights of the caption's font.
+constexpr int kTitleBarExtraLines = 6;
+
+void FitBoxToCaption(QMessageBox& box) {
+    // The title bar's font is the window manager's; the application font
+    // with some margin is a fair stand-in for it.
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    const int wanted =
+        metrics.horizontalAdvance(box.windowTitle()) + kTitleBarExtraLines * metrics.height();
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+int AskQuestionBox(QWidget* parent, const Question& question) {
+    QMessageBox box(BoxIcon(question.icon), caption(), QString::fromStdString(question.text),
+                    QMessageBox::NoButton, BoxParent(parent));
+    box.setObjectName(QStringLiteral("messageBox"));
+    std::vector<QPushButton*> buttons;
+    for (const std::string& text : question.buttons)
+        buttons.push_back(box.addButton(QString::fromStdString(text), QMessageBox::ActionRole));
+    const auto at = [&buttons](int index) -> QPushButton* {
+        return index >= 0 && index < static_cast<int>(buttons.size())
+                   ? buttons[static_cast<std::size_t>(index)]
+                   : nullptr;
+    };
+    if (QPushButton* button = at(question.defaultButton))
+        box.setDefaultButton(button);
+    if (QPushButton* button = at(question.escapeButton))
+        box.setEscapeButton(button);
+    FitBoxToCaption(box);
+    box.exec();
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        if (box.clickedButton() == buttons[i])
+            return static_cast<int>(i);
+    return question.escapeButton;
+}
 
 QMessageBox::Icon BoxIcon(MessageIcon icon) {
     switch (icon) {

@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 namespace korvane::ui {
 
@@ -23,6 +24,21 @@ void ShowMessageBox(QWidget* parent, const std::string& text,
 bool AskYesNoBox(QWidget* parent, const std::string& text, MessageIcon icon);
 // Abort, Retry and Ignore with the stop icon; a box closed otherwise aborts.
 BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& text);
+
+// A question with buttons of its own, left to right, Enter choosing
+// `defaultButton` and Escape (or the close box) `escapeButton`.
+struct Question {
+    std::string text;
+    MessageIcon icon = MessageIcon::Question;
+    std::vector<std::string> buttons;
+    int defaultButton = 0;
+    int escapeButton = 0;
+};
+// The index of the button chosen.
+int AskQuestionBox(QWidget* parent, const Question& question);
+
+// Widens `box` so that its caption is never cut in the title bar.
+void FitBoxToCaption(QMessageBox& box);
 
 // The window a box should stand over: the modal dialog in front, if any.
 QWidget* BoxParent(QWidget* fallback);

@@ -1,7 +1,7 @@
 #include "main/device_list_binding.hpp"
 
 #include "models/device_row_table_model.hpp"
-#include "widgets/list_ctrl_cl.hpp"
+#include "widgets/device_list_view.hpp"
 
 #include <QItemSelectionModel>
 #include <QMouseEvent>
@@ -37,7 +37,7 @@ class FlagGuard {
 
 } // namespace
 
-DeviceListBinding::DeviceListBinding(CListCtrlCl* view, DeviceList& list, QObject* parent)
+DeviceListBinding::DeviceListBinding(DeviceListView* view, DeviceList& list, QObject* parent)
     : QObject(parent), view_(view), list_(list),
       model_(new DeviceRowTableModel(list.rows(), this)) {
     view_->setModel(model_);

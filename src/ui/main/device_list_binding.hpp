@@ -19,14 +19,14 @@ class QModelIndex;
 
 namespace korvane::ui {
 
-class CListCtrlCl;
+class DeviceListView;
 class DeviceRowTableModel;
 
 class DeviceListBinding : public QObject {
     Q_OBJECT
 
   public:
-    DeviceListBinding(CListCtrlCl* view, DeviceList& list, QObject* parent = nullptr);
+    DeviceListBinding(DeviceListView* view, DeviceList& list, QObject* parent = nullptr);
 
     DeviceRowTableModel* model() const { return model_; }
 
@@ -49,7 +49,7 @@ class DeviceListBinding : public QObject {
     void syncViewFromCore();
     void handleClick(int row);
 
-    CListCtrlCl* view_;
+    DeviceListView* view_;
     DeviceList& list_;
     DeviceRowTableModel* model_;
     bool writingCore_ = false; // the view's change is being written into the core

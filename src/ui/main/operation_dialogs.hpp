@@ -9,9 +9,9 @@
 // gives the list the focus and arms the timer again.
 //
 // An implementation reaches the core through the window: context(),
-// deviceList() (FindSelectedDevice and the records), guiOperator() (the
-// password prompt, questions and messages), RunOperation() for device
-// traffic off the GUI thread, and StartSearch() for the search that follows
+// deviceList() (FindSelectedDevice and the records), desktopOperator()
+// (the password prompt, questions and messages), runOperation() for device
+// traffic off the GUI thread, and startSearch() for the search that follows
 // a settings write. The base class is the placeholder: every command does
 // nothing.
 
@@ -21,26 +21,27 @@
 
 namespace korvane::ui {
 
-class CDravelinDlg;
+class MainWindow;
 
 class OperationDialogs {
   public:
     virtual ~OperationDialogs() = default;
 
-    // 1092, the Settings button, "&Settings..." and Enter: exactly one row selected.
-    virtual void RunNetworkSettings(CDravelinDlg& /*window*/) {}
-    // 1003, the Upgrade Firmware button and "Upgrade &Firmware...": the records of
+    // The Settings button, "&Settings..." and Enter: exactly one row selected.
+    virtual void RunNetworkSettings(MainWindow& /*window*/) {}
+    // The Upgrade Firmware button and "Upgrade &Firmware...": the records of
     // the selected rows' devices in list order; the link already uses the
     // adapter of the last one.
-    virtual void RunFirmwareUpgrade(CDravelinDlg& /*window*/,
+    virtual void RunFirmwareUpgrade(MainWindow& /*window*/,
                                     const std::vector<DeviceRecord>& /*units*/) {}
-    // The factory buttons 1005, 1006 and 1008 (shown with --factory only).
-    virtual void RunIpSettings(CDravelinDlg& /*window*/) {}
-    virtual void RunSetPassword(CDravelinDlg& /*window*/) {}
-    virtual void RunSetSerialNumber(CDravelinDlg& /*window*/) {}
-    // "Network &Adapter..." in the list's menu: the adapters the program
-    // searches, as the Network Adapter dialog lists them.
-    virtual void RunNetworkAdapter(CDravelinDlg& /*window*/) {}
+    // The factory buttons (shown with --factory only).
+    virtual void RunIpSettings(MainWindow& /*window*/) {}
+    virtual void RunSetPassword(MainWindow& /*window*/) {}
+    virtual void RunSetSerialNumber(MainWindow& /*window*/) {}
+    // "&Network Adapter..." in the list's menu: the adapters the program
+    // may search, as the Network Adapter dialog lists them; a confirmed
+    // choice goes into the window's adapterChoice().
+    virtual void RunNetworkAdapter(MainWindow& /*window*/) {}
 };
 
 } // namespace korvane::ui

@@ -27,6 +27,20 @@ QVariant DeviceRowTableModel::data(const QModelIndex& index, int role) const {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+QVariant DeviceRowTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal ||
+        (role != Qt::DisplayRole && role != Qt::AccessibleTextRole))
+        return {};
+    switch (section) {
+    case kSerialColumn:
+        return QStringLiteral("Serial Number");
+    case kAddressColumn:
+        return QStringLiteral("IP Address");
+    default:
+        return {};
+    }
+}
+
 void DeviceRowTableModel::rowsAboutToBeReset() {
     beginResetModel();
 }

@@ -25,6 +25,9 @@ class DeviceRowTableModel : public QAbstractTableModel, private RowModelListener
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // The column titles, for whatever reads the header rather than looks at it.
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
 
   Q_SIGNALS:
     // The core selected or deselected a row, or moved its focus (-1: none).

@@ -224,6 +224,19 @@ void SkinPicture::draw(QPainter& painter, const QRect& target) const {
     painter.drawImage(target.topLeft(), render(target.size(), dpr));
 }
 
+SkinPicture PlainButtonPicture(PlainButtonState state) {
+    const ButtonLook look = LookFor(state == PlainButtonState::Hover     ? ButtonState::Hover
+                                    : state == PlainButtonState::Pressed ? ButtonState::Pressed
+                                                                         : ButtonState::Resting);
+    const TokenList tokens = {
+        {"face-top", ColorText(look.faceTop)},
+        {"face-bottom", ColorText(look.faceBottom)},
+        {"ring-opacity", look.ringOpacity},
+    };
+    return SkinPicture::fromSvg(
+        FillTokens(ReadResource(QStringLiteral(":/skin/plain-button.svg")), tokens));
+}
+
 QByteArray ArtworkSource(int id) {
     if (id == kBackground) {
         return FillTokens(ReadResource(QStringLiteral(":/skin/background.svg")),

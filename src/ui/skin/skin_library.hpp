@@ -67,6 +67,10 @@ class SkinPicture {
 // The picture for a main-window bitmap number; a null picture for 0 or an
 // unknown number.
 SkinPicture LoadBitmap(int id);
+// The face of a button that draws its own caption (the factory buttons),
+// in the operation buttons' colours.
+enum class PlainButtonState { Resting, Pressed, Hover };
+SkinPicture PlainButtonPicture(PlainButtonState state);
 // The SVG text behind a bitmap number after the palette and the button's
 // caption were filled in; empty for 0 or an unknown number.
 QByteArray ArtworkSource(int id);

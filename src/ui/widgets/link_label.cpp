@@ -10,7 +10,7 @@
 
 namespace korvane::ui {
 
-CLinkLabel::CLinkLabel(const QString& text, const QString& address, QWidget* parent)
+LinkLabel::LinkLabel(const QString& text, const QString& address, QWidget* parent)
     : QLabel(text, parent), address_(address), opener_(std::make_shared<DesktopLinkOpener>()) {
     if (address_.isEmpty()) {
         address_ = this->text();
@@ -26,21 +26,21 @@ CLinkLabel::CLinkLabel(const QString& text, const QString& address, QWidget* par
     setMouseTracking(true);
     setToolTip(address_);
     applyColor();
-    FitToText();
+    fitToText();
 }
 
-void CLinkLabel::SetAddress(const QString& address) {
+void LinkLabel::setAddress(const QString& address) {
     address_ = address;
-    FitToText();
+    fitToText();
     setToolTip(address_);
 }
 
-void CLinkLabel::MarkVisited(bool visited) {
+void LinkLabel::markVisited(bool visited) {
     visited_ = visited;
     applyColor();
 }
 
-void CLinkLabel::SetUnderlineMode(int mode) {
+void LinkLabel::setUnderlineMode(int mode) {
     if (mode == underlineMode_) {
         return;
     }
@@ -48,15 +48,15 @@ void CLinkLabel::SetUnderlineMode(int mode) {
     underlineMode_ = mode;
 }
 
-void CLinkLabel::SetFitToText(bool on) {
+void LinkLabel::setFitToText(bool on) {
     fitToText_ = on;
     if (!on) {
         setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     }
-    FitToText();
+    fitToText();
 }
 
-void CLinkLabel::FitToText() {
+void LinkLabel::fitToText() {
     if (!fitToText_) {
         return;
     }
@@ -83,29 +83,29 @@ void CLinkLabel::FitToText() {
     updateGeometry();
 }
 
-void CLinkLabel::SetOpener(std::shared_ptr<LinkOpener> opener) {
+void LinkLabel::setOpener(std::shared_ptr<LinkOpener> opener) {
     opener_ = std::move(opener);
 }
 
-int CLinkLabel::OpenLink(const QString& address) {
-    return opener_ ? opener_->OpenLink(address) : link_result::kNoAssociation;
+LinkOpenResult LinkLabel::openLink(const QString& address) {
+    return opener_ ? opener_->openLink(address) : LinkOpenResult::NoBrowser;
 }
 
-QColor CLinkLabel::currentColor() const {
+QColor LinkLabel::currentColor() const {
     if (hovering_) {
         return QColor(skin::palette::kLinkHover);
     }
     return QColor(visited_ ? skin::palette::kLinkVisited : skin::palette::kLink);
 }
 
-void CLinkLabel::applyColor() {
+void LinkLabel::applyColor() {
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, currentColor());
     setPalette(colours);
     update();
 }
 
-void CLinkLabel::mouseMoveEvent(QMouseEvent* event) {
+void LinkLabel::mouseMoveEvent(QMouseEvent* event) {
     if (!hovering_) {
         hovering_ = true;
         if (underlineMode_ == kUnderlineHover) {
@@ -116,7 +116,7 @@ void CLinkLabel::mouseMoveEvent(QMouseEvent* event) {
     QLabel::mouseMoveEvent(event);
 }
 
-void CLinkLabel::leaveEvent(QEvent* event) {
+void LinkLabel::leaveEvent(QEvent* event) {
     if (hovering_) {
         hovering_ = false;
         if (underlineMode_ != kUnderlineAlways) {
@@ -127,23 +127,23 @@ void CLinkLabel::leaveEvent(QEvent* event) {
     QLabel::leaveEvent(event);
 }
 
-void CLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !rect().contains(event->position().toPoint())) {
         QLabel::mouseReleaseEvent(event);
         return;
     }
     hovering_ = false;
     applyColor();
-    const int result = OpenLink(address_);
-    if (result > 32) {
-        MarkVisited(true);
+    const LinkOpenResult result = openLink(address_);
+    if (result == LinkOpenResult::Opened) {
+        markVisited(true);
     } else {
         showOpenError(result);
     }
     Q_EMIT linkOpened(result);
 }
 
-void CLinkLabel::showOpenError(int result) {
+void LinkLabel::showOpenError(LinkOpenResult result) {
     QApplication::beep();
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(strings::kAppTitle),
                     LinkErrorText(result), QMessageBox::Ok, this);

@@ -15,32 +15,31 @@
 
 namespace korvane::ui {
 
-class CLinkLabel : public QLabel {
+class LinkLabel : public QLabel {
     Q_OBJECT
 
   public:
     enum UnderlineMode : int { kUnderlineHover = -1, kUnderlineNever = 0, kUnderlineAlways = 1 };
 
     // An empty address takes the text; an empty text shows the address.
-    explicit CLinkLabel(const QString& text, const QString& address = {},
-                        QWidget* parent = nullptr);
+    explicit LinkLabel(const QString& text, const QString& address = {}, QWidget* parent = nullptr);
 
-    void SetAddress(const QString& address);
+    void setAddress(const QString& address);
     const QString& address() const { return address_; }
 
-    void MarkVisited(bool visited);
+    void markVisited(bool visited);
     bool isVisited() const { return visited_; }
 
-    void SetUnderlineMode(int mode);
+    void setUnderlineMode(int mode);
     int underlineMode() const { return underlineMode_; }
 
     // When on (the default) the label keeps its size to its text.
-    void SetFitToText(bool on);
-    void FitToText();
+    void setFitToText(bool on);
+    void fitToText();
 
     // The opener clicks go through (the desktop's by default).
-    void SetOpener(std::shared_ptr<LinkOpener> opener);
-    int OpenLink(const QString& address);
+    void setOpener(std::shared_ptr<LinkOpener> opener);
+    LinkOpenResult openLink(const QString& address);
 
     bool isHovering() const { return hovering_; }
     // The colour the text is drawn in now.
@@ -48,7 +47,7 @@ class CLinkLabel : public QLabel {
 
   Q_SIGNALS:
     // After a click, with the opener's result.
-    void linkOpened(int result);
+    void linkOpened(korvane::ui::LinkOpenResult result);
 
   protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -57,7 +56,7 @@ class CLinkLabel : public QLabel {
 
   private:
     void applyColor();
-    void showOpenError(int result);
+    void showOpenError(LinkOpenResult result);
 
     QString address_;
     QFont normalFont_;

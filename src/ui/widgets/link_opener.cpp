@@ -8,23 +8,22 @@
 
 namespace korvane::ui {
 
-int DesktopLinkOpener::OpenLink(const QString& address) {
+LinkOpenResult DesktopLinkOpener::openLink(const QString& address) {
     if (QDesktopServices::openUrl(QUrl::fromUserInput(address))) {
-        return link_result::kOpened;
+        return LinkOpenResult::Opened;
     }
-    // The desktop only says no; "nothing registered" is what that means.
-    const int desktopResult = link_result::kNoAssociation;
+    // The desktop only says no: it has nothing registered for the address.
     const std::optional<QString> browser = FallbackBrowser();
     if (!browser) {
-        return desktopResult;
+        return LinkOpenResult::NoBrowser;
     }
     QStringList command = BuildBrowserCommand(*browser, address);
     if (command.isEmpty()) {
-        return desktopResult;
+        return LinkOpenResult::NoBrowser;
     }
     const QString program = command.takeFirst();
-    return QProcess::startDetached(program, command) ? link_result::kOpened
-                                                     : link_result::kFileNotFound;
+    return QProcess::startDetached(program, command) ? LinkOpenResult::Opened
+                                                     : LinkOpenResult::BrowserNotStarted;
 }
 
 QStringList BuildBrowserCommand(const QString& browser, const QString& address) {
@@ -62,34 +61,17 @@ std::optional<QString> FallbackBrowser() {
     return std::nullopt;
 }
 
-QString LinkErrorText(int result) {
-    struct Entry {
-        int result;
-        const char* text;
-    };
-    static constexpr Entry kTexts[] = {
-        {0, "The operating system is out\nof memory or resources."},
-        {2, "The specified file was not found."},
-        {3, "The specified path was not found."},
-        {5, "The operating system denied\naccess to the specified file."},
-        {8, "There was not enough memory to complete the operation."},
-        {11, "The .EXE file is invalid\n(non-Win32 .EXE or error in .EXE image)."},
-        {26, "A sharing violation occurred. "},
-        {27, "The filename association is\nincomplete or invalid."},
-        {28, "The DDE transaction could not\nbe completed because the request timed out."},
-        {29, "The DDE transaction failed."},
-        {30, "The DDE transaction could not\nbe completed because other DDE "
-             "transactions\nwere being processed."},
-        {31, "There is no application associated\nwith the given filename extension."},
-        {32, "The specified dynamic-link library was not found."},
-    };
-    QString text = QStringLiteral("Unable to open hyperlink:\n\n");
-    for (const Entry& entry : kTexts) {
-        if (entry.result == result) {
-            return text + QString::fromLatin1(entry.text);
-        }
+QString LinkErrorText(LinkOpenResult result) {
+    const QString text = QStringLiteral("Unable to open hyperlink:\n\n");
+    switch (result) {
+    case LinkOpenResult::Opened:
+        break;
+    case LinkOpenResult::NoBrowser:
+        return text + QStringLiteral("No web browser is set up on this computer.");
+    case LinkOpenResult::BrowserNotStarted:
+        return text + QStringLiteral("The web browser could not be started.");
     }
-    return text + QStringLiteral("Unknown Error (%1) occurred.").arg(result);
+    return {};
 }
 
 } // namespace korvane::ui

@@ -1,8 +1,6 @@
 #pragma once
 
-// How a hyperlink gets opened. Results keep the shell's convention that the
-// link control's error texts are keyed by: above 32 is success, 32 and
-// below name what went wrong.
+// How a hyperlink gets opened, and what became of it.
 
 #include <QString>
 #include <QStringList>
@@ -11,17 +9,16 @@
 
 namespace korvane::ui {
 
-namespace link_result {
-inline constexpr int kOpened = 33;        // anything above 32 means opened
-inline constexpr int kFileNotFound = 2;   // the program could not be started
-inline constexpr int kNoAssociation = 31; // nothing is registered to open it
-} // namespace link_result
+enum class LinkOpenResult {
+    Opened,
+    NoBrowser,         // nothing on this system opens web addresses
+    BrowserNotStarted, // a browser command was found, but it could not be started
+};
 
 class LinkOpener {
   public:
     virtual ~LinkOpener() = default;
-    // Opens `address`; a result above 32 means it was opened.
-    virtual int OpenLink(const QString& address) = 0;
+    virtual LinkOpenResult openLink(const QString& address) = 0;
 };
 
 // The desktop's URL handler first; if it cannot open the address, the
@@ -29,7 +26,7 @@ class LinkOpener {
 // xdg-open) is started with the address.
 class DesktopLinkOpener : public LinkOpener {
   public:
-    int OpenLink(const QString& address) override;
+    LinkOpenResult openLink(const QString& address) override;
 };
 
 // The command that opens `address` with the browser command `browser`: a
@@ -41,7 +38,7 @@ QStringList BuildBrowserCommand(const QString& browser, const QString& address);
 // The browser command to fall back on, if this system has one.
 std::optional<QString> FallbackBrowser();
 
-// The message shown when a link could not be opened with result `result`.
-QString LinkErrorText(int result);
+// The message shown when a link could not be opened.
+QString LinkErrorText(LinkOpenResult result);
 
 } // namespace korvane::ui

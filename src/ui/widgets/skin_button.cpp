@@ -9,7 +9,13 @@
 
 namespace korvane::ui {
 
-CSkinButton::CSkinButton(QWidget* parent)
+namespace {
+// How much of the resting picture shows through when it stands for the
+// disabled one: enough to read, faint enough to look switched off.
+constexpr qreal kDisabledOpacity = 0.4;
+} // namespace
+
+SkinButton::SkinButton(QWidget* parent)
     : QAbstractButton(parent), textColor_(palette().color(QPalette::ButtonText)) {
     setCursor(Qt::PointingHandCursor);
     // Hover follows plain mouse moves, as it does without any button held.
@@ -22,36 +28,43 @@ CSkinButton::CSkinButton(QWidget* parent)
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-CSkinButton::~CSkinButton() {
+SkinButton::~SkinButton() {
     delete cursorShield_.data();
 }
 
-void CSkinButton::SetStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
-                                  qint16 focusInset) {
+void SkinButton::setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
+                                 qint16 focusInset) {
     auto load = [](int id) { return id == 0 ? skin::SkinPicture() : skin::LoadBitmap(id); };
-    SetStatePictures(load(resting), load(pressed), load(hover), load(disabled), border, focusInset);
+    setStatePictures(load(resting), load(pressed), load(hover), load(disabled), border, focusInset);
 }
 
-void CSkinButton::SetStatePictures(const skin::SkinPicture& resting,
-                                   const skin::SkinPicture& pressed, const skin::SkinPicture& hover,
-                                   const skin::SkinPicture& disabled, qint16 border,
-                                   qint16 focusInset) {
+void SkinButton::setStatePictures(const skin::SkinPicture& resting,
+                                  const skin::SkinPicture& pressed, const skin::SkinPicture& hover,
+                                  const skin::SkinPicture& disabled, qint16 border,
+                                  qint16 focusInset) {
     resting_ = resting;
     pressed_ = pressed;
     hover_ = hover;
+    dimRestingWhenDisabled_ = disabled.isNull();
     disabled_ = disabled.isNull() ? resting : disabled;
     border_ = border;
     focusInset_ = focusInset < 0 ? qint16(0) : focusInset;
 }
 
-QSize CSkinButton::sizeHint() const {
+void SkinButton::setCaptionColor(const QColor& color) {
+    textColor_ = color;
+    centredCaption_ = true;
+    update();
+}
+
+QSize SkinButton::sizeHint() const {
     if (!resting_.isNull()) {
         return resting_.designSize();
     }
     return skin::kButtonDesignSize;
 }
 
-void CSkinButton::drawCaption(QPainter& painter, const QPoint& at, const QColor& color) const {
+void SkinButton::drawCaption(QPainter& painter, const QPoint& at, const QColor& color) const {
     if (text().isEmpty()) {
         return;
     }
@@ -59,11 +72,16 @@ void CSkinButton::drawCaption(QPainter& painter, const QPoint& at, const QColor&
     painter.setClipRect(rect());
     painter.setFont(font());
     painter.setPen(color);
-    painter.drawText(QRect(at, size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text());
+    if (centredCaption_)
+        painter.drawText(rect(), Qt::AlignCenter | Qt::TextSingleLine | Qt::TextShowMnemonic,
+                         text());
+    else
+        painter.drawText(QRect(at, size()), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                         text());
     painter.restore();
 }
 
-void CSkinButton::paintEvent(QPaintEvent*) {
+void SkinButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect area = rect();
     const QFontMetrics metrics(font());
@@ -84,9 +102,19 @@ void CSkinButton::paintEvent(QPaintEvent*) {
     };
 
     if (!isEnabled()) {
+        painter.save();
+        if (dimRestingWhenDisabled_)
+            painter.setOpacity(kDisabledOpacity);
         drawPicture(disabled_, Picture::Disabled);
+        painter.restore();
         if (border_ != 0) {
             qDrawWinButton(&painter, area, palette(), false);
+        }
+        if (centredCaption_) {
+            QColor faded = textColor_;
+            faded.setAlphaF(kDisabledOpacity);
+            drawCaption(painter, QPoint(captionX, captionY), faded);
+            return;
         }
         drawCaption(painter, QPoint(captionX + 1, captionY + 1), palette().color(QPalette::Light));
         drawCaption(painter, QPoint(captionX, captionY),
@@ -119,7 +147,7 @@ void CSkinButton::paintEvent(QPaintEvent*) {
     drawCaption(painter, QPoint(captionX, captionY), textColor_);
 }
 
-void CSkinButton::mousePressEvent(QMouseEvent* event) {
+void SkinButton::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         // The pressed picture takes over from the hover one; hover comes
         // back with the next move after the release.
@@ -129,7 +157,7 @@ void CSkinButton::mousePressEvent(QMouseEvent* event) {
     QAbstractButton::mousePressEvent(event);
 }
 
-void CSkinButton::mouseReleaseEvent(QMouseEvent* event) {
+void SkinButton::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         buttonDown_ = false;
     }
@@ -137,13 +165,13 @@ void CSkinButton::mouseReleaseEvent(QMouseEvent* event) {
     QAbstractButton::mouseReleaseEvent(event);
 }
 
-void CSkinButton::mouseDoubleClickEvent(QMouseEvent* event) {
+void SkinButton::mouseDoubleClickEvent(QMouseEvent* event) {
     // The second press of a double click is a press like the first, so a
     // double click makes two clicks.
     mousePressEvent(event);
 }
 
-void CSkinButton::mouseMoveEvent(QMouseEvent* event) {
+void SkinButton::mouseMoveEvent(QMouseEvent* event) {
     if (buttonDown_ && (event->buttons() & Qt::LeftButton)) {
         // While pressed the base class sets the pushed state to whether the
         // pointer is over the button, which swaps the pictures.
@@ -157,18 +185,18 @@ void CSkinButton::mouseMoveEvent(QMouseEvent* event) {
     QAbstractButton::mouseMoveEvent(event);
 }
 
-void CSkinButton::leaveEvent(QEvent*) {
+void SkinButton::leaveEvent(QEvent*) {
     hovering_ = false;
     update();
 }
 
-void CSkinButton::focusOutEvent(QFocusEvent* event) {
+void SkinButton::focusOutEvent(QFocusEvent* event) {
     // Losing the focus ends a press; the base class lifts the pushed state.
     buttonDown_ = false;
     QAbstractButton::focusOutEvent(event);
 }
 
-void CSkinButton::changeEvent(QEvent* event) {
+void SkinButton::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) {
         if (!isEnabled()) {
             hovering_ = false;
@@ -179,27 +207,27 @@ void CSkinButton::changeEvent(QEvent* event) {
     QAbstractButton::changeEvent(event);
 }
 
-void CSkinButton::moveEvent(QMoveEvent* event) {
+void SkinButton::moveEvent(QMoveEvent* event) {
     updateCursorShield();
     QAbstractButton::moveEvent(event);
 }
 
-void CSkinButton::resizeEvent(QResizeEvent* event) {
+void SkinButton::resizeEvent(QResizeEvent* event) {
     updateCursorShield();
     QAbstractButton::resizeEvent(event);
 }
 
-void CSkinButton::showEvent(QShowEvent* event) {
+void SkinButton::showEvent(QShowEvent* event) {
     updateCursorShield();
     QAbstractButton::showEvent(event);
 }
 
-void CSkinButton::hideEvent(QHideEvent* event) {
+void SkinButton::hideEvent(QHideEvent* event) {
     updateCursorShield();
     QAbstractButton::hideEvent(event);
 }
 
-void CSkinButton::updateCursorShield() {
+void SkinButton::updateCursorShield() {
     const bool wanted = !isEnabled() && !isHidden() && parentWidget() != nullptr;
     if (!wanted) {
         if (cursorShield_) {

@@ -14,25 +14,29 @@
 
 namespace korvane::ui {
 
-class CSkinButton : public QAbstractButton {
+class SkinButton : public QAbstractButton {
     Q_OBJECT
 
   public:
     // Which picture the last paint used; for tests and diagnostics.
     enum class Picture { None, Resting, Pressed, Hover, Disabled, ButtonFace };
 
-    explicit CSkinButton(QWidget* parent = nullptr);
-    ~CSkinButton() override;
+    explicit SkinButton(QWidget* parent = nullptr);
+    ~SkinButton() override;
 
     // Bitmap numbers of the skin (0: none). A disabled number of 0 lets the
-    // resting picture serve as the disabled one; a focus inset with bit
+    // resting picture, dimmed, serve as the disabled one; a focus inset with bit
     // 0x8000 set (a negative one) is stored as 0. Does not repaint.
-    void SetStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
+    void setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
                          qint16 focusInset);
     // The same with pictures instead of numbers.
-    void SetStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
+    void setStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
                           const skin::SkinPicture& hover, const skin::SkinPicture& disabled,
                           qint16 border, qint16 focusInset);
+
+    // The caption (text()) centred in `color`, its mnemonic underlined;
+    // without this the caption is drawn as the classic buttons placed it.
+    void setCaptionColor(const QColor& color);
 
     bool isHovering() const { return hovering_; }
     bool isButtonDown() const { return buttonDown_; }
@@ -66,6 +70,8 @@ class CSkinButton : public QAbstractButton {
     qint16 border_ = 0;
     qint16 focusInset_ = 0;
     QColor textColor_;
+    bool centredCaption_ = false;
+    bool dimRestingWhenDisabled_ = false;
     bool hovering_ = false;
     bool buttonDown_ = false;
     Picture lastPicture_ = Picture::None;

@@ -1,0 +1,208 @@
+#include "app/application.hpp"
+
+#include "app/single_instance.hpp"
+#include "app/start_options.hpp"
+#include "cli/environment.hpp"
+#include "dialogs/dialog_operations.hpp"
+#include "dialogs/message_box.hpp"
+#include "link/capture_recorder.hpp"
+#include "main/main_window.hpp"
+#include "skin/skin_library.hpp"
+#include "ui_strings.hpp"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+namespace korvane::ui {
+
+namespace {
+
+// Resident and peak resident memory of this process in KiB (Linux), else 0.
+struct MemoryFigures {
+    long residentKib = 0;
+    long peakKib = 0;
+};
+
+MemoryFigures ReadMemoryFigures() {
+    MemoryFigures figures;
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        return figures;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        const auto value = [&line] {
+            return line.mid(line.indexOf(':') + 1).trimmed().split(' ')[0].toLong();
+        };
+        if (line.startsWith("VmRSS:")) {
+            figures.residentKib = value();
+        } else if (line.startsWith("VmHWM:")) {
+            figures.peakKib = value();
+        }
+    }
+    return figures;
+}
+
+// Prints the start-up figures for the benchmark: when the window first
+// painted, and the memory once the first search's rows are listed.
+class StartupReporter : public QObject {
+  public:
+    StartupReporter(MainWindow& window, SteadyClock::time_point started)
+        : QObject(&window), window_(window), started_(started) {
+        window.installEventFilter(this);
+        connect(&window, &MainWindow::searchApplied, this, [this] { reportListed(); });
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == &window_ && event->type() == QEvent::Paint && !shown_) {
+            shown_ = true;
+            std::printf("window-shown-ms %.1f\n", sinceStart());
+            std::fflush(stdout);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    double sinceStart() const {
+        return std::chrono::duration<double, std::milli>(SteadyClock::now() - started_).count();
+    }
+    void reportListed() {
+        const MemoryFigures memory = ReadMemoryFigures();
+        std::printf("devices-listed %d after-ms %.1f rss-kib %ld peak-kib %ld\n",
+                    window_.deviceList().rows().rowCount(), sinceStart(), memory.residentKib,
+                    memory.peakKib);
+        std::fflush(stdout);
+        window_.close();
+    }
+
+    MainWindow& window_;
+    SteadyClock::time_point started_;
+    bool shown_ = false;
+};
+
+} // namespace
+
+int Application::run(int& argc, char** argv) {
+    const SteadyClock::time_point started = SteadyClock::now();
+    // The options are read before the GUI starts, so --help, --version and
+    // a bad option answer without a display.
+    std::optional<StartOptions> options;
+    {
+        QCoreApplication reader(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("korvane-utility"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION_TEXT));
+        QCommandLineParser parser;
+        parser.setApplicationDescription(QString::fromUtf8(strings::kAppTitle));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        AddStartOptions(parser);
+        parser.process(reader); // --help and --version print and end here
+        QString error;
+        options = ReadStartOptions(parser, error);
+        if (!options) {
+            std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(error));
+            return 2;
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QString::fromUtf8(strings::kAppTitle));
+    QApplication::setOrganizationName(QString::fromUtf8(strings::kOrganisation));
+    QApplication::setApplicationVersion(QStringLiteral(KORVANE_VERSION_TEXT));
+    QApplication::setWindowIcon(skin::AppIcon());
+
+    // A second copy ends here, silently; the first one is not disturbed.
+    SingleInstance instance;
+    switch (instance.Acquire()) {
+    case SingleInstance::Result::Acquired:
+        break;
+    case SingleInstance::Result::OtherCopyRuns:
+        return 0;
+    case SingleInstance::Result::NoLockFile:
+        std::fprintf(stderr, "korvane-utility: cannot create %s\n",
+                     qPrintable(instance.lockFilePath()));
+        return 1;
+    }
+
+    cli::GlobalOptions global;
+    global.simulate = options->simulate;
+    for (const QString& name : options->interfaces) {
+        global.interfaces.push_back(name.toStdString());
+    }
+    global.timing = Timing::defaults().scaled(options->timeScale);
+    // Opened once this copy is the only one, so a second start cannot truncate
+    // the first one's recording.
+    if (!options->captureFile.isEmpty()) {
+        std::string captureError;
+        global.capture = CaptureFile::create(QFile::encodeName(options->captureFile).toStdString(),
+                                             captureError);
+        if (!global.capture) {
+            std::fprintf(stderr, "korvane-utility: --capture: %s\n", captureError.c_str());
+            return 2;
+        }
+        global.capture->setMessageSink([](const std::string& line) {
+            std::fprintf(stderr, "korvane-utility: %s", line.c_str());
+        });
+    }
+    cli::Environment environment(global);
+    // The link's diagnostics are console lines, as they always were.
+    environment.context().link.setDiagnosticSink(
+        [](const std::string& line) { std::fputs(line.c_str(), stderr); });
+
+    MainWindowOptions windowOptions;
+    windowOptions.factory = options->factory;
+    windowOptions.interfaces = global.interfaces;
+    MainWindow window(environment.context(), windowOptions);
+    window.setOperationDialogs(std::make_unique<DialogOperations>());
+    QObject::connect(&window, &MainWindow::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+
+    int result = 0;
+    if (!options->grabFile.isEmpty()) {
+        const QString file = options->grabFile;
+        QObject::connect(
+            &window, &MainWindow::searchApplied, &window,
+            [&window, &result, file] {
+                // Once the rows are painted.
+                QTimer::singleShot(0, &window, [&window, &result, file] {
+                    if (!window.grab().save(file)) {
+                        std::fprintf(stderr, "korvane-utility: cannot write %s\n",
+                                     qPrintable(file));
+                        result = 1;
+                    }
+                    window.close();
+                });
+            },
+            Qt::SingleShotConnection);
+    }
+    if (options->reportStartup) {
+        new StartupReporter(window, started);
+    }
+
+    window.show();
+    // Named adapters that do not exist are said at once, not found out
+    // later from an empty list.
+    const std::string unknown = environment.unknownInterfaceError();
+    if (!unknown.empty()) {
+        QString text = QString::fromStdString(unknown);
+        text[0] = text[0].toUpper();
+        if (options->grabFile.isEmpty() && !options->reportStartup)
+            QTimer::singleShot(0, &window,
+                               [&window, text] { ShowMessageBox(&window, text + u'.'); });
+        else
+            std::fprintf(stderr, "korvane-utility: %s\n", unknown.c_str());
+    }
+    const int exitCode = QApplication::exec();
+    return result != 0 ? result : exitCode;
+}
+
+} // namespace korvane::ui

@@ -1,0 +1,312 @@
+#include "dialogs/firmware_upgrade_dialog.hpp"
+
+#include "dialogs/dialog_units.hpp"
+#include "firmware/firmware_image.hpp"
+#include "skin/skin_library.hpp"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QWindow>
+
+namespace korvane::ui {
+
+namespace {
+
+// The template, in dialog units: x, y, width, height.
+constexpr DluRect kFrame{4, 3, 240, 196};
+constexpr DluRect kFileLabel{7, 13, 44, 8};
+constexpr DluRect kFileName{51, 11, 154, 13};
+constexpr DluRect kBrowse{207, 11, 16, 13};
+constexpr DluRect kWarning{13, 30, 223, 22};
+constexpr DluRect kProgress{51, 57, 155, 11};
+constexpr DluRect kStatusLine{51, 72, 155, 11};
+constexpr DluRect kStatusList{51, 88, 155, 102};
+constexpr DluRect kDownload{132, 202, 50, 14};
+constexpr DluRect kCancel{184, 202, 50, 14};
+constexpr int kDialogWidth = 248;
+// The window ends at the separator: what the template holds below it (the
+// offset, flash type and start address, which nothing reads) is never seen.
+constexpr int kSeparatorTop = 222;
+
+constexpr int kWarningFontHeight = 15;
+constexpr QRgb kWarningColour = 0xFF0000;
+// How often the idle pass looks at the file again when nothing is typed.
+constexpr int kIdleIntervalMs = 250;
+
+const char kWarningText[] = "Backup settings before updating the firmware as the update will "
+                            "overwrite all settings to factory default.";
+const char kFileFilter[] = "*.bin (*.bin);;All Files (*.*) (*)";
+
+} // namespace
+
+FirmwareUpgradeDialog::FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRecord> units,
+                                             QWidget* parent)
+    : QDialog(parent), ctx_(ctx), records_(std::move(units)), caller_(this, &promptStop_),
+      operator_(this, caller_) {
+    setObjectName(QStringLiteral("firmwareUpgradeDialog"));
+    setWindowTitle(QStringLiteral("Firmware Upgrade"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+    buildControls();
+    // The units' status texts and progress arrive posted, in their order.
+    operator_.setStatusLineSink([this](const QString& text) { statusLine_->setText(text); });
+    operator_.setUnitStatusSink(
+        [this](const QString& key, const QString& text) { setUnitRow(key, text); });
+    operator_.setProgressSink([this](int percent) { progress_->setValue(percent); });
+
+    std::vector<DeviceIdentity*> unitPointers;
+    for (DeviceRecord& record : records_)
+        unitPointers.push_back(&record);
+    FirmwarePasswordGate gate = [this](DeviceIdentity& record, StopToken* stop) {
+        auto password = CheckUnitPassword(ctx_, operator_, record, stop);
+        if (password && remember_)
+            remember_(record.mac(), *password);
+        return password;
+    };
+    session_ = std::make_unique<FirmwareUpgrade>(ctx_, operator_, std::move(unitPointers), gate);
+    session_->setBusyReceiver([this](bool busy) { caller_.post([this, busy] { setBusy(busy); }); });
+    rebuildStatusList();
+
+    idle_ = new QTimer(this);
+    idle_->setInterval(kIdleIntervalMs);
+    connect(idle_, &QTimer::timeout, this, &FirmwareUpgradeDialog::updateButtons);
+    idle_->start();
+    updateButtons();
+}
+
+FirmwareUpgradeDialog::~FirmwareUpgradeDialog() {
+    // A run still going (the program is closing) gives up: its prompts end
+    // unanswered and the session waits for its units.
+    promptStop_.requestStop();
+    session_.reset();
+    setWaitCursor(false);
+}
+
+void FirmwareUpgradeDialog::setPasswordRemembered(
+    std::function<void(const MacAddress&, const std::string&)> remember) {
+    remember_ = std::move(remember);
+}
+
+void FirmwareUpgradeDialog::buildControls() {
+    const DialogUnits units(font());
+    setFixedSize(units.toPixels(QSize(kDialogWidth, kSeparatorTop)));
+
+    auto* frame = new QGroupBox(this);
+    frame->setObjectName(QStringLiteral("frame"));
+    frame->setGeometry(units.toPixels(kFrame));
+
+    auto* label = new QLabel(QStringLiteral("&File name:"), this);
+    label->setObjectName(QStringLiteral("fileNameLabel"));
+    label->setGeometry(units.toPixels(kFileLabel));
+    fileName_ = new QLineEdit(this);
+    fileName_->setObjectName(QStringLiteral("fileNameEdit"));
+    fileName_->setGeometry(units.toPixels(kFileName));
+    label->setBuddy(fileName_);
+    browse_ = new QPushButton(QStringLiteral("..."), this);
+    browse_->setObjectName(QStringLiteral("browseButton"));
+    browse_->setGeometry(units.toPixels(kBrowse));
+
+    warning_ = new QLabel(QString::fromUtf8(kWarningText), this);
+    warning_->setObjectName(QStringLiteral("warningText"));
+    warning_->setGeometry(units.toPixels(kWarning));
+    warning_->setWordWrap(true);
+    warning_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    warning_->setFont(skin::ProductFont(kWarningFontHeight, true));
+    QPalette red = warning_->palette();
+    red.setColor(QPalette::WindowText, QColor(kWarningColour));
+    warning_->setPalette(red);
+
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progressBar"));
+    progress_->setGeometry(units.toPixels(kProgress));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    progress_->setTextVisible(false);
+
+    statusLine_ = new QLabel(this);
+    statusLine_->setObjectName(QStringLiteral("statusLine"));
+    statusLine_->setGeometry(units.toPixels(kStatusLine));
+    statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
+    statusLine_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    statusList_ = new QTreeWidget(this);
+    statusList_->setObjectName(QStringLiteral("statusList"));
+    statusList_->setGeometry(units.toPixels(kStatusList));
+    statusList_->setColumnCount(2);
+    statusList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Download Status")});
+    statusList_->setRootIsDecorated(false);
+    statusList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    statusList_->header()->setStretchLastSection(false);
+    fitColumns();
+
+    download_ = new QPushButton(QStringLiteral("&Download"), this);
+    download_->setObjectName(QStringLiteral("downloadButton"));
+    download_->setGeometry(units.toPixels(kDownload));
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
+    cancel_->setGeometry(units.toPixels(kCancel));
+
+    // The order the Tab key follows: as the template lists its controls.
+    setTabOrder(fileName_, browse_);
+    setTabOrder(browse_, statusList_);
+    setTabOrder(statusList_, download_);
+    setTabOrder(download_, cancel_);
+
+    connect(fileName_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        {
+            std::lock_guard lock(pathMutex_);
+            path_ = text.toStdString();
+        }
+        updateButtons();
+    });
+    connect(browse_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::browse);
+    connect(download_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::download);
+    connect(cancel_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::reject);
+}
+
+void FirmwareUpgradeDialog::fitColumns() {
+    // One third and two thirds of the list's client width, as integer parts.
+    const int client = statusList_->viewport()->width();
+    statusList_->setColumnWidth(0, client / 3);
+    statusList_->setColumnWidth(1, 2 * client / 3);
+}
+
+void FirmwareUpgradeDialog::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    fitColumns();
+}
+
+std::string FirmwareUpgradeDialog::imagePath() const {
+    std::lock_guard lock(pathMutex_);
+    return path_;
+}
+
+void FirmwareUpgradeDialog::updateButtons() {
+    download_->setEnabled(!busy_ && IsUsableImageFile(imagePath()));
+    cancel_->setEnabled(!busy_);
+}
+
+void FirmwareUpgradeDialog::browse() {
+    QFileDialog browser(this);
+    browser.setObjectName(QStringLiteral("browseDialog"));
+    browser.setFileMode(QFileDialog::ExistingFile);
+    browser.setAcceptMode(QFileDialog::AcceptOpen);
+    browser.setNameFilter(QString::fromUtf8(kFileFilter));
+    browser.setDefaultSuffix(QStringLiteral("bin"));
+    if (browser.exec() != QDialog::Accepted || browser.selectedFiles().isEmpty())
+        return;
+    fileName_->setText(browser.selectedFiles().first());
+}
+
+void FirmwareUpgradeDialog::download() {
+    if (busy_ || !IsUsableImageFile(imagePath()))
+        return;
+    if (!session_->start([this] { return imagePath(); }))
+        return;
+    setBusy(true);
+}
+
+void FirmwareUpgradeDialog::setBusy(bool busy) {
+    if (busy == busy_)
+        return;
+    busy_ = busy;
+    updateButtons();
+    setCloseEnabled(!busy);
+    setWaitCursor(busy);
+    if (!busy)
+        rebuildStatusList();
+    Q_EMIT busyChanged(busy);
+}
+
+void FirmwareUpgradeDialog::setUnitRow(const QString& key, const QString& text) {
+    for (int i = 0; i < statusList_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = statusList_->topLevelItem(i);
+        if (row->text(0).compare(key, Qt::CaseInsensitive) == 0) {
+            row->setText(1, text);
+            return;
+        }
+    }
+    statusList_->addTopLevelItem(new QTreeWidgetItem({key, text}));
+}
+
+void FirmwareUpgradeDialog::rebuildStatusList() {
+    statusList_->clear();
+    for (const StatusRow& row : session_->statusRows())
+        statusList_->addTopLevelItem(new QTreeWidgetItem(
+            {QString::fromStdString(row.key), QString::fromStdString(row.text)}));
+}
+
+void FirmwareUpgradeDialog::setCloseEnabled(bool enabled) {
+    // Changed in place: setWindowFlags would hide and recreate the window.
+    Qt::WindowFlags flags = windowFlags();
+    flags.setFlag(Qt::WindowCloseButtonHint, enabled);
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle())
+        window->setFlags(flags);
+}
+
+void FirmwareUpgradeDialog::setWaitCursor(bool on) {
+    // Over the whole dialog, its edit and list included, but not over the
+    // prompts and boxes a unit brings up meanwhile.
+    if (on) {
+        ownCursors_.clear();
+        for (QWidget* w : findChildren<QWidget*>())
+            if (w->testAttribute(Qt::WA_SetCursor))
+                ownCursors_.emplace_back(w, w->cursor());
+        setCursor(Qt::WaitCursor);
+        for (auto& [w, cursor] : ownCursors_)
+            w->setCursor(Qt::WaitCursor);
+        return;
+    }
+    unsetCursor();
+    for (auto& [w, cursor] : ownCursors_)
+        w->setCursor(cursor);
+    ownCursors_.clear();
+}
+
+void FirmwareUpgradeDialog::accept() {
+    if (!busy_)
+        QDialog::accept();
+}
+
+void FirmwareUpgradeDialog::reject() {
+    if (!busy_)
+        QDialog::reject();
+}
+
+void FirmwareUpgradeDialog::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void FirmwareUpgradeDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->modifiers() == Qt::NoModifier &&
+        (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        // In the file box Enter means "this file": it downloads when it can
+        // and otherwise leaves the typed path where it is.
+        if (fileName_->hasFocus()) {
+            if (download_->isEnabled())
+                download();
+            return;
+        }
+        // Elsewhere it is the dialog's OK (it has no OK button): it closes,
+        // except while busy.
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace korvane::ui

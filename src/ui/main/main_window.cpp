@@ -1,0 +1,614 @@
+#include "main/main_window.hpp"
+
+#include "config/config_commands.hpp"
+#include "dialogs/about_dialog.hpp"
+#include "dialogs/message_box.hpp"
+#include "main/closing_sequence.hpp"
+#include "main/device_list_binding.hpp"
+#include "main/operation_runner.hpp"
+#include "main/search_scheduler.hpp"
+#include "skin/main_layout.hpp"
+#include "skin/skin_palette.hpp"
+#include "ui_strings.hpp"
+#include "widgets/background_drag.hpp"
+#include "widgets/device_list_view.hpp"
+#include "widgets/link_opener.hpp"
+#include "widgets/list_outline.hpp"
+#include "widgets/skin_button.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QStyle>
+
+#include <cstdio>
+
+namespace korvane::ui {
+
+namespace {
+
+struct ButtonArt {
+    int resting;
+    int pressed;
+    int hover;
+    const char* name;
+    const char* accessibleName;
+};
+
+// Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
+// the resting picture, dimmed, doubles as the disabled one.
+constexpr std::array<ButtonArt, 5> kButtons = {{
+    {skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover, "launchButton",
+     "Launch Device"},
+    {skin::kSettingsResting, skin::kSettingsPressed, skin::kSettingsHover, "settingsButton",
+     "Settings"},
+    {skin::kFirmwareResting, skin::kFirmwarePressed, skin::kFirmwareHover, "firmwareButton",
+     "Upgrade Firmware"},
+    {skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover, "aboutButton", "About"},
+    {skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover, "refreshButton", "Refresh"},
+}};
+
+constexpr std::array<const char*, 3> kFactoryButtonNames = {"ipSettingsButton", "setPasswordButton",
+                                                            "serialNumberButton"};
+
+// The factory buttons sit in a row under the device panel.
+constexpr QPoint kFactoryRowAt{240, 552};
+constexpr QSize kFactoryButtonSize{160, 30};
+constexpr int kFactoryButtonGap = 15;
+
+// The adapter status line, right-aligned between the banner and the panel.
+constexpr QRect kAdapterStatusRect{240, 176, 510, 20};
+
+// The serial number column at its design width, or wider when the header's
+// font needs it; the address column takes the rest of the list.
+constexpr int kSerialColumnWidth = 122;
+constexpr int kListColumnsWidth = 385 + kSerialColumnWidth;
+
+QString FromStd(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      ctx_(ctx), options_(std::move(options)), runner_(std::make_unique<OperationRunner>()),
+      caller_(this, &runner_->stopToken()), operator_(this, caller_),
+      dialogs_(std::make_unique<OperationDialogs>()),
+      background_(skin::LoadBitmap(skin::kBackground)) {
+    setObjectName(QStringLiteral("mainWindow"));
+    setWindowTitle(QString::fromUtf8(strings::kAppTitle));
+    setWindowIcon(skin::AppIcon());
+    setFixedSize(skin::kClientSize);
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    new BackgroundDrag(this);
+
+    LinkOpener* opener = options_.linkOpener;
+    if (opener == nullptr) {
+        desktopOpener_ = std::make_unique<DesktopLinkOpener>();
+        opener = desktopOpener_.get();
+    }
+    urlOpener_ = std::make_unique<GuiUrlOpener>(*opener, caller_);
+
+    buildActions();
+    buildControls();
+
+    // The link reports missing rights from whatever thread it runs on.
+    connect(this, &MainWindow::permissionRefused, this, &MainWindow::showPermissionMessage,
+            Qt::QueuedConnection);
+    ctx_.link.setPermissionReporter(
+        [this](const std::string& text) { Q_EMIT permissionRefused(FromStd(text)); });
+
+    list_.setTextsChanged([this] { showTexts(); });
+    SearchNotifications notifications;
+    notifications.redraw = [this] {
+        showTexts();
+        focusList();
+    };
+    notifications.operationButtons = [this](bool enabled) { setOperationButtonsEnabled(enabled); };
+    search_ = std::make_unique<SearchScheduler>(ctx_, list_, *runner_, std::move(notifications));
+    search_->setBeforeSearch([this] { applyAdapterChoice(); });
+    connect(search_.get(), &SearchScheduler::searchStarted, this, &MainWindow::searchStarted);
+    connect(search_.get(), &SearchScheduler::searchApplied, this, [this] {
+        updateFactoryActions();
+        Q_EMIT searchApplied();
+    });
+    closing_ =
+        std::make_unique<ClosingSequence>(*this, *search_, *runner_, ctx_.timing.closeWatcherWait);
+    connect(closing_.get(), &ClosingSequence::finished, this, &MainWindow::finished);
+
+    applyAdapterChoice();
+    search_->start();
+}
+
+MainWindow::~MainWindow() {
+    // Normally the closing sequence has stopped everything; a window
+    // destroyed without it stops its threads here. Blocking calls onto this
+    // window end on the stop request, so the joins cannot wait for us.
+    search_->shutDown();
+    runner_->shutDown();
+    closing_.reset();
+    search_.reset();
+    runner_->join();
+    // The list's model listens to list_, which goes before the child widgets do.
+    listView_->setModel(nullptr);
+    delete binding_;
+    ctx_.link.setPermissionReporter(
+        [](const std::string& text) { std::fputs(text.c_str(), stderr); });
+}
+
+// ---------------------------------------------------------------- controls
+
+void MainWindow::buildActions() {
+    const auto make = [this](const char* text, const char* name, void (MainWindow::*slot)()) {
+        auto* action = new QAction(QString::fromUtf8(text), this);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action); // its keys work anywhere in the window
+        return action;
+    };
+    actions_.launchDevice =
+        make("&Launch Device...", "menuLaunchDevice", &MainWindow::launchDevice);
+    actions_.settings = make("&Settings...", "menuSettings", &MainWindow::openNetworkSettings);
+    actions_.settings->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    // Enter is the list's default command, not something the menu offers.
+    actions_.settings->setShortcutVisibleInContextMenu(false);
+    actions_.upgradeFirmware =
+        make("Upgrade &Firmware...", "menuUpgradeFirmware", &MainWindow::upgradeFirmware);
+    actions_.refresh = make("&Refresh List", "menuRefresh", &MainWindow::refresh);
+    actions_.refresh->setShortcut(QKeySequence(Qt::Key_F5));
+    actions_.refresh->setShortcutVisibleInContextMenu(true);
+    actions_.networkAdapter =
+        make("&Network Adapter...", "menuNetworkAdapter", &MainWindow::chooseNetworkAdapter);
+    actions_.about = make("&About", "menuAbout", &MainWindow::showAbout);
+    actions_.ipSettings = make("&IP Settings...", "actionIpSettings", &MainWindow::openIpSettings);
+    actions_.setPassword =
+        make("Set &Password...", "actionSetPassword", &MainWindow::openSetPassword);
+    actions_.serialNumber =
+        make("Serial &Number...", "actionSerialNumber", &MainWindow::openSerialNumber);
+    for (QAction* factory : {actions_.ipSettings, actions_.setPassword, actions_.serialNumber})
+        factory->setEnabled(false);
+    actions_.contextMenu =
+        make("Context Menu", "actionContextMenu", &MainWindow::showContextMenuFromKeyboard);
+    actions_.contextMenu->setShortcuts(
+        {QKeySequence(Qt::SHIFT | Qt::Key_F10), QKeySequence(Qt::Key_Menu)});
+}
+
+void MainWindow::bindButton(QAbstractButton* button, QAction* action) {
+    connect(button, &QAbstractButton::clicked, action, &QAction::trigger);
+    const auto follow = [button, action] { button->setEnabled(action->isEnabled()); };
+    connect(action, &QAction::changed, button, follow);
+    follow();
+}
+
+void MainWindow::buildControls() {
+    const std::array<QAction*, 5> buttonActions = {actions_.launchDevice, actions_.settings,
+                                                   actions_.upgradeFirmware, actions_.about,
+                                                   actions_.refresh};
+    for (std::size_t i = 0; i < kButtons.size(); ++i) {
+        const ButtonArt& art = kButtons[i];
+        auto* button = new SkinButton(this);
+        button->setObjectName(QString::fromLatin1(art.name));
+        button->setAccessibleName(QString::fromUtf8(art.accessibleName));
+        button->setStateBitmaps(art.resting, art.pressed, art.hover, 0, 0, 0);
+        button->setGeometry(
+            QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
+        button->setFocusPolicy(Qt::NoFocus);
+        bindButton(button, buttonActions[i]);
+        buttons_[i] = button;
+    }
+
+    listView_ = new DeviceListView(this);
+    listView_->setObjectName(QStringLiteral("deviceList"));
+    listView_->setAccessibleName(QStringLiteral("Devices"));
+    listView_->setFrameShape(QFrame::NoFrame);
+    binding_ = new DeviceListBinding(listView_, list_, this);
+    // The header's titles in the font it paints them with, never cut.
+    const int serialWidth = std::max(
+        kSerialColumnWidth, listView_->listHeader()->titleWidth(QStringLiteral(" Serial Number ")));
+    listView_->insertColumn(kSerialColumn, QStringLiteral(" Serial Number "),
+                            DeviceListView::kFormatLeft, serialWidth);
+    listView_->insertColumn(
+        kAddressColumn, QStringLiteral("IP Address"), DeviceListView::kFormatLeft,
+        kListColumnsWidth - serialWidth - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    listView_->setHeaderHeightFactor(skin::kListHeaderHeightFactor);
+    listView_->setShowSelectionAlways(true);
+    layoutList();
+    new ListOutline(listView_);
+    connect(binding_, &DeviceListBinding::selectionHandled, this,
+            &MainWindow::updateFactoryActions);
+    connect(binding_, &DeviceListBinding::doubleClicked, this, &MainWindow::onListDoubleClick);
+    connect(binding_, &DeviceListBinding::contextMenuRequested, this, &MainWindow::showContextMenu);
+
+    pane_ = new QPlainTextEdit(this);
+    pane_->setObjectName(QStringLiteral("informationPane"));
+    pane_->setAccessibleName(QString::fromUtf8(strings::kDeviceInformation));
+    pane_->setReadOnly(true);
+    pane_->setFocusPolicy(Qt::NoFocus);
+    pane_->setFrameShape(QFrame::NoFrame);
+    pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    pane_->setFont(skin::ProductFont(skin::kPaneFontHeight));
+    pane_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QPalette colours = pane_->palette();
+    colours.setColor(QPalette::Base, Qt::transparent);
+    colours.setColor(QPalette::Text, QColor(skin::palette::kPaneText));
+    pane_->setPalette(colours);
+    pane_->document()->setDocumentMargin(0);
+    pane_->setGeometry(QRect(skin::kPaneAt, skin::kPaneSize));
+
+    status_ = new QLineEdit(this);
+    status_->setObjectName(QStringLiteral("statusField"));
+    status_->setReadOnly(true);
+    status_->setAlignment(Qt::AlignRight);
+    status_->hide(); // kept for its texts; nothing shows it
+
+    adapterStatus_ = new QLabel(this);
+    adapterStatus_->setObjectName(QStringLiteral("adapterStatus"));
+    adapterStatus_->setGeometry(kAdapterStatusRect);
+    adapterStatus_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QPalette statusColours = adapterStatus_->palette();
+    statusColours.setColor(QPalette::WindowText, QColor(skin::palette::kBannerText));
+    adapterStatus_->setPalette(statusColours);
+
+    const std::array<QAction*, 3> factoryActions = {actions_.ipSettings, actions_.setPassword,
+                                                    actions_.serialNumber};
+    const std::array<skin::SkinPicture, 3> faces = {
+        skin::PlainButtonPicture(skin::PlainButtonState::Resting),
+        skin::PlainButtonPicture(skin::PlainButtonState::Pressed),
+        skin::PlainButtonPicture(skin::PlainButtonState::Hover)};
+    for (std::size_t i = 0; i < factoryActions.size(); ++i) {
+        auto* button = new SkinButton(this);
+        button->setObjectName(QString::fromLatin1(kFactoryButtonNames[i]));
+        button->setText(factoryActions[i]->text());
+        button->setAccessibleName(factoryActions[i]->text().remove(QLatin1Char('&')));
+        button->setStatePictures(faces[0], faces[1], faces[2], {}, 0, 0);
+        button->setCaptionColor(QColor(skin::palette::kButtonCaption));
+        QFont caption = button->font();
+        caption.setBold(true);
+        button->setFont(caption);
+        button->setGeometry(QRect(
+            kFactoryRowAt +
+                QPoint(static_cast<int>(i) * (kFactoryButtonSize.width() + kFactoryButtonGap), 0),
+            kFactoryButtonSize));
+        button->setFocusPolicy(Qt::NoFocus);
+        bindButton(button, factoryActions[i]);
+        button->setVisible(options_.factory);
+        factoryButtons_[i] = button;
+    }
+}
+
+void MainWindow::layoutList() {
+    // Whole rows only: the spare pixels below the last row move the list
+    // down and shorten it; the region rounds its top corners.
+    const QRect fitted = skin::FitListToRows(listView_->listHeader()->sizeHint().height(),
+                                             listView_->effectiveRowHeight());
+    listView_->setGeometry(fitted);
+    listView_->setMask(skin::ListRegion(fitted.size()));
+}
+
+void MainWindow::setOperationDialogs(std::unique_ptr<OperationDialogs> dialogs) {
+    dialogs_ = dialogs ? std::move(dialogs) : std::make_unique<OperationDialogs>();
+}
+
+QString MainWindow::paneText() const {
+    return FromStd(list_.paneText());
+}
+
+QString MainWindow::statusText() const {
+    return FromStd(list_.statusText());
+}
+
+QString MainWindow::adapterStatusText() const {
+    return adapterStatus_->text();
+}
+
+void MainWindow::showTexts() {
+    // The pane shows lines; the core's text separates them with CR LF.
+    QString pane = paneText();
+    pane.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (pane_->toPlainText() != pane)
+        pane_->setPlainText(pane);
+    status_->setText(statusText());
+}
+
+void MainWindow::focusList() {
+    listView_->setFocus(Qt::OtherFocusReason);
+}
+
+bool MainWindow::acceptsCommands() const {
+    return !closing_->closing() && !runner_->busy();
+}
+
+void MainWindow::setOperationButtonsEnabled(bool enabled) {
+    for (QAction* action :
+         {actions_.launchDevice, actions_.settings, actions_.upgradeFirmware, actions_.refresh})
+        action->setEnabled(enabled);
+}
+
+void MainWindow::updateFactoryActions() {
+    const int selected = list_.rows().selectedCount();
+    // Looking at the selected device for the serial-number rule makes it the
+    // CurrentDeviceAddress.
+    MacAddress device;
+    if (list_.SelectCurrentDevice() >= 0)
+        device = list_.currentDeviceAddress();
+    actions_.ipSettings->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::IpSettings, selected, device));
+    actions_.setPassword->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::SetPassword, selected, device));
+    actions_.serialNumber->setEnabled(
+        FactoryCommandEnabled(FactoryCommand::SerialNumber, selected, device));
+}
+
+void MainWindow::applyAdapterChoice() {
+    // Listed afresh, so an adapter chosen since the last search is found.
+    AdapterTable available;
+    EnumerateAdapters(ctx_.driver, available, options_.interfaces);
+    const std::vector<std::string> filter =
+        adapterChoice_.searchFilter(available, options_.interfaces);
+    AdapterTable wanted;
+    EnumerateAdapters(ctx_.driver, wanted, filter);
+    const auto names = [](const AdapterTable& table) {
+        std::vector<std::string> result;
+        for (const AdapterInfo& adapter : table.entries)
+            result.push_back(adapter.name);
+        return result;
+    };
+    if (names(wanted) != names(ctx_.adapters)) {
+        ctx_.enumerateAdapters(filter);
+        // The adapter numbers have changed: the next search opens afresh.
+        ctx_.link.close();
+    }
+    adapterStatus_->setText(adapterChoice_.statusText(available));
+}
+
+// ---------------------------------------------------------------- commands
+
+void MainWindow::launchDevice() {
+    if (!acceptsCommands() || list_.busy())
+        return;
+    std::vector<LaunchTarget> targets = SelectedLaunchTargets(list_);
+    if (targets.empty())
+        return;
+    auto reports = std::make_shared<std::vector<LaunchReport>>();
+    runOperation(
+        [this, targets = std::move(targets), reports](StopToken& stop) {
+            *reports = LaunchDevices(ctx_, targets, *urlOpener_, &operator_, &stop);
+        },
+        [this, reports] {
+            QStringList unopened;
+            for (const LaunchReport& report : *reports)
+                if (report.outcome == LaunchOutcome::OpenFailed)
+                    unopened << FromStd(report.url);
+            if (!unopened.isEmpty())
+                showUnopenedPages(unopened);
+        });
+}
+
+void MainWindow::showUnopenedPages(const QStringList& urls) {
+    const QString text =
+        QStringLiteral("No web browser could be started to open the device's web page.\n\n"
+                       "Open %1 in a web browser:\n\n%2")
+            .arg(urls.size() == 1 ? QStringLiteral("this address")
+                                  : QStringLiteral("these addresses"),
+                 urls.join(u'\n'));
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(strings::kAppTitle), text,
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("noBrowserMessage"));
+    // The addresses can be selected and copied from the box.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    FitBoxToCaption(box);
+    box.exec();
+    focusList();
+}
+
+void MainWindow::openNetworkSettings() {
+    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() != 1)
+        return;
+    stopRepeatSearch();
+    dialogs_->RunNetworkSettings(*this);
+    focusList();
+    armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
+}
+
+void MainWindow::upgradeFirmware() {
+    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() == 0)
+        return;
+    stopRepeatSearch();
+    std::vector<DeviceRecord> units;
+    const int selected = list_.rows().selectedCount();
+    for (int k = 0; k < selected; ++k) {
+        if (const auto record = list_.record(list_.SelectNthCurrentDevice(k)))
+            units.push_back(*record);
+    }
+    // Only the devices found make the unit list: a row without one adds no unit.
+    auto reopen = [this, units](StopToken& stop) {
+        for (const DeviceRecord& unit : units)
+            ctx_.useAdapterOf(unit.adapterIndex(), &stop);
+    };
+    auto run = [this, units] {
+        dialogs_->RunFirmwareUpgrade(*this, units);
+        focusList();
+        armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
+    };
+    if (!runOperation(std::move(reopen), std::move(run)))
+        armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
+}
+
+void MainWindow::showAbout() {
+    // Allowed during a search, not while an operation waits for its devices.
+    if (!acceptsCommands())
+        return;
+    AboutDialog about(this);
+    about.exec();
+    focusList();
+}
+
+void MainWindow::refresh() {
+    if (acceptsCommands())
+        startSearch();
+}
+
+void MainWindow::openIpSettings() {
+    if (!acceptsCommands() || list_.busy() || !actions_.ipSettings->isEnabled())
+        return;
+    dialogs_->RunIpSettings(*this);
+    focusList();
+}
+
+void MainWindow::openSetPassword() {
+    if (!acceptsCommands() || list_.busy() || !actions_.setPassword->isEnabled())
+        return;
+    dialogs_->RunSetPassword(*this);
+    focusList();
+}
+
+void MainWindow::openSerialNumber() {
+    updateFactoryActions();
+    if (!acceptsCommands() || list_.busy() || !actions_.serialNumber->isEnabled())
+        return;
+    dialogs_->RunSetSerialNumber(*this);
+    focusList();
+}
+
+void MainWindow::chooseNetworkAdapter() {
+    if (!acceptsCommands())
+        return;
+    const QString before = adapterChoice_.chosen();
+    dialogs_->RunNetworkAdapter(*this);
+    focusList();
+    // A new choice shows at once: the list is searched again over it.
+    if (adapterChoice_.chosen() != before && !startSearch())
+        applyAdapterChoice();
+}
+
+// ---------------------------------------------------------------- list
+
+void MainWindow::onListDoubleClick() {
+    if (list_.busy())
+        return;
+    launchDevice();
+    focusList();
+}
+
+void MainWindow::showContextMenuFromKeyboard() {
+    // At the focused row, else at the list's top left corner.
+    const QModelIndex current = listView_->currentIndex();
+    const QPoint at = current.isValid() ? listView_->visualRect(current).center() : QPoint(4, 4);
+    showContextMenu(listView_->viewport()->mapToGlobal(at));
+}
+
+void MainWindow::showContextMenu(const QPoint& globalPos) {
+    if (!acceptsCommands())
+        return;
+    const ContextMenuState state = list_.OnListRightClick();
+    updateFactoryActions();
+    if (!state.show)
+        return;
+    // The menu shares the window's actions; the three that need a selection
+    // follow it while the menu is open.
+    const struct {
+        QAction* action;
+        bool enabled;
+    } selectionDependent[] = {{actions_.launchDevice, state.launchEnabled},
+                              {actions_.settings, state.settingsEnabled},
+                              {actions_.upgradeFirmware, state.firmwareEnabled}};
+    for (const auto& entry : selectionDependent)
+        entry.action->setEnabled(entry.enabled);
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("deviceMenu"));
+    menu.addActions({actions_.launchDevice, actions_.settings, actions_.upgradeFirmware});
+    menu.addSeparator();
+    menu.addActions({actions_.refresh, actions_.networkAdapter});
+    menu.addSeparator();
+    menu.addAction(actions_.about);
+    QAction* chosen = menu.exec(globalPos);
+    for (const auto& entry : selectionDependent)
+        entry.action->setEnabled(!list_.busy());
+    Q_UNUSED(chosen); // the chosen action has run through its trigger
+}
+
+// ---------------------------------------------------------------- search
+
+bool MainWindow::startSearch() {
+    return !closing_->closing() && search_->searchNow();
+}
+
+void MainWindow::stopRepeatSearch() {
+    search_->stopRepeatSearch();
+}
+
+void MainWindow::armRepeatSearch(Micros period) {
+    search_->armRepeatSearch(period);
+}
+
+bool MainWindow::searchRunning() const {
+    return search_->searchRunning();
+}
+
+bool MainWindow::searchTimerActive() const {
+    return search_->repeatSearchActive();
+}
+
+int MainWindow::searchTimerIntervalMs() const {
+    return search_->repeatSearchIntervalMs();
+}
+
+void MainWindow::showPermissionMessage(const QString& text) {
+    if (permissionShown_ || closing_->closing())
+        return;
+    permissionShown_ = true;
+    QString message = text.trimmed();
+    message.replace(QStringLiteral("<program>"), QCoreApplication::applicationFilePath());
+    // Window-modal but not blocking: the searches go on behind it.
+    auto* box = new QMessageBox(QMessageBox::Warning, QString::fromUtf8(strings::kAppTitle),
+                                message, QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("permissionMessage"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    FitBoxToCaption(*box);
+    box->open();
+}
+
+// ---------------------------------------------------------------- operations
+
+bool MainWindow::runOperation(std::function<void(StopToken&)> work, std::function<void()> done) {
+    if (!acceptsCommands())
+        return false;
+    return runner_->run(std::move(work), std::move(done));
+}
+
+bool MainWindow::operationRunning() const {
+    return runner_->busy();
+}
+
+bool MainWindow::closing() const {
+    return closing_->closing();
+}
+
+// ---------------------------------------------------------------- face
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closing_->closeRequested())
+        event->accept();
+    else
+        event->ignore();
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    skin::PaintMainBackground(painter, rect(), background_);
+}
+
+} // namespace korvane::ui

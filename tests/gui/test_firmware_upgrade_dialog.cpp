@@ -1,0 +1,412 @@
+// The Firmware Upgrade dialog over a session on a simulated LAN with shrunk
+// timing: its layout, Download following the file as it is typed, the busy
+// state of a run (Cancel off, Enter and close refused, the wait cursor), the
+// units' password prompt over the dialog, and the end of a run: the summary
+// on the status line and the status list rebuilt in key order.
+
+#include "base/byte_cursor.hpp"
+#include "dialog_test_support.hpp"
+#include "dialogs/dialog_units.hpp"
+#include "dialogs/firmware_upgrade_dialog.hpp"
+#include "dialogs/password_prompt_dialog.hpp"
+#include "firmware/upgrade.hpp"
+#include "protocol/frame.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/simulated_lan.hpp"
+
+#include <QDir>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <fstream>
+#include <memory>
+
+using namespace korvane;
+using namespace korvane::ui;
+using korvane::testing::BoxAnswerer;
+using korvane::testing::Script;
+
+namespace {
+
+Timing FirmwareTiming() {
+    Timing t = Timing::defaults().scaled(0.01);
+    t.discoveryWindow = Millis(150);
+    t.queryWindow = Millis(250);
+    t.commandWindow = Millis(250);
+    t.noticeWait = Millis(5000);
+    return t;
+}
+
+// An image: a pattern and, when it is long enough, a factory block whose sum
+// is right and the boot identification of the emulated devices' flash (boot
+// version 1.2, code 3).
+std::vector<std::uint8_t> MakeImage(std::size_t length = 0x10000) {
+    std::vector<std::uint8_t> image(length);
+    for (std::size_t i = 0; i < length; ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    if (length < 0xFFE8)
+        return image; // too short for either: only the pattern
+    auto block = std::span<std::uint8_t>(image).subspan(0xFF00, 28);
+    std::fill(block.begin(), block.end(), std::uint8_t{0});
+    const std::array<std::uint8_t, 6> placeholder{0x02, 0x19, 0xA7, 0xFF, 0xFF, 0xFF};
+    std::copy(placeholder.begin(), placeholder.end(), block.begin() + 4);
+    writeU32(block, 0, BlockChecksum(block));
+    const std::array<std::uint8_t, 4> boot{'1', '2', 'x', '3'};
+    std::copy(boot.begin(), boot.end(), image.begin() + 0xFFE4);
+    return image;
+}
+
+QString WriteFile(const QTemporaryDir& dir, const QString& name,
+                  const std::vector<std::uint8_t>& bytes) {
+    const QString path = dir.filePath(name);
+    std::ofstream out(path.toStdString(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+} // namespace
+
+class TestFirmwareUpgradeDialog : public QObject {
+    Q_OBJECT
+
+  private Q_SLOTS:
+    void cleanup();
+
+    void layoutOfTheTemplate();
+    void downloadFollowsTheTypedFile();
+    void runOnTheSimulatedLan();
+    void unitPasswordPromptShowsItsMac();
+    void unitQuestionsWaitForTheOperator_data();
+    void unitQuestionsWaitForTheOperator();
+    void screenshot();
+
+  private:
+    void start(int devices, const std::function<void(sim::SimulatedLan&)>& configure = {});
+    std::vector<DeviceRecord> records() const;
+
+    std::unique_ptr<sim::SimulatedLan> lan_;
+    std::unique_ptr<Context> ctx_;
+    std::unique_ptr<FirmwareUpgradeDialog> dialog_;
+    QTemporaryDir dir_;
+};
+
+void TestFirmwareUpgradeDialog::cleanup() {
+    dialog_.reset();
+    if (ctx_)
+        ctx_->link.close();
+    ctx_.reset();
+    lan_.reset();
+}
+
+void TestFirmwareUpgradeDialog::start(int devices,
+                                      const std::function<void(sim::SimulatedLan&)>& configure) {
+    sim::LanOptions options;
+    options.devices = devices;
+    options.programmingDelay = Millis(20);
+    lan_ = std::make_unique<sim::SimulatedLan>(options);
+    if (configure)
+        configure(*lan_);
+    ctx_ = std::make_unique<Context>(lan_->segment(), FirmwareTiming());
+    ctx_->link.setDiagnosticSink(nullptr);
+    ctx_->enumerateAdapters();
+    ctx_->openAdapter(0);
+    dialog_ = std::make_unique<FirmwareUpgradeDialog>(*ctx_, records());
+}
+
+std::vector<DeviceRecord> TestFirmwareUpgradeDialog::records() const {
+    std::vector<DeviceRecord> units;
+    for (std::size_t i = 0; i < lan_->emulator()->deviceCount(); ++i) {
+        DeviceRecord record = lan_->emulator()->device(i).identity();
+        record.setAdapterIndex(0);
+        units.push_back(record);
+    }
+    // Listed in reverse, to see the end of a run sort the rows by key.
+    std::reverse(units.begin(), units.end());
+    return units;
+}
+
+void TestFirmwareUpgradeDialog::layoutOfTheTemplate() {
+    start(2);
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QCOMPARE(d.windowTitle(), QString("Firmware Upgrade"));
+
+    // Dialog units of the dialog's font; the window ends at the separator.
+    const DialogUnits units(d.font());
+    QCOMPARE(d.size(), units.toPixels(QSize(248, 222)));
+    QCOMPARE(d.downloadButton()->geometry(), units.toPixels(DluRect{132, 202, 50, 14}));
+    QCOMPARE(d.cancelButton()->geometry(), units.toPixels(DluRect{184, 202, 50, 14}));
+    QCOMPARE(d.statusList()->geometry(), units.toPixels(DluRect{51, 88, 155, 102}));
+    QCOMPARE(d.downloadButton()->text(), QString("&Download"));
+    QCOMPARE(d.browseButton()->text(), QString("..."));
+
+    // The warning: red and bold.
+    QLabel* warning = d.warning();
+    QVERIFY(warning->text().startsWith("Backup settings before updating the firmware"));
+    QCOMPARE(warning->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    QVERIFY(warning->font().bold());
+    QCOMPARE(d.statusLine()->frameShape(), QFrame::Box);
+    QCOMPARE(d.progressBar()->minimum(), 0);
+    QCOMPARE(d.progressBar()->maximum(), 100);
+
+    // Two columns, one third and two thirds; one row per unit, empty status.
+    QTreeWidget* list = d.statusList();
+    QCOMPARE(list->headerItem()->text(0), QString("Device"));
+    QCOMPARE(list->headerItem()->text(1), QString("Download Status"));
+    const int client = list->viewport()->width();
+    QCOMPARE(list->columnWidth(0), client / 3);
+    QCOMPARE(list->columnWidth(1), 2 * client / 3);
+    QCOMPARE(list->topLevelItemCount(), 2);
+    QCOMPARE(list->topLevelItem(0)->text(0), QString("2801795074")); // 02-19-A7-00-00-02
+    QVERIFY(list->topLevelItem(0)->text(1).isEmpty());
+
+    // Enter in the file box without a usable file keeps the dialog and the
+    // typed path; elsewhere, while idle, Enter closes.
+    d.fileNameEdit()->setFocus();
+    QTest::keyClicks(d.fileNameEdit(), "/no/such/image.bin");
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.fileNameEdit()->text(), QString("/no/such/image.bin"));
+    d.statusList()->setFocus();
+    QTest::keyClick(d.statusList(), Qt::Key_Return);
+    QVERIFY(!d.isVisible());
+    QCOMPARE(d.result(), int(QDialog::Accepted));
+}
+
+void TestFirmwareUpgradeDialog::downloadFollowsTheTypedFile() {
+    start(1);
+    const QString image = WriteFile(dir_, "image.bin", MakeImage(2048));
+    WriteFile(dir_, "empty.bin", {});
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QVERIFY(!d.downloadButton()->isEnabled());
+    QVERIFY(d.cancelButton()->isEnabled());
+
+    // Typed character by character: enabled exactly when the whole name is there.
+    d.fileNameEdit()->setFocus();
+    for (qsizetype i = 0; i < image.size(); ++i) {
+        QTest::keyClick(d.fileNameEdit(), image.at(i).toLatin1());
+        QCOMPARE(d.downloadButton()->isEnabled(), i + 1 == image.size());
+    }
+    d.fileNameEdit()->setText(dir_.filePath("empty.bin"));
+    QVERIFY(!d.downloadButton()->isEnabled());
+    d.fileNameEdit()->setText(dir_.filePath("missing.bin"));
+    QVERIFY(!d.downloadButton()->isEnabled());
+    // A file that appears later is seen by the idle pass.
+    WriteFile(dir_, "missing.bin", MakeImage(100));
+    QTRY_VERIFY(d.downloadButton()->isEnabled());
+
+    // Enter in the file box is the Download button, not the dialog's close.
+    QSignalSpy busy(&d, &FirmwareUpgradeDialog::busyChanged);
+    BoxAnswerer boxes;
+    d.fileNameEdit()->setFocus();
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QCOMPARE(busy.value(0).value(0).toBool(), true);
+    QVERIFY(d.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 10000);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.fileNameEdit()->text(), dir_.filePath("missing.bin"));
+}
+
+void TestFirmwareUpgradeDialog::runOnTheSimulatedLan() {
+    start(3);
+    const QString image = WriteFile(dir_, "image.bin", MakeImage());
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    QSignalSpy busy(&d, &FirmwareUpgradeDialog::busyChanged);
+    BoxAnswerer boxes;
+
+    // Slow the devices' replies so that the busy state can be looked at.
+    for (std::size_t i = 0; i < 3; ++i) {
+        sim::DeviceFaults faults = lan_->emulator()->device(i).faults();
+        faults.flashDelayPerBlock = Millis(2);
+        lan_->emulator()->device(i).setFaults(faults);
+    }
+    d.downloadButton()->click();
+    QVERIFY(d.isBusy());
+    QVERIFY(!d.downloadButton()->isEnabled());
+    QVERIFY(!d.cancelButton()->isEnabled());
+    QVERIFY(!(d.windowFlags() & Qt::WindowCloseButtonHint));
+    QCOMPARE(d.cursor().shape(), Qt::WaitCursor);
+    QCOMPARE(d.fileNameEdit()->cursor().shape(), Qt::WaitCursor);
+    QVERIFY(d.fileNameEdit()->isEnabled());
+    QVERIFY(d.browseButton()->isEnabled());
+    // Enter, Escape and the close box are refused.
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Escape);
+    d.close();
+    QVERIFY(d.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(d.progressBar()->value() > 0, 10000);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+    QCOMPARE(busy.count(), 2);
+    QVERIFY(boxes.texts.isEmpty());
+    QCOMPARE(d.statusLine()->text(), QString("3 unit success, 0 unit fail. "));
+    QCOMPARE(d.progressBar()->value(), 100);
+    QTreeWidget* list = d.statusList();
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QStringList keys;
+    for (int i = 0; i < 3; ++i) {
+        keys << list->topLevelItem(i)->text(0);
+        QCOMPARE(list->topLevelItem(i)->text(1), QString("Download Successfully"));
+    }
+    QCOMPARE(keys, QStringList({"2801795073", "2801795074", "2801795075"}));
+    for (std::size_t i = 0; i < 3; ++i)
+        QVERIFY(lan_->emulator()->device(i).firmware().accepted);
+
+    // Idle again: everything works, and Cancel closes.
+    QVERIFY(d.downloadButton()->isEnabled());
+    QVERIFY(d.cancelButton()->isEnabled());
+    QVERIFY(d.windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(d.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(d.fileNameEdit()->cursor().shape(), Qt::IBeamCursor);
+    d.cancelButton()->click();
+    QVERIFY(!d.isVisible());
+}
+
+void TestFirmwareUpgradeDialog::unitPasswordPromptShowsItsMac() {
+    start(1, [](sim::SimulatedLan& lan) { lan.emulator()->device(0).setPassword("secret"); });
+    const QString image = WriteFile(dir_, "image.bin", MakeImage());
+    FirmwareUpgradeDialog& d = *dialog_;
+    std::vector<std::pair<MacAddress, std::string>> remembered;
+    d.setPasswordRemembered([&remembered](const MacAddress& mac, const std::string& password) {
+        remembered.emplace_back(mac, password);
+    });
+    d.fileNameEdit()->setText(image);
+    QString label;
+    bool overTheDialog = false;
+    Script script;
+    script.then([] { return testing::InFront<PasswordPromptDialog>() != nullptr; },
+                [&] {
+                    auto* input = testing::InFront<PasswordPromptDialog>();
+                    label = input->label();
+                    overTheDialog = input->parentWidget() == &d;
+                    input->passwordEdit()->setText("secret");
+                    input->accept();
+                });
+    script.then([&] { return !d.isBusy() && d.statusLine()->text().contains("unit success"); },
+                [&] { d.accept(); });
+    QTimer::singleShot(0, &d, [&d] { d.downloadButton()->click(); });
+    d.exec();
+
+    QVERIFY(script.finished());
+    QCOMPARE(label, QString("MAC:02-19-A7-00-00-01"));
+    QVERIFY(overTheDialog);
+    QCOMPARE(d.statusLine()->text(), QString("1 unit success, 0 unit fail. "));
+    QCOMPARE(remembered.size(), std::size_t{1});
+    QCOMPARE(remembered[0].second, std::string("secret"));
+}
+
+void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("question");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("icon");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("row");
+    const int yesNo = int(QMessageBox::Yes | QMessageBox::No);
+    const int abortRetryIgnore = int(QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
+    const QString older = "Your File's Boot Version is older than Flash's Boot Version!\nContinue?";
+    QTest::newRow("older boot version, No")
+        << "boot" << int(QMessageBox::No) << older << yesNo << int(QMessageBox::NoIcon)
+        << "0 unit success, 1 unit fail. "
+        << "Download Failed";
+    QTest::newRow("older boot version, Yes")
+        << "boot" << int(QMessageBox::Yes) << older << yesNo << int(QMessageBox::NoIcon)
+        << "1 unit success, 0 unit fail. "
+        << "Download Successfully";
+    QTest::newRow("block refused, Retry")
+        << "block" << int(QMessageBox::Retry) << "Download Failed" << abortRetryIgnore
+        << int(QMessageBox::Critical) << "1 unit success, 0 unit fail. "
+        << "Download Successfully";
+    QTest::newRow("block refused, Abort")
+        << "block" << int(QMessageBox::Abort) << "Download Failed" << abortRetryIgnore
+        << int(QMessageBox::Critical) << "0 unit success, 1 unit fail. "
+        << "Download Failed";
+}
+
+void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator() {
+    QFETCH(QString, fault);
+    QFETCH(int, answer);
+    QFETCH(QString, question);
+    QFETCH(int, buttons);
+    QFETCH(int, icon);
+    QFETCH(QString, summary);
+    QFETCH(QString, row);
+
+    start(1, [&fault](sim::SimulatedLan& lan) {
+        sim::EmulatedDevice& device = lan.emulator()->device(0);
+        if (fault == "boot") {
+            device.setFlashBootWord(0x01030003); // flash 1.3, image 1.2
+            return;
+        }
+        sim::DeviceFaults faults = device.faults();
+        faults.statusRules.push_back({code::kFirmwareBlock, std::uint16_t{3}, status::kNoReply, 1,
+                                      sim::StatusRule::Effect::Skip});
+        device.setFaults(faults);
+    });
+    const QString image = WriteFile(dir_, "image.bin", MakeImage());
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    BoxAnswerer boxes;
+    boxes.answers = {static_cast<QMessageBox::StandardButton>(answer)};
+    QString rowWhileAsked;
+    boxes.inspect = [&](QMessageBox*) { rowWhileAsked = d.statusList()->topLevelItem(0)->text(1); };
+    d.downloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+
+    QCOMPARE(boxes.texts, QStringList{question});
+    QCOMPARE(int(boxes.buttons.value(0)), buttons);
+    QCOMPARE(int(boxes.icons.value(0)), icon);
+    QCOMPARE(boxes.lastParent.data(), &d);
+    if (fault == "block")
+        QCOMPARE(rowWhileAsked, QString("Download Abort"));
+    QCOMPARE(d.statusLine()->text(), summary);
+    QCOMPARE(d.statusList()->topLevelItem(0)->text(1), row);
+}
+
+// A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR
+// names a folder (run under Xvfb for real fonts).
+void TestFirmwareUpgradeDialog::screenshot() {
+    const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("KORVANE_SCREENSHOT_DIR not set");
+    start(4);
+    // A short path reads better in the picture than the temporary folder's.
+    QDir folderForPicture(QDir::temp().filePath("korvane"));
+    QVERIFY(folderForPicture.mkpath("."));
+    const QString image = folderForPicture.filePath("firmware-4.56.bin");
+    {
+        const auto bytes = MakeImage();
+        std::ofstream out(image.toStdString(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    }
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    d.fileNameEdit()->setText(image);
+    d.downloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+    QCoreApplication::processEvents(); // let pending layout run before the picture
+    d.fileNameEdit()->setCursorPosition(0);
+    QVERIFY(d.grab().save(folder + "/firmware-upgrade.png"));
+    folderForPicture.removeRecursively();
+}
+
+QTEST_MAIN(TestFirmwareUpgradeDialog)
+#include "test_firmware_upgrade_dialog.moc"
