@@ -164,7 +164,7 @@ void TestDesktopOperator::notificationsArriveInOrder() {
 void TestDesktopOperator::questionWithButtonsOfItsOwn() {
     const GuiCaller caller(window_.get(), &stop_);
     DesktopOperator op(window_.get(), caller);
-    Question question;
+    ui::Question question;
     question.text = "The image is shorter than the device's flash. Continue?";
     question.icon = MessageIcon::Warning;
     question.buttons = {"Continue", "Cancel"};
