@@ -1,9 +1,14 @@
 // Wall time of one search over one adapter that finds 256 new devices
-// (korvane-devsim over a veth pair between two network namespaces), against
-// its floor: the settle after opening the adapter, the discovery window, and
-// the two queries per device that read its LAN address (password check and
-// settings read), each one request round trip with the default timing.
-// Target: within 20 % of the floor.
+// (korvane-devsim over a veth pair between two network namespaces), beside
+// two floors measured in the same run:
+// - the protocol's own pace: the settle after opening the adapter, the
+//   discovery window, and the two queries per device that read its LAN
+//   address (password check and settings read) one after another, each one
+//   query with the default timing (its 5 ms pause after the send included);
+// - the reference of raw round trips: settle, window and 512 bare request
+//   round trips (no pause). The search reads the addresses of up to 16
+//   devices at a time, so it can beat the first; target: within 1.2 x the
+//   reference.
 //
 // Needs root: it creates and removes its own namespaces and veth pair, and
 // starts itself inside one of them in the measuring role.
@@ -19,6 +24,7 @@
 #include "protocol/transactions.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -35,7 +41,7 @@ constexpr int kDevices = 256;
 constexpr int kQueriesPerDevice = 2;
 constexpr int kRoundTripSamples = 200;
 constexpr long kDefaultRuns = 3;
-constexpr double kTolerance = 0.20;
+constexpr double kReferenceRatio = 1.20;
 constexpr MacAddress kFirstDevice{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
 
 std::string devsimPath(const std::string& given) {
@@ -102,6 +108,33 @@ int measure(const std::string& interface, long runs) {
             return 1;
         }
     }
+    // Bare round trips: the request, then the reply taken as soon as it is there.
+    const MacAddress own = ctx.link.ownAddress();
+    std::array<std::uint8_t, kReaderBuffer> frame{};
+    std::vector<double> raw;
+    for (int i = 0; i < kRoundTripSamples; ++i) {
+        const auto start = Clock::now();
+        SendRequest(ctx.link, kFirstDevice, code::kCheckPassword, code::kPasswordReply, "", 0, {},
+                    0);
+        const auto deadline = Clock::now() + ctx.timing.queryWindow;
+        bool reply = false;
+        while (!reply && ctx.link.waitForFrame(deadline)) {
+            std::size_t length = 0;
+            while (ctx.link.read(frame, length))
+                reply = reply || MatchReply({frame.data(), length}, own, kFirstDevice,
+                                            code::kPasswordReply) == ReplyMatch::Reply;
+        }
+        if (!reply) {
+            std::fprintf(stderr, "raw round trip %d: no reply\n", i);
+            return 1;
+        }
+        raw.push_back(seconds(Clock::now() - start));
+    }
+    double rawMean = 0;
+    for (double t : raw)
+        rawMean += t;
+    rawMean /= static_cast<double>(raw.size());
+
     std::sort(walls.begin(), walls.end());
     double mean = 0;
     for (double t : trips)
@@ -111,7 +144,8 @@ int measure(const std::string& interface, long runs) {
 
     std::printf("runs=%zu wall_min_s=%.4f wall_median_s=%.4f wall_max_s=%.4f\n", walls.size(),
                 walls.front(), walls[walls.size() / 2], walls.back());
-    std::printf("trip_mean_s=%.6f trip_median_s=%.6f\n", mean, trips[trips.size() / 2]);
+    std::printf("trip_mean_s=%.6f trip_median_s=%.6f raw_trip_mean_s=%.7f\n", mean,
+                trips[trips.size() / 2], rawMean);
     return 0;
 }
 
@@ -165,22 +199,30 @@ int orchestrate(long runs, const std::string& devsim) {
     const double trip = std::stod(f.at("trip_mean_s"));
     const int queries = kDevices * kQueriesPerDevice;
     const double floor = settle + window + queries * trip;
+    const double rawTrip = std::stod(f.at("raw_trip_mean_s"));
+    const double reference = settle + window + queries * rawTrip;
     const double median = std::stod(f.at("wall_median_s"));
-    const double over = median / floor - 1.0;
-    const bool met = over <= kTolerance;
+    const double ratio = median / reference;
+    const bool met = ratio <= kReferenceRatio;
 
     std::printf("search_bench: one search over one adapter, %d new devices (korvane-devsim over a "
-                "veth pair)\n",
-                kDevices);
+                "veth pair), LAN addresses read for %d devices at a time\n",
+                kDevices, kConcurrentAddressReads);
     std::printf("  wall        %s runs: min %.3f s, median %.3f s, max %.3f s\n",
                 f.at("runs").c_str(), std::stod(f.at("wall_min_s")), median,
                 std::stod(f.at("wall_max_s")));
-    std::printf("  round trip  one query with the default timing: mean %.2f ms, median %.2f ms\n",
-                trip * 1e3, std::stod(f.at("trip_median_s")) * 1e3);
-    std::printf("  floor       %.3f s = %.0f ms settle + %.0f ms window + %d x %.2f ms\n", floor,
-                settle * 1e3, window * 1e3, queries, trip * 1e3);
-    std::printf("  median      %+.1f %% of the floor (target within %.0f %%: %s)\n", over * 100,
-                kTolerance * 100, met ? "met" : "MISSED");
+    std::printf("  round trip  one query with the default timing: mean %.2f ms, median %.2f ms; "
+                "bare: mean %.1f us\n",
+                trip * 1e3, std::stod(f.at("trip_median_s")) * 1e3, rawTrip * 1e6);
+    std::printf("  floor       %.3f s = %.0f ms settle + %.0f ms window + %d x %.2f ms (one query "
+                "after another)\n",
+                floor, settle * 1e3, window * 1e3, queries, trip * 1e3);
+    std::printf("  reference   %.3f s = %.0f ms settle + %.0f ms window + %d x %.1f us bare "
+                "round trip\n",
+                reference, settle * 1e3, window * 1e3, queries, rawTrip * 1e6);
+    std::printf("  median      %+.1f %% of the floor; %.3f x the reference (target within %.2f "
+                "x: %s)\n",
+                (median / floor - 1.0) * 100, ratio, kReferenceRatio, met ? "met" : "MISSED");
     return met ? 0 : 1;
 }
 

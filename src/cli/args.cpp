@@ -65,4 +65,14 @@ std::vector<std::string> ArgList::positionals(std::string& error) const {
     return rest;
 }
 
+std::optional<int> ParsePortNumber(std::string_view text) {
+    // Nine digits at most: every such number fits an int.
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != text.npos)
+        return std::nullopt;
+    int value = 0;
+    for (const char c : text)
+        value = value * 10 + (c - '0');
+    return value;
+}
+
 } // namespace korvane::cli

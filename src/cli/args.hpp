@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvane::cli {
@@ -29,5 +30,10 @@ class ArgList {
     std::vector<std::string> args_;
     std::string error_;
 };
+
+// A port number as an option's value: 1 to 9 decimal digits and nothing
+// else. Range tests (0, 65535 and up) are the settings sheet's, so the value
+// is returned as given; nullopt when it is no number at all.
+std::optional<int> ParsePortNumber(std::string_view text);
 
 } // namespace korvane::cli

@@ -49,8 +49,10 @@ constexpr CommandEntry kCommands[] = {
      "                               write the serial number (and so the MAC)"},
     {"firmware", CmdFirmware,
      "firmware upgrade IMAGE (DEVICE... | --all) [--yes] [--on-block-failure abort|retry|ignore]\n"
-     "      [--password-file F] [--json]\n"
-     "                               upgrade the devices' firmware, eight at a time"},
+     "      [--password-file F] [--json] [--pacing shared|per-device]\n"
+     "                               upgrade the devices' firmware, eight at a time;\n"
+     "                               --pacing per-device: faster for many units (the\n"
+     "                               default, shared, is the conservative pace)"},
 };
 
 void usage(std::ostream& out) {

@@ -65,15 +65,25 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
         error = "cannot read the password file '" + path + "'";
         return false;
     }
-    std::string line;
-    std::getline(in, line);
+    std::string content(kPasswordFileLimit + 1, '\0');
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (in.bad()) {
         error = "cannot read the password file '" + path + "'";
         return false;
     }
-    stripLineEnd(line);
-    password = std::move(line);
+    content.resize(static_cast<std::size_t>(in.gcount()));
+    if (content.size() > kPasswordFileLimit && content.find('\n') >= kPasswordFileLimit) {
+        error = "the first line of the password file '" + path + "' is too long";
+        return false;
+    }
+    password = PasswordFromFileText(content);
     return true;
+}
+
+std::string PasswordFromFileText(std::string_view content) {
+    std::string line(content.substr(0, content.find('\n')));
+    stripLineEnd(line);
+    return line;
 }
 
 bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,

@@ -9,6 +9,7 @@
 #include "base/operator.hpp"
 #include "cli/cli.hpp"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +34,14 @@ inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
 // "abort", "retry" or "ignore" (the value of --on-block-failure).
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
 
-// The first line of a file, without its line end: how password files are
-// read. False with `error` set when the file cannot be read (a folder
-// included); the error never quotes the file's content.
+// The password a password file holds: its first line, without the line end
+// (LF or CR LF). A NUL byte in it is kept, for the password checks to refuse.
+std::string PasswordFromFileText(std::string_view content);
+// Reads at most kPasswordFileLimit bytes: a first line longer than that is
+// no password, and a file like /dev/zero must not be read for ever.
+inline constexpr std::size_t kPasswordFileLimit = 4096;
+// Reads a password file's password. False with `error` set when the file
+// cannot be read (a folder included); the error never quotes the content.
 bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
 // Fills answers.password from --password-file F, else KORVANE_PASSWORD;

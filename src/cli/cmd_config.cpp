@@ -146,19 +146,17 @@ bool parseServiceEdits(const Parsed& p, ServiceEdits& edits, std::string& error)
             edits.ports[kind] = {false, 0};
             continue;
         }
-        // Up to 9 digits: larger numbers would not fit; the range test reports 0 and 65535 up.
-        if (text->empty() || text->size() > 9 ||
-            text->find_first_not_of("0123456789") != std::string::npos) {
+        const auto port = ParsePortNumber(*text);
+        if (!port) {
             error = optionName(kind) + " takes a port number or off, not '" + *text + "'";
             return false;
         }
-        const int port = std::stoi(*text);
-        if (port < 1 || port > kMaxServicePort) {
+        if (*port < 1 || *port > kMaxServicePort) {
             error = optionName(kind) + " takes a port number from 1 to " +
                     std::to_string(kMaxServicePort) + " or off, not " + *text;
             return false;
         }
-        edits.ports[kind] = {true, port};
+        edits.ports[kind] = {true, *port};
     }
     return true;
 }

@@ -10,6 +10,9 @@
 
 namespace korvane::cli {
 
+// A JSON string literal, always valid UTF-8 with no control character in it:
+// well-formed UTF-8 passes, control characters (C0, DEL, C1) become \u00XX,
+// and any other byte is taken as the Latin-1 character of its value.
 std::string JsonQuote(std::string_view text);
 
 class JsonObject {

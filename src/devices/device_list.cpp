@@ -1,16 +1,18 @@
 #include "devices/device_list.hpp"
 
+#include "base/printable_text.hpp"
+
 #include <string>
 
 namespace korvane {
 
 std::string DeviceInformationText(const DeviceRecord& record, std::string_view lanAddressText) {
     const std::string_view hardware = record.hardwareVersionText();
+    // The device's texts go out escaped: a control character in them must
+    // neither act on a terminal nor break the pane's lines.
     const std::string hardwareText =
-        !hardware.empty() && hardware.front() == 'Q' ? std::string(hardware) : "error";
-    const std::string firmwareText = record.firmwareVersionIsText()
-                                         ? std::string(record.firmwareVersionText())
-                                         : record.firmwareVersionDisplay();
+        !hardware.empty() && hardware.front() == 'Q' ? PrintableText(hardware) : "error";
+    const std::string firmwareText = record.firmwareVersionDisplay();
     std::string text = "Serial Number: ";
     text += record.serialText();
     text += "\r\nHardware Version: ";

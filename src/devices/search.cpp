@@ -5,6 +5,8 @@
 #include "protocol/discovery.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <system_error>
 
 namespace korvane {
 
@@ -39,6 +41,39 @@ bool openForSearch(Context& ctx, int i, int adapterCount, SearchResult& result, 
 }
 
 } // namespace
+
+bool ReadLanAddresses(Context& ctx, std::span<const MacAddress> targets,
+                      std::span<std::uint32_t> addresses, StopToken& stop) {
+    const std::size_t count = std::min(targets.size(), addresses.size());
+    std::atomic<std::size_t> next{0};
+    // Each worker takes the next device and runs its whole exchange (password
+    // check, then settings read) before it takes another, so one device never
+    // has two requests out at once. Replies a worker reads for another
+    // worker's device go to the stray-reply queue, which wakes that worker.
+    auto work = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            if (stop.stopRequested())
+                return;
+            addresses[i] = ReadLanAddress(ctx, targets[i], &stop);
+        }
+    };
+    // The calling thread is one of the workers.
+    const auto workers =
+        std::min<std::size_t>(count, static_cast<std::size_t>(kConcurrentAddressReads));
+    std::vector<std::thread> threads;
+    threads.reserve(workers);
+    for (std::size_t w = 1; w < workers; ++w) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break; // fewer workers only make the reads take longer
+        }
+    }
+    work();
+    for (std::thread& thread : threads)
+        thread.join();
+    return !stop.stopRequested();
+}
 
 std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceRecord> previous,
                                            StopToken& stop) {
@@ -86,17 +121,16 @@ std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceR
             result.slots.push_back(MakeSlot(record));
             result.rows.push_back({serial, {}});
         }
-        for (std::size_t v = before; v < appended; ++v) {
-            if (stop.stopRequested())
-                return std::nullopt;
-            // The search's own target: the list's CurrentDeviceAddress belongs
-            // to the owner's thread and changes with every click.
-            const MacAddress target = result.table.records[v].mac();
-            const std::uint32_t address = ReadLanAddress(ctx, target, &stop);
-            if (stop.stopRequested())
-                return std::nullopt;
-            result.rows[v].addressText = FormatIPv4(address);
-        }
+        // The search's own targets: the list's CurrentDeviceAddress belongs
+        // to the owner's thread and changes with every click.
+        std::vector<MacAddress> targets;
+        for (std::size_t v = before; v < appended; ++v)
+            targets.push_back(result.table.records[v].mac());
+        std::vector<std::uint32_t> addresses(targets.size(), 0);
+        if (!ReadLanAddresses(ctx, targets, addresses, stop))
+            return std::nullopt;
+        for (std::size_t v = before; v < appended; ++v)
+            result.rows[v].addressText = FormatIPv4(addresses[v - before]);
     }
     SortDisplayRows(result.rows);
     return result;

@@ -24,6 +24,17 @@ namespace korvane {
 // The search looks at the first 16 adapters of the table.
 inline constexpr int kMaxSearchAdapters = 16;
 
+// The LAN addresses of newly found devices are read for this many devices at
+// a time. Each device still sees its own requests one after another, with
+// the same pauses and windows; only different devices overlap.
+inline constexpr int kConcurrentAddressReads = 16;
+
+// ReadLanAddress for every target, up to kConcurrentAddressReads at once;
+// addresses[i] gets targets[i]'s address (0 when it did not answer). False
+// when a stop was requested, which ends every read at its next wait.
+bool ReadLanAddresses(Context& ctx, std::span<const MacAddress> targets,
+                      std::span<std::uint32_t> addresses, StopToken& stop);
+
 // Steps 3 and 4 of a search, on the calling thread: every adapter, discovery,
 // merge, slots, LAN addresses; the rows sorted. `previous` are the last
 // search's records: discovery carries their remembered passwords over.

@@ -84,7 +84,7 @@ class UnitDownload {
     }
 
     Step loadImage() {
-        ImageLoadResult loaded = LoadFirmwareImage(job_.imagePath, session_.imageFileLock());
+        SharedImageLoad loaded = session_.loadImage(job_.imagePath);
         outcome_.imageLength = loaded.fileLength;
         if (!loaded.image) {
             outcome_.failure = UnitFailure::ImageUnreadable;
@@ -94,8 +94,9 @@ class UnitDownload {
                 markComplete(loaded.fileLength);
             return Step::Failed;
         }
-        image_ = std::move(*loaded.image);
+        image_ = UnitImage(std::move(loaded.image), loaded.sum);
         target_ = job_.record->mac();
+        pacing_ = session_.pacing();
         // The run asked about a short image before it started; a file that
         // became short since then has had no such question.
         if (!image_.hasBootIdentificationWord() && !session_.shortImageAccepted())
@@ -161,13 +162,14 @@ class UnitDownload {
     }
 
     Step transferBlock() {
-        const auto bytes = image_.bytes();
-        if (bytesSent_ >= bytes.size())
+        const std::size_t length = image_.length();
+        if (bytesSent_ >= length)
             return Step::Programming;
-        const std::size_t n = std::min(kFirmwareBlockSize, bytes.size() - bytesSent_);
-        const auto status = CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply,
-                                          password_, static_cast<std::uint16_t>(blockNumber_),
-                                          bytes.subspan(bytesSent_, n), &session_.stopToken());
+        const std::size_t n = std::min(kFirmwareBlockSize, length - bytesSent_);
+        const auto status =
+            CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply, password_,
+                          static_cast<std::uint16_t>(blockNumber_), image_.block(bytesSent_, n),
+                          &session_.stopToken(), pacing_);
         switch (status) {
         case status::kNoReply:
         case status::kPasswordRefused:
@@ -201,7 +203,7 @@ class UnitDownload {
         ++outcome_.blocksAccepted;
         bytesSent_ += n;
         job_.progress->bytesDone.store(bytesSent_);
-        session_.RefreshProgress(bytes.size());
+        session_.RefreshProgress(length);
         return Step::Transfer;
     }
 
@@ -213,7 +215,7 @@ class UnitDownload {
         // answer it still gets the whole wait for its notice.
         const auto record = endOfTransfer_.encode();
         const auto status = CommandDevice(ctx_, target_, code::kFirmwareEnd, code::kFirmwareReply,
-                                          password_, 0, record, &session_.stopToken());
+                                          password_, 0, record, &session_.stopToken(), pacing_);
         // An explicit refusal ends the unit here: no notice that anyone on the
         // segment can send in the device's name may turn it into a success.
         if (status == status::kPasswordRefused)
@@ -276,7 +278,8 @@ class UnitDownload {
     const UnitJob& job_;
     UnitOutcome outcome_;
 
-    FirmwareImage image_;
+    UnitImage image_;
+    CommandPacing pacing_ = CommandPacing::Shared;
     MacAddress target_;
     std::string password_;
     EndOfTransferRecord endOfTransfer_;

@@ -54,6 +54,43 @@ std::uint32_t FirmwareImage::sum() const {
     return BlockChecksum(bytes_);
 }
 
+UnitImage::UnitImage(std::shared_ptr<const FirmwareImage> shared, std::uint32_t sharedSum)
+    : shared_(std::move(shared)), sharedSum_(sharedSum), sum_(sharedSum) {}
+
+std::optional<std::uint32_t> UnitImage::BootIdentificationWord() const {
+    return shared_ ? shared_->BootIdentificationWord() : std::nullopt;
+}
+
+bool UnitImage::checkAndPatchFactoryBlock(const MacAddress& mac) {
+    if (!shared_ || !shared_->factoryBlockValid())
+        return false;
+    // The whole transfer block that holds the factory block: the block lies
+    // inside one transfer block, so every block is either all shared or all own.
+    static_assert(kImageFactoryBlockOffset / kFirmwareBlockSize ==
+                  (kImageFactoryBlockEnd - 1) / kFirmwareBlockSize);
+    const auto image = shared_->bytes();
+    patchedOffset_ = kImageFactoryBlockOffset - kImageFactoryBlockOffset % kFirmwareBlockSize;
+    const std::size_t length = std::min(kFirmwareBlockSize, image.size() - patchedOffset_);
+    const auto original = image.subspan(patchedOffset_, length);
+    patchedBlock_.assign(original.begin(), original.end());
+
+    const std::size_t within = kImageFactoryBlockOffset - patchedOffset_;
+    const auto block =
+        std::span<std::uint8_t>(patchedBlock_).subspan(within, kImageFactoryBlockSize);
+    const std::uint32_t before = BlockChecksum(block);
+    ByteWriter out(block, kImageFactoryMacOffset);
+    out.bytes(mac.bytes);
+    writeU32(block, 0, bodySum(block));
+    sum_ = sharedSum_ - before + BlockChecksum(block);
+    return true;
+}
+
+std::span<const std::uint8_t> UnitImage::block(std::size_t offset, std::size_t length) const {
+    if (!patchedBlock_.empty() && offset == patchedOffset_)
+        return std::span<const std::uint8_t>(patchedBlock_).first(length);
+    return shared_->bytes().subspan(offset, length);
+}
+
 ImageFileCheck CheckImageFile(const std::filesystem::path& path) {
     ImageFileCheck check;
     std::error_code ec;

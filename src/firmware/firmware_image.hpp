@@ -3,13 +3,14 @@
 // A firmware image file: the bytes sent to a device from offset 0, with two
 // things read out of it before the transfer -- the boot identification word
 // and the 28-byte factory block, which each unit patches with its own MAC in
-// its own copy. The image carries no load address.
+// its own buffer (see UnitImage). The image carries no load address.
 
 #include "base/mac_address.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -76,6 +77,38 @@ class FirmwareImage {
 
   private:
     std::vector<std::uint8_t> bytes_;
+};
+
+// One unit's image without a copy of its own: every transfer block comes from
+// an image that all units of a run share, except the block that holds the
+// factory block, which the unit patches with its own MAC in a buffer of its
+// own. The sum follows from the shared image's sum and the patch (the sum is
+// a plain byte sum, so only the changed bytes count).
+class UnitImage {
+  public:
+    UnitImage() = default;
+    // `sharedSum` is shared->sum(), taken once for all units.
+    UnitImage(std::shared_ptr<const FirmwareImage> shared, std::uint32_t sharedSum);
+
+    std::uint32_t length() const { return shared_ ? shared_->length() : 0; }
+    std::optional<std::uint32_t> BootIdentificationWord() const;
+    bool hasBootIdentificationWord() const {
+        return shared_ && shared_->hasBootIdentificationWord();
+    }
+    // As FirmwareImage::checkAndPatchFactoryBlock, on the unit's own buffer;
+    // the shared image is never written.
+    bool checkAndPatchFactoryBlock(const MacAddress& mac);
+    std::uint32_t sum() const { return sum_; }
+    // `length` bytes from `offset` as this unit sends them; `offset` is a
+    // multiple of kFirmwareBlockSize and `length` at most one block.
+    std::span<const std::uint8_t> block(std::size_t offset, std::size_t length) const;
+
+  private:
+    std::shared_ptr<const FirmwareImage> shared_;
+    std::uint32_t sharedSum_ = 0;
+    std::uint32_t sum_ = 0;
+    std::size_t patchedOffset_ = 0;          // of the unit's own transfer block
+    std::vector<std::uint8_t> patchedBlock_; // empty until the factory block was patched
 };
 
 // What a look at the file, before anything is searched or sent, makes of it.

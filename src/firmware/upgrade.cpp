@@ -471,6 +471,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
             finishBatch();
     }
     finishBatch();
+    imageCache_.clear(); // the next run reads the file again
 
     // Rebuild the list from the results, in key order: a unit's row is its
     // own outcome; rows that notices of other devices added stay, marked as

@@ -19,8 +19,10 @@
 #include "base/sync.hpp"
 #include "config/password.hpp"
 #include "firmware/firmware_image.hpp"
+#include "firmware/image_cache.hpp"
 #include "protocol/context.hpp"
 #include "protocol/device_identity.hpp"
+#include "protocol/transactions.hpp"
 
 #include <array>
 #include <atomic>
@@ -178,6 +180,15 @@ class FirmwareUpgrade {
     // Makes a running run give up: transactions and waits end, units fail.
     void requestStop();
 
+    // How the units pace their commands; read by each unit as it starts.
+    // Shared (the default, what every device is known to take): one send
+    // pause between any two commands of the run, so all units together send
+    // at most one command per pause. PerDevice: each unit keeps the pause
+    // between its own commands, and units send side by side; faster for many
+    // units.
+    void setPacing(CommandPacing pacing) { pacing_.store(pacing); }
+    CommandPacing pacing() const { return pacing_.load(); }
+
     // The status list as it stands: one row per unit in unit order when the
     // session was made, rebuilt in key order at the end of each run.
     std::vector<StatusRow> statusRows() const;
@@ -200,6 +211,10 @@ class FirmwareUpgrade {
     const Timing& timing() const { return ctx_.timing; }
     StopToken& stopToken() { return stop_; }
     ImageFileLock& imageFileLock() { return imageFileLock_; }
+    // The image at `path`, one copy shared by the units of a run.
+    SharedImageLoad loadImage(const std::string& path) {
+        return imageCache_.load(path, imageFileLock_);
+    }
     void setStatusLine(const std::string& text);
     // Sets the unit's row (found by key, case-insensitively) or appends one.
     void SetUnitStatus(const std::string& key, const std::string& text);
@@ -256,6 +271,8 @@ class FirmwareUpgrade {
     FirmwarePasswordGate gate_;
     std::vector<UnitProgressSlot> slots_;
     ImageFileLock imageFileLock_;
+    ImageCache imageCache_;
+    std::atomic<CommandPacing> pacing_{CommandPacing::Shared};
     StopToken stop_;
     std::mutex questionMutex_; // one question to the operator at a time
     std::atomic<bool> shortImageAccepted_{false};

@@ -84,6 +84,9 @@ class RecordingPort : public PacketPort {
     void stop() override { inner_->stop(); }
     std::string lastError() const override { return inner_->lastError(); }
     std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
+    std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
+        return inner_->deliveringFrameSentAt();
+    }
 
   private:
     std::unique_ptr<PacketPort> inner_;

@@ -7,9 +7,11 @@
 
 #include "base/mac_address.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,6 +68,13 @@ class PacketPort {
     virtual std::string lastError() const { return {}; }
     // Frames the backend dropped before delivery (capture ring overflow and the like).
     virtual std::uint64_t droppedByBackend() const { return 0; }
+    // Called from inside the receiver: when the frame being delivered was put
+    // on the wire, where the backend knows that better than the moment of
+    // delivery (the simulated segment delivers from a thread of its own,
+    // which a busy machine can hold back and then let run through a backlog).
+    virtual std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const {
+        return std::nullopt;
+    }
 };
 
 struct OpenResult {

@@ -38,6 +38,10 @@ class SimulatedPort : public PacketPort {
         segment_.enqueue(state_, frame);
         return true;
     }
+    std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(segment_.deliveringSentAt_.load()));
+    }
     void start(Receiver receiver, EndHandler ended) override {
         std::lock_guard lock(state_->deliveryMutex);
         if (state_->failed)
@@ -177,7 +181,8 @@ void SimulatedSegment::enqueue(const std::shared_ptr<Attachment>& sender,
                                std::span<const std::uint8_t> frame) {
     {
         std::lock_guard lock(mutex_);
-        pending_.push_back({sender, std::vector<std::uint8_t>(frame.begin(), frame.end())});
+        pending_.push_back({sender, std::vector<std::uint8_t>(frame.begin(), frame.end()),
+                            std::chrono::steady_clock::now()});
     }
     cv_.notify_one();
 }
@@ -199,6 +204,7 @@ void SimulatedSegment::run() {
         lock.unlock();
 
         const std::span<const std::uint8_t> bytes(frame.bytes);
+        deliveringSentAt_.store(frame.sentAt.time_since_epoch().count());
         if (!hook || hook(bytes)) {
             const MacAddress destination =
                 MacAddress::fromBytes(bytes.first(std::min<std::size_t>(6, bytes.size())));

@@ -9,6 +9,8 @@
 
 #include "link/packet_driver.hpp"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -61,6 +63,7 @@ class SimulatedSegment : public PacketDriver {
     struct Pending {
         std::shared_ptr<Attachment> sender;
         std::vector<std::uint8_t> bytes;
+        std::chrono::steady_clock::time_point sentAt;
     };
 
     std::unique_ptr<PacketPort> attach(const std::string& attachmentId, MacAddress mac,
@@ -82,6 +85,8 @@ class SimulatedSegment : public PacketDriver {
     FrameHook hook_;
     std::uint64_t carried_ = 0;
     std::uint64_t nextStationId_ = 0;
+    // When the frame being delivered was sent (what receivers ask for).
+    std::atomic<std::chrono::steady_clock::rep> deliveringSentAt_{0};
     std::thread thread_;
 };
 

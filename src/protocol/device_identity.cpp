@@ -1,6 +1,7 @@
 #include "protocol/device_identity.hpp"
 
 #include "base/byte_cursor.hpp"
+#include "base/printable_text.hpp"
 #include "protocol/frame.hpp"
 
 #include <algorithm>
@@ -51,7 +52,7 @@ std::string_view DeviceIdentity::firmwareVersionText() const {
 
 std::string DeviceIdentity::hardwareVersionDisplay() const {
     if (hardwareVersionIsText())
-        return std::string(hardwareVersionText());
+        return PrintableText(hardwareVersionText());
     const auto* b = bytes.data() + io::kHardwareVersion;
     char text[32];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<std::int8_t>(b[0]),
@@ -62,7 +63,7 @@ std::string DeviceIdentity::hardwareVersionDisplay() const {
 
 std::string DeviceIdentity::firmwareVersionDisplay() const {
     if (firmwareVersionIsText())
-        return std::string(firmwareVersionText());
+        return PrintableText(firmwareVersionText());
     const auto* b = bytes.data() + io::kFirmwareVersion;
     char text[32];
     // Major, minor, a letter, a number.

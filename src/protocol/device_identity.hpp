@@ -54,7 +54,8 @@ struct DeviceIdentity {
     bool firmwareVersionIsText() const;
     std::string_view hardwareVersionText() const; // the zero-terminated text, whatever its form
     std::string_view firmwareVersionText() const;
-    // As the list shows them: the text, or "%d.%d.%d.%d" / "%d.%d.%c%d" from the numeric bytes.
+    // As the list shows them: the text with anything unprintable escaped
+    // (PrintableText), or "%d.%d.%d.%d" / "%d.%d.%c%d" from the numeric bytes.
     std::string hardwareVersionDisplay() const;
     std::string firmwareVersionDisplay() const;
 

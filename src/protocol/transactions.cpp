@@ -100,10 +100,30 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
     }
 }
 
+// A command's send and the pause after it. Devices need this gap between
+// commands. Shared: the pause is held under the lock, so that the units of a
+// multi-device download keep it towards every device, whatever order their
+// commands go in. PerDevice: only the send is under the lock; the caller's
+// next command (to the same device) still comes after the pause.
+template <class Send>
+bool sendCommand(Context& ctx, CommandPacing pacing, StopToken* stop, Send&& send) {
+    bool sent = false;
+    {
+        std::lock_guard lock(ctx.sendLock);
+        sent = send();
+        if (pacing == CommandPacing::Shared)
+            pause(ctx.timing.commandSendPause, stop);
+    }
+    if (pacing == CommandPacing::PerDevice)
+        pause(ctx.timing.commandSendPause, stop);
+    return sent;
+}
+
 std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::uint16_t command,
                        std::uint16_t replyCode, std::string_view password, std::uint16_t parameter,
                        std::span<const std::uint8_t> data, std::uint16_t dataLength,
-                       std::span<std::uint8_t> replyData, StopToken* stop) {
+                       std::span<std::uint8_t> replyData, StopToken* stop,
+                       CommandPacing pacing = CommandPacing::Shared) {
     const Timing& t = ctx.timing;
     // Taken before the first send, so that a reply as quick as the wire
     // still arrives after it.
@@ -113,12 +133,10 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
             return status::kNoReply;
         bool sent = false;
         if (kind == Kind::Command) {
-            std::lock_guard lock(ctx.sendLock);
-            sent = SendRequest(ctx.link, target, command, replyCode, password, parameter, data,
-                               dataLength);
-            // Devices need this gap between commands; it is paced under the lock
-            // so that the units of a multi-device download keep it too.
-            pause(t.commandSendPause, stop);
+            sent = sendCommand(ctx, pacing, stop, [&] {
+                return SendRequest(ctx.link, target, command, replyCode, password, parameter, data,
+                                   dataLength);
+            });
         } else {
             sent = SendRequest(ctx.link, target, command, replyCode, password, parameter, {},
                                dataLength);
@@ -159,11 +177,11 @@ std::uint16_t QueryDevice(Context& ctx, const MacAddress& target, std::uint16_t 
 std::uint16_t CommandDevice(Context& ctx, const MacAddress& target, std::uint16_t command,
                             std::uint16_t replyCode, std::string_view password,
                             std::uint16_t parameter, std::span<const std::uint8_t> data,
-                            StopToken* stop) {
+                            StopToken* stop, CommandPacing pacing) {
     if (data.size() > kMaxRequestData)
         return status::kNoReply;
     return transact(Kind::Command, ctx, target, command, replyCode, password, parameter, data,
-                    static_cast<std::uint16_t>(data.size()), {}, stop);
+                    static_cast<std::uint16_t>(data.size()), {}, stop, pacing);
 }
 
 } // namespace korvane

@@ -27,12 +27,27 @@ std::uint16_t QueryDevice(Context& ctx, const MacAddress& target, std::uint16_t 
                           std::uint16_t parameter, std::span<std::uint8_t> replyData,
                           StopToken* stop = nullptr);
 
+// How the send pause after a command is kept. A device needs
+// Timing::commandSendPause between the commands it receives.
+enum class CommandPacing {
+    // The pause is held under the context's send lock: all commands of the
+    // context, to whichever device, go out at most one per pause. The
+    // conservative default.
+    Shared,
+    // The send lock covers only the send and the pause follows outside it:
+    // each caller still keeps the pause between its own commands (so each
+    // device, as long as one caller talks to it), while commands to
+    // different devices overlap.
+    PerDevice,
+};
+
 // Writes: the request carries `data`; sent under the send lock followed by
-// the send pause. Returns the reply status, 4 turned into 2 after the status-4
-// pause, or 0.
+// the send pause (see CommandPacing). Returns the reply status, 4 turned into
+// 2 after the status-4 pause, or 0.
 std::uint16_t CommandDevice(Context& ctx, const MacAddress& target, std::uint16_t command,
                             std::uint16_t replyCode, std::string_view password,
                             std::uint16_t parameter, std::span<const std::uint8_t> data,
-                            StopToken* stop = nullptr);
+                            StopToken* stop = nullptr,
+                            CommandPacing pacing = CommandPacing::Shared);
 
 } // namespace korvane

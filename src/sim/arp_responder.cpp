@@ -2,6 +2,7 @@
 
 #include "base/byte_cursor.hpp"
 #include "config/arp_probe.hpp"
+#include "protocol/frame.hpp"
 
 #include <algorithm>
 
@@ -11,7 +12,18 @@ namespace {
 constexpr std::uint16_t kLdHalfAbs = 0x28;
 constexpr std::uint16_t kJeqK = 0x15;
 constexpr std::uint16_t kRetK = 0x06;
+
+constexpr BpfInstruction kProtocolAndArp[] = {
+    {kLdHalfAbs, 0, 0, 12},       // EtherType
+    {kJeqK, 1, 0, kEtherType},    // the protocol's: accept
+    {kJeqK, 0, 1, kArpEtherType}, // ARP: accept, else reject
+    {kRetK, 0, 0, 0xFFFFFFFF},    {kRetK, 0, 0, 0},
+};
 } // namespace
+
+std::span<const BpfInstruction> ProtocolAndArpFilterProgram() {
+    return kProtocolAndArp;
+}
 
 std::vector<std::uint8_t> BuildArpReply(std::span<const std::uint8_t> request,
                                         const MacAddress& owner, std::uint32_t address) {

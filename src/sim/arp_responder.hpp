@@ -33,6 +33,10 @@ class ArpResponder {
     std::unique_ptr<PacketPort> port_;
 };
 
+// The receive filter of an emulator's port: the protocol's frames and ARP,
+// which emulated devices answer for the address their settings hold.
+std::span<const BpfInstruction> ProtocolAndArpFilterProgram();
+
 // The reply of `owner` (at `address`) to the ARP request `request`; empty when
 // `request` is no Ethernet/IPv4 ARP request for that address.
 std::vector<std::uint8_t> BuildArpReply(std::span<const std::uint8_t> request,

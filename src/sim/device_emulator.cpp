@@ -1,5 +1,9 @@
 #include "sim/device_emulator.hpp"
 
+#include "base/byte_cursor.hpp"
+#include "config/arp_probe.hpp"
+#include "sim/arp_responder.hpp"
+
 #include <algorithm>
 
 namespace korvane::sim {
@@ -89,13 +93,19 @@ std::size_t DeviceEmulator::pendingFrames() const {
 }
 
 void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
-    const auto now = SteadyClock::now();
+    // The devices see a frame when it reached their wire, which is what the
+    // gaps between commands are measured from.
+    const auto now = port_->deliveringFrameSentAt().value_or(SteadyClock::now());
     {
         std::lock_guard lock(countersMutex_);
         ++counters_.framesReceived;
     }
     if (frame.size() < 6)
         return;
+    if (readU16(frame, 12) == kArpEtherType) {
+        answerArp(frame);
+        return;
+    }
     const MacAddress destination = MacAddress::fromBytes(frame.first(6));
 
     // Devices are never removed, so the pointers stay valid outside the lock.
@@ -135,6 +145,27 @@ void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
         }
         dispatch(std::move(out), now);
     }
+}
+
+void DeviceEmulator::answerArp(std::span<const std::uint8_t> frame) {
+    std::vector<std::vector<std::uint8_t>> replies;
+    {
+        std::shared_lock lock(devicesMutex_);
+        for (const auto& device : devices_) {
+            if (device->faults().neverAnswer)
+                continue;
+            const std::uint32_t address = device->settings().lanAddress();
+            if (address == 0)
+                continue;
+            auto reply = BuildArpReply(frame, device->mac(), address);
+            if (!reply.empty())
+                replies.push_back(std::move(reply));
+        }
+    }
+    for (const auto& reply : replies)
+        send(reply);
+    std::lock_guard lock(countersMutex_);
+    counters_.arpReplies += replies.size();
 }
 
 void DeviceEmulator::dispatch(std::vector<Outgoing> frames, SteadyClock::time_point now) {

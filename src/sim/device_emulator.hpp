@@ -3,7 +3,10 @@
 // Any number of emulated devices behind one packet port: a station on a
 // simulated segment, or a real interface opened promiscuously. Frames to a
 // device's MAC reach that device, broadcasts reach every device; each device
-// answers as its own MAC. Replies that a device delays, and its completion
+// answers as its own MAC. Like a real device, each also answers ARP requests
+// for the address its settings hold, so the address-conflict question of a
+// settings write sees the other devices (the port's filter must let ARP in:
+// ProtocolAndArpFilterProgram). Replies that a device delays, and its completion
 // notices, go out from the emulator's timer thread, so the receive thread
 // never sleeps.
 
@@ -31,6 +34,7 @@ struct EmulatorCounters {
     std::uint64_t framesSent = 0;
     std::uint64_t sendFailures = 0;
     std::uint64_t framesDelayed = 0; // went out through the timer thread
+    std::uint64_t arpReplies = 0;    // answers to ARP requests for a device's address
 };
 
 class DeviceEmulator {
@@ -59,6 +63,7 @@ class DeviceEmulator {
 
   private:
     void onFrame(std::span<const std::uint8_t> frame);
+    void answerArp(std::span<const std::uint8_t> frame);
     void dispatch(std::vector<Outgoing> frames, SteadyClock::time_point now);
     void send(std::span<const std::uint8_t> frame);
     void runTimer();

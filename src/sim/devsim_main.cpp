@@ -6,6 +6,7 @@
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "protocol/config_blocks.hpp"
+#include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
 
 #include <pthread.h>
@@ -349,7 +350,8 @@ bool writeOutputs(const Options& o, DeviceEmulator& emulator) {
             .add("frames_for_devices", n64(c.framesForDevices))
             .add("frames_sent", n64(c.framesSent))
             .add("send_failures", n64(c.sendFailures))
-            .add("frames_delayed", n64(c.framesDelayed));
+            .add("frames_delayed", n64(c.framesDelayed))
+            .add("arp_replies", n64(c.arpReplies));
         std::vector<std::string> devices;
         for (std::size_t i = 0; i < emulator.deviceCount(); ++i)
             devices.push_back(deviceReport(emulator.device(i)));
@@ -391,7 +393,7 @@ int run(const Options& o) {
     PcapDriver driver;
     OpenOptions open;
     open.promiscuous = true; // the devices' MACs are not the interface's own
-    const auto program = protocolFilterProgram();
+    const auto program = ProtocolAndArpFilterProgram();
     open.filter.assign(program.begin(), program.end());
     OpenResult opened = driver.open(o.interface, open);
     if (!opened.port) {

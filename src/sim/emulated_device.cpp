@@ -50,6 +50,8 @@ std::string_view ViolationName(Violation kind) {
         return "factory_block";
     case Violation::NoTransfer:
         return "no_transfer";
+    case Violation::CommandGap:
+        return "command_gap";
     case Violation::kCount:
         break;
     }
@@ -109,12 +111,12 @@ bool allZero(std::span<const std::uint8_t> bytes) {
 }
 
 // The exact length, or a shorter frame that the sender's adapter padded to
-// the Ethernet minimum with zeros.
+// the Ethernet minimum. The padding is the adapter's, not the sender's: many
+// fill it with zeros, some with whatever their buffer held, so its bytes say
+// nothing about the request.
 bool lengthFits(std::span<const std::uint8_t> frame, std::size_t expected) {
-    if (frame.size() == expected)
-        return true;
-    return expected < kMinEthernetFrame && frame.size() == kMinEthernetFrame &&
-           allZero(frame.subspan(expected));
+    return frame.size() == expected ||
+           (expected < kMinEthernetFrame && frame.size() == kMinEthernetFrame);
 }
 
 void add(ViolationCounts& found, Violation kind) {
@@ -258,7 +260,8 @@ DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac) {
 EmulatedDevice::EmulatedDevice(DeviceConfig config)
     : settings_(config.settings), password_(std::move(config.password)), bootInfo_(config.bootInfo),
       flashBootWord_(config.flashBootWord), programmingDelay_(config.programmingDelay),
-      faults_(std::move(config.faults)), random_(faults_.seed) {
+      minCommandGap_(config.minCommandGap), faults_(std::move(config.faults)),
+      random_(faults_.seed) {
     writeU32(identity_.bytes, identity_offset::kLeadingNumber, config.leadingNumber);
     identity_.setMac(config.mac);
     copyField(identity_.field(identity_offset::kHardwareVersion, kHardwareVersionWidth),
@@ -377,6 +380,7 @@ std::vector<Outgoing> EmulatedDevice::receive(std::span<const std::uint8_t> fram
 
     const FrameHeader& head = request->header;
     ++stats_.requests[head.code];
+    checkCommandGap(head.code, now);
     // Waiters learn of the request only once it has been handled, so they
     // see its effect on the device as well.
     struct Notify {
@@ -451,6 +455,27 @@ std::vector<Outgoing> EmulatedDevice::receive(std::span<const std::uint8_t> fram
         pendingMac_.reset();
     }
     return out;
+}
+
+void EmulatedDevice::checkCommandGap(std::uint16_t command, SteadyClock::time_point now) {
+    switch (command) {
+    case code::kWriteSettings:
+    case code::kSetPassword:
+    case code::kWriteFactory:
+    case code::kFirmwareBlock:
+    case code::kFirmwareEnd:
+        break;
+    default:
+        return; // queries need no gap
+    }
+    if (lastCommandAt_) {
+        const auto gap = std::chrono::duration_cast<Micros>(now - *lastCommandAt_);
+        if (!stats_.shortestCommandGap || gap < *stats_.shortestCommandGap)
+            stats_.shortestCommandGap = gap;
+        if (gap < minCommandGap_)
+            count(Violation::CommandGap);
+    }
+    lastCommandAt_ = now;
 }
 
 EmulatedDevice::Reply EmulatedDevice::handle(const DeviceRequest& request,

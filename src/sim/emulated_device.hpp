@@ -32,7 +32,7 @@ namespace korvane::sim {
 // deviations are refused with status 0; the rest are counted and the request
 // is carried out all the same.
 enum class Violation : std::uint8_t {
-    Length,        // not n + 42 bytes (nor padded to the 60-byte minimum with zeros)
+    Length,        // not n + 42 bytes (nor padded to the 60-byte minimum)
     Version,       // version field not 1
     UnknownCode,   // not a command a device takes
     Broadcast,     // a command other than discovery sent to the broadcast address
@@ -51,6 +51,7 @@ enum class Violation : std::uint8_t {
     HeaderFlag,    // an end-of-transfer flag other than 0 or 0x00010000
     FactoryBlock,  // the image's factory block disagrees with the flag or the device's MAC
     NoTransfer,    // end of transfer without any block
+    CommandGap,    // a command sooner after the previous one than the device's minimum gap
     kCount
 };
 inline constexpr std::size_t kViolationKinds = static_cast<std::size_t>(Violation::kCount);
@@ -128,6 +129,9 @@ struct DeviceConfig {
     // Boot version in bits 31..16, compatibility code in bits 7..0.
     std::uint32_t flashBootWord = 0x01020003;
     Micros programmingDelay = Millis(2000); // from end of transfer to the completion notice
+    // Commands (writes, firmware blocks, end of transfer) that arrive closer
+    // together than this count as CommandGap violations; zero checks nothing.
+    Micros minCommandGap{0};
     DeviceFaults faults;
 };
 
@@ -153,6 +157,7 @@ struct DeviceStats {
     std::uint64_t factoryWrites = 0;
     std::uint64_t reboots = 0;
     std::size_t lastSettingsWriteLength = 0;
+    std::optional<Micros> shortestCommandGap; // between two commands received, once there were two
     ViolationCounts violations{};
 
     std::uint64_t requestCount(std::uint16_t command) const {
@@ -237,6 +242,7 @@ class EmulatedDevice {
                         std::vector<Outgoing>& extra);
     bool passwordMatches(const DeviceRequest& request);
     void count(Violation kind) { ++stats_.violations[static_cast<std::size_t>(kind)]; }
+    void checkCommandGap(std::uint16_t command, SteadyClock::time_point now);
     void forgetTransfer();
     std::vector<std::uint8_t> buildFrame(const MacAddress& destination, const MacAddress& source,
                                          std::uint16_t version, std::uint16_t replyCode,
@@ -251,6 +257,8 @@ class EmulatedDevice {
     std::uint32_t bootInfo_;
     std::uint32_t flashBootWord_;
     Micros programmingDelay_;
+    Micros minCommandGap_;
+    std::optional<SteadyClock::time_point> lastCommandAt_;
     DeviceFaults faults_;
     std::mt19937_64 random_;
     std::optional<MacAddress> pendingMac_; // applied once the reply from the old MAC is out

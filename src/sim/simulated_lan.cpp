@@ -1,5 +1,6 @@
 #include "sim/simulated_lan.hpp"
 
+#include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
 
 namespace korvane::sim {
@@ -13,7 +14,7 @@ SimulatedLan::SimulatedLan(const LanOptions& options) : options_(options) {
     segment_.addAdapter(options_.adapterName, options_.adapterDescription, options_.adapterMac);
     OpenOptions station;
     station.promiscuous = true;
-    const auto program = protocolFilterProgram();
+    const auto program = ProtocolAndArpFilterProgram();
     station.filter.assign(program.begin(), program.end());
     emulator_ = std::make_unique<DeviceEmulator>(segment_.attachStation(kEmulatorStation, station));
     for (int i = 0; i < options_.devices; ++i) {
@@ -21,6 +22,7 @@ SimulatedLan::SimulatedLan(const LanOptions& options) : options_(options) {
             DefaultDeviceConfig(i, MacPlus(options_.firstDeviceMac, static_cast<std::uint64_t>(i)));
         config.password = options_.password;
         config.programmingDelay = options_.programmingDelay;
+        config.minCommandGap = options_.minCommandGap;
         emulator_->addDevice(std::move(config));
     }
     emulator_->start();

@@ -22,6 +22,7 @@ struct LanOptions {
     MacAddress firstDeviceMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}}; // the others count up
     std::string password;                   // every device's password; empty: none
     Micros programmingDelay = Millis(2000); // end of a firmware transfer to its notice
+    Micros minCommandGap{0};                // each device counts commands closer than this
 };
 
 class SimulatedLan {

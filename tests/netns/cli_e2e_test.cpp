@@ -409,4 +409,16 @@ TEST_F(ConflictOverVeth, TheDevicesOwnAddressAsksNothing) {
     EXPECT_EQ(r.err.find("already exists"), std::string::npos) << r.err;
 }
 
+// Emulated devices answer ARP for the address their settings hold, as real
+// ones do: moving one device onto another's address puts the question.
+TEST_F(CliOverVeth, AnotherDevicesAddressPutsTheConflictQuestion) {
+    startDevsim(2);
+    const RunResult r =
+        korvane({"settings", "set", kFirstMac.toString(), "--static", "--ip", "192.168.1.101",
+                 "--mask", "255.255.255.0", "--gateway", "192.168.1.1"});
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("IP address: 192.168.1.101 already exists on the LAN."), std::string::npos)
+        << r.err;
+}
+
 } // namespace

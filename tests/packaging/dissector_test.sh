@@ -63,7 +63,7 @@ record settings-write settings set "$device" --ip 192.168.1.150 --mask 255.255.0
   --http 8080 --ssh off --yes
 record password password set "$device" --new-password-file new-password
 record factory factory serial "$other" 2801795099
-record firmware firmware upgrade image.bin "$device" --yes
+record firmware firmware upgrade image.bin "$device" --yes --allow-short-image
 for i in "${!pids[@]}"; do
   if ! wait "${pids[$i]}"; then
     cat "${runs[$i]}.out"

@@ -234,6 +234,14 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     r = run(cli::CmdSettings, {"set", "2801795363", "--password-file", "/nonexistent/korvane-pw"});
     EXPECT_EQ(r.status, cli::kExitUsage);
     EXPECT_NE(r.err.find("cannot read the password file"), std::string::npos);
+
+    // A file that never ends its first line is no password file, and is not
+    // read for ever.
+    r = run(cli::CmdSettings, {"set", "2801795363", "--password-file", "/dev/zero"});
+    EXPECT_EQ(r.status, cli::kExitUsage);
+    EXPECT_NE(r.err.find("first line of the password file '/dev/zero' is too long"),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(ConfigCli, PasswordPromptAtATerminal) {

@@ -3,10 +3,15 @@
 
 #include "cli/cli.hpp"
 #include "cli/commands.hpp"
+#include "cli/environment.hpp"
+#include "cli/json.hpp"
+#include "emulator_fixture.hpp"
 #include "link/simulated_segment.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <sstream>
 
 namespace korvane::cli {
@@ -156,6 +161,75 @@ TEST(DevicesCli, ArgumentsAndUnknownDevices) {
     EXPECT_EQ(info.status, 1);
     EXPECT_NE(info.err.find("no device '02-19-A7-00-00-01' found"), std::string::npos);
     EXPECT_EQ(run({"open", "--print", "2801795073"}).status, 1);
+}
+
+// A device's texts may hold anything: control characters that would act on
+// a terminal, a newline that would forge a line, bytes above 0x7F.
+TEST(DevicesCli, DeviceTextIsEscapedAndJsonStaysValid) {
+    sim::LanOptions one;
+    one.devices = 1;
+    sim::SimulatedLan lan(one);
+    sim::EmulatedDevice& device = lan.emulator()->device(0);
+    device.setFirmwareVersion(sim::VersionText("1.20.7K\x1b]0;owned\x07\nIP: 6.6.6.6\xE9\\"));
+    device.setHardwareVersion(sim::VersionText("Q2\x1b[2J\x9b"));
+
+    auto command = [&](int (*cmd)(Invocation&), std::vector<std::string> args) {
+        GlobalOptions options;
+        options.timing = testing::TestTiming();
+        Environment env(options, lan.segment());
+        std::istringstream in;
+        std::ostringstream out, err;
+        Invocation inv{env, ArgList(std::move(args)), {in, out, err, false}};
+        EXPECT_EQ(cmd(inv), kExitOk) << err.str();
+        return out.str();
+    };
+    const auto onlyPrintable = [](const std::string& text) {
+        return std::all_of(text.begin(), text.end(), [](char c) {
+            return c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F &&
+                                 static_cast<unsigned char>(c) < 0x80);
+        });
+    };
+
+    const std::string search = command(CmdSearch, {});
+    EXPECT_TRUE(onlyPrintable(search)) << search;
+    EXPECT_NE(search.find(R"(  Q2\x1B[2J\x9B  1.20.7K\x1B]0;owned\x07\x0AIP: 6.6.6.6\xE9\\  )"),
+              std::string::npos)
+        << search;
+
+    const std::string info = command(CmdInfo, {"02-19-A7-00-00-01"});
+    EXPECT_TRUE(onlyPrintable(info)) << info;
+    EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 4) << info; // no forged line
+
+    const std::string json = command(CmdSearch, {"--json"});
+    EXPECT_TRUE(onlyPrintable(json)) << json;
+    const auto parsed = nlohmann::json::parse(json); // throws on invalid UTF-8
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0]["firmware_version"], R"(1.20.7K\x1B]0;owned\x07\x0AIP: 6.6.6.6\xE9\\)");
+}
+
+// Strings from elsewhere (an adapter's description, a path) reach JSON too:
+// whatever their bytes, the output is UTF-8 without a raw control character.
+TEST(DevicesCli, JsonStringsAreValidUtf8WhateverTheBytes) {
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"plain \"quoted\" \\", R"("plain \"quoted\" \\")"},
+        {"R\xC3\xA9seau \xE2\x82\xAC \xF0\x9F\x98\x80",
+         "\"R\xC3\xA9seau \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+        {"\x1b[2J\x7f\x01", R"("\u001b[2J\u007f\u0001")"},
+        {"\xC2\x9B C1", R"("\u009b C1")"},                    // a C1 control, well-formed
+        {"Latin-1 \xE9\xFF", "\"Latin-1 \xC3\xA9\xC3\xBF\""}, // stray bytes: Latin-1
+        {"\x9B", R"("\u009b")"},                              // and a stray C1 byte
+        {"cut \xE2\x82", "\"cut \xC3\xA2\\u0082\""},          // a truncated sequence
+        {"\xC0\x80", "\"\xC3\x80\\u0080\""},                  // overlong NUL
+        {"\xED\xA0\x80", "\"\xC3\xAD\xC2\xA0\\u0080\""},      // a surrogate
+    };
+    for (const auto& c : cases) {
+        const std::string quoted = JsonQuote(c.in);
+        EXPECT_EQ(quoted, c.out) << c.in;
+        EXPECT_TRUE(nlohmann::json::accept(quoted)) << quoted;
+    }
 }
 
 } // namespace

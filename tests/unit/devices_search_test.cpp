@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <mutex>
 #include <thread>
 
 namespace korvane {
@@ -182,6 +185,132 @@ TEST(DeviceSearch, NoAdapterFindsNothing) {
     EXPECT_EQ(list.rows().rowCount(), 0);
     EXPECT_EQ(list.paneText(), "No device found");
     EXPECT_EQ(list.statusText(), "");
+}
+
+// Records the requests each device receives, in order, and loses the first
+// reply of the chosen devices.
+class RequestLog {
+  public:
+    RequestLog(DeviceSegment& lan, std::vector<MacAddress> loseFirstReply)
+        : loseFirstReply_(std::move(loseFirstReply)) {
+        lan.segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
+            const auto header = ParseHeader(frame);
+            if (!header || header->code == code::kDiscover || header->code == code::kDiscoverReply)
+                return true;
+            std::lock_guard lock(mutex_);
+            if (header->destination != DeviceSegment::kAdapter0) {
+                requests_[header->destination].push_back(header->code);
+                return true;
+            }
+            const auto lose =
+                std::find(loseFirstReply_.begin(), loseFirstReply_.end(), header->source);
+            if (lose == loseFirstReply_.end())
+                return true;
+            loseFirstReply_.erase(lose);
+            return false;
+        });
+    }
+    std::vector<std::uint16_t> requestsTo(const MacAddress& device) {
+        std::lock_guard lock(mutex_);
+        return requests_[device];
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<MacAddress> loseFirstReply_;
+    std::map<MacAddress, std::vector<std::uint16_t>> requests_;
+};
+
+TEST(DeviceSearch, ConcurrentAddressReadsGiveEachDeviceTheSequentialExchange) {
+    // 40 devices: reply delays up to 24 ms, every third one loses its first
+    // reply, and two never answer the password check. Their replies cross
+    // each other's windows, so most are read by another device's worker.
+    DeviceSegment lan(1);
+    constexpr std::uint32_t kDevices = 40;
+    std::vector<MacAddress> lossy;
+    for (std::uint32_t i = 1; i <= kDevices; ++i) {
+        lan.add(i, [&](sim::DeviceConfig& c) {
+            c.faults.replyDelay = Millis((i * 7) % 25);
+            if (i == 13 || i == 27)
+                Silence(c, code::kCheckPassword);
+            if (i == 20) { // DHCP from a version that reports the alternate address
+                c.settings.setAddressMode(AddressMode::Dhcp);
+                c.settings.setRawVersion(751);
+                writeU32(c.settings.bytes, settings_offset::kAlternateIp, 0x0A000014);
+            }
+        });
+        if (i % 3 == 0)
+            lossy.push_back(DeviceMac(i));
+    }
+    RequestLog log(lan, lossy);
+
+    StopToken stop;
+    const auto result = RunSearchCycle(*lan.ctx, {}, stop);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->rows.size(), kDevices);
+    const int tries = lan.ctx->timing.tries;
+    for (std::uint32_t i = 1; i <= kDevices; ++i) {
+        const MacAddress mac = DeviceMac(i);
+        const bool silent = i == 13 || i == 27;
+        const std::string expected = silent    ? "0.0.0.0"
+                                     : i == 20 ? "10.0.0.20"
+                                               : "192.168.1." + std::to_string(i);
+        const auto row =
+            std::find_if(result->rows.begin(), result->rows.end(),
+                         [&](const DisplayRow& r) { return r.serialText == SerialText(mac); });
+        ASSERT_NE(row, result->rows.end());
+        EXPECT_EQ(row->addressText, expected) << "device " << i;
+
+        // What the sequential search sends: the password check (again after a
+        // lost reply, up to the tries), then the settings read once it answered.
+        std::vector<std::uint16_t> sequence;
+        if (silent)
+            sequence.assign(static_cast<std::size_t>(tries), code::kCheckPassword);
+        else if (i % 3 == 0)
+            sequence = {code::kCheckPassword, code::kCheckPassword, code::kReadSettings};
+        else
+            sequence = {code::kCheckPassword, code::kReadSettings};
+        EXPECT_EQ(log.requestsTo(mac), sequence) << "device " << i;
+    }
+    // No reply was lost on the way between the workers.
+    EXPECT_EQ(lan.ctx->strays.dropped(), 0u);
+    EXPECT_EQ(lan.ctx->link.counters().droppedListFull, 0u);
+    EXPECT_EQ(lan.violations(), 0u);
+}
+
+TEST(DeviceSearch, AStopDuringConcurrentAddressReadsEndsThemAll) {
+    Timing timing = test::TestTiming();
+    timing.queryWindow = kGenerous;
+    DeviceSegment lan(1, timing);
+    constexpr std::uint32_t kDevices = kConcurrentAddressReads + 4;
+    for (std::uint32_t i = 1; i <= kDevices; ++i)
+        lan.add(i, [](sim::DeviceConfig& c) { Silence(c, code::kCheckPassword); });
+    StopToken stop;
+    stop.wakeAlso(lan.ctx->link.arrivals()); // as DeviceSearch does
+    std::optional<std::optional<SearchResult>> result;
+    std::thread search([&] { result.emplace(RunSearchCycle(*lan.ctx, {}, stop)); });
+
+    // Every worker is inside a window that only the stop can end.
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
+    auto asked = [&] {
+        std::uint32_t n = 0;
+        for (std::size_t i = 0; i < lan.emulator->deviceCount(); ++i)
+            n += lan.emulator->device(i).stats().requestCount(code::kCheckPassword) > 0;
+        return n;
+    };
+    while (asked() < static_cast<std::uint32_t>(kConcurrentAddressReads) &&
+           SteadyClock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_EQ(asked(), static_cast<std::uint32_t>(kConcurrentAddressReads));
+
+    const auto stopAt = SteadyClock::now();
+    stop.requestStop();
+    search.join();
+    EXPECT_LT(SteadyClock::now() - stopAt, std::chrono::seconds(2));
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(result->has_value());
+    // The devices no worker had reached were never asked.
+    EXPECT_EQ(asked(), static_cast<std::uint32_t>(kConcurrentAddressReads));
 }
 
 TEST(DeviceSearch, ADeadLinkIsReopenedAndAdaptersAreEnumeratedAtEachSearch) {

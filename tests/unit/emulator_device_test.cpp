@@ -120,8 +120,11 @@ TEST(EmulatorDevice, ChecksEveryRequestItReceives) {
     const std::vector<ViolationCase> cases = {
         {"clean check", [&] { return check; }, {}, status::kDone},
         {"padded to 60 with zeros", [&] { return resized(check, 60); }, {}, status::kDone},
-        {"padded with other bytes", [&] { return resized(check, 60, 0xAA); }, Violation::Length,
-         0xFFFF},
+        {"padded with other bytes", [&] { return resized(check, 60, 0xAA); }, {}, status::kDone},
+        {"discovery padded with other bytes",
+         [&] { return resized(Discovery(), 60, 0x5A); },
+         {},
+         status::kDone},
         {"one byte too long", [&] { return resized(check, 43); }, Violation::Length, 0xFFFF},
         {"settings read one byte short", [&] { return resized(read, 109); }, Violation::Length,
          0xFFFF},

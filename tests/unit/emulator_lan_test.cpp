@@ -3,6 +3,8 @@
 // the factory write's new MAC and a firmware transfer up to its notice.
 
 #include "base/byte_cursor.hpp"
+#include "cli/commands.hpp"
+#include "config/arp_probe.hpp"
 #include "config/blocks.hpp"
 #include "devices/lan_address.hpp"
 #include "emulator_fixture.hpp"
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sstream>
 #include <vector>
 
 namespace korvane {
@@ -189,6 +192,38 @@ TEST(EmulatorLan, StoppedEmulatorSendsNothingMore) {
     EXPECT_EQ(net.lan.emulator()->pendingFrames(), 5u);
     net.lan.emulator()->stop();
     EXPECT_EQ(net.lan.emulator()->pendingFrames(), 0u);
+}
+
+// Emulated devices answer ARP for the address their settings hold, as real
+// ones do, and follow it when a write moves it.
+TEST(EmulatorLan, DevicesAnswerArpForTheirOwnAddress) {
+    TestLan net(2);
+    net.ctx->timing.arpProbeWindow = Millis(30);
+    sim::EmulatedDevice& second = net.device(1);
+    const std::uint32_t address = second.settings().lanAddress();
+    EXPECT_TRUE(ProbeAddressInUse(*net.ctx, address));
+    EXPECT_FALSE(ProbeAddressInUse(*net.ctx, 0xC0A801C8));
+
+    SettingsBlock moved = second.settings();
+    moved.setIpAddress(0xC0A801C8);
+    second.setSettings(moved);
+    EXPECT_TRUE(ProbeAddressInUse(*net.ctx, 0xC0A801C8));
+    EXPECT_FALSE(ProbeAddressInUse(*net.ctx, address));
+    EXPECT_EQ(net.lan.emulator()->counters().arpReplies, 2u);
+}
+
+// So --simulate can put the address-conflict question: the first device
+// asked onto the second's address.
+TEST(EmulatorLan, SimulatedLanPutsTheConflictQuestion) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    const int status =
+        cli::Run({"--simulate", "2", "settings", "set", "2801795073", "--ip", "192.168.1.101"},
+                 cli::Streams{in, out, err, false});
+    EXPECT_EQ(status, cli::kExitFailure) << out.str() << err.str();
+    EXPECT_NE(err.str().find("IP address: 192.168.1.101 already exists on the LAN."),
+              std::string::npos)
+        << err.str();
 }
 
 } // namespace

@@ -143,6 +143,23 @@ TEST_F(FirmwareCommand, QuestionsWithoutATerminalNeedTheirFlags) {
     EXPECT_EQ(blocksTo(0), 64u * 2 + 1); // two runs got through, one block sent twice
 }
 
+TEST_F(FirmwareCommand, PerDevicePacingUpgradesEveryUnitAndHelpSaysTheDefault) {
+    makeLan(3);
+    EXPECT_EQ(run({"upgrade", image(4096), "--all", "--allow-short-image", "--pacing", "per-device",
+                   "--json"}),
+              kExitOk)
+        << err_.str();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(blocksTo(i), 4u);
+        EXPECT_EQ(device(i).stats().totalViolations(), 0u);
+    }
+    EXPECT_EQ(run({"--help"}), kExitOk);
+    EXPECT_NE(out_.str().find("--pacing shared|per-device"), std::string::npos) << out_.str();
+    EXPECT_NE(out_.str().find("'shared' (the\n  default, the conservative choice)"),
+              std::string::npos)
+        << out_.str();
+}
+
 TEST_F(FirmwareCommand, ImagesAreJudgedBeforeTheSearch) {
     makeLan(1);
     const auto discoveries = [&] { return device(0).stats().requestCount(code::kDiscover); };
@@ -254,6 +271,7 @@ TEST_F(FirmwareCommand, BadArguments) {
         {{"upgrade", dir_.path().string(), "--all"}, kExitUsage, "not a readable"},
         {{"upgrade", file, "4242"}, kExitFailure, "no device 4242 found"},
         {{"upgrade", file, "dev-one"}, kExitUsage, "neither a serial number nor a MAC"},
+        {{"upgrade", file, "--all", "--pacing", "fast"}, kExitUsage, "shared or per-device"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.args), c.status) << c.says;

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 namespace korvane {
 namespace {
 
@@ -45,6 +48,78 @@ TEST(FirmwareImage, ValidFactoryBlockIsPatchedWithEachUnitsOwnMac) {
     }
     EXPECT_NE(a.sum(), b.sum());
     EXPECT_EQ(a.sum(), BlockChecksum(a.bytes()));
+}
+
+// A unit sends from the shared image and its own patched block exactly the
+// bytes, and the sum, of a full copy patched with its MAC.
+TEST(FirmwareImage, AUnitsViewOfTheSharedImageEqualsItsOwnPatchedCopy) {
+    struct Case {
+        std::size_t length;
+        bool valid;
+        const char* where;
+    };
+    const Case cases[] = {
+        {kImageFactoryBlockEnd, true, "image ends with the factory block, in a short last block"},
+        {0xFF80, true, "factory block in a short last block, bytes after it"},
+        {0x10000, true, "factory block in the last full block"},
+        {0x10400 + 17, true, "factory block in a middle block, short last block"},
+        {0x40000, true, "factory block early in a long image"},
+        {0x10000, false, "factory block not valid: sent as it is"},
+        {0x8000, true, "short image without a factory block"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.where);
+        const auto bytes = MakeImage(c.length, c.valid);
+        auto shared = std::make_shared<const FirmwareImage>(bytes);
+        UnitImage a(shared, shared->sum());
+        UnitImage b(shared, shared->sum());
+        FirmwareImage copyA(bytes);
+        EXPECT_EQ(a.checkAndPatchFactoryBlock(kUnitA), copyA.checkAndPatchFactoryBlock(kUnitA));
+        // Patching again (a restarted transfer) changes nothing.
+        EXPECT_EQ(a.checkAndPatchFactoryBlock(kUnitA),
+                  c.valid && c.length >= kImageFactoryBlockEnd);
+        EXPECT_EQ(b.checkAndPatchFactoryBlock(kUnitB),
+                  c.valid && c.length >= kImageFactoryBlockEnd);
+
+        EXPECT_EQ(a.sum(), copyA.sum());
+        EXPECT_EQ(a.sum(), BlockChecksum(copyA.bytes()));
+        ASSERT_EQ(a.length(), copyA.length());
+        std::vector<std::uint8_t> sent;
+        for (std::size_t offset = 0; offset < a.length(); offset += kFirmwareBlockSize) {
+            const auto block = a.block(offset, std::min(kFirmwareBlockSize, a.length() - offset));
+            sent.insert(sent.end(), block.begin(), block.end());
+        }
+        EXPECT_TRUE(
+            std::equal(sent.begin(), sent.end(), copyA.bytes().begin(), copyA.bytes().end()));
+        // The other unit's patch stays its own, and the shared image is untouched.
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), shared->bytes().begin()));
+        if (c.valid && c.length >= kImageFactoryBlockEnd) {
+            EXPECT_NE(a.sum(), b.sum());
+        }
+    }
+}
+
+TEST(FirmwareImage, TheUnitsOfARunShareOneImageUntilTheFileChanges) {
+    TempDir dir;
+    const auto path = dir.write("fw.bin", MakeImage(4096)).string();
+    ImageCache cache;
+    ImageFileLock lock;
+    const auto first = cache.load(path, lock);
+    ASSERT_TRUE(first.image);
+    EXPECT_EQ(first.sum, BlockChecksum(first.image->bytes()));
+    EXPECT_EQ(cache.load(path, lock).image, first.image);
+
+    dir.write("fw.bin", MakeImage(2048)); // a new file under the same name
+    const auto changed = cache.load(path, lock);
+    ASSERT_TRUE(changed.image);
+    EXPECT_EQ(changed.image->length(), 2048u);
+    EXPECT_EQ(first.image->length(), 4096u); // a unit still holding the old one keeps it
+
+    const auto missing = cache.load((dir.path() / "none.bin").string(), lock);
+    EXPECT_FALSE(missing.image);
+    EXPECT_EQ(missing.error, ImageLoadError::CannotOpen);
+    cache.clear();
+    EXPECT_NE(cache.load(path, lock).image, changed.image);
 }
 
 TEST(FirmwareImage, InvalidFactoryBlockIsLeftUnchanged) {

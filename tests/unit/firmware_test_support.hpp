@@ -238,6 +238,7 @@ class FirmwareRig {
     // One whole run on this thread with the firmware password gate.
     RunSummary run(const std::filesystem::path& image) {
         FirmwareUpgrade session(ctx(), op, units(), UnitPasswordGate(ctx(), op));
+        session.setPacing(pacing);
         return *session.DownloadAllUnits([&] { return image.string(); });
     }
 
@@ -246,6 +247,7 @@ class FirmwareRig {
     TempDir dir;
     std::vector<std::unique_ptr<DeviceIdentity>> records;
     int images = 0;
+    CommandPacing pacing = CommandPacing::Shared;
 };
 
 // A block status rule: the first `times` copies of block `number` get `status`.

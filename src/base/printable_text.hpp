@@ -1,0 +1,17 @@
+#pragma once
+
+// Text that came off the wire, made safe to show. A device's version texts
+// are bytes with no declared encoding: shown raw, a control character can
+// clear an operator's screen or retitle the window, and a byte above 0x7F is
+// no valid UTF-8 on its own.
+
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+// Printable ASCII as it is; a backslash doubled; every other byte as \xNN
+// (upper-case hex). The result is plain ASCII and reversible.
+std::string PrintableText(std::string_view raw);
+
+} // namespace korvane
