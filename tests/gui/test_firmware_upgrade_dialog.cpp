@@ -16,12 +16,15 @@
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 
+#include <QCheckBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -80,6 +83,7 @@ class TestFirmwareUpgradeDialog : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
+    void initTestCase();
     void cleanup();
 
     void layoutOfTheTemplate();
@@ -91,6 +95,7 @@ class TestFirmwareUpgradeDialog : public QObject {
     void shortImageIsAskedOnceCancelFirst_data();
     void shortImageIsAskedOnceCancelFirst();
     void unitsFailingAtOnceAskOneAtATime();
+    void pacingChoiceIsRememberedAndReachesTheSession();
     void screenshot();
 
   private:
@@ -101,7 +106,16 @@ class TestFirmwareUpgradeDialog : public QObject {
     std::unique_ptr<Context> ctx_;
     std::unique_ptr<FirmwareUpgradeDialog> dialog_;
     QTemporaryDir dir_;
+    QTemporaryDir settingsDir_;
 };
+
+void TestFirmwareUpgradeDialog::initTestCase() {
+    // The user's settings stay out of it.
+    QVERIFY(settingsDir_.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
+    QCoreApplication::setOrganizationName("KorvaneTest");
+    QSettings().clear();
+}
 
 void TestFirmwareUpgradeDialog::cleanup() {
     dialog_.reset();
@@ -150,7 +164,7 @@ void TestFirmwareUpgradeDialog::layoutOfTheTemplate() {
     QCOMPARE(d.size(), units.toPixels(QSize(248, 222)));
     QCOMPARE(d.downloadButton()->geometry(), units.toPixels(DluRect{132, 202, 50, 14}));
     QCOMPARE(d.cancelButton()->geometry(), units.toPixels(DluRect{184, 202, 50, 14}));
-    QCOMPARE(d.statusList()->geometry(), units.toPixels(DluRect{51, 88, 155, 102}));
+    QCOMPARE(d.statusList()->geometry(), units.toPixels(DluRect{51, 88, 155, 92}));
     QCOMPARE(d.downloadButton()->text(), QString("&Download"));
     QCOMPARE(d.browseButton()->text(), QString("..."));
 
@@ -479,6 +493,26 @@ void TestFirmwareUpgradeDialog::unitsFailingAtOnceAskOneAtATime() {
                                  "2801795074 (02-19-A7-00-00-02): Download Failed at block 3",
                                  "2801795075 (02-19-A7-00-00-03): Download Failed at block 3"}));
     QCOMPARE(d.statusLine()->text(), QString("3 unit success, 0 unit fail. "));
+}
+
+void TestFirmwareUpgradeDialog::pacingChoiceIsRememberedAndReachesTheSession() {
+    start(1);
+    QCheckBox* pacing = dialog_->pacingCheckBox();
+    QCOMPARE(pacing->text(), QString("Pace each unit separately (faster for many units)"));
+    QVERIFY(!pacing->isChecked());
+    QCOMPARE(dialog_->session().pacing(), CommandPacing::Shared);
+
+    pacing->click();
+    QCOMPARE(dialog_->session().pacing(), CommandPacing::PerDevice);
+    // A new dialog (or a new start of the program) keeps the choice.
+    dialog_ = std::make_unique<FirmwareUpgradeDialog>(*ctx_, records());
+    QVERIFY(dialog_->pacingCheckBox()->isChecked());
+    QCOMPARE(dialog_->session().pacing(), CommandPacing::PerDevice);
+
+    dialog_->pacingCheckBox()->click();
+    QCOMPARE(dialog_->session().pacing(), CommandPacing::Shared);
+    dialog_ = std::make_unique<FirmwareUpgradeDialog>(*ctx_, records());
+    QVERIFY(!dialog_->pacingCheckBox()->isChecked());
 }
 
 // A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR

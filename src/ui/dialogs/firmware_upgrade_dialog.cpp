@@ -4,6 +4,7 @@
 #include "firmware/firmware_image.hpp"
 #include "skin/skin_library.hpp"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -13,6 +14,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
@@ -29,7 +31,8 @@ constexpr DluRect kBrowse{207, 11, 16, 13};
 constexpr DluRect kWarning{13, 30, 223, 22};
 constexpr DluRect kProgress{51, 57, 155, 11};
 constexpr DluRect kStatusLine{51, 72, 155, 11};
-constexpr DluRect kStatusList{51, 88, 155, 102};
+constexpr DluRect kStatusList{51, 88, 155, 92};
+constexpr DluRect kPacing{13, 184, 223, 10};
 constexpr DluRect kDownload{132, 202, 50, 14};
 constexpr DluRect kCancel{184, 202, 50, 14};
 constexpr int kDialogWidth = 248;
@@ -44,6 +47,9 @@ constexpr int kIdleIntervalMs = 250;
 
 const char kWarningText[] = "Backup settings before updating the firmware as the update will "
                             "overwrite all settings to factory default.";
+const char kPacingText[] = "Pace each unit separately (faster for many units)";
+// Where the pacing choice is kept between runs of the program.
+const char kPacingKey[] = "firmware/pacePerUnit";
 const char kFileFilter[] = "*.bin (*.bin);;All Files (*.*) (*)";
 
 } // namespace
@@ -73,6 +79,16 @@ FirmwareUpgradeDialog::FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRec
         return password;
     };
     session_ = std::make_unique<FirmwareUpgrade>(ctx_, operator_, std::move(unitPointers), gate);
+    // The session follows the check box, and the choice is kept for the next start.
+    session_->setPacing(pacing_->isChecked() ? CommandPacing::PerDevice : CommandPacing::Shared);
+    connect(pacing_, &QCheckBox::toggled, this, [this](bool perUnit) {
+        session_->setPacing(perUnit ? CommandPacing::PerDevice : CommandPacing::Shared);
+        QSettings settings;
+        if (perUnit)
+            settings.setValue(QString::fromUtf8(kPacingKey), true);
+        else
+            settings.remove(QString::fromUtf8(kPacingKey));
+    });
     session_->setBusyReceiver([this](bool busy) { caller_.post([this, busy] { setBusy(busy); }); });
     rebuildStatusList();
 
@@ -148,6 +164,13 @@ void FirmwareUpgradeDialog::buildControls() {
     statusList_->header()->setStretchLastSection(false);
     fitColumns();
 
+    // Off by default: all units together keep the one pause between
+    // commands. On, each unit keeps its own, and many units go faster.
+    pacing_ = new QCheckBox(QString::fromUtf8(kPacingText), this);
+    pacing_->setObjectName(QStringLiteral("pacingCheckBox"));
+    pacing_->setGeometry(units.toPixels(kPacing));
+    pacing_->setChecked(QSettings().value(QString::fromUtf8(kPacingKey), false).toBool());
+
     download_ = new QPushButton(QStringLiteral("&Download"), this);
     download_->setObjectName(QStringLiteral("downloadButton"));
     download_->setGeometry(units.toPixels(kDownload));
@@ -158,7 +181,8 @@ void FirmwareUpgradeDialog::buildControls() {
     // The order the Tab key follows: as the template lists its controls.
     setTabOrder(fileName_, browse_);
     setTabOrder(browse_, statusList_);
-    setTabOrder(statusList_, download_);
+    setTabOrder(statusList_, pacing_);
+    setTabOrder(pacing_, download_);
     setTabOrder(download_, cancel_);
 
     connect(fileName_, &QLineEdit::textChanged, this, [this](const QString& text) {
@@ -196,6 +220,7 @@ void FirmwareUpgradeDialog::updateButtons() {
         check.verdict == ImageFileVerdict::Usable || check.verdict == ImageFileVerdict::Short;
     download_->setEnabled(!busy_ && usable);
     cancel_->setEnabled(!busy_);
+    pacing_->setEnabled(!busy_); // a run keeps the pacing it started with
     if (busy_)
         return;
     // A file too large for the block numbers says so where the run's

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -55,6 +56,7 @@ class FirmwareUpgradeDialog : public QDialog {
     QLabel* statusLine() const { return statusLine_; }
     QTreeWidget* statusList() const { return statusList_; }
     QLabel* warning() const { return warning_; }
+    QCheckBox* pacingCheckBox() const { return pacing_; }
 
     // The Download button: starts a run unless one is busy or the file is unusable.
     void download();
@@ -106,6 +108,7 @@ class FirmwareUpgradeDialog : public QDialog {
     QProgressBar* progress_ = nullptr;
     QLabel* statusLine_ = nullptr;
     QTreeWidget* statusList_ = nullptr;
+    QCheckBox* pacing_ = nullptr;
     QPushButton* download_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QTimer* idle_ = nullptr;
