@@ -5,6 +5,7 @@
 #include "base/byte_cursor.hpp"
 #include "config/blocks.hpp"
 #include "firmware/firmware_image.hpp"
+#include "netns/devsim_pair_test.hpp"
 #include "netns/netns_harness.hpp"
 #include "protocol/frame.hpp"
 
@@ -29,16 +30,6 @@ constexpr MacAddress kFirstMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
 // settings version (32) is one that keeps the LAN address in the IP field,
 // so the DHCP devices' LAN address is that field too.
 constexpr std::uint32_t kFirstAddress = 0xC0A80164;
-
-std::string devsimPath() {
-    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
-        return path;
-#ifdef KORVANE_DEVSIM
-    return KORVANE_DEVSIM;
-#else
-    return {};
-#endif
-}
 
 MacAddress deviceMac(std::uint32_t index) {
     const std::uint32_t low = 1 + index;
@@ -114,18 +105,8 @@ std::vector<std::uint8_t> makeImage(std::size_t length) {
     return image;
 }
 
-class CliOverVeth : public ::testing::Test {
+class CliOverVeth : public DevsimPairTest {
   protected:
-    void SetUp() override {
-        if (const auto reason = unavailableReason())
-            GTEST_SKIP() << *reason;
-        if (devsimPath().empty())
-            GTEST_SKIP() << "korvane-devsim is not built (set KORVANE_DEVSIM to one)";
-        std::string error;
-        pair_ = VethPair::create(&error);
-        ASSERT_TRUE(pair_) << error;
-    }
-
     void TearDown() override {
         stopDevsim();
         pair_.reset();
@@ -158,7 +139,6 @@ class CliOverVeth : public ::testing::Test {
         return VethPair::runIn(pair_->a(), args, timeout);
     }
 
-    std::unique_ptr<VethPair> pair_;
     std::unique_ptr<Process> devsim_;
 };
 

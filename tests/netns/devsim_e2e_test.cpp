@@ -1,6 +1,7 @@
 // The utility against korvane-devsim over a real veth pair: the emulator
 // answers on end b, the command line runs on end a.
 
+#include "netns/devsim_pair_test.hpp"
 #include "netns/netns_harness.hpp"
 
 #include <gtest/gtest.h>
@@ -17,17 +18,6 @@ namespace {
 constexpr auto kDeadline = std::chrono::seconds(15);
 // korvane-devsim's first device unless told otherwise; the others count up.
 constexpr std::uint32_t kFirstSerial = 1;
-
-// The emulator built with the tests, or the one KORVANE_DEVSIM names.
-std::string devsimPath() {
-    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
-        return path;
-#ifdef KORVANE_DEVSIM
-    return KORVANE_DEVSIM;
-#else
-    return {};
-#endif
-}
 
 MacAddress deviceMac(std::uint32_t serial) {
     return MacAddress{{0x02, 0x19, 0xA7, static_cast<std::uint8_t>(serial >> 16),
@@ -50,18 +40,8 @@ std::multiset<std::string> discoveredMacs(const std::string& json, const std::st
     return macs;
 }
 
-class DevsimOverVeth : public ::testing::Test {
+class DevsimOverVeth : public DevsimPairTest {
   protected:
-    void SetUp() override {
-        if (const auto reason = unavailableReason())
-            GTEST_SKIP() << *reason;
-        if (devsimPath().empty())
-            GTEST_SKIP() << "korvane-devsim is not built (set KORVANE_DEVSIM to one)";
-        std::string error;
-        pair_ = VethPair::create(&error);
-        ASSERT_TRUE(pair_) << error;
-    }
-
     void TearDown() override {
         if (devsim_) {
             const RunResult r = devsim_->terminate(Clock::now() + kDeadline);
@@ -82,7 +62,6 @@ class DevsimOverVeth : public ::testing::Test {
             << "korvane-devsim did not come up: " << devsim_->errText();
     }
 
-    std::unique_ptr<VethPair> pair_;
     std::unique_ptr<Process> devsim_;
 };
 

@@ -3,6 +3,7 @@
 // searched again without a restart, and a flood of junk under the protocol's
 // EtherType changes neither the devices listed nor the memory much.
 
+#include "netns/devsim_pair_test.hpp"
 #include "netns/netns_harness.hpp"
 
 #include <gtest/gtest.h>
@@ -20,16 +21,6 @@ namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(30);
 constexpr int kDevices = 8;
-
-std::string devsimPath() {
-    if (const char* path = std::getenv("KORVANE_DEVSIM"); path != nullptr && *path != '\0')
-        return path;
-#ifdef KORVANE_DEVSIM
-    return KORVANE_DEVSIM;
-#else
-    return {};
-#endif
-}
 
 // The MACs listed by one line of `search --json --watch`; nullopt when the
 // line is not a JSON array of objects.
@@ -64,16 +55,12 @@ long peakResidentKiB(pid_t pid) {
     return 0;
 }
 
-class WatchOverVeth : public ::testing::Test {
+class WatchOverVeth : public DevsimPairTest {
   protected:
     void SetUp() override {
-        if (const auto reason = unavailableReason())
-            GTEST_SKIP() << *reason;
-        if (devsimPath().empty())
-            GTEST_SKIP() << "korvane-devsim is not built (set KORVANE_DEVSIM to one)";
-        std::string error;
-        pair_ = VethPair::create(&error);
-        ASSERT_TRUE(pair_) << error;
+        DevsimPairTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
         startDevsim();
     }
     void TearDown() override {
@@ -130,7 +117,6 @@ class WatchOverVeth : public ::testing::Test {
         EXPECT_TRUE(back) << "stderr: " << watch_->errText();
     }
 
-    std::unique_ptr<VethPair> pair_;
     std::unique_ptr<Process> devsim_;
     std::unique_ptr<Process> watch_;
 };
