@@ -81,11 +81,15 @@ void usage(std::ostream& out) {
 
 int Run(const std::vector<std::string>& args, Streams streams) {
     // Global options stand before the command.
-    GlobalOptions global;
+    EnvironmentOptions global;
     std::optional<std::string> capturePath;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
         const std::string& a = args[i];
+        if (a == "--version") {
+            streams.out << "korvane " KORVANE_VERSION_TEXT "\n";
+            return kExitOk;
+        }
         if (a == "--help" || a == "-h") {
             usage(streams.out);
             return kExitOk;

@@ -5,7 +5,7 @@
 
 #include "cli/args.hpp"
 #include "cli/cli.hpp"
-#include "cli/environment.hpp"
+#include "app/environment.hpp"
 
 namespace korvane::cli {
 

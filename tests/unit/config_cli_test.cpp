@@ -42,9 +42,9 @@ class ConfigCli : public ::testing::Test {
 
     CliRun run(int (*command)(cli::Invocation&), std::vector<std::string> args,
                std::string input = {}, bool interactive = false) {
-        cli::GlobalOptions options;
+        EnvironmentOptions options;
         options.timing = testing::TestTiming();
-        cli::Environment env(options, lan.segment);
+        Environment env(options, lan.segment);
         std::istringstream in(input);
         std::ostringstream out, err;
         cli::Invocation inv{env, cli::ArgList(std::move(args)), {in, out, err, interactive}};

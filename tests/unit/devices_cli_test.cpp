@@ -1,9 +1,9 @@
 // The search, info and open commands, run in process: on the simulated LAN,
 // and on a machine view with no usable adapter (an adapter name that does not exist).
 
+#include "app/environment.hpp"
 #include "cli/cli.hpp"
 #include "cli/commands.hpp"
-#include "cli/environment.hpp"
 #include "cli/json.hpp"
 #include "emulator_fixture.hpp"
 #include "link/simulated_segment.hpp"
@@ -109,7 +109,7 @@ TEST(DevicesCli, WatchPrintsOneJsonArrayPerSearchUntilInterrupted) {
     std::ostream out(&buffer);
     std::istringstream in;
     std::ostringstream err;
-    GlobalOptions options;
+    EnvironmentOptions options;
     options.simulate = 2;
     options.timing = Timing::defaults().scaled(0.05);
     Environment env(options);
@@ -137,7 +137,7 @@ TEST(DevicesCli, SearchThatCouldOpenNoAdapterFailsWithTheReasonAndTheFix) {
     for (const bool json : {false, true}) {
         std::istringstream in;
         std::ostringstream out, err;
-        Environment env(GlobalOptions{}, segment);
+        Environment env(EnvironmentOptions{}, segment);
         env.setPermissionReporter([&](const std::string& line) { err << line; });
         Invocation inv{
             env, ArgList(json ? std::vector<std::string>{"--json"} : std::vector<std::string>{}),
@@ -174,7 +174,7 @@ TEST(DevicesCli, DeviceTextIsEscapedAndJsonStaysValid) {
     device.setHardwareVersion(sim::VersionText("Q2\x1b[2J\x9b"));
 
     auto command = [&](int (*cmd)(Invocation&), std::vector<std::string> args) {
-        GlobalOptions options;
+        EnvironmentOptions options;
         options.timing = testing::TestTiming();
         Environment env(options, lan.segment());
         std::istringstream in;

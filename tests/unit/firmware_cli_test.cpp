@@ -21,7 +21,7 @@ using test::TempDir;
 class FirmwareCommand : public ::testing::Test {
   protected:
     void makeLan(int devices) {
-        GlobalOptions global;
+        EnvironmentOptions global;
         global.simulate = devices;
         global.timing = FirmwareRig::fastTiming();
         global.timing.noticeWait = Millis(300);

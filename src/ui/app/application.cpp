@@ -1,8 +1,8 @@
 #include "app/application.hpp"
 
+#include "app/environment.hpp"
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
-#include "cli/environment.hpp"
 #include "dialogs/dialog_operations.hpp"
 #include "dialogs/message_box.hpp"
 #include "link/capture_recorder.hpp"
@@ -133,7 +133,7 @@ int Application::run(int& argc, char** argv) {
         return 1;
     }
 
-    cli::GlobalOptions global;
+    EnvironmentOptions global;
     global.simulate = options->simulate;
     for (const QString& name : options->interfaces) {
         global.interfaces.push_back(name.toStdString());
@@ -153,7 +153,7 @@ int Application::run(int& argc, char** argv) {
             std::fprintf(stderr, "korvane-utility: %s", line.c_str());
         });
     }
-    cli::Environment environment(global);
+    Environment environment(global);
     // The link's diagnostics are console lines, as they always were.
     environment.context().link.setDiagnosticSink(
         [](const std::string& line) { std::fputs(line.c_str(), stderr); });

@@ -1,4 +1,4 @@
-#include "cli/environment.hpp"
+#include "app/environment.hpp"
 
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
@@ -6,9 +6,9 @@
 
 #include <algorithm>
 
-namespace korvane::cli {
+namespace korvane {
 
-Environment::Environment(GlobalOptions options) : options_(std::move(options)) {
+Environment::Environment(EnvironmentOptions options) : options_(std::move(options)) {
     PacketDriver* driver = nullptr;
     if (simulated()) {
         sim::LanOptions lanOptions;
@@ -22,7 +22,7 @@ Environment::Environment(GlobalOptions options) : options_(std::move(options)) {
     init(*driver);
 }
 
-Environment::Environment(GlobalOptions options, PacketDriver& driver)
+Environment::Environment(EnvironmentOptions options, PacketDriver& driver)
     : options_(std::move(options)) {
     init(driver);
 }
@@ -68,4 +68,4 @@ void Environment::setPermissionReporter(std::function<void(const std::string&)> 
     context_->link.setPermissionReporter(std::move(reporter));
 }
 
-} // namespace korvane::cli
+} // namespace korvane

@@ -1,7 +1,9 @@
 #pragma once
 
-// What a command runs against: the real adapters through libpcap, or the
-// simulated LAN of --simulate N, and the one core Context over it.
+// What the command line and the desktop program run against: the real
+// adapters through libpcap, or the simulated LAN of --simulate N, the one
+// core Context over it, its timing, the adapters chosen with --interface and
+// an optional recording of every frame.
 
 #include "base/timing.hpp"
 #include "protocol/context.hpp"
@@ -16,11 +18,8 @@ class PacketDriver;
 namespace sim {
 class SimulatedLan;
 }
-} // namespace korvane
 
-namespace korvane::cli {
-
-struct GlobalOptions {
+struct EnvironmentOptions {
     int simulate = -1;                   // number of simulated devices; -1: real adapters
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters
     Timing timing = Timing::defaults();
@@ -29,14 +28,14 @@ struct GlobalOptions {
 
 class Environment {
   public:
-    explicit Environment(GlobalOptions options);
+    explicit Environment(EnvironmentOptions options);
     // Runs on a driver the caller owns (tests: a segment with scripted stations).
-    Environment(GlobalOptions options, PacketDriver& driver);
+    Environment(EnvironmentOptions options, PacketDriver& driver);
     ~Environment();
     Environment(const Environment&) = delete;
     Environment& operator=(const Environment&) = delete;
 
-    const GlobalOptions& options() const { return options_; }
+    const EnvironmentOptions& options() const { return options_; }
     bool simulated() const { return options_.simulate >= 0; }
     Context& context() { return *context_; }
     sim::SimulatedLan* lan() { return lan_.get(); }
@@ -49,11 +48,11 @@ class Environment {
   private:
     void init(PacketDriver& driver);
 
-    GlobalOptions options_;
+    EnvironmentOptions options_;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;
     std::unique_ptr<PacketDriver> recorder_; // wraps the driver while recording
     std::unique_ptr<Context> context_;
 };
 
-} // namespace korvane::cli
+} // namespace korvane
