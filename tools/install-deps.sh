@@ -24,7 +24,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxkbcommon-dev
   iproute2 libcap2-bin procps
   xvfb xauth fonts-liberation fonts-dejavu-core
-  dpkg-dev file lintian desktop-file-utils appstream tshark xdg-utils
+  dpkg-dev file lintian help2man desktop-file-utils appstream tshark xdg-utils
 )
 
 missing=()

@@ -2,8 +2,8 @@
 # Builds the Debian package from a configured build folder and checks it the
 # way a user meets it: lintian (no errors), the desktop entry and the
 # metainfo validated, then installed, the installed korvane run by an
-# unprivileged user on the simulated LAN, its capability checked, the
-# dissector found by tshark, and the package removed again.
+# unprivileged user on the simulated LAN, its capability checked, the manual
+# pages found, the dissector found by tshark, and the package removed again.
 #
 # usage: tools/package-check.sh [BUILD_DIR]   (default build/default)
 set -euo pipefail
@@ -39,7 +39,12 @@ found=$($SUDO runuser -u nobody -- /usr/bin/korvane --simulate 8 search | wc -l)
 [ "$found" -eq 8 ] ||
   { echo "FAIL: the installed korvane found $found devices as nobody, not 8"; exit 1; }
 
+for program in korvane korvane-devsim korvane-utility; do
+  zgrep -q "^$program " "/usr/share/man/man1/$program.1.gz" ||
+    { echo "FAIL: no manual page of $program names it"; exit 1; }
+done
+
 tshark -G protocols 2>/dev/null | grep -qP '\tkorvane$' ||
   { echo "FAIL: tshark does not find the installed dissector"; exit 1; }
 
-echo "package checked: installed, 8 devices found as nobody, capability set, dissector loaded"
+echo "package checked: installed, 8 devices found as nobody, capability set, manual pages there, dissector loaded"
