@@ -8,6 +8,7 @@
 #include "base/timing.hpp"
 #include "protocol/context.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ struct EnvironmentOptions {
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters
     Timing timing = Timing::defaults();
     std::shared_ptr<CaptureFile> capture; // --capture FILE: every frame on the adapters goes here
+    // --verbose: one line per frame sent and received, without its line end; null: off.
+    std::function<void(const std::string& line)> frameLog;
 };
 
 class Environment {
