@@ -1,80 +1,37 @@
 // korvane-devsim: emulated devices answering on a real Ethernet interface
 // until SIGINT or SIGTERM, with the emulator's fault knobs as options.
 
-#include "cli/args.hpp"
-#include "cli/json.hpp"
+#include "app/password_file.hpp"
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
-#include "protocol/config_blocks.hpp"
+#include "protocol/frame.hpp"
 #include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"
+#include "sim/emulator_report.hpp"
 
+#include <CLI/CLI.hpp>
 #include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace korvane::sim {
 namespace {
 
+constexpr const char* kProgram = "korvane-devsim";
 constexpr int kMaxDevices = 4096;
+constexpr std::uint64_t kMaxMillis = 24ull * 3600 * 1000; // a day
+constexpr std::uint64_t kMaxTimes = 1000000;
 constexpr MacAddress kFirstMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
-
-const char kUsage[] =
-    "usage: korvane-devsim --interface IF [--devices N] [options]\n"
-    "\n"
-    "Emulated devices answering the device protocol on an Ethernet interface,\n"
-    "until SIGINT or SIGTERM. Prints \"ready\" on standard output once it listens.\n"
-    "\n"
-    "  --interface IF            the interface to answer on (opened promiscuously)\n"
-    "  --devices N               number of devices, 1 to 4096 (default 1)\n"
-    "  --first-mac MAC           the first device's MAC; the others count up\n"
-    "                            (default 02-19-A7-00-00-01)\n"
-    "  --password P              every device's password (default none)\n"
-    "  --password-file FILE      the password, from the first line of FILE\n"
-    "  --programming-delay MS    end of transfer to the completion notice (default 2000)\n"
-    "  --boot-word NUMBER        flash boot word (default 0x01020003)\n"
-    "  --numeric-versions        versions in the four-byte numeric form (early devices)\n"
-    "\n"
-    "faults, for every device or only those given by --fault-devices:\n"
-    "  --fault-devices LIST      device numbers counting from 1, comma separated\n"
-    "  --no-answer               never answer\n"
-    "  --reply-delay MS          answer after this delay\n"
-    "  --drop-rate F             lose this fraction of requests (0 to 1)\n"
-    "  --seed N                  seed of the drop decisions (default 1)\n"
-    "  --answer-twice            send every reply twice\n"
-    "  --wrong-version           replies carry version 2\n"
-    "  --wrong-code              replies carry the command code plus one\n"
-    "  --answer-from MAC         replies come from this MAC\n"
-    "  --status CODE=STATUS[:TIMES[:BLOCK]]\n"
-    "                            answer CODE with STATUS (TIMES times; only firmware\n"
-    "                            block BLOCK); repeatable, e.g. 0x3001=3:1:0\n"
-    "  --busy-first-block        status 3 to the first try of block 0\n"
-    "  --silent CODE             never answer this command; repeatable\n"
-    "  --flash-delay MS          extra delay of each firmware block's reply\n"
-    "  --no-notice               never send the completion notice\n"
-    "  --reboot-at-block N       restart when block N first arrives\n"
-    "  --reboot-time MS          how long the restart takes (default 3000)\n"
-    "\n"
-    "recording:\n"
-    "  --capture FILE            every frame sent and received, to FILE (pcap, at most\n"
-    "                            256 MiB), for Wireshark and its korvane dissector\n"
-    "\n"
-    "on exit:\n"
-    "  --save-images DIR         the last image each device received, as DIR/<MAC>.bin\n"
-    "  --report FILE             counters of every device, as JSON\n";
 
 struct Options {
     std::string interface;
@@ -91,224 +48,262 @@ struct Options {
     std::string capture;
 };
 
-class UsageError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
+// ---------------------------------------------------------------------------
+// Option values
 
-std::uint64_t parseNumber(const std::string& option, const std::string& text, std::uint64_t max) {
+// A whole number as strtoull reads it with base 0 (decimal, 0x hex, 0 octal),
+// with nothing before or after it; nullopt when the text is none or the
+// value lies outside [min, max].
+std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t min,
+                                         std::uint64_t max) {
+    // strtoull would skip blanks and take a sign (and wrap "-1" to the maximum).
+    if (text.empty() || text[0] < '0' || text[0] > '9')
+        return std::nullopt;
     errno = 0;
     char* end = nullptr;
     const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || value > max)
-        throw UsageError(option + " takes a number from 0 to " + std::to_string(max) + ", not \"" +
-                         text + "\"");
+    if (*end != '\0' || errno != 0 || value < min || value > max)
+        return std::nullopt;
     return value;
 }
 
-Micros parseMillis(const std::string& option, const std::string& text) {
-    return Millis(parseNumber(option, text, 24ull * 3600 * 1000));
+CLI::Validator wholeNumberCheck(std::uint64_t min, std::uint64_t max) {
+    const std::string range = std::to_string(min) + " to " + std::to_string(max);
+    return {[=](std::string& text) -> std::string {
+                if (wholeNumber(text, min, max))
+                    return {};
+                return "takes a number from " + range + ", not \"" + text + "\"";
+            },
+            ""};
 }
 
-MacAddress parseMac(const std::string& option, const std::string& text) {
-    const auto mac = MacAddress::parse(text);
-    if (!mac)
-        throw UsageError(option + " takes a MAC address like 02-19-A7-00-00-01, not \"" + text +
-                         "\"");
-    return *mac;
+CLI::Validator macCheck() {
+    return {[](std::string& text) -> std::string {
+                if (MacAddress::parse(text))
+                    return {};
+                return "takes a MAC address like 02-19-A7-00-00-01, not \"" + text + "\"";
+            },
+            ""};
 }
 
-std::uint16_t parseCode(const std::string& option, const std::string& text) {
-    return static_cast<std::uint16_t>(parseNumber(option, text, 0xFFFF));
+// A fraction from 0 to 1; CLI::Range would let "nan" through.
+CLI::Validator fractionCheck() {
+    return {[](std::string& text) -> std::string {
+                double value = 0;
+                if (CLI::detail::lexical_cast(text, value) && value >= 0.0 && value <= 1.0)
+                    return {};
+                return "takes a fraction from 0 to 1, not \"" + text + "\"";
+            },
+            ""};
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::stringstream in(text);
-    std::string part;
-    while (std::getline(in, part, separator))
-        parts.push_back(part);
-    if (!text.empty() && text.back() == separator)
-        parts.emplace_back();
-    return parts;
+CLI::Validator nonEmptyCheck(const std::string& what) {
+    return {
+        [what](std::string& text) -> std::string { return text.empty() ? "takes " + what : ""; },
+        ""};
 }
 
-StatusRule parseStatusRule(const std::string& text) {
-    const std::string option = "--status";
+// CODE=STATUS[:TIMES[:BLOCK]]: CODE, STATUS and BLOCK 16-bit numbers, TIMES
+// up to a million (empty: every time).
+std::optional<StatusRule> statusRule(const std::string& text) {
     const auto equals = text.find('=');
     if (equals == std::string::npos)
-        throw UsageError("--status takes CODE=STATUS[:TIMES[:BLOCK]], not \"" + text + "\"");
-    StatusRule rule;
-    rule.command = parseCode(option, text.substr(0, equals));
-    const auto parts = split(text.substr(equals + 1), ':');
+        return std::nullopt;
+    const auto parts = CLI::detail::split(text.substr(equals + 1), ':');
     if (parts.empty() || parts.size() > 3)
-        throw UsageError("--status takes CODE=STATUS[:TIMES[:BLOCK]], not \"" + text + "\"");
-    rule.status = parseCode(option, parts[0]);
-    if (parts.size() > 1 && !parts[1].empty())
-        rule.times = static_cast<int>(parseNumber(option, parts[1], 1000000));
-    if (parts.size() > 2)
-        rule.parameter = parseCode(option, parts[2]);
+        return std::nullopt;
+    const auto command = wholeNumber(text.substr(0, equals), 0, 0xFFFF);
+    const auto status = wholeNumber(parts[0], 0, 0xFFFF);
+    if (!command || !status)
+        return std::nullopt;
+    StatusRule rule;
+    rule.command = static_cast<std::uint16_t>(*command);
+    rule.status = static_cast<std::uint16_t>(*status);
+    if (parts.size() > 1 && !parts[1].empty()) {
+        const auto times = wholeNumber(parts[1], 0, kMaxTimes);
+        if (!times)
+            return std::nullopt;
+        rule.times = static_cast<int>(*times);
+    }
+    if (parts.size() > 2) {
+        const auto block = wholeNumber(parts[2], 0, 0xFFFF);
+        if (!block)
+            return std::nullopt;
+        rule.parameter = static_cast<std::uint16_t>(*block);
+    }
     return rule;
 }
 
-std::string readPasswordFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in)
-        throw UsageError("cannot read the password file " + path);
-    std::string line;
-    std::getline(in, line);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+CLI::Validator statusRuleCheck() {
+    return {[](std::string& text) -> std::string {
+                if (statusRule(text))
+                    return {};
+                return "takes CODE=STATUS[:TIMES[:BLOCK]] (e.g. 0x3001=3:1:0), not \"" + text +
+                       "\"";
+            },
+            ""};
 }
 
-Options parseOptions(std::vector<std::string> args) {
-    cli::ArgList list(std::move(args));
+// ---------------------------------------------------------------------------
+// The command line
+
+// Every option once: its name, type, range and check, and where its value goes.
+struct CommandLine {
+    CLI::App app{"Emulated devices answering the device protocol on an Ethernet interface, "
+                 "until SIGINT or SIGTERM. Prints \"ready\" on standard output once it listens.",
+                 kProgram};
     Options o;
-    if (auto v = list.option("--interface"))
-        o.interface = *v;
-    if (auto v = list.option("--devices"))
-        o.devices = static_cast<int>(parseNumber("--devices", *v, kMaxDevices));
-    if (auto v = list.option("--first-mac"))
-        o.firstMac = parseMac("--first-mac", *v);
-    if (auto v = list.option("--password"))
-        o.password = *v;
-    if (auto v = list.option("--password-file"))
-        o.password = readPasswordFile(*v);
-    if (auto v = list.option("--programming-delay"))
-        o.programmingDelay = parseMillis("--programming-delay", *v);
-    if (auto v = list.option("--boot-word"))
-        o.bootWord = static_cast<std::uint32_t>(parseNumber("--boot-word", *v, 0xFFFFFFFF));
-    o.numericVersions = list.flag("--numeric-versions");
-    if (auto v = list.option("--fault-devices"))
-        for (const auto& part : split(*v, ','))
-            o.faultDevices.push_back(
-                static_cast<int>(parseNumber("--fault-devices", part, kMaxDevices)));
+    std::string passwordFile;
+    bool busyFirstBlock = false;
+    std::vector<StatusRule> statusRules;
 
-    DeviceFaults& f = o.faults;
-    f.neverAnswer = list.flag("--no-answer");
-    if (auto v = list.option("--reply-delay"))
-        f.replyDelay = parseMillis("--reply-delay", *v);
-    if (auto v = list.option("--drop-rate")) {
-        char* end = nullptr;
-        f.dropRate = std::strtod(v->c_str(), &end);
-        if (v->empty() || *end != '\0' || !(f.dropRate >= 0.0 && f.dropRate <= 1.0))
-            throw UsageError("--drop-rate takes a fraction from 0 to 1, not \"" + *v + "\"");
+    CommandLine() {
+        app.set_version_flag("--version", std::string(kProgram) + " " KORVANE_VERSION_TEXT,
+                             "Print the version and exit");
+        app.set_help_flag("-h,--help", "Print this help and exit");
+        // As before CLI11: an option given twice takes its last value.
+        app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        DeviceFaults& f = o.faults;
+        f.rebootTime = Millis(3000);
+
+        app.add_option("--interface", o.interface,
+                       "The interface to answer on (opened promiscuously)")
+            ->type_name("IF")
+            ->required();
+        app.add_option("--devices", o.devices, "Number of devices (default 1)")
+            ->type_name("N")
+            ->check(wholeNumberCheck(1, kMaxDevices));
+        app.add_option_function<std::string>(
+               "--first-mac",
+               [this](const std::string& text) { o.firstMac = *MacAddress::parse(text); },
+               "The first device's MAC; the others count up (default 02-19-A7-00-00-01)")
+            ->type_name("MAC")
+            ->check(macCheck());
+        app.add_option("--password", o.password, "Every device's password (default none)")
+            ->type_name("P");
+        app.add_option("--password-file", passwordFile,
+                       "The password, from the first line of FILE (instead of --password)")
+            ->type_name("FILE")
+            ->check(CLI::ExistingFile.description(""));
+        addMillis("--programming-delay", o.programmingDelay,
+                  "End of a firmware transfer to the completion notice (default 2000)");
+        app.add_option("--boot-word", o.bootWord, "Flash boot word (default 0x01020003)")
+            ->type_name("NUMBER")
+            ->check(wholeNumberCheck(0, 0xFFFFFFFF));
+        app.add_flag("--numeric-versions", o.numericVersions,
+                     "Versions in the four-byte numeric form (early devices)");
+
+        const std::string faults = "Faults, for every device or only those of --fault-devices";
+        app.add_option("--fault-devices", o.faultDevices,
+                       "Device numbers counting from 1, comma separated")
+            ->type_name("LIST")
+            ->delimiter(',')
+            ->allow_extra_args(false)
+            ->check(wholeNumberCheck(1, kMaxDevices))
+            ->group(faults);
+        app.add_flag("--no-answer", f.neverAnswer, "Never answer")->group(faults);
+        addMillis("--reply-delay", f.replyDelay, "Answer after this delay")->group(faults);
+        app.add_option("--drop-rate", f.dropRate, "Lose this fraction of requests (0 to 1)")
+            ->type_name("F")
+            ->check(fractionCheck())
+            ->group(faults);
+        app.add_option("--seed", f.seed, "Seed of the drop decisions (default 1)")
+            ->type_name("N")
+            ->check(wholeNumberCheck(0, ~std::uint64_t{0}))
+            ->group(faults);
+        app.add_flag("--answer-twice", f.answerTwice, "Send every reply twice")->group(faults);
+        app.add_flag("--wrong-version", f.wrongVersion, "Replies carry version 2")->group(faults);
+        app.add_flag("--wrong-code", f.wrongReplyCode, "Replies carry the command code plus one")
+            ->group(faults);
+        app.add_option_function<std::string>(
+               "--answer-from",
+               [&f](const std::string& text) { f.answerFrom = MacAddress::parse(text); },
+               "Replies come from this MAC")
+            ->type_name("MAC")
+            ->check(macCheck())
+            ->group(faults);
+        app.add_option_function<std::vector<std::string>>(
+               "--status",
+               [this](const std::vector<std::string>& texts) {
+                   for (const auto& text : texts)
+                       statusRules.push_back(*statusRule(text));
+               },
+               "Answer CODE with STATUS (TIMES times; only firmware block BLOCK); "
+               "repeatable, e.g. 0x3001=3:1:0")
+            ->type_name("CODE=STATUS[:TIMES[:BLOCK]]")
+            ->allow_extra_args(false)
+            ->check(statusRuleCheck())
+            ->group(faults);
+        app.add_flag("--busy-first-block", busyFirstBlock, "Status 3 to the first try of block 0")
+            ->group(faults);
+        app.add_option("--silent", f.silentCommands, "Never answer this command; repeatable")
+            ->type_name("CODE")
+            ->allow_extra_args(false)
+            ->check(wholeNumberCheck(0, 0xFFFF))
+            ->group(faults);
+        addMillis("--flash-delay", f.flashDelayPerBlock,
+                  "Extra delay of each firmware block's reply")
+            ->group(faults);
+        app.add_flag("--no-notice", f.noNotice, "Never send the completion notice")->group(faults);
+        app.add_option_function<std::uint16_t>(
+               "--reboot-at-block", [&f](std::uint16_t block) { f.rebootAtBlock = block; },
+               "Restart when block N first arrives")
+            ->type_name("N")
+            ->check(wholeNumberCheck(0, 0xFFFF))
+            ->group(faults);
+        addMillis("--reboot-time", f.rebootTime, "How long the restart takes (default 3000)")
+            ->group(faults);
+
+        app.add_option("--capture", o.capture,
+                       "Every frame sent and received, to FILE (pcap, at most 256 MiB), for "
+                       "Wireshark and its korvane dissector")
+            ->type_name("FILE")
+            ->check(nonEmptyCheck("a file name"))
+            ->group("Recording");
+        app.add_option("--save-images", o.saveImages,
+                       "On exit, the last image each device received, as DIR/<MAC>.bin")
+            ->type_name("DIR")
+            ->group("On exit");
+        app.add_option("--report", o.report, "On exit, counters of every device, as JSON")
+            ->type_name("FILE")
+            ->group("On exit");
     }
-    if (auto v = list.option("--seed"))
-        f.seed = parseNumber("--seed", *v, ~std::uint64_t{0});
-    f.answerTwice = list.flag("--answer-twice");
-    f.wrongVersion = list.flag("--wrong-version");
-    f.wrongReplyCode = list.flag("--wrong-code");
-    if (auto v = list.option("--answer-from"))
-        f.answerFrom = parseMac("--answer-from", *v);
-    if (list.flag("--busy-first-block"))
-        f.statusRules.push_back(StatusRule::busyFirstBlock());
-    for (const auto& v : list.options("--status"))
-        f.statusRules.push_back(parseStatusRule(v));
-    for (const auto& v : list.options("--silent"))
-        f.silentCommands.push_back(parseCode("--silent", v));
-    if (auto v = list.option("--flash-delay"))
-        f.flashDelayPerBlock = parseMillis("--flash-delay", *v);
-    f.noNotice = list.flag("--no-notice");
-    if (auto v = list.option("--reboot-at-block"))
-        f.rebootAtBlock = parseCode("--reboot-at-block", *v);
-    f.rebootTime = Millis(3000);
-    if (auto v = list.option("--reboot-time"))
-        f.rebootTime = parseMillis("--reboot-time", *v);
 
-    if (auto v = list.option("--save-images"))
-        o.saveImages = *v;
-    if (auto v = list.option("--report"))
-        o.report = *v;
-    if (auto v = list.option("--capture")) {
-        if (v->empty())
-            throw UsageError("--capture takes a file name");
-        o.capture = *v;
+    CLI::Option* addMillis(const std::string& name, Micros& target, const std::string& what) {
+        return app
+            .add_option_function<std::uint64_t>(
+                name, [&target](std::uint64_t ms) { target = Millis(ms); }, what + ", in ms")
+            ->type_name("MS")
+            ->check(wholeNumberCheck(0, kMaxMillis));
     }
 
-    std::string error;
-    const auto rest = list.positionals(error);
-    if (!error.empty())
-        throw UsageError(error);
-    if (!rest.empty())
-        throw UsageError("unexpected argument \"" + rest.front() + "\"");
-    if (o.interface.empty())
-        throw UsageError("--interface is required");
-    if (o.devices < 1)
-        throw UsageError("--devices takes a number from 1 to 4096");
-    if (!PasswordFitsFrame(o.password))
-        throw UsageError("the password must have at most 15 characters");
-    for (const int n : o.faultDevices)
-        if (n < 1 || n > o.devices)
-            throw UsageError("--fault-devices names device " + std::to_string(n) + " of " +
-                             std::to_string(o.devices));
-    return o;
-}
+    // Parses argv; what no single option can check is checked here, once
+    // the whole line is known. Throws CLI::ParseError on a usage error.
+    void parse(int argc, char** argv) {
+        app.parse(argc, argv);
+        if (!passwordFile.empty()) {
+            std::string error;
+            if (!ReadPasswordFile(passwordFile, o.password, error))
+                throw CLI::ValidationError("--password-file", error);
+        }
+        // Never quoted: it is a password.
+        if (!PasswordFitsFrame(o.password))
+            throw CLI::ValidationError("the password must have at most 15 characters");
+        DeviceFaults& f = o.faults;
+        if (busyFirstBlock)
+            f.statusRules.push_back(StatusRule::busyFirstBlock());
+        f.statusRules.insert(f.statusRules.end(), statusRules.begin(), statusRules.end());
+        for (const int n : o.faultDevices)
+            if (n > o.devices)
+                throw CLI::ValidationError("--fault-devices", "names device " + std::to_string(n) +
+                                                                  " of " +
+                                                                  std::to_string(o.devices));
+    }
+};
 
 bool hasFaults(const Options& o, int number) {
     return o.faultDevices.empty() ||
            std::find(o.faultDevices.begin(), o.faultDevices.end(), number) != o.faultDevices.end();
-}
-
-std::string hex16(std::uint16_t value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", value);
-    return text;
-}
-
-std::int64_t n64(std::uint64_t value) {
-    return static_cast<std::int64_t>(value);
-}
-
-std::string deviceReport(EmulatedDevice& device) {
-    const DeviceStats s = device.stats();
-    const FirmwareRecord fw = device.firmware();
-    cli::JsonObject requests;
-    for (const auto& [command, count] : s.requests)
-        requests.add(hex16(command), n64(count));
-    cli::JsonObject violations;
-    for (std::size_t i = 0; i < kViolationKinds; ++i)
-        violations.add(ViolationName(static_cast<Violation>(i)), n64(s.violations[i]));
-    std::vector<std::string> order;
-    order.reserve(fw.blockOrder.size());
-    for (const auto index : fw.blockOrder)
-        order.push_back(std::to_string(index));
-    cli::JsonObject firmware;
-    firmware.add("has_image", fw.hasImage)
-        .add("accepted", fw.accepted)
-        .add("image_length", n64(fw.image.size()))
-        .add("image_sum", fw.imageSum)
-        .add("header_flag", fw.headerFlag)
-        .addRaw("block_order", cli::JsonArray(order, false))
-        .add("completed", n64(fw.completed))
-        .add("refused", n64(fw.refused))
-        .add("restarts", n64(fw.restarts))
-        .add("resent_blocks", n64(fw.resentBlocks))
-        .add("receiving_bytes", n64(fw.receivingBytes));
-    const DeviceIdentity identity = device.identity();
-    const SettingsBlock settings = device.settings();
-    cli::JsonObject out;
-    out.add("mac", identity.mac().toString())
-        .add("serial", identity.serialNumber())
-        .add("hardware_version", identity.hardwareVersionDisplay())
-        .add("firmware_version", identity.firmwareVersionDisplay())
-        .add("ip_address", FormatIPv4(settings.ipAddress()))
-        .add("has_password", !device.password().empty())
-        .addRaw("requests", requests.str())
-        .addRaw("violations", violations.str())
-        .add("violations_total", n64(s.totalViolations()))
-        .add("dropped", n64(s.dropped))
-        .add("ignored", n64(s.ignored))
-        .add("replies", n64(s.replies))
-        .add("notices", n64(s.notices))
-        .add("refused_passwords", n64(s.refusedPasswords))
-        .add("settings_writes", n64(s.settingsWrites))
-        .add("password_writes", n64(s.passwordWrites))
-        .add("factory_writes", n64(s.factoryWrites))
-        .add("reboots", n64(s.reboots))
-        .addRaw("firmware", firmware.str());
-    return out.str();
 }
 
 bool writeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
@@ -344,22 +339,7 @@ bool writeOutputs(const Options& o, DeviceEmulator& emulator) {
         }
     }
     if (!o.report.empty()) {
-        const EmulatorCounters c = emulator.counters();
-        cli::JsonObject counters;
-        counters.add("frames_received", n64(c.framesReceived))
-            .add("frames_for_devices", n64(c.framesForDevices))
-            .add("frames_sent", n64(c.framesSent))
-            .add("send_failures", n64(c.sendFailures))
-            .add("frames_delayed", n64(c.framesDelayed))
-            .add("arp_replies", n64(c.arpReplies));
-        std::vector<std::string> devices;
-        for (std::size_t i = 0; i < emulator.deviceCount(); ++i)
-            devices.push_back(deviceReport(emulator.device(i)));
-        cli::JsonObject report;
-        report.add("interface", o.interface)
-            .addRaw("emulator", counters.str())
-            .addRaw("devices", cli::JsonArray(devices));
-        const std::string text = report.str() + "\n";
+        const std::string text = EmulatorReport(o.interface, emulator);
         if (!writeFile(o.report, std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
                                            text.size()))) {
             std::cerr << "korvane-devsim: cannot write " << o.report << "\n";
@@ -436,16 +416,15 @@ int run(const Options& o) {
 } // namespace korvane::sim
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (const auto& a : args)
-        if (a == "--help" || a == "-h") {
-            std::cout << korvane::sim::kUsage;
-            return 0;
-        }
+    korvane::sim::CommandLine line;
     try {
-        return korvane::sim::run(korvane::sim::parseOptions(std::move(args)));
-    } catch (const korvane::sim::UsageError& e) {
-        std::cerr << "korvane-devsim: " << e.what() << "\n\n" << korvane::sim::kUsage;
+        line.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+        return line.app.exit(e); // --help, --version
+    } catch (const CLI::ParseError& e) {
+        std::cerr << korvane::sim::kProgram << ": " << e.what() << "\n"
+                  << "Run '" << korvane::sim::kProgram << " --help' for more information.\n";
         return 2;
     }
+    return korvane::sim::run(line.o);
 }

@@ -225,6 +225,28 @@ std::vector<std::uint8_t> VersionBytes(std::uint8_t a, std::uint8_t b, std::uint
     return {a, b, c, d};
 }
 
+DeviceAddress DefaultDeviceAddress(int index) {
+    constexpr std::uint32_t kFirstSubnet = 0xC0A80100; // 192.168.1.0/24
+    constexpr std::uint32_t kMask = 0xFFFFFF00;
+    constexpr std::uint32_t kFirstHost = 100; // the first subnet starts at .100
+    constexpr std::uint32_t kLastHost = 254;  // .255 is the broadcast address
+    constexpr std::uint32_t kGatewayHost = 1;
+    constexpr std::uint32_t kInFirstSubnet = kLastHost - kFirstHost + 1; // 155
+    // The later subnets hold .2 to .254: all but network, gateway, broadcast.
+    constexpr std::uint32_t kPerSubnet = kLastHost - kGatewayHost; // 253
+    constexpr std::uint32_t kLaterSubnets = 254;                   // 192.168.2.0 to 192.168.255.0
+
+    const auto n = static_cast<std::uint32_t>(index < 0 ? 0 : index);
+    std::uint32_t subnet = kFirstSubnet;
+    std::uint32_t host = kFirstHost + n;
+    if (n >= kInFirstSubnet) {
+        const std::uint32_t later = n - kInFirstSubnet;
+        subnet = kFirstSubnet + ((1 + later / kPerSubnet % kLaterSubnets) << 8);
+        host = kGatewayHost + 1 + later % kPerSubnet;
+    }
+    return {subnet | host, kMask, subnet | kGatewayHost};
+}
+
 DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac) {
     DeviceConfig config;
     config.mac = mac;
@@ -240,9 +262,10 @@ DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac) {
     SettingsBlock& s = config.settings;
     s.setRawVersion(32);
     s.setAddressMode(n % 5 == 4 ? AddressMode::Dhcp : AddressMode::Static);
-    s.setIpAddress(0xC0A80164 + n); // 192.168.1.100 onwards
-    s.setSubnetMask(0xFFFFFF00);
-    s.setGateway(0xC0A80101);
+    const DeviceAddress address = DefaultDeviceAddress(index);
+    s.setIpAddress(address.ip);
+    s.setSubnetMask(address.mask);
+    s.setGateway(address.gateway);
     s.setPort(so::kHttpPort, 80);
     s.setPort(so::kTelnetPort, 23);
     s.setPort(so::kHttpsPort, seriesM ? kPortAbsent : 443);

@@ -135,8 +135,22 @@ struct DeviceConfig {
     DeviceFaults faults;
 };
 
+// Where device `index` of an emulated segment sits: its address, mask and
+// gateway. Devices 0 to 154 hold 192.168.1.100 to .254 behind 192.168.1.1;
+// the next ones fill 192.168.2.0/24, 192.168.3.0/24 and on, from .2 to .254
+// behind .1 of their own /24. No device ever holds a network or broadcast
+// address or its gateway's; past 192.168.255.254 the plan starts again at
+// 192.168.2.2, so the first 64417 addresses are distinct.
+struct DeviceAddress {
+    std::uint32_t ip = 0;
+    std::uint32_t mask = 0;
+    std::uint32_t gateway = 0;
+};
+DeviceAddress DefaultDeviceAddress(int index);
+
 // A device as it leaves the factory: numbered `index` on its segment, with
-// the text versions, static address and services of a current model.
+// the text versions, static address (DefaultDeviceAddress) and services of a
+// current model.
 DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac);
 
 // A frame the device sends, and how long after the request.

@@ -25,11 +25,19 @@ namespace {
 
 constexpr auto kDeadline = std::chrono::seconds(15);
 constexpr MacAddress kFirstMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
-// korvane-devsim's address plan: device n (from 0) holds 192.168.1.100 + n,
-// as a static address or, every fifth device, as its DHCP address. Its
-// settings version (32) is one that keeps the LAN address in the IP field,
-// so the DHCP devices' LAN address is that field too.
-constexpr std::uint32_t kFirstAddress = 0xC0A80164;
+// korvane-devsim's address plan: device n (from 0) holds 192.168.1.100 + n
+// up to 192.168.1.254, the next ones 192.168.2.2 to .254, then 192.168.3.2
+// and on (never a network or broadcast address), as a static address or,
+// every fifth device, as its DHCP address. Its settings version (32) is one
+// that keeps the LAN address in the IP field, so the DHCP devices' LAN
+// address is that field too.
+std::uint32_t deviceAddress(std::uint32_t index) {
+    constexpr std::uint32_t kInFirstSubnet = 155;
+    if (index < kInFirstSubnet)
+        return 0xC0A80164 + index;
+    const std::uint32_t later = index - kInFirstSubnet;
+    return 0xC0A80202 + (later / 253 << 8) + later % 253;
+}
 
 MacAddress deviceMac(std::uint32_t index) {
     const std::uint32_t low = 1 + index;
@@ -166,7 +174,7 @@ TEST_F(CliOverVeth, SearchListsAll256DevicesInSerialOrderWithTheirAddresses) {
         const MacAddress mac = deviceMac(i);
         EXPECT_EQ(serials[i], std::to_string(mac.serialNumber())) << "row " << i;
         EXPECT_EQ(macs[i], mac.toString()) << "row " << i;
-        EXPECT_EQ(ips[i], ipText(kFirstAddress + i)) << "row " << i << " (" << macs[i] << ")";
+        EXPECT_EQ(ips[i], ipText(deviceAddress(i))) << "row " << i << " (" << macs[i] << ")";
     }
 
     // And the plan is what the emulator's devices really hold.

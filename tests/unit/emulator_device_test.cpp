@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -496,6 +498,53 @@ TEST(EmulatorDevice, NoNoticeKnob) {
     EXPECT_EQ(StatusOf(sent.end), status::kDone);
     EXPECT_EQ(sent.end.size(), 1u);
     EXPECT_EQ(device.stats().notices, 0u);
+}
+
+// Every device of a simulated LAN, at any count, holds an address that is a
+// host of its subnet and not its gateway's; the first 155 keep 192.168.1.100
+// onwards, the ones after them move on to the next /24 subnets.
+TEST(EmulatorDevice, DefaultAddressesAreHostsOfTheirOwnSubnet) {
+    const struct {
+        int index;
+        const char* ip;
+        const char* gateway;
+    } cases[] = {
+        {0, "192.168.1.100", "192.168.1.1"},
+        {154, "192.168.1.254", "192.168.1.1"},
+        {155, "192.168.2.2", "192.168.2.1"},
+        {156, "192.168.2.3", "192.168.2.1"},
+        {407, "192.168.2.254", "192.168.2.1"},
+        {408, "192.168.3.2", "192.168.3.1"},
+        {4095, "192.168.17.147", "192.168.17.1"},
+        {64416, "192.168.255.254", "192.168.255.1"},
+        {64417, "192.168.2.2", "192.168.2.1"},
+        {std::numeric_limits<int>::max(), nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        const sim::DeviceAddress a = sim::DefaultDeviceAddress(c.index);
+        SCOPED_TRACE("device " + std::to_string(c.index) + " at " + FormatIPv4(a.ip));
+        if (c.ip != nullptr) {
+            EXPECT_EQ(FormatIPv4(a.ip), c.ip);
+            EXPECT_EQ(FormatIPv4(a.gateway), c.gateway);
+        }
+        EXPECT_EQ(a.mask, 0xFFFFFF00u);
+        for (const std::uint32_t host : {a.ip, a.gateway}) {
+            EXPECT_NE(host & ~a.mask, 0u) << "a network address";
+            EXPECT_NE(host & ~a.mask, ~a.mask) << "a broadcast address";
+        }
+        EXPECT_EQ(a.gateway & a.mask, a.ip & a.mask) << "the gateway is outside the subnet";
+        EXPECT_NE(a.ip, a.gateway);
+    }
+
+    // No two devices of a large emulator share an address, and the settings
+    // each device starts with are its plan's.
+    std::set<std::uint32_t> seen;
+    for (int i = 0; i < 4096; ++i)
+        EXPECT_TRUE(seen.insert(sim::DefaultDeviceAddress(i).ip).second) << "device " << i;
+    const SettingsBlock settings = sim::DefaultDeviceConfig(156, kDevice).settings;
+    EXPECT_EQ(FormatIPv4(settings.ipAddress()), "192.168.2.3");
+    EXPECT_EQ(settings.subnetMask(), 0xFFFFFF00u);
+    EXPECT_EQ(FormatIPv4(settings.gateway()), "192.168.2.1");
 }
 
 } // namespace

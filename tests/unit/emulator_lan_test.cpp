@@ -10,9 +10,12 @@
 #include "emulator_fixture.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/transactions.hpp"
+#include "sim/emulator_report.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -224,6 +227,54 @@ TEST(EmulatorLan, SimulatedLanPutsTheConflictQuestion) {
     EXPECT_NE(err.str().find("IP address: 192.168.1.101 already exists on the LAN."),
               std::string::npos)
         << err.str();
+}
+
+// korvane-devsim's --report: the keys in their order, the nesting and the
+// types that scripts read, and valid ASCII JSON whatever bytes the
+// interface name has.
+TEST(EmulatorLan, ReportKeepsItsShapeAndIsValidJsonForAnyName) {
+    TestLan net(2);
+    auto records = std::vector<DeviceIdentity>(kDiscoveryCapacity);
+    ASSERT_EQ(DiscoverDevices(*net.ctx, records, 0), 2);
+
+    const std::string text = sim::EmulatorReport("veth\xff\xc3", *net.lan.emulator());
+    EXPECT_TRUE(std::all_of(text.begin(), text.end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x80; }));
+    const auto report = nlohmann::ordered_json::parse(text);
+    const auto keys = [](const nlohmann::ordered_json& object) {
+        std::vector<std::string> names;
+        for (const auto& [key, value] : object.items())
+            names.push_back(key);
+        return names;
+    };
+    EXPECT_EQ(keys(report), (std::vector<std::string>{"interface", "emulator", "devices"}));
+    EXPECT_EQ(report["interface"], "veth\uFFFD\uFFFD");
+    EXPECT_EQ(keys(report["emulator"]),
+              (std::vector<std::string>{"frames_received", "frames_for_devices", "frames_sent",
+                                        "send_failures", "frames_delayed", "arp_replies"}));
+    ASSERT_EQ(report["devices"].size(), 2u);
+    const auto& device = report["devices"][1];
+    EXPECT_EQ(keys(device),
+              (std::vector<std::string>{
+                  "mac", "serial", "hardware_version", "firmware_version", "ip_address",
+                  "has_password", "requests", "violations", "violations_total", "dropped",
+                  "ignored", "replies", "notices", "refused_passwords", "settings_writes",
+                  "password_writes", "factory_writes", "reboots", "firmware"}));
+    EXPECT_EQ(device["mac"], net.mac(1).toString());
+    EXPECT_EQ(device["serial"], net.mac(1).serialNumber());
+    EXPECT_EQ(device["ip_address"], "192.168.1.101");
+    EXPECT_EQ(device["has_password"], false);
+    ASSERT_EQ(keys(device["requests"]), std::vector<std::string>{"0x1001"});
+    EXPECT_GE(device["requests"]["0x1001"].get<int>(), 1);
+    EXPECT_TRUE(device["violations"].is_object());
+    EXPECT_EQ(device["violations_total"], 0);
+    EXPECT_EQ(device["replies"], device["requests"]["0x1001"]);
+    EXPECT_EQ(keys(device["firmware"]),
+              (std::vector<std::string>{"has_image", "accepted", "image_length", "image_sum",
+                                        "header_flag", "block_order", "completed", "refused",
+                                        "restarts", "resent_blocks", "receiving_bytes"}));
+    EXPECT_TRUE(device["firmware"]["block_order"].is_array());
+    EXPECT_EQ(device["firmware"]["has_image"], false);
 }
 
 } // namespace
