@@ -125,6 +125,8 @@ TEST(FrameLogLine, DescribesEachKindOfFrameFromWhatItHolds) {
          "from 02-19-A7-00-00-01 protocol frame, head cut short, 15 bytes"},
         {"no status", received, Cut(Reply("00 01  70 03  00 00  00 02"), 21),
          "from 02-19-A7-00-00-01 password reply (0x7003), head cut short, 21 bytes"},
+        {"empty password field cut", sent, Cut(Request(code::kCheckPassword, ""), 30),
+         "to 02-19-A7-00-00-01 check password (0x7001) status 0, head cut short, 30 bytes"},
         {"password field cut", sent, Cut(Request(code::kCheckPassword, "abc"), 23),
          "to 02-19-A7-00-00-01 check password (0x7001) status 0, with password, head cut "
          "short, 23 bytes"},
