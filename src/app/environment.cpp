@@ -2,6 +2,7 @@
 
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
+#include "protocol/frame_log.hpp"
 #include "sim/simulated_lan.hpp"
 
 #include <algorithm>
@@ -32,6 +33,10 @@ void Environment::init(PacketDriver& driver) {
     if (options_.capture) {
         recorder_ = std::make_unique<RecordingDriver>(driver, options_.capture);
         used = recorder_.get();
+    }
+    if (options_.frameLog) {
+        frameLogger_ = std::make_unique<FrameLogDriver>(*used, options_.frameLog);
+        used = frameLogger_.get();
     }
     context_ = std::make_unique<Context>(*used, options_.timing);
     context_->link.setDiagnosticSink(nullptr); // console diagnostics stay quiet on the CLI

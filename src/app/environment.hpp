@@ -8,6 +8,7 @@
 #include "base/timing.hpp"
 #include "protocol/context.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ struct EnvironmentOptions {
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters
     Timing timing = Timing::defaults();
     std::shared_ptr<CaptureFile> capture; // --capture FILE: every frame on the adapters goes here
+    // --verbose: one line (no line end) for every frame sent and received on
+    // the adapters. Null: off. Called with whole lines, one call at a time,
+    // from the receive thread and from sending threads.
+    std::function<void(const std::string& line)> frameLog;
 };
 
 class Environment {
@@ -51,7 +56,8 @@ class Environment {
     EnvironmentOptions options_;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;
-    std::unique_ptr<PacketDriver> recorder_; // wraps the driver while recording
+    std::unique_ptr<PacketDriver> recorder_;    // wraps the driver while recording
+    std::unique_ptr<PacketDriver> frameLogger_; // wraps that while logging frames
     std::unique_ptr<Context> context_;
 };
 

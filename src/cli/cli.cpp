@@ -1,152 +1,303 @@
 #include "cli/cli.hpp"
 
-#include "cli/commands.hpp"
+#include "app/environment.hpp"
+#include "cli/command.hpp"
+#include "cli/completion.hpp"
 #include "link/capture_recorder.hpp"
 
-#include <cstdlib>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 
 namespace korvane::cli {
 
+std::ostream& Invocation::error() {
+    return io.err << name << ": ";
+}
+
+int Invocation::usageError(const std::string& text) {
+    error() << text << "\n";
+    io.err << "Run '" << name << " --help' for more information.\n";
+    return kExitUsage;
+}
+
+void OnChosen(CLI::App& command, Chosen& chosen, Action action) {
+    std::string name = "korvane";
+    for (const CLI::App* app = &command; app->get_parent(); app = app->get_parent())
+        name.insert(7, " " + app->get_name());
+    command.callback([&chosen, name, action = std::move(action)] {
+        chosen.action = action;
+        chosen.name = name;
+    });
+}
+
 namespace {
 
-struct CommandEntry {
-    std::string_view name;
-    int (*run)(Invocation&);
-    std::string_view usage;
+// Option groups are nameless subcommands to CLI11; commands have names.
+bool isCommand(const CLI::App* app) {
+    return !app->get_name().empty();
+}
+
+// The simulated LAN holds as many devices as one discovery can list.
+constexpr int kMaxSimulatedDevices = 256;
+
+constexpr const char* kFooter =
+    "DEVICE: a serial number as search lists it (2801795073), or a MAC address in\n"
+    "dash or colon form (02-19-A7-00-00-01, 02:19:a7:00:00:01).\n"
+    "Passwords are never given on the command line: the current one comes from\n"
+    "--password-file FILE, the environment variable KORVANE_PASSWORD or a prompt on\n"
+    "a terminal; a new one from --new-password-file FILE or a prompt asked twice.\n"
+    "Global options (--simulate, --interface, --capture, --verbose) may stand before\n"
+    "or after the command. 'korvane help COMMAND' describes one command.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done (for search: every adapter that could be opened was searched, even\n"
+    "     when no device answered)\n"
+    "  1  the operation failed: no reply, refused, a device not found...\n"
+    "  2  wrong arguments: nothing was sent to any device\n"
+    "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
+    "     access refused, adapter down), or no adapter has the --interface name";
+
+constexpr const char* kCommandFooter =
+    "Global options (--simulate N, --interface NAME, --capture FILE, --verbose) may\n"
+    "stand before or after the command. Exit status: 0 done, 1 the operation failed,\n"
+    "2 wrong arguments (nothing was sent), 3 nothing could be searched; see\n"
+    "'korvane --help'.";
+
+struct GlobalOptions {
+    std::optional<int> simulate;
+    std::vector<std::string> interfaces;
+    std::string capture;
+    bool verbose = false;
 };
 
-// One row per command; the first word of the arguments picks it.
-constexpr CommandEntry kCommands[] = {
-    {"adapters", CmdAdapters, "adapters [--json]            list the Ethernet adapters"},
-    {"discover", CmdDiscover, "discover [--json]            one discovery on each adapter"},
-    {"search", CmdSearch,
-     "search [--json] [--watch SECONDS]\n"
-     "                               search every adapter; list serial number, LAN address...\n"
-     "                               (--watch: search again every SECONDS until interrupted;\n"
-     "                               with --json one array per line, one line per search)"},
-    {"info", CmdInfo, "info DEVICE                  the information of one device"},
-    {"open", CmdOpen,
-     "open DEVICE... [--print]     open the devices' web pages (--print: only print the URLs)"},
-    {"settings", CmdSettings,
-     "settings show DEVICE [--json]\n"
-     "                               a device's network settings\n"
-     "  settings set DEVICE [--dhcp|--bootp|--static] [--ip A] [--mask M] [--gateway G]\n"
-     "      [--http PORT|off] [--https PORT|off] [--telnet PORT|off] [--ssh PORT|off]\n"
-     "      [--yes] [--password-file F]\n"
-     "                               change them (--yes: go on when the address is in use)\n"
-     "  settings set-ip DEVICE [--dhcp|--static] [--ip A] [--mask M] [--gateway G]\n"
-     "      [--password-file F]      the address alone"},
-    {"password", CmdPassword,
-     "password set DEVICE [--password-file F] [--new-password-file F]\n"
-     "  password clear DEVICE [--password-file F]\n"
-     "                               set or clear the device password"},
-    {"factory", CmdFactory,
-     "factory serial DEVICE NUMBER [--password-file F]\n"
-     "                               write the serial number (and so the MAC)"},
-    {"firmware", CmdFirmware,
-     "firmware upgrade IMAGE (DEVICE... | --all) [--yes] [--on-block-failure abort|retry|ignore]\n"
-     "      [--password-file F] [--json] [--pacing shared|per-device]\n"
-     "                               upgrade the devices' firmware, eight at a time;\n"
-     "                               --pacing per-device: faster for many units (the\n"
-     "                               default, shared, is the conservative pace)"},
+struct Program {
+    CLI::App app{"Find Korvane network devices on every local Ethernet segment and manage "
+                 "them: settings, password, firmware, web page.",
+                 "korvane"};
+    GlobalOptions global;
+    Chosen chosen;
+    std::vector<std::string> helpTopic; // korvane help COMMAND [SUBCOMMAND]
 };
 
-void usage(std::ostream& out) {
-    out << "usage: korvane [--simulate N] [--interface NAME]... [--capture FILE] COMMAND [ARGS]\n\n"
-           "  --simulate N       work on a simulated LAN of N emulated devices\n"
-           "  --interface NAME   use only this adapter (repeatable)\n"
-           "  --capture FILE     record every frame sent and received to FILE (pcap,\n"
-           "                     at most 256 MiB), for Wireshark and its korvane dissector\n\n"
-           "commands:\n";
-    for (const auto& c : kCommands)
-        out << "  " << c.usage << "\n";
-    out << "\nDEVICE: a serial number as search lists it, or a MAC address (dash or colon form)\n"
-           "Passwords are never given on the command line: the current one comes from\n"
-           "--password-file F, the environment variable KORVANE_PASSWORD or a prompt on a\n"
-           "terminal; a new one from --new-password-file F or a prompt asked twice.\n"
-           "\nexit status:\n"
-           "  0  done (for search: every adapter that could be opened was searched, even\n"
-           "     when no device answered)\n"
-           "  1  the operation failed: no reply, refused, a device not found...\n"
-           "  2  wrong arguments\n"
-           "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
-           "     access refused, adapter down), or no adapter has the --interface name\n";
+void declare(Program& p) {
+    CLI::App& app = p.app;
+    // Global options stay valid after the command: each command hands what
+    // it does not know up to here.
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.footer(kFooter);
+    app.set_version_flag("--version", "korvane " KORVANE_VERSION_TEXT, "print the version and end");
+    app.add_option("--simulate", p.global.simulate,
+                   "work on a simulated LAN of N emulated devices instead of the adapters")
+        ->type_name("N")
+        ->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+                int n = -1;
+                if (!CLI::detail::lexical_cast(text, n) || n < 0 || n > kMaxSimulatedDevices)
+                    return "the simulated LAN holds from 0 to " +
+                           std::to_string(kMaxSimulatedDevices) +
+                           " devices (as many as one discovery lists), not " + text;
+                return {};
+            },
+            "", "device count"));
+    app.add_option("--interface", p.global.interfaces, "use only this adapter (repeatable)")
+        ->type_name("NAME")
+        ->allow_extra_args(false);
+    app.add_option("--capture", p.global.capture,
+                   "record every frame sent and received to FILE (pcap, at most 256 MiB), "
+                   "for Wireshark and its korvane dissector")
+        ->type_name("FILE");
+    app.add_flag("-v,--verbose", p.global.verbose,
+                 "one line per frame sent and received, on standard error");
+
+    DeclareAdapters(app, p.chosen);
+    DeclareDiscover(app, p.chosen);
+    DeclareSearch(app, p.chosen);
+    DeclareInfo(app, p.chosen);
+    DeclareOpen(app, p.chosen);
+    DeclareSettings(app, p.chosen);
+    DeclarePassword(app, p.chosen);
+    DeclareFactory(app, p.chosen);
+    DeclareFirmware(app, p.chosen);
+
+    CLI::App* help = app.add_subcommand("help", "describe a command: korvane help COMMAND");
+    help->add_option("COMMAND", p.helpTopic, "the command (and its subcommand)");
+    help->callback([&p] { p.chosen.name = "korvane help"; });
+
+    // A command's help ends with what holds for every command.
+    std::function<void(CLI::App&)> footers = [&](CLI::App& command) {
+        for (CLI::App* sub : command.get_subcommands(isCommand)) {
+            sub->footer(kCommandFooter);
+            footers(*sub);
+        }
+    };
+    footers(app);
+}
+
+// The help of `korvane help settings show`; nullopt when no such command.
+std::optional<std::string> helpOf(const CLI::App& app, const std::vector<std::string>& topic) {
+    const CLI::App* command = &app;
+    std::string prefix;
+    for (const std::string& name : topic) {
+        const auto subs = command->get_subcommands(isCommand);
+        const auto it = std::find_if(subs.begin(), subs.end(),
+                                     [&](const CLI::App* s) { return s->get_name() == name; });
+        if (it == subs.end())
+            return std::nullopt;
+        prefix += (prefix.empty() ? "" : " ") + command->get_name();
+        command = *it;
+    }
+    return command->help(prefix);
+}
+
+// The command the line had reached when it went wrong: "korvane settings set".
+std::string reached(const CLI::App& app) {
+    std::string name = app.get_name();
+    for (const CLI::App* at = &app;;) {
+        const auto subs = at->get_subcommands();
+        if (subs.empty())
+            return name;
+        at = subs.front();
+        name += " " + at->get_name();
+    }
+}
+
+// The first word of the line that names no command where one is expected:
+// "frobnicate" in `korvane frobnicate`, "delete" in `korvane settings delete`.
+std::optional<std::pair<std::string, std::string>>
+unknownCommand(const CLI::App& app, const std::vector<std::string>& args) {
+    const CLI::App* at = &app;
+    std::string path = "korvane";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--simulate" || word == "--interface" || word == "--capture") {
+            ++i; // and its value
+            continue;
+        }
+        if (word.empty() || word[0] == '-')
+            continue;
+        const auto subs = at->get_subcommands(isCommand);
+        if (subs.empty())
+            return std::nullopt;
+        const auto it = std::find_if(subs.begin(), subs.end(),
+                                     [&](const CLI::App* s) { return s->get_name() == word; });
+        if (it == subs.end())
+            return std::make_pair(word, path);
+        at = *it;
+        path += " " + word;
+    }
+    return std::nullopt;
+}
+
+int usageError(const Program& p, const CLI::ParseError& e, const std::vector<std::string>& args,
+               std::ostream& err) {
+    std::string where = reached(p.app);
+    std::string message = e.what();
+    if (const auto unknown = unknownCommand(p.app, args)) {
+        where = unknown->second;
+        message = "no command '" + unknown->first + "'" +
+                  (where == "korvane" ? std::string() : " in " + where);
+    }
+    // --json belongs to the commands that print something: say where it goes.
+    const CLI::App* command = &p.app;
+    while (!command->get_subcommands().empty())
+        command = command->get_subcommands().front();
+    if (message.find("--json") != std::string::npos && command->get_option_no_throw("--json"))
+        message += " (--json goes after the command: " + where + " --json)";
+    err << where << ": " << message << "\n"
+        << "Run '" << where << " --help' for more information.\n";
+    return kExitUsage;
+}
+
+// Parses; returns an exit status when the line is done with (help, version,
+// a usage error), nullopt when a command is to run.
+std::optional<int> parse(Program& p, const std::vector<std::string>& args, Streams& io) {
+    declare(p);
+    // Written at build time from the declarations above, and installed.
+    if (args.size() == 1 && args[0] == "--bash-completion") {
+        io.out << BashCompletion(p.app);
+        return kExitOk;
+    }
+    std::vector<std::string> reversed(args.rbegin(), args.rend());
+    try {
+        p.app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        io.out << p.app.help();
+        return kExitOk;
+    } catch (const CLI::CallForAllHelp&) {
+        io.out << p.app.help("", CLI::AppFormatMode::All);
+        return kExitOk;
+    } catch (const CLI::CallForVersion& e) {
+        io.out << e.what() << "\n";
+        return kExitOk;
+    } catch (const CLI::ParseError& e) {
+        return usageError(p, e, args, io.err);
+    }
+    if (p.chosen.name == "korvane help") {
+        if (const auto text = helpOf(p.app, p.helpTopic)) {
+            io.out << *text;
+            return kExitOk;
+        }
+        io.err << "korvane help: no command '" << p.helpTopic.front() << "'\n"
+               << "Run 'korvane --help' for the commands.\n";
+        return kExitUsage;
+    }
+    return std::nullopt;
+}
+
+int runChosen(Program& p, Environment& env, Streams io) {
+    Invocation inv{env, io, p.chosen.name};
+    return p.chosen.action(inv);
 }
 
 } // namespace
 
 int Run(const std::vector<std::string>& args, Streams streams) {
-    // Global options stand before the command.
-    EnvironmentOptions global;
-    std::optional<std::string> capturePath;
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--version") {
-            streams.out << "korvane " KORVANE_VERSION_TEXT "\n";
-            return kExitOk;
+    Program p;
+    if (const auto done = parse(p, args, streams))
+        return *done;
+    EnvironmentOptions options;
+    options.simulate = p.global.simulate.value_or(-1);
+    options.interfaces = p.global.interfaces;
+    if (!p.global.capture.empty()) {
+        std::string error;
+        options.capture = CaptureFile::create(p.global.capture, error);
+        if (!options.capture) {
+            streams.err << "korvane: --capture: " << error << "\n";
+            return kExitUsage;
         }
-        if (a == "--help" || a == "-h") {
-            usage(streams.out);
-            return kExitOk;
-        }
-        if (a == "--simulate" || a == "--interface" || a == "--capture") {
-            if (i + 1 >= args.size()) {
-                streams.err << "korvane: " << a << " needs a value\n";
-                return kExitUsage;
-            }
-            const std::string& value = args[++i];
-            if (a == "--capture") {
-                capturePath = value;
-                continue;
-            }
-            if (a == "--interface") {
-                global.interfaces.push_back(value);
-                continue;
-            }
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 0 || n > 4096) {
-                streams.err << "korvane: --simulate takes a number of devices from 0 to 4096\n";
-                return kExitUsage;
-            }
-            global.simulate = static_cast<int>(n);
-            continue;
-        }
-        break;
+        options.capture->setMessageSink(
+            [&](const std::string& line) { streams.err << "korvane: " << line; });
     }
-    if (i >= args.size()) {
-        usage(streams.err);
+    auto logLock = std::make_shared<std::mutex>();
+    if (p.global.verbose) {
+        std::ostream& err = streams.err;
+        options.frameLog = [&err, logLock](const std::string& line) {
+            std::lock_guard lock(*logLock);
+            err << "korvane: " << line << "\n" << std::flush;
+        };
+    }
+    Environment env(std::move(options));
+    env.setPermissionReporter([&](const std::string& line) { streams.err << "korvane: " << line; });
+    return runChosen(p, env, streams);
+}
+
+int RunIn(Environment& env, const std::vector<std::string>& args, Streams streams) {
+    Program p;
+    if (const auto done = parse(p, args, streams))
+        return *done;
+    if (!p.global.capture.empty() || p.global.verbose) {
+        streams.err << "korvane: --capture and --verbose need the program's own environment\n";
         return kExitUsage;
     }
-    const std::string& name = args[i];
-    for (const auto& c : kCommands) {
-        if (c.name != name)
-            continue;
-        if (capturePath) {
-            std::string error;
-            global.capture = CaptureFile::create(*capturePath, error);
-            if (!global.capture) {
-                streams.err << "korvane: --capture: " << error << "\n";
-                return kExitUsage;
-            }
-            global.capture->setMessageSink(
-                [&](const std::string& line) { streams.err << "korvane: " << line; });
-        }
-        Environment env(global);
-        env.setPermissionReporter(
-            [&](const std::string& line) { streams.err << "korvane: " << line; });
-        Invocation inv{
-            env, ArgList({args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end()}), streams};
-        return c.run(inv);
-    }
-    streams.err << "korvane: unknown command '" << name << "'\n";
-    usage(streams.err);
-    return kExitUsage;
+    return runChosen(p, env, streams);
 }
 
 } // namespace korvane::cli

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+namespace korvane {
+class Environment;
+}
+
 namespace korvane::cli {
 
 // An interrupt (SIGINT, SIGTERM) that a long-running command ends cleanly on.
@@ -27,7 +31,21 @@ struct Streams {
     Interrupt* interrupt = nullptr; // null: nothing asks the command to end
 };
 
-// args excludes the program name. Returns the process exit status.
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1; // the operation failed (no reply, refused...)
+inline constexpr int kExitUsage = 2;   // wrong arguments; nothing was sent
+// Nothing could be searched: no adapter, none could be opened, or an adapter
+// named with --interface does not exist.
+inline constexpr int kExitNoAdapter = 3;
+
+// args excludes the program name. Returns the process exit status. The
+// environment (simulated LAN or real adapters) comes from the global options.
 int Run(const std::vector<std::string>& args, Streams streams);
+
+// The same on an environment the caller made (tests: a scripted segment and a
+// shortened timing table); --simulate and --interface are then accepted and
+// ignored, and --capture and --verbose are refused.
+int RunIn(Environment& env, const std::vector<std::string>& args, Streams streams);
 
 } // namespace korvane::cli

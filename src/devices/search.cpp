@@ -28,19 +28,21 @@ bool openForSearch(Context& ctx, int i, int adapterCount, SearchResult& result, 
     else
         open = ctx.openAdapter(i, &stop); // includes the settle time
     std::string problem;
-    if (!open && !stop.stopRequested()) {
-        if (ctx.link.receiveEnded())
-            problem = ctx.link.receiveEndReason();
-        else if (ctx.link.lastOpenFailure() == OpenFailure::PermissionDenied)
-            problem = "raw Ethernet access was refused (" + ctx.link.lastOpenError() + ")";
-        else
-            problem = "it could not be opened (" + ctx.link.lastOpenError() + ")";
-    }
+    if (!open && !stop.stopRequested())
+        problem = AdapterOpenProblem(ctx);
     result.adapterNotes.push_back({adapter.name, problem});
     return open;
 }
 
 } // namespace
+
+std::string AdapterOpenProblem(const Context& ctx) {
+    if (ctx.link.receiveEnded())
+        return ctx.link.receiveEndReason();
+    if (ctx.link.lastOpenFailure() == OpenFailure::PermissionDenied)
+        return "raw Ethernet access was refused (" + ctx.link.lastOpenError() + ")";
+    return "it could not be opened (" + ctx.link.lastOpenError() + ")";
+}
 
 bool ReadLanAddresses(Context& ctx, std::span<const MacAddress> targets,
                       std::span<std::uint32_t> addresses, StopToken& stop) {

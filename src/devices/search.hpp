@@ -24,6 +24,9 @@ namespace korvane {
 // The search looks at the first 16 adapters of the table.
 inline constexpr int kMaxSearchAdapters = 16;
 
+// Why the link's last attempt to open an adapter failed, in words.
+std::string AdapterOpenProblem(const Context& ctx);
+
 // The LAN addresses of newly found devices are read for this many devices at
 // a time. Each device still sees its own requests one after another, with
 // the same pauses and windows; only different devices overlap.

@@ -13,6 +13,45 @@ std::uint32_t BlockChecksum(std::span<const std::uint8_t> bytes) {
     return sum;
 }
 
+std::string_view CommandName(std::uint16_t value) {
+    switch (value) {
+    case code::kBootQuery:
+        return "boot query";
+    case code::kBootReply:
+        return "boot reply";
+    case code::kDiscover:
+        return "discover";
+    case code::kDiscoverReply:
+        return "discover reply";
+    case code::kWriteSettings:
+        return "write settings";
+    case code::kReadSettings:
+        return "read settings";
+    case code::kSettingsReply:
+        return "settings reply";
+    case code::kFirmwareBlock:
+        return "firmware block";
+    case code::kFirmwareEnd:
+        return "end of transfer";
+    case code::kFirmwareReply:
+        return "firmware reply";
+    case code::kFirmwareNotice:
+        return "completion notice";
+    case code::kCheckPassword:
+        return "check password";
+    case code::kSetPassword:
+        return "set password";
+    case code::kPasswordReply:
+        return "password reply";
+    case code::kWriteFactory:
+        return "write factory block";
+    case code::kFactoryReply:
+        return "factory reply";
+    default:
+        return {};
+    }
+}
+
 bool PasswordFitsFrame(std::string_view password) {
     return password.size() <= kMaxFramePassword && password.find('\0') == std::string_view::npos;
 }

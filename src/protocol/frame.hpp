@@ -59,6 +59,10 @@ inline constexpr std::uint16_t kWriteFactory = 0xF0F0;
 inline constexpr std::uint16_t kFactoryReply = 0xF000;
 } // namespace code
 
+// What a person reads for a command or reply code ("settings reply"); empty
+// for a code the protocol does not have.
+std::string_view CommandName(std::uint16_t code);
+
 // Reply status values (offset 20 of a reply).
 namespace status {
 inline constexpr std::uint16_t kNoReply = 0; // also: failure

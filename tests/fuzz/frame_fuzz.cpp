@@ -1,9 +1,11 @@
 // Received frames: the header parser, the reply matcher, the link's receive
-// path (length limits, the notice) and the stray queue, on arbitrary bytes.
+// path (length limits, the notice), the stray queue and the frame log's line,
+// on arbitrary bytes.
 
 #include "link/adapter_link.hpp"
 #include "link/simulated_segment.hpp"
 #include "protocol/frame.hpp"
+#include "protocol/frame_log.hpp"
 #include "protocol/stray_queue.hpp"
 
 #include <array>
@@ -11,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -46,6 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ReplyMatch match = MatchReply(frame, kOwn, kTarget, replyCode);
     if ((match == ReplyMatch::Malformed) != !header)
         __builtin_trap();
+
+    // The log's line is one line of printable text, whatever the frame holds.
+    for (const auto direction : {FrameDirection::Sent, FrameDirection::Received}) {
+        const std::string line =
+            FormatFrameLogLine(std::chrono::milliseconds(size), direction, "fuzz0", frame);
+        for (const char c : line)
+            if (c < 0x20 || c > 0x7E)
+                __builtin_trap();
+    }
 
     // The receive thread's path, then the readers' side.
     receiver.link.deliver(frame);

@@ -2,8 +2,8 @@
 // MAC or serial number, a serial number for the factory command. Each parser
 // takes any text; what it accepts must mean what it says.
 
-#include "cli/args.hpp"
-#include "cli/device_lookup.hpp"
+#include "cli/options.hpp"
+#include "cli/resolver.hpp"
 #include "config/config_commands.hpp"
 #include "protocol/config_blocks.hpp"
 

@@ -3,7 +3,7 @@
 // the factory write's new MAC and a firmware transfer up to its notice.
 
 #include "base/byte_cursor.hpp"
-#include "cli/commands.hpp"
+#include "cli/cli.hpp"
 #include "config/arp_probe.hpp"
 #include "config/blocks.hpp"
 #include "devices/lan_address.hpp"

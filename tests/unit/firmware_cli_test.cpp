@@ -1,12 +1,14 @@
 // korvane firmware upgrade, run in process against the emulated devices of
 // the simulated LAN.
 
-#include "cli/commands.hpp"
+#include "app/environment.hpp"
+#include "cli/cli.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 #include "unit/firmware_test_support.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sstream>
 
@@ -43,8 +45,8 @@ class FirmwareCommand : public ::testing::Test {
         out_.str({});
         err_.str({});
         std::istringstream in(input);
-        Invocation inv{*env_, ArgList(std::move(args)), Streams{in, out_, err_, !input.empty()}};
-        return CmdFirmware(inv);
+        args.insert(args.begin(), "firmware");
+        return RunIn(*env_, args, Streams{in, out_, err_, !input.empty()});
     }
 
     std::unique_ptr<Environment> env_;
@@ -79,18 +81,16 @@ TEST_F(FirmwareCommand, JsonGivesEachUnitsOutcomeAndFailureSetsTheExitStatus) {
     device(1).setFaults(faults);
     EXPECT_EQ(run({"upgrade", image(), "--all", "--json"}), kExitFailure);
     const std::string out = out_.str();
-    EXPECT_NE(out.find("\"device\": \"" + serial(0) +
-                       "\", \"mac\": \"02-19-A7-00-00-01\", "
-                       "\"success\": true, \"failure\": \"none\", \"status\": \"Download "
-                       "Successfully\", \"image_length\": 65536, \"blocks\": 64, "
-                       "\"factory_block_patched\": true"),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("\"success\": false, \"failure\": \"no_notice\", \"status\": \"Download "
-                       "Failed\""),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("\"summary\": \"1 unit success, 1 unit fail. \""), std::string::npos);
+    const auto report = nlohmann::ordered_json::parse(out);
+    EXPECT_EQ(report["units"][0],
+              nlohmann::ordered_json::parse(R"({"device": ")" + serial(0) + R"(",
+                  "mac": "02-19-A7-00-00-01", "success": true, "failure": "none",
+                  "status": "Download Successfully", "image_length": 65536, "blocks": 64,
+                  "factory_block_patched": true})"));
+    EXPECT_EQ(report["units"][1]["success"], false);
+    EXPECT_EQ(report["units"][1]["failure"], "no_notice");
+    EXPECT_EQ(report["units"][1]["status"], "Download Failed");
+    EXPECT_EQ(report["summary"], "1 unit success, 1 unit fail. ");
     EXPECT_EQ(out.find("Downloading"), std::string::npos); // no progress lines in JSON
 }
 
@@ -153,10 +153,10 @@ TEST_F(FirmwareCommand, PerDevicePacingUpgradesEveryUnitAndHelpSaysTheDefault) {
         EXPECT_EQ(blocksTo(i), 4u);
         EXPECT_EQ(device(i).stats().totalViolations(), 0u);
     }
-    EXPECT_EQ(run({"--help"}), kExitOk);
-    EXPECT_NE(out_.str().find("--pacing shared|per-device"), std::string::npos) << out_.str();
-    EXPECT_NE(out_.str().find("'shared' (the\n  default, the conservative choice)"),
-              std::string::npos)
+    EXPECT_EQ(run({"upgrade", "--help"}), kExitOk);
+    EXPECT_NE(out_.str().find("--pacing TEXT:{shared,per-device}"), std::string::npos)
+        << out_.str();
+    EXPECT_NE(out_.str().find("'shared' (the default, the conservative choice)"), std::string::npos)
         << out_.str();
 }
 
@@ -205,12 +205,12 @@ TEST_F(FirmwareCommand, EachUnitsRowAndReasonAreItsOwn) {
     device(1).setFaults(faults);
     EXPECT_EQ(run({"upgrade", image(), "--all", "--json"}), kExitFailure);
     std::string out = out_.str();
-    EXPECT_NE(out.find("\"failure\": \"transfer_refused\", \"status\": \"Download Failed\""),
-              std::string::npos)
-        << out;
-    EXPECT_NE(out.find("\"failure\": \"no_reply\", \"status\": \"Download Failed\""),
-              std::string::npos)
-        << out;
+    const auto units = nlohmann::json::parse(out)["units"];
+    ASSERT_EQ(units.size(), 3u) << out;
+    EXPECT_EQ(units[0]["failure"], "transfer_refused");
+    EXPECT_EQ(units[0]["status"], "Download Failed");
+    EXPECT_EQ(units[1]["failure"], "no_reply");
+    EXPECT_EQ(units[1]["status"], "Download Failed");
     EXPECT_NE(err_.str().find(DeviceName(device(1).mac()) + ": No respond!"), std::string::npos)
         << err_.str();
     EXPECT_EQ(err_.str().find("password"), std::string::npos) << err_.str();
@@ -259,19 +259,19 @@ TEST_F(FirmwareCommand, BadArguments) {
         const char* says;
     };
     const Case cases[] = {
-        {{}, kExitUsage, "missing subcommand"},
-        {{"flash", file, "--all"}, kExitUsage, "unknown subcommand"},
-        {{"upgrade"}, kExitUsage, "missing IMAGE"},
-        {{"upgrade", file}, kExitUsage, "give DEVICEs or --all"},
-        {{"upgrade", file, serial(0), "--all"}, kExitUsage, "not both"},
-        {{"upgrade", file, "--all", "--on-block-failure", "skip"}, kExitUsage, "abort, retry"},
+        {{}, kExitUsage, "A subcommand is required"},
+        {{"flash", file, "--all"}, kExitUsage, "no command 'flash'"},
+        {{"upgrade"}, kExitUsage, "IMAGE is required"},
+        {{"upgrade", file}, kExitUsage, "DEVICE or --all is required"},
+        {{"upgrade", file, serial(0), "--all"}, kExitUsage, "DEVICE excludes --all"},
+        {{"upgrade", file, "--all", "--on-block-failure", "skip"}, kExitUsage, "skip not in"},
         {{"upgrade", file, "--all", "--password-file", "/nonexistent/pw"},
          kExitUsage,
-         "password file"},
-        {{"upgrade", dir_.path().string(), "--all"}, kExitUsage, "not a readable"},
-        {{"upgrade", file, "4242"}, kExitFailure, "no device 4242 found"},
+         "there is no file '/nonexistent/pw'"},
+        {{"upgrade", dir_.path().string(), "--all"}, kExitUsage, "is a folder"},
+        {{"upgrade", file, "4242"}, kExitFailure, "no device 4242 answered on sim0"},
         {{"upgrade", file, "dev-one"}, kExitUsage, "neither a serial number nor a MAC"},
-        {{"upgrade", file, "--all", "--pacing", "fast"}, kExitUsage, "shared or per-device"},
+        {{"upgrade", file, "--all", "--pacing", "fast"}, kExitUsage, "fast not in"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.args), c.status) << c.says;

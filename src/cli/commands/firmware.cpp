@@ -1,11 +1,12 @@
-// firmware upgrade IMAGE (DEVICE... | --all)
+// korvane firmware upgrade IMAGE (DEVICE... | --all): new firmware, eight units at a time.
 
+#include "app/environment.hpp"
 #include "cli/cli_operator.hpp"
-#include "cli/commands.hpp"
-#include "cli/device_lookup.hpp"
-#include "cli/json.hpp"
+#include "cli/command.hpp"
+#include "cli/json_output.hpp"
+#include "cli/options.hpp"
+#include "cli/resolver.hpp"
 #include "firmware/upgrade.hpp"
-#include "protocol/discovery.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -26,31 +27,12 @@ namespace korvane::cli {
 namespace {
 
 constexpr const char* kName = "korvane firmware";
-constexpr const char* kUsage =
-    "usage: korvane firmware upgrade IMAGE (DEVICE... | --all) [--allow-older-boot]\n"
-    "           [--allow-short-image] [--on-block-failure abort|retry|ignore]\n"
-    "           [--password-file F] [--json] [--pacing shared|per-device]\n"
-    "  --allow-short-image sends a file shorter than a firmware image of these devices;\n"
-    "  --allow-older-boot goes on where the image's boot version is older than the device's.\n"
-    "  DEVICE is a serial number or a MAC address. Passwords come from --password-file\n"
-    "  (one line with the password, or lines \"DEVICE PASSWORD\"), else from\n"
-    "  KORVANE_PASSWORD, else from a prompt on the terminal.\n"
-    "  --pacing: devices need 4 ms between the commands they receive. 'shared' (the\n"
-    "  default, the conservative choice) keeps 4 ms between any two commands of the\n"
-    "  run, so eight units take eight times as long as one; 'per-device' keeps the\n"
-    "  4 ms between each unit's own commands and lets the units send side by side,\n"
-    "  which is much faster for many units.\n";
-
 // An automatic answer to a refused block is given at most this many times per
 // unit, so that an unattended run cannot retry a dead device for ever.
 constexpr int kMaxAutomaticBlockAnswers = 3;
 // The live display redraws at most this often (it is not a protocol wait).
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
-
-bool matches(const DeviceSelector& selector, const DeviceIdentity& record) {
-    return selector.mac ? *selector.mac == record.mac() : selector.serial == record.serialNumber();
-}
 
 // Passwords given ahead of the run: one for every unit, and per device.
 struct PasswordBook {
@@ -59,11 +41,15 @@ struct PasswordBook {
 
     std::optional<std::string> forUnit(const DeviceIdentity& record) const {
         for (const auto& [device, password] : perDevice)
-            if (matches(device, record))
+            if (device.matches(record))
                 return password;
         return common;
     }
 };
+
+// A password book for every unit of a run fits in far less; a file like
+// /dev/zero must not be read for ever.
+constexpr std::size_t kPasswordBookLimit = 64 * 1024;
 
 // The configuration commands' password file is one line with the password;
 // here it may also hold lines "DEVICE PASSWORD" for units whose passwords
@@ -75,14 +61,23 @@ bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& 
         error = "the password file '" + path + "' is a folder";
         return false;
     }
-    std::ifstream file(path);
-    if (!file) {
+    std::ifstream file(path, std::ios::binary);
+    std::string content(kPasswordBookLimit + 1, '\0');
+    file.read(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!file && !file.eof()) {
         error = "cannot read the password file '" + path + "'";
         return false;
     }
+    content.resize(static_cast<std::size_t>(file.gcount()));
+    if (content.size() > kPasswordBookLimit) {
+        error = "the password file '" + path + "' is longer than " +
+                std::to_string(kPasswordBookLimit / 1024) + " KiB";
+        return false;
+    }
+    std::istringstream lines(content);
     std::string line;
     int number = 0;
-    while (std::getline(file, line)) {
+    while (std::getline(lines, line)) {
         ++number;
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
@@ -110,25 +105,6 @@ bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& 
         book.perDevice.emplace_back(*device, second);
     }
     return true;
-}
-
-// One discovery on each adapter; a device seen on two adapters is kept with
-// the first that found it.
-std::vector<DeviceIdentity> discoverAll(Context& ctx) {
-    std::vector<DeviceIdentity> all;
-    for (int a = 0; a < ctx.adapters.count(); ++a) {
-        if (!ctx.openAdapter(a))
-            continue;
-        std::vector<DeviceIdentity> records(kDiscoveryCapacity);
-        const int n = DiscoverDevices(ctx, records, a);
-        for (int i = 0; i < n; ++i) {
-            const DeviceIdentity& found = records[static_cast<std::size_t>(i)];
-            if (std::none_of(all.begin(), all.end(),
-                             [&](const DeviceIdentity& r) { return r.mac() == found.mac(); }))
-                all.push_back(found);
-        }
-    }
-    return all;
 }
 
 bool isTerminalOut(const std::ostream& out) {
@@ -391,118 +367,58 @@ class FirmwareConsole : public Operator {
     CliOperator questions_; // only under promptMutex_
 };
 
-// The value of --pacing; nullopt for anything else.
-std::optional<CommandPacing> ParsePacing(const std::string& text) {
-    if (text == "shared")
-        return CommandPacing::Shared;
-    if (text == "per-device")
-        return CommandPacing::PerDevice;
-    return std::nullopt;
-}
+struct FirmwareOptions {
+    std::string image;
+    std::vector<std::string> devices;
+    bool all = false;
+    std::string pacing = "shared";
+    std::string onBlockFailure;
+    std::string passwordFile;
+    ConsoleOptions console;
+};
 
-int usageError(Invocation& inv, const std::string& message) {
-    inv.io.err << kName << ": " << message << "\n" << kUsage;
-    return kExitUsage;
-}
-
-} // namespace
-
-int CmdFirmware(Invocation& inv) {
-    if (inv.args.flag("--help")) {
-        inv.io.out << kUsage;
-        return kExitOk;
-    }
-    const auto pacingText = inv.args.option("--pacing");
-    const auto pacing = ParsePacing(pacingText.value_or("shared"));
-    if (!pacing)
-        return usageError(inv, "--pacing takes shared or per-device");
-    FirmwareConsole::Options options;
-    options.json = inv.args.flag("--json");
-    options.yes = inv.args.flag("--yes");
-    options.allowShortImage = inv.args.flag("--allow-short-image");
-    options.allowOlderBoot = inv.args.flag("--allow-older-boot");
-    const bool all = inv.args.flag("--all");
-    const auto choice = inv.args.option("--on-block-failure");
-    const auto passwordFile = inv.args.option("--password-file");
+int runUpgrade(Invocation& inv, FirmwareOptions& o) {
+    const std::string& image = o.image;
+    ConsoleOptions& options = o.console;
+    const CommandPacing pacing =
+        o.pacing == "per-device" ? CommandPacing::PerDevice : CommandPacing::Shared;
+    if (!o.onBlockFailure.empty())
+        options.onBlockFailure = ParseBlockFailureChoice(o.onBlockFailure);
     std::string error;
-    auto positionals = inv.args.positionals(error);
-    if (!error.empty())
-        return usageError(inv, error);
-    if (positionals.empty() || positionals[0] != "upgrade")
-        return usageError(inv, positionals.empty() ? "missing subcommand"
-                                                   : "unknown subcommand '" + positionals[0] + "'");
-    if (positionals.size() < 2)
-        return usageError(inv, "missing IMAGE");
-    const std::string image = positionals[1];
-    const std::vector<std::string> devices(positionals.begin() + 2, positionals.end());
-    for (const std::string& device : devices)
-        if (!ParseDeviceSelector(device))
-            return usageError(inv, "'" + device +
-                                       "' is neither a serial number nor a MAC address (like "
-                                       "02-19-A7-00-01-23)");
-    if (all == !devices.empty())
-        return usageError(inv, all ? "give DEVICEs or --all, not both" : "give DEVICEs or --all");
-    if (choice) {
-        options.onBlockFailure = ParseBlockFailureChoice(*choice);
-        if (!options.onBlockFailure)
-            return usageError(inv, "--on-block-failure takes abort, retry or ignore");
-    }
     // The image is judged before anything is searched.
     const ImageFileCheck imageCheck = CheckImageFile(image);
     switch (imageCheck.verdict) {
     case ImageFileVerdict::CannotOpen:
     case ImageFileVerdict::Empty:
-        inv.io.err << kName << ": " << image << ": not a readable, non-empty file\n";
-        return kExitUsage;
+        return inv.usageError(image + ": not a readable, non-empty file");
     case ImageFileVerdict::TooLarge:
-        inv.io.err << kName << ": " << image << ": " << ImageRefusalText(imageCheck) << "\n";
-        return kExitUsage;
+        return inv.usageError(image + ": " + ImageRefusalText(imageCheck));
     case ImageFileVerdict::Short:
         if (!options.allowShortImage) {
-            inv.io.err << kName << ": " << image << ": " << ImageRefusalText(imageCheck) << "\n"
-                       << kName << ": refused: --allow-short-image is needed to send it\n";
-            return kExitUsage;
+            inv.error() << image << ": " << ImageRefusalText(imageCheck) << "\n";
+            return inv.usageError("refused: --allow-short-image is needed to send it");
         }
         break;
     case ImageFileVerdict::Usable:
         break;
     }
     PasswordBook passwords;
-    if (passwordFile) {
-        if (!readPasswordFile(*passwordFile, passwords, error)) {
-            inv.io.err << kName << ": " << error << "\n";
-            return kExitUsage;
-        }
+    if (!o.passwordFile.empty()) {
+        if (!readPasswordFile(o.passwordFile, passwords, error))
+            return inv.usageError(error);
         options.passwordSource = "--password-file";
     } else if (const char* fromEnvironment = std::getenv(kPasswordEnvironment)) {
         passwords.common = fromEnvironment;
         options.passwordSource = kPasswordEnvironment;
     }
 
+    Resolution found = ResolveDevices(inv.env, o.devices, o.all);
+    if (found.status != kExitOk) {
+        inv.error() << found.error << "\n";
+        return found.status;
+    }
     Context& ctx = inv.env.context();
-    std::vector<DeviceIdentity> found = discoverAll(ctx);
-    std::vector<DeviceIdentity> chosen;
-    if (all) {
-        chosen = found;
-    } else {
-        for (const std::string& device : devices) {
-            const auto selector = ParseDeviceSelector(device);
-            auto it = std::find_if(found.begin(), found.end(), [&](const DeviceIdentity& r) {
-                return selector && matches(*selector, r);
-            });
-            if (it == found.end()) {
-                inv.io.err << kName << ": no device " << device << " found\n";
-                return kExitFailure;
-            }
-            if (std::none_of(chosen.begin(), chosen.end(),
-                             [&](const DeviceIdentity& r) { return r.mac() == it->mac(); }))
-                chosen.push_back(*it);
-        }
-    }
-    if (chosen.empty()) {
-        inv.io.err << kName << ": No device found\n";
-        return kExitFailure;
-    }
+    std::vector<DeviceIdentity> chosen = std::move(found.devices);
     for (DeviceIdentity& record : chosen)
         if (const auto password = passwords.forUnit(record))
             record.setRememberedPassword(*password);
@@ -529,7 +445,7 @@ int CmdFirmware(Invocation& inv) {
             continue;
         }
         FirmwareUpgrade session(ctx, console, units, UnitPasswordGate(ctx, console));
-        session.setPacing(*pacing);
+        session.setPacing(pacing);
         console.beginRun(&session, units);
         const auto summary = session.DownloadAllUnits([&] { return image; });
         console.endRun();
@@ -558,28 +474,22 @@ int CmdFirmware(Invocation& inv) {
                   failures);
 
     if (options.json) {
-        std::vector<std::string> rows;
+        Json rows = Json::array();
         for (const auto& outcome : outcomes) {
-            const bool listed = outcome.success;
-            rows.push_back(JsonObject()
-                               .add("device", outcome.key)
-                               .add("mac", outcome.mac.toString())
-                               .add("success", outcome.success)
-                               .add("failure", UnitFailureName(outcome.failure))
-                               .add("status", listed ? firmware_text::kDownloadSuccessfully
-                                                     : firmware_text::kDownloadFailed)
-                               .add("image_length", static_cast<std::int64_t>(outcome.imageLength))
-                               .add("blocks", static_cast<std::int64_t>(outcome.blocksAccepted))
-                               .add("factory_block_patched", outcome.factoryBlockPatched)
-                               .str());
+            rows.push_back({{"device", outcome.key},
+                            {"mac", outcome.mac.toString()},
+                            {"success", outcome.success},
+                            {"failure", UnitFailureName(outcome.failure)},
+                            {"status", outcome.success ? firmware_text::kDownloadSuccessfully
+                                                       : firmware_text::kDownloadFailed},
+                            {"image_length", static_cast<std::int64_t>(outcome.imageLength)},
+                            {"blocks", static_cast<std::int64_t>(outcome.blocksAccepted)},
+                            {"factory_block_patched", outcome.factoryBlockPatched}});
         }
-        inv.io.out << JsonObject()
-                          .addRaw("units", JsonArray(rows))
-                          .add("successes", units - failures)
-                          .add("failures", failures)
-                          .add("summary", std::string_view(summaryLine))
-                          .str()
-                   << "\n";
+        PrintJson(inv.io.out, {{"units", rows},
+                               {"successes", units - failures},
+                               {"failures", failures},
+                               {"summary", std::string(summaryLine)}});
     } else {
         inv.io.out << "\nDevice      Download Status\n";
         for (const auto& [key, flag] : results) {
@@ -596,6 +506,52 @@ int CmdFirmware(Invocation& inv) {
         inv.io.out << summaryLine << "\n";
     }
     return failures == 0 ? kExitOk : kExitFailure;
+}
+
+} // namespace
+
+void DeclareFirmware(CLI::App& app, Chosen& chosen) {
+    CLI::App* firmware = app.add_subcommand("firmware", "new firmware for the devices");
+    firmware->require_subcommand(1);
+    auto o = std::make_shared<FirmwareOptions>();
+    CLI::App* cmd = firmware->add_subcommand(
+        "upgrade", "send IMAGE to the devices named (or to every device found with --all), "
+                   "eight units at a time");
+    cmd->add_option("IMAGE", o->image, "the firmware image file")
+        ->required()
+        ->type_name("IMAGE")
+        ->check(ReadableFileCheck());
+    CLI::Option* devices =
+        cmd->add_option("DEVICE", o->devices, "the devices: serial numbers or MAC addresses")
+            ->check(DeviceCheck());
+    cmd->add_flag("--all", o->all, "every device that answers")->excludes(devices);
+    cmd->add_flag("--yes", o->console.yes, "answer Yes to the general questions");
+    cmd->add_flag("--allow-short-image", o->console.allowShortImage,
+                  "send a file shorter than a firmware image of these devices");
+    cmd->add_flag("--allow-older-boot", o->console.allowOlderBoot,
+                  "go on where the image's boot version is older than the device's");
+    cmd->add_option("--on-block-failure", o->onBlockFailure,
+                    "the answer when a unit refuses a block (given at most 3 times per unit)")
+        ->check(CLI::IsMember({"abort", "retry", "ignore"}));
+    cmd->add_option("--password-file", o->passwordFile,
+                    "the passwords: one line with the password of every unit, or lines "
+                    "\"DEVICE PASSWORD\" (else KORVANE_PASSWORD, else a prompt on a terminal)")
+        ->type_name("FILE")
+        ->check(ReadableFileCheck());
+    AddJsonFlag(*cmd, o->console.json, "each unit's outcome");
+    cmd->add_option("--pacing", o->pacing,
+                    "devices need 4 ms between the commands they receive: 'shared' (the "
+                    "default, the conservative choice) keeps 4 ms between any two commands "
+                    "of the run, so eight units take eight times as long as one; "
+                    "'per-device' keeps it between each unit's own commands and lets the "
+                    "units send side by side, much faster for many units")
+        ->check(CLI::IsMember({"shared", "per-device"}));
+    OnChosen(*cmd, chosen, [o](Invocation& inv) { return runUpgrade(inv, *o); });
+    // DEVICE... or --all: one of the two (--all excludes DEVICE above).
+    cmd->parse_complete_callback([o] {
+        if (o->devices.empty() && !o->all)
+            throw CLI::RequiredError("DEVICE or --all");
+    });
 }
 
 } // namespace korvane::cli

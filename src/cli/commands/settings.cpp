@@ -1,0 +1,371 @@
+// korvane settings show|set|set-ip DEVICE: a device's network settings.
+
+#include "app/environment.hpp"
+#include "cli/command.hpp"
+#include "cli/config_steps.hpp"
+#include "cli/json_output.hpp"
+#include "cli/options.hpp"
+#include "protocol/frame.hpp"
+
+#include <cctype>
+#include <map>
+#include <memory>
+#include <ostream>
+
+namespace korvane::cli {
+
+namespace {
+
+// ------------------------------------------------------------- options
+
+struct AddressOptions {
+    bool dhcp = false, bootp = false, statik = false;
+    std::string ip, mask, gateway;
+};
+
+struct SettingsOptions {
+    std::string device;
+    bool json = false;
+    bool yes = false;
+    std::string passwordFile;
+    AddressOptions address;
+    std::map<ServiceKind, std::string> ports; // "off" or a number, as given
+};
+
+struct PortEdit {
+    bool on = false;
+    int port = 0;
+};
+
+struct AddressEdits {
+    std::optional<AddressMode> mode;
+    std::optional<std::uint32_t> ip, mask, gateway;
+};
+
+std::string optionName(ServiceKind kind) {
+    switch (kind) {
+    case ServiceKind::Http:
+        return "--http";
+    case ServiceKind::Https:
+        return "--https";
+    case ServiceKind::Telnet:
+        return "--telnet";
+    case ServiceKind::Ssh:
+        break;
+    }
+    return "--ssh";
+}
+
+// The options were checked one by one while parsing; what is left is how
+// they go together. An address is set only in static mode: DHCP or BOOTP
+// with an address is a contradiction, refused before any device is asked.
+std::optional<std::string> makeAddressEdits(const AddressOptions& o, AddressEdits& edits) {
+    if (o.dhcp)
+        edits.mode = AddressMode::Dhcp;
+    if (o.bootp)
+        edits.mode = AddressMode::Bootp;
+    if (o.statik)
+        edits.mode = AddressMode::Static;
+    const std::pair<const std::string*, std::optional<std::uint32_t>*> fields[] = {
+        {&o.ip, &edits.ip}, {&o.mask, &edits.mask}, {&o.gateway, &edits.gateway}};
+    for (const auto& [text, target] : fields)
+        if (!text->empty())
+            *target = ParseIPv4(*text);
+    if (edits.mode && *edits.mode != AddressMode::Static &&
+        (edits.ip || edits.mask || edits.gateway))
+        return std::string(*edits.mode == AddressMode::Dhcp ? "--dhcp" : "--bootp") +
+               " cannot go with --ip, --mask or --gateway: an address is set with --static";
+    return std::nullopt;
+}
+
+std::map<ServiceKind, PortEdit> portEdits(const SettingsOptions& o) {
+    std::map<ServiceKind, PortEdit> edits;
+    for (const auto& [kind, text] : o.ports) {
+        if (text.empty())
+            continue;
+        if (text == "off")
+            edits[kind] = {false, 0};
+        else
+            edits[kind] = {true, ParsePortNumber(text).value_or(0)};
+    }
+    return edits;
+}
+
+void addAddressOptions(CLI::App& cmd, AddressOptions& o, bool bootp) {
+    // One mode at most.
+    CLI::Option_group* mode = cmd.add_option_group("Address mode", "at most one of");
+    mode->add_flag("--dhcp", o.dhcp, "get the address from a DHCP server");
+    mode->add_flag("--static", o.statik, "a fixed address (--ip, --mask, --gateway)");
+    if (bootp)
+        mode->add_flag("--bootp", o.bootp, "get the address from a BOOTP server (model K devices)");
+    mode->require_option(0, 1);
+    cmd.add_option("--ip", o.ip, "the IP address")->type_name("A.B.C.D")->check(Ipv4Check());
+    cmd.add_option("--mask", o.mask, "the subnet mask")->type_name("A.B.C.D")->check(Ipv4Check());
+    cmd.add_option("--gateway", o.gateway, "the gateway")->type_name("A.B.C.D")->check(Ipv4Check());
+}
+
+// ------------------------------------------------------------- edits on the pages
+
+// Applies the edits as a person would on the IP Address page; an error when
+// the page would not allow them.
+std::optional<std::string> applyAddressEdits(const AddressEdits& edits, IpAddressPageModel& page) {
+    if (edits.mode == AddressMode::Bootp && !page.bootpAvailable())
+        return "BOOTP is not available on this device (only a model K device with settings "
+               "version 31 or more offers it)";
+    if (edits.mode)
+        page.mode = *edits.mode;
+    if ((edits.ip || edits.mask || edits.gateway) && !page.addressesEditable())
+        return "--ip, --mask and --gateway set a static address: add --static";
+    if (edits.ip)
+        page.ipAddress = *edits.ip;
+    if (edits.mask)
+        page.subnetMask = *edits.mask;
+    if (edits.gateway)
+        page.gateway = *edits.gateway;
+    return std::nullopt;
+}
+
+std::optional<std::string> applyServiceEdits(const std::map<ServiceKind, PortEdit>& edits,
+                                             AdvancedPageModel& page) {
+    for (const auto& [kind, edit] : edits) {
+        if (!page.serviceEditable(kind)) {
+            if (kind == ServiceKind::Http || kind == ServiceKind::Telnet)
+                return "this device's settings (version " + std::to_string(page.version) +
+                       ") have no " + std::string(ServiceName(kind)) + " setting";
+            return "this device has no " + std::string(ServiceName(kind)) + " service";
+        }
+        page.setEnabled(kind, edit.on);
+        if (edit.on)
+            page.service(kind).port = edit.port;
+    }
+    return std::nullopt;
+}
+
+std::string_view modeName(AddressMode mode) {
+    switch (mode) {
+    case AddressMode::Dhcp:
+        return "dhcp";
+    case AddressMode::Bootp:
+        return "bootp";
+    case AddressMode::Static:
+        break;
+    }
+    return "static";
+}
+
+// ------------------------------------------------------------- the subcommands
+
+int runShow(Invocation& inv, const SettingsOptions& o) {
+    int status = kExitOk;
+    const auto device = ResolveOne(inv, o.device, status);
+    if (!device)
+        return status;
+    Context& ctx = inv.env.context();
+    ctx.useAdapterOf(device->adapterIndex());
+    SettingsBlock block;
+    const std::uint16_t readStatus = ReadSettings(ctx, device->mac(), "", block);
+    if (readStatus == status::kNoReply) {
+        inv.error() << text::kNoRespond << "\n";
+        return kExitFailure;
+    }
+    const NetworkSettingsModel m = FillNetworkSettings(block, readStatus, ModelLetterIsK(*device));
+
+    // An old device has no HTTP and Telnet fields: those show as absent.
+    const auto state = [&](ServiceKind kind) -> std::string {
+        const ServiceSetting& s = m.advancedPage.service(kind);
+        if (s.absent || ((kind == ServiceKind::Http || kind == ServiceKind::Telnet) &&
+                         !m.advancedPage.serviceEditable(kind)))
+            return "absent";
+        return s.enabled ? "on" : "off";
+    };
+
+    if (o.json) {
+        Json services = Json::object();
+        for (const ServiceKind kind : kServices) {
+            const std::string st = state(kind);
+            std::string key(ServiceName(kind));
+            for (char& c : key)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            services[key] = {
+                {"state", st},
+                {"port", st == "absent" ? Json(nullptr) : Json(m.advancedPage.service(kind).port)}};
+        }
+        PrintJson(inv.io.out, {{"serial", std::to_string(device->serialNumber())},
+                               {"mac", device->mac().toString()},
+                               {"address_mode", modeName(m.ipPage.mode)},
+                               {"ip_address", FormatIPv4(m.ipPage.ipAddress)},
+                               {"subnet_mask", FormatIPv4(m.ipPage.subnetMask)},
+                               {"gateway", FormatIPv4(m.ipPage.gateway)},
+                               {"services", services},
+                               {"settings_version", static_cast<int>(m.ipPage.version)},
+                               {"password_set", m.devicePasswordSet}});
+        return kExitOk;
+    }
+    auto& out = inv.io.out;
+    out << "Device:           " << device->serialNumber() << " (" << device->mac().toString()
+        << ")\n";
+    out << "Address mode:     " << modeName(m.ipPage.mode) << "\n";
+    out << "IP address:       " << FormatIPv4(m.ipPage.ipAddress) << "\n";
+    out << "Subnet mask:      " << FormatIPv4(m.ipPage.subnetMask) << "\n";
+    out << "Gateway:          " << FormatIPv4(m.ipPage.gateway) << "\n";
+    for (const ServiceKind kind : kServices) {
+        const std::string name = std::string(ServiceName(kind)) + ":";
+        out << name << std::string(18 - name.size(), ' ') << state(kind);
+        if (state(kind) != "absent")
+            out << ", port " << m.advancedPage.service(kind).port;
+        out << "\n";
+    }
+    out << "Settings version: " << m.ipPage.version << "\n";
+    out << "Password:         " << (m.devicePasswordSet ? "set" : "not set") << "\n";
+    return kExitOk;
+}
+
+int runSet(Invocation& inv, const SettingsOptions& o) {
+    AddressEdits addressEdits;
+    if (const auto error = makeAddressEdits(o.address, addressEdits))
+        return inv.usageError(*error);
+    const auto serviceEdits = portEdits(o);
+    CliAnswers answers;
+    if (!LoadAnswers(inv, o.passwordFile, {}, answers))
+        return kExitUsage;
+    answers.yes = o.yes;
+    int status = kExitOk;
+    const auto device = ResolveOne(inv, o.device, status);
+    if (!device)
+        return status;
+
+    CliOperator op(inv.io, inv.name, answers);
+    std::optional<std::string> editError;
+    NetworkSettingsHooks hooks;
+    // The sheet is "shown" once: a refused OK ends the command.
+    hooks.edit = [&](NetworkSettingsModel& m, SheetRefusal previous) {
+        if (previous != SheetRefusal::None)
+            return false;
+        editError = applyAddressEdits(addressEdits, m.ipPage);
+        if (!editError)
+            editError = applyServiceEdits(serviceEdits, m.advancedPage);
+        return !editError;
+    };
+    const NetworkSettingsResult r = RunNetworkSettings(inv.env.context(), *device, op, hooks);
+    switch (r.end) {
+    case ConfigEnd::NoReply:
+        return kExitFailure; // "No respond!" was shown
+    case ConfigEnd::Cancelled:
+        if (editError) {
+            op.error(*editError);
+            return kExitFailure;
+        }
+        switch (r.lastRefusal) {
+        case SheetRefusal::GateNoReply:
+            return GateEnd(op, ConfigEnd::NoReply);
+        case SheetRefusal::GateCancelled:
+            return GateEnd(op, ConfigEnd::Cancelled);
+        case SheetRefusal::ConflictDeclined:
+            if (!op.unanswered())
+                op.error("settings not written");
+            return kExitFailure;
+        default:
+            return kExitFailure; // the refusal's message was shown
+        }
+    case ConfigEnd::NothingToWrite:
+        inv.io.out << "Nothing changed: no settings written\n";
+        return kExitOk;
+    default:
+        break;
+    }
+    if (r.settingsWritten && r.settingsStatus == status::kNoReply) {
+        op.error(std::string(text::kNoRespond) + " (the settings write was not answered)");
+        return kExitFailure;
+    }
+    if (r.settingsWritten && r.settingsStatus != status::kDone) {
+        op.error("the device did not accept the settings (status " +
+                 std::to_string(r.settingsStatus) + ")");
+        return kExitFailure;
+    }
+    inv.io.out << "Settings written\n";
+    return kExitOk;
+}
+
+int runSetIp(Invocation& inv, const SettingsOptions& o) {
+    AddressEdits edits;
+    if (const auto error = makeAddressEdits(o.address, edits))
+        return inv.usageError(*error);
+    CliAnswers answers;
+    if (!LoadAnswers(inv, o.passwordFile, {}, answers))
+        return kExitUsage;
+    int status = kExitOk;
+    const auto device = ResolveOne(inv, o.device, status);
+    if (!device)
+        return status;
+
+    CliOperator op(inv.io, inv.name, answers);
+    std::optional<std::string> editError;
+    const IpSettingsResult r =
+        RunIpSettings(inv.env.context(), *device, op,
+                      [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
+                          if (refusal)
+                              return false;
+                          editError = applyAddressEdits(edits, page);
+                          return !editError;
+                      });
+    switch (r.end) {
+    case ConfigEnd::Written:
+        inv.io.out << "Settings written\n";
+        return kExitOk;
+    case ConfigEnd::NothingToWrite:
+        inv.io.out << "Nothing changed: no settings written (give --dhcp, --static, --ip, --mask "
+                      "or --gateway)\n";
+        return kExitOk;
+    case ConfigEnd::NoReply:
+    case ConfigEnd::Cancelled:
+        if (editError) {
+            op.error(*editError);
+            return kExitFailure;
+        }
+        return GateEnd(op, r.end);
+    default:
+        return kExitFailure; // "Incorrect Password.", "Write Abort" or a test's message was shown
+    }
+}
+
+CLI::Option* addDevice(CLI::App& cmd, std::string& device) {
+    return cmd.add_option("DEVICE", device, "the device: serial number or MAC address")
+        ->required()
+        ->check(DeviceCheck());
+}
+
+} // namespace
+
+void DeclareSettings(CLI::App& app, Chosen& chosen) {
+    CLI::App* settings = app.add_subcommand("settings", "a device's network settings");
+    settings->require_subcommand(1);
+
+    auto show = std::make_shared<SettingsOptions>();
+    CLI::App* cmd = settings->add_subcommand("show", "print a device's network settings");
+    addDevice(*cmd, show->device);
+    AddJsonFlag(*cmd, show->json, "the settings");
+    OnChosen(*cmd, chosen, [show](Invocation& inv) { return runShow(inv, *show); });
+
+    auto set = std::make_shared<SettingsOptions>();
+    cmd = settings->add_subcommand(
+        "set", "change a device's network settings: address, mask, gateway, service ports");
+    addDevice(*cmd, set->device);
+    addAddressOptions(*cmd, set->address, true);
+    for (const ServiceKind kind : kServices)
+        cmd->add_option(optionName(kind), set->ports[kind],
+                        "the " + std::string(ServiceName(kind)) + " port, or off")
+            ->type_name("PORT|off")
+            ->check(ServicePortCheck());
+    cmd->add_flag("--yes", set->yes, "go on when the new address is already in use");
+    AddPasswordFile(*cmd, set->passwordFile);
+    OnChosen(*cmd, chosen, [set](Invocation& inv) { return runSet(inv, *set); });
+
+    auto setIp = std::make_shared<SettingsOptions>();
+    cmd = settings->add_subcommand("set-ip", "change a device's address alone");
+    addDevice(*cmd, setIp->device);
+    addAddressOptions(*cmd, setIp->address, false);
+    AddPasswordFile(*cmd, setIp->passwordFile);
+    OnChosen(*cmd, chosen, [setIp](Invocation& inv) { return runSetIp(inv, *setIp); });
+}
+
+} // namespace korvane::cli

@@ -1,0 +1,302 @@
+// The command line as a whole, run in process on the simulated LAN: the
+// generated help of every command, usage errors that reach no device, global
+// options wherever they stand, device names, and the JSON of every read
+// command against the shapes documented in docs/command-line.md.
+
+#include "app/environment.hpp"
+#include "cli/cli.hpp"
+#include "cli/json_output.hpp"
+#include "devices_test_support.hpp"
+#include "sim/device_emulator.hpp"
+#include "sim/simulated_lan.hpp"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace korvane::cli {
+namespace {
+
+using OrderedJson = nlohmann::ordered_json;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A simulated LAN of `devices` with the short timing of the unit tests.
+class CommandLine : public ::testing::Test {
+  protected:
+    explicit CommandLine(int devices = 3) {
+        EnvironmentOptions options;
+        options.simulate = devices;
+        options.timing = test::TestTiming();
+        env_ = std::make_unique<Environment>(options);
+    }
+
+    Outcome run(const std::vector<std::string>& args) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        Outcome o;
+        o.status = RunIn(*env_, args, Streams{in, out, err, false});
+        o.out = out.str();
+        o.err = err.str();
+        return o;
+    }
+    std::uint64_t framesToDevices() { return env_->lan()->emulator()->counters().framesReceived; }
+
+    std::unique_ptr<Environment> env_;
+};
+
+const std::vector<std::vector<std::string>> kCommands = {
+    {"adapters"},
+    {"discover"},
+    {"search"},
+    {"info"},
+    {"open"},
+    {"settings", "show"},
+    {"settings", "set"},
+    {"settings", "set-ip"},
+    {"password", "set"},
+    {"password", "clear"},
+    {"factory", "serial"},
+    {"firmware", "upgrade"},
+};
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string s;
+    for (const auto& w : words)
+        s += (s.empty() ? "" : " ") + w;
+    return s;
+}
+
+TEST_F(CommandLine, EveryCommandHasItsGeneratedHelpThreeWays) {
+    const Outcome top = run({"--help"});
+    EXPECT_EQ(top.status, kExitOk);
+    EXPECT_NE(top.out.find("Exit status:"), std::string::npos) << top.out;
+    for (const auto& command : kCommands) {
+        EXPECT_NE(top.out.find("\n  " + command[0] + " "), std::string::npos) << command[0];
+        std::vector<std::string> viaHelp = {"help"};
+        viaHelp.insert(viaHelp.end(), command.begin(), command.end());
+        std::vector<std::string> viaFlag = command;
+        viaFlag.push_back("--help");
+        const Outcome a = run(viaHelp);
+        const Outcome b = run(viaFlag);
+        EXPECT_EQ(a.status, kExitOk) << joined(command);
+        EXPECT_EQ(b.status, kExitOk) << joined(command);
+        EXPECT_EQ(a.out, b.out) << joined(command);
+        EXPECT_NE(a.out.find("Usage: korvane " + joined(command) + " [OPTIONS]"), std::string::npos)
+            << a.out;
+    }
+    EXPECT_EQ(run({"help", "frobnicate"}).status, kExitUsage);
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.out, "korvane " KORVANE_VERSION_TEXT "\n");
+    EXPECT_EQ(framesToDevices(), 0u);
+}
+
+// One wrong line per command: each is refused with status 2, says where to
+// look, and not one frame reaches the devices.
+TEST_F(CommandLine, UsageErrorsReachNoDevice) {
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{}, "A subcommand is required"},
+        {{"frobnicate"}, "no command 'frobnicate'"},
+        {{"settings", "delete", "1"}, "no command 'delete' in korvane settings"},
+        {{"adapters", "extra"}, "not expected: extra"},
+        {{"discover", "--watch", "1"}, "--watch"},
+        {{"search", "--watch", "0"}, "--watch"},
+        {{"search", "--simulate", "257"}, "from 0 to 256 devices"},
+        {{"info"}, "DEVICE is required"},
+        {{"info", "kitchen"}, "'kitchen' is neither a serial number nor a MAC address"},
+        {{"info", "2801795073", "2801795074"}, "not expected"},
+        {{"open"}, "DEVICE is required"},
+        {{"open", "02-19-A7-00-00-0G"}, "neither a serial number nor a MAC"},
+        {{"settings"}, "A subcommand is required"},
+        {{"settings", "show", "1", "--yes"}, "--yes"},
+        {{"settings", "set", "1", "--http", "0"}, "port number from 1 to 65534"},
+        {{"settings", "set", "1", "--ssh", "65535"}, "port number from 1 to 65534"},
+        {{"settings", "set", "1", "--http", "eighty"}, "port number or off"},
+        {{"settings", "set", "1", "--ip", "10.0.0.300"}, "dotted IPv4"},
+        {{"settings", "set", "1", "--dhcp", "--static"}, "at most 1"},
+        {{"settings", "set", "1", "--dhcp", "--ip", "10.0.0.1"}, "cannot go with --ip"},
+        {{"settings", "set-ip", "1", "--bootp"}, "--bootp"},
+        {{"settings", "set", "1", "--password-file", "/tmp"}, "is a folder"},
+        {{"password", "set", "1", "--new-password-file", "/nonexistent"}, "no file"},
+        {{"password", "clear", "1", "--new-password-file", "/etc/hostname"}, "not expected"},
+        {{"factory", "serial", "1", "42949672960"}, "from 0 to 4294967295"},
+        {{"factory", "serial", "1"}, "NUMBER is required"},
+        {{"firmware", "upgrade"}, "IMAGE is required"},
+        {{"firmware", "upgrade", "/nonexistent.bin", "--all"}, "no file"},
+        {{"firmware", "upgrade", "/etc/hostname", "--all", "--pacing", "fast"}, "fast"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = run(c.args);
+        EXPECT_EQ(o.status, kExitUsage) << joined(c.args) << ": " << o.err;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << joined(c.args) << ": " << o.err;
+        EXPECT_NE(o.err.find("--help"), std::string::npos) << joined(c.args) << ": " << o.err;
+        EXPECT_EQ(o.out, "") << joined(c.args);
+    }
+    EXPECT_EQ(framesToDevices(), 0u);
+}
+
+TEST(CommandLineGlobal, GlobalOptionsMayFollowTheCommand) {
+    for (const auto& args : {std::vector<std::string>{"--simulate", "2", "discover", "--json"},
+                             std::vector<std::string>{"discover", "--json", "--simulate", "2"},
+                             std::vector<std::string>{"discover", "--simulate", "2", "--json",
+                                                      "--interface", "sim0"}}) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        EXPECT_EQ(cli::Run(args, Streams{in, out, err, false}), kExitOk) << err.str();
+        EXPECT_EQ(nlohmann::json::parse(out.str()).size(), 2u) << out.str();
+    }
+    // --json before the command: the error says where it goes.
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(cli::Run({"--json", "search", "--simulate", "1"}, Streams{in, out, err, false}),
+              kExitUsage);
+    EXPECT_NE(err.str().find("--json goes after the command: korvane search --json"),
+              std::string::npos)
+        << err.str();
+}
+
+TEST_F(CommandLine, DevicesAreNamedTheSameWayByEveryCommand) {
+    // Well-formed names that match nothing are named, for every command that resolves.
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"info", "4242"},
+             {"open", "--print", "2801795073", "02-19-A7-00-09-99"},
+             {"settings", "show", "02:19:a7:00:09:99"},
+             {"password", "clear", "4242"},
+             {"factory", "serial", "4242", "2801795200"},
+             {"firmware", "upgrade", "/etc/hostname", "4242", "--allow-short-image"}}) {
+        const Outcome o = run(args);
+        EXPECT_EQ(o.status, kExitFailure) << joined(args) << ": " << o.err;
+        EXPECT_NE(o.err.find("korvane " + args[0]), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find(" answered on sim0"), std::string::npos) << o.err;
+        EXPECT_TRUE(o.err.find("4242") != std::string::npos ||
+                    o.err.find("02-19-A7-00-09-99") != std::string::npos ||
+                    o.err.find("02:19:a7:00:09:99") != std::string::npos)
+            << o.err;
+    }
+    // Either form of a MAC, or the serial number, reach the same device.
+    for (const char* name : {"2801795074", "02-19-A7-00-00-02", "02:19:a7:00:00:02"}) {
+        const Outcome o = run({"info", name, "--json"});
+        ASSERT_EQ(o.status, kExitOk) << o.err;
+        EXPECT_EQ(nlohmann::json::parse(o.out)["mac"], "02-19-A7-00-00-02");
+    }
+    // An adapter name that does not exist lists the ones there are.
+    const EnvironmentOptions options = [] {
+        EnvironmentOptions o;
+        o.simulate = 1;
+        o.interfaces = {"nope0"};
+        o.timing = test::TestTiming();
+        return o;
+    }();
+    Environment elsewhere(options);
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunIn(elsewhere, {"info", "2801795073"}, Streams{in, out, err, false}),
+              kExitNoAdapter);
+    EXPECT_NE(err.str().find("no Ethernet adapter named 'nope0'; the adapters here are: sim0"),
+              std::string::npos)
+        << err.str();
+}
+
+// ------------------------------------------------------------- documented JSON
+
+// The JSON example that docs/command-line.md gives for each command, by the
+// marker line before it.
+std::map<std::string, OrderedJson> documentedJson() {
+    std::ifstream file(KORVANE_SOURCE_DIR "/docs/command-line.md");
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string doc = text.str();
+    std::map<std::string, OrderedJson> shapes;
+    const std::string marker = "<!-- json: ";
+    for (std::size_t at = doc.find(marker); at != std::string::npos;
+         at = doc.find(marker, at + 1)) {
+        const std::size_t nameEnd = doc.find(" -->", at);
+        const std::string name = doc.substr(at + marker.size(), nameEnd - at - marker.size());
+        const std::size_t open = doc.find("```json\n", nameEnd) + 8;
+        const std::size_t close = doc.find("```", open);
+        shapes[name] = OrderedJson::parse(doc.substr(open, close - open));
+    }
+    return shapes;
+}
+
+// Same keys in the same order, same kinds of value, all the way down; every
+// element of an array has the shape of the documented first one.
+void expectShape(const OrderedJson& documented, const OrderedJson& real, const std::string& path) {
+    const auto kind = [](const OrderedJson& j) {
+        return j.is_number() ? std::string("number") : std::string(j.type_name());
+    };
+    ASSERT_EQ(kind(documented), kind(real)) << path << ": " << real.dump();
+    if (documented.is_object()) {
+        std::vector<std::string> documentedKeys, realKeys;
+        for (const auto& [key, value] : documented.items())
+            documentedKeys.push_back(key);
+        for (const auto& [key, value] : real.items())
+            realKeys.push_back(key);
+        ASSERT_EQ(documentedKeys, realKeys) << path;
+        for (const auto& key : documentedKeys)
+            expectShape(documented[key], real[key], path + "." + key);
+    } else if (documented.is_array()) {
+        ASSERT_FALSE(documented.empty()) << path;
+        ASSERT_FALSE(real.empty()) << path;
+        for (std::size_t i = 0; i < real.size(); ++i)
+            expectShape(documented[0], real[i], path + "[" + std::to_string(i) + "]");
+    }
+}
+
+TEST_F(CommandLine, JsonOfEveryReadCommandHasTheDocumentedShape) {
+    const auto documented = documentedJson();
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+        {"adapters", {"adapters", "--json"}},
+        {"discover", {"discover", "--json"}},
+        {"search", {"search", "--json"}},
+        {"info", {"info", "2801795075", "--json"}},
+        {"settings show", {"settings", "show", "02-19-A7-00-00-01", "--json"}},
+    };
+    for (const auto& [name, args] : commands) {
+        ASSERT_TRUE(documented.count(name)) << name << " has no documented JSON";
+        const Outcome o = run(args);
+        ASSERT_EQ(o.status, kExitOk) << name << ": " << o.err;
+        expectShape(documented.at(name), OrderedJson::parse(o.out), name);
+    }
+    EXPECT_TRUE(documented.count("firmware upgrade")); // run by the firmware command's tests
+}
+
+// Whatever the bytes of a text, the JSON is ASCII, parses, and gives back
+// the text as UTF-8 (a byte that is no UTF-8 read as Latin-1).
+TEST(JsonOutput, TextOfAnyBytesPrintsAsAsciiAndParsesBack) {
+    const struct {
+        std::string in;
+        std::string parsed;
+    } cases[] = {
+        {"plain \"quoted\" \\", "plain \"quoted\" \\"},
+        {"R\xC3\xA9seau \xE2\x82\xAC \xF0\x9F\x98\x80",
+         "R\xC3\xA9seau \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"\x1b[2J\x7f\x01", "\x1b[2J\x7f\x01"},
+        {"\xC2\x9B C1", "\xC2\x9B C1"},
+        {"Latin-1 \xE9\xFF", "Latin-1 \xC3\xA9\xC3\xBF"},
+        {"cut \xE2\x82", "cut \xC3\xA2\xC2\x82"},
+        {"\xC0\x80", "\xC3\x80\xC2\x80"},
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xC2\x80"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream out;
+        PrintJson(out, Json{{"text", JsonText(c.in)}}, JsonLayout::OneLine);
+        const std::string printed = out.str();
+        for (const char ch : printed)
+            EXPECT_TRUE(ch == '\n' || (ch >= 0x20 && ch < 0x7F)) << printed;
+        EXPECT_EQ(nlohmann::json::parse(printed)["text"], c.parsed) << printed;
+    }
+}
+
+} // namespace
+} // namespace korvane::cli
