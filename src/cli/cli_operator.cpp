@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iostream>
 #include <istream>
+#include <mutex>
 #include <ostream>
 
 #include <termios.h>
@@ -19,6 +20,11 @@ void stripLineEnd(std::string& line) {
         line.pop_back();
 }
 
+// The terminal settings from before a secret prompt turned echo off; the
+// signal watcher puts them back when Ctrl-C ends the program at the prompt.
+std::mutex terminalLock;
+std::optional<termios> echoingTerminal;
+
 // Turns terminal echo off while a secret is typed; restores it on every exit.
 class EchoOff {
   public:
@@ -28,11 +34,17 @@ class EchoOff {
         termios quiet = saved_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         quiet.c_lflag |= ECHONL;
+        std::lock_guard lock(terminalLock);
         on_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        if (on_)
+            echoingTerminal = saved_;
     }
     ~EchoOff() {
-        if (on_)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        if (!on_)
+            return;
+        std::lock_guard lock(terminalLock);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        echoingTerminal.reset();
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
@@ -43,6 +55,13 @@ class EchoOff {
 };
 
 } // namespace
+
+void RestoreTerminalEcho() {
+    std::lock_guard lock(terminalLock);
+    if (echoingTerminal)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &*echoingTerminal);
+    echoingTerminal.reset();
+}
 
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text) {
     if (text == "abort")

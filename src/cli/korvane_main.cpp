@@ -1,4 +1,5 @@
 #include "cli/cli.hpp"
+#include "cli/cli_operator.hpp"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ void watchSignals(korvane::cli::Interrupt& interrupt, const sigset_t& signals) {
             interrupt.stop.requestStop();
             continue;
         }
+        // Ctrl-C at a password prompt must not leave the terminal silent.
+        korvane::cli::RestoreTerminalEcho();
         std::signal(signal, SIG_DFL);
         pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
         std::raise(signal);

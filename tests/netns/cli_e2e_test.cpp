@@ -10,10 +10,12 @@
 #include "protocol/frame.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -50,14 +52,24 @@ std::string ipText(std::uint32_t address) {
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
-// The string values of `key` in a JSON text, in the order they appear.
+// The string values of `key` in a JSON text, in the order they appear, at
+// any depth.
 std::vector<std::string> stringValues(const std::string& json, const std::string& key) {
     std::vector<std::string> values;
-    const std::string pattern = "\"" + key + "\": \"";
-    for (auto at = json.find(pattern); at != std::string::npos; at = json.find(pattern, at + 1)) {
-        const auto begin = at + pattern.size();
-        values.push_back(json.substr(begin, json.find('"', begin) - begin));
-    }
+    const std::function<void(const nlohmann::ordered_json&)> walk =
+        [&](const nlohmann::ordered_json& j) {
+            if (j.is_object()) {
+                for (const auto& [name, value] : j.items()) {
+                    if (name == key && value.is_string())
+                        values.push_back(value.get<std::string>());
+                    walk(value);
+                }
+            } else if (j.is_array()) {
+                for (const auto& element : j)
+                    walk(element);
+            }
+        };
+    walk(nlohmann::ordered_json::parse(json));
     return values;
 }
 

@@ -5,6 +5,7 @@
 #include "netns/netns_harness.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <set>
@@ -24,17 +25,14 @@ MacAddress deviceMac(std::uint32_t serial) {
                        static_cast<std::uint8_t>(serial >> 8), static_cast<std::uint8_t>(serial)}};
 }
 
-// The MACs of the devices a `discover --json` printed (one object per line).
+// The MACs of the devices a `discover --json` printed; `foreignAdapter`
+// counts those listed on another adapter than `adapter`.
 std::multiset<std::string> discoveredMacs(const std::string& json, const std::string& adapter,
                                           int& foreignAdapter) {
     std::multiset<std::string> macs;
-    const std::string key = "\"mac\": \"";
-    for (std::size_t at = json.find(key); at != std::string::npos; at = json.find(key, at + 1)) {
-        const auto begin = at + key.size();
-        macs.insert(json.substr(begin, json.find('"', begin) - begin));
-        const auto lineEnd = json.find('\n', at);
-        if (json.substr(at, lineEnd - at).find("\"adapter\": \"" + adapter + "\"") ==
-            std::string::npos)
+    for (const auto& device : nlohmann::json::parse(json)) {
+        macs.insert(device.at("mac").get<std::string>());
+        if (device.at("adapter") != adapter)
             ++foreignAdapter;
     }
     return macs;

@@ -4,6 +4,7 @@
 #include "netns/netns_harness.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <string>
 #include <vector>
@@ -195,11 +196,12 @@ TEST_F(LinkOverVeth, AdapterListingShowsOnlyTheVeth) {
             EXPECT_EQ(r.out, "[]\n");
             continue;
         }
-        const std::string expected = "[\n  {\"index\": 0, \"name\": \"" + b.interface +
-                                     "\", \"description\": \"" + b.interface + " (" +
-                                     b.mac.toString() + ")\", \"mac\": \"" + b.mac.toString() +
-                                     "\"}\n]\n";
-        EXPECT_EQ(r.out, expected);
+        const auto expected = nlohmann::ordered_json::array(
+            {{{"index", 0},
+              {"name", b.interface},
+              {"description", b.interface + " (" + b.mac.toString() + ")"},
+              {"mac", b.mac.toString()}}});
+        EXPECT_EQ(nlohmann::ordered_json::parse(r.out), expected) << r.out;
     }
 }
 

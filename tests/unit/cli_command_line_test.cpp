@@ -155,6 +155,25 @@ TEST(CommandLineGlobal, GlobalOptionsMayFollowTheCommand) {
         EXPECT_EQ(cli::Run(args, Streams{in, out, err, false}), kExitOk) << err.str();
         EXPECT_EQ(nlohmann::json::parse(out.str()).size(), 2u) << out.str();
     }
+    // -v: a line per frame on the error stream, none with a password in it.
+    {
+        setenv("KORVANE_PASSWORD", "Xq9secret", 1);
+        std::istringstream in;
+        std::ostringstream out, err;
+        const int status = cli::Run({"password", "clear", "2801795073", "--simulate", "1", "-v"},
+                                    Streams{in, out, err, false});
+        unsetenv("KORVANE_PASSWORD");
+        EXPECT_EQ(status, kExitOk) << err.str();
+        const std::string log = err.str();
+        EXPECT_NE(log.find(" sent sim0 to FF-FF-FF-FF-FF-FF discover (0x1001) status 0, 41 bytes"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find(" received sim0 from 02-19-A7-00-00-01 discover reply (0x1002)"),
+                  std::string::npos)
+            << log;
+        EXPECT_NE(log.find("set password (0x7002)"), std::string::npos) << log;
+        EXPECT_EQ(log.find("Xq9"), std::string::npos) << log;
+    }
     // --json before the command: the error says where it goes.
     std::istringstream in;
     std::ostringstream out, err;
