@@ -187,7 +187,7 @@ struct CommandLine {
             ->type_name("FILE")
             ->check(CLI::ExistingFile.description(""));
         addMillis("--programming-delay", o.programmingDelay,
-                  "End of a firmware transfer to the completion notice (default 2000)");
+                  "End of a firmware transfer to the completion notice, in ms (default 2000)");
         app.add_option("--boot-word", o.bootWord, "Flash boot word (default 0x01020003)")
             ->type_name("NUMBER")
             ->check(wholeNumberCheck(0, 0xFFFFFFFF));
@@ -203,7 +203,7 @@ struct CommandLine {
             ->check(wholeNumberCheck(1, kMaxDevices))
             ->group(faults);
         app.add_flag("--no-answer", f.neverAnswer, "Never answer")->group(faults);
-        addMillis("--reply-delay", f.replyDelay, "Answer after this delay")->group(faults);
+        addMillis("--reply-delay", f.replyDelay, "Answer after this delay, in ms")->group(faults);
         app.add_option("--drop-rate", f.dropRate, "Lose this fraction of requests (0 to 1)")
             ->type_name("F")
             ->check(fractionCheck())
@@ -243,7 +243,7 @@ struct CommandLine {
             ->check(wholeNumberCheck(0, 0xFFFF))
             ->group(faults);
         addMillis("--flash-delay", f.flashDelayPerBlock,
-                  "Extra delay of each firmware block's reply")
+                  "Extra delay of each firmware block's reply, in ms")
             ->group(faults);
         app.add_flag("--no-notice", f.noNotice, "Never send the completion notice")->group(faults);
         app.add_option_function<std::uint16_t>(
@@ -252,7 +252,7 @@ struct CommandLine {
             ->type_name("N")
             ->check(wholeNumberCheck(0, 0xFFFF))
             ->group(faults);
-        addMillis("--reboot-time", f.rebootTime, "How long the restart takes (default 3000)")
+        addMillis("--reboot-time", f.rebootTime, "How long the restart takes, in ms (default 3000)")
             ->group(faults);
 
         app.add_option("--capture", o.capture,
@@ -273,7 +273,7 @@ struct CommandLine {
     CLI::Option* addMillis(const std::string& name, Micros& target, const std::string& what) {
         return app
             .add_option_function<std::uint64_t>(
-                name, [&target](std::uint64_t ms) { target = Millis(ms); }, what + ", in ms")
+                name, [&target](std::uint64_t ms) { target = Millis(ms); }, what)
             ->type_name("MS")
             ->check(wholeNumberCheck(0, kMaxMillis));
     }
