@@ -20,6 +20,9 @@ namespace sim {
 class SimulatedLan;
 }
 
+// A simulated LAN holds as many devices as one discovery can list.
+inline constexpr int kMaxSimulatedDevices = 256;
+
 struct EnvironmentOptions {
     int simulate = -1;                   // number of simulated devices; -1: real adapters
     std::vector<std::string> interfaces; // --interface NAME...: only these adapters

@@ -44,9 +44,6 @@ bool isCommand(const CLI::App* app) {
     return !app->get_name().empty();
 }
 
-// The simulated LAN holds as many devices as one discovery can list.
-constexpr int kMaxSimulatedDevices = 256;
-
 constexpr const char* kFooter =
     "DEVICE: a serial number as search lists it (2801795073), or a MAC address in\n"
     "dash or colon form (02-19-A7-00-00-01, 02:19:a7:00:00:01).\n"

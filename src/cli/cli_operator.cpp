@@ -73,38 +73,6 @@ std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text)
     return std::nullopt;
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "the password file '" + path + "' is a folder";
-        return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read the password file '" + path + "'";
-        return false;
-    }
-    std::string content(kPasswordFileLimit + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (in.bad()) {
-        error = "cannot read the password file '" + path + "'";
-        return false;
-    }
-    content.resize(static_cast<std::size_t>(in.gcount()));
-    if (content.size() > kPasswordFileLimit && content.find('\n') >= kPasswordFileLimit) {
-        error = "the first line of the password file '" + path + "' is too long";
-        return false;
-    }
-    password = PasswordFromFileText(content);
-    return true;
-}
-
-std::string PasswordFromFileText(std::string_view content) {
-    std::string line(content.substr(0, content.find('\n')));
-    stripLineEnd(line);
-    return line;
-}
-
 bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,
                          const std::optional<std::string>& newPasswordFile, CliAnswers& answers,
                          std::string& error) {

@@ -6,6 +6,7 @@
 // or password prompt fails with a message that names the flag to use.
 // Passwords are never echoed or printed.
 
+#include "app/password_file.hpp"
 #include "base/operator.hpp"
 #include "cli/cli.hpp"
 
@@ -37,16 +38,6 @@ void RestoreTerminalEcho();
 
 // "abort", "retry" or "ignore" (the value of --on-block-failure).
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
-
-// The password a password file holds: its first line, without the line end
-// (LF or CR LF). A NUL byte in it is kept, for the password checks to refuse.
-std::string PasswordFromFileText(std::string_view content);
-// Reads at most kPasswordFileLimit bytes: a first line longer than that is
-// no password, and a file like /dev/zero must not be read for ever.
-inline constexpr std::size_t kPasswordFileLimit = 4096;
-// Reads a password file's password. False with `error` set when the file
-// cannot be read (a folder included); the error never quotes the content.
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error);
 
 // Fills answers.password from --password-file F, else KORVANE_PASSWORD;
 // answers.newPassword from --new-password-file F when `newPasswordFile` is

@@ -2,7 +2,7 @@
 // holds, the password is its first line without the line end, and nothing
 // after the first newline leaks into it.
 
-#include "cli/cli_operator.hpp"
+#include "app/password_file.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace korvane;
     const std::string_view content(reinterpret_cast<const char*>(data), size);
-    const std::string password = cli::PasswordFromFileText(content);
+    const std::string password = PasswordFromFileText(content);
     const std::string_view line = content.substr(0, content.find('\n'));
     if (password.find('\n') != std::string::npos || line.substr(0, password.size()) != password)
         __builtin_trap();

@@ -114,7 +114,7 @@ void TestApp::badStartOptions_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
     QTest::newRow("negative devices") << QStringList{"--simulate", "-1"} << "--simulate";
-    QTest::newRow("too many devices") << QStringList{"--simulate", "4097"} << "--simulate";
+    QTest::newRow("too many devices") << QStringList{"--simulate", "257"} << "--simulate";
     QTest::newRow("not a number") << QStringList{"--simulate", "eight"} << "--simulate";
     QTest::newRow("zero time scale") << QStringList{"--time-scale", "0"} << "--time-scale";
     QTest::newRow("no time scale") << QStringList{"--time-scale", "fast"} << "--time-scale";

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -224,6 +225,18 @@ TEST_F(CommandLine, DevicesAreNamedTheSameWayByEveryCommand) {
     EXPECT_NE(err.str().find("no Ethernet adapter named 'nope0'; the adapters here are: sim0"),
               std::string::npos)
         << err.str();
+}
+
+// Without a browser to start, the URL is still printed and --print suggested.
+TEST_F(CommandLine, OpenWithoutABrowserSuggestsPrint) {
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", ::testing::TempDir().c_str(), 1); // no xdg-open there
+    const Outcome o = run({"open", "2801795073"});
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_EQ(o.status, kExitFailure);
+    EXPECT_EQ(o.out, "http://192.168.1.100:80/\n");
+    EXPECT_NE(o.err.find("'korvane open --print DEVICE...' prints the URLs"), std::string::npos)
+        << o.err;
 }
 
 // ------------------------------------------------------------- documented JSON

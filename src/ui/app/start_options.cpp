@@ -1,5 +1,7 @@
 #include "app/start_options.hpp"
 
+#include "app/environment.hpp"
+
 #include <QCommandLineParser>
 
 namespace korvane::ui {

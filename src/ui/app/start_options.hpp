@@ -21,8 +21,6 @@ struct StartOptions {
     QString captureFile;        // --capture FILE: record the session's frames (pcap)
 };
 
-inline constexpr int kMaxSimulatedDevices = 4096;
-
 // Adds the options to `parser`.
 void AddStartOptions(QCommandLineParser& parser);
 // Reads them from a parser that has parsed the command line; nullopt with
