@@ -72,6 +72,7 @@ struct GlobalOptions {
     std::vector<std::string> interfaces;
     std::string capture;
     bool verbose = false;
+    bool helpAll = false; // answered before parsing, where it stands alone
 };
 
 struct Program {
@@ -90,6 +91,8 @@ void declare(Program& p) {
     app.fallthrough();
     app.require_subcommand(1);
     app.footer(kFooter);
+    // Answered before parsing (see parse()); declared for the help text.
+    app.add_flag("--help-all", p.global.helpAll, "print the help of every command and end");
     app.set_version_flag("--version", "korvane " KORVANE_VERSION_TEXT, "print the version and end");
     app.add_option("--simulate", p.global.simulate,
                    "work on a simulated LAN of N emulated devices instead of the adapters")
@@ -136,6 +139,13 @@ void declare(Program& p) {
         }
     };
     footers(app);
+}
+
+std::string joinWords(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& w : words)
+        text += (text.empty() ? "" : " ") + w;
+    return text;
 }
 
 // The help of `korvane help settings show`; nullopt when no such command.
@@ -220,6 +230,23 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
     // Written at build time from the declarations above, and installed.
     if (args.size() == 1 && args[0] == "--bash-completion") {
         io.out << BashCompletion(p.app);
+        return kExitOk;
+    }
+    // The whole manual: the program's help, then every command's.
+    if (args.size() == 1 && args[0] == "--help-all") {
+        io.out << p.app.help();
+        const std::function<void(const CLI::App&, std::vector<std::string>)> each =
+            [&](const CLI::App& command, std::vector<std::string> path) {
+                const auto subs = command.get_subcommands(isCommand);
+                if (subs.empty() && !path.empty() && path.front() != "help")
+                    io.out << "\nCommand " << joinWords(path) << ":\n  " << *helpOf(p.app, path);
+                for (const CLI::App* sub : subs) {
+                    auto longer = path;
+                    longer.push_back(sub->get_name());
+                    each(*sub, longer);
+                }
+            };
+        each(p.app, {});
         return kExitOk;
     }
     std::vector<std::string> reversed(args.rbegin(), args.rend());

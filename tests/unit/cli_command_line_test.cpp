@@ -93,6 +93,13 @@ TEST_F(CommandLine, EveryCommandHasItsGeneratedHelpThreeWays) {
         EXPECT_NE(a.out.find("Usage: korvane " + joined(command) + " [OPTIONS]"), std::string::npos)
             << a.out;
     }
+    // The manual page is written from --help-all: every command's help in it.
+    const Outcome all = run({"--help-all"});
+    EXPECT_EQ(all.status, kExitOk);
+    for (const auto& command : kCommands)
+        EXPECT_NE(all.out.find("Usage: korvane " + joined(command) + " [OPTIONS]"),
+                  std::string::npos)
+            << joined(command);
     EXPECT_EQ(run({"help", "frobnicate"}).status, kExitUsage);
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.out, "korvane " KORVANE_VERSION_TEXT "\n");

@@ -93,7 +93,7 @@ std::map<ServiceKind, PortEdit> portEdits(const SettingsOptions& o) {
 
 void addAddressOptions(CLI::App& cmd, AddressOptions& o, bool bootp) {
     // One mode at most.
-    CLI::Option_group* mode = cmd.add_option_group("Address mode", "at most one of");
+    CLI::Option_group* mode = cmd.add_option_group("Address mode");
     mode->add_flag("--dhcp", o.dhcp, "get the address from a DHCP server");
     mode->add_flag("--static", o.statik, "a fixed address (--ip, --mask, --gateway)");
     if (bootp)
