@@ -90,6 +90,10 @@ class RecordingDialogs : public OperationDialogs {
     void RunIpSettings(MainWindow&) override { ++ipSettings; }
     void RunSetPassword(MainWindow&) override { ++setPassword; }
     void RunSetSerialNumber(MainWindow&) override { ++serialNumber; }
+    void RunNetworkAdapter(MainWindow& window) override {
+        adapterTableDuringChoice = window.context().adapters.count();
+        window.adapterChoice().choose(adapterToChoose);
+    }
 
     int networkSettings = 0;
     bool timerActiveInside = true;
@@ -98,6 +102,8 @@ class RecordingDialogs : public OperationDialogs {
     int ipSettings = 0;
     int setPassword = 0;
     int serialNumber = 0;
+    QString adapterToChoose;
+    int adapterTableDuringChoice = -1;
 };
 
 struct MenuSeen {
@@ -121,6 +127,7 @@ class TestMainWindow : public QObject {
     void clickAndSelectionChangesSetPaneAndStatus();
     void refreshReselectsTheClickedDeviceWhereverItMoved();
     void busyStateDuringSearch();
+    void adapterChosenDuringASearchWaitsForTheNextOne();
     void contextMenuGreying_data();
     void contextMenuGreying();
     void doubleClickOpensEachSelectedDevicesPage();
@@ -437,6 +444,34 @@ void TestMainWindow::refreshReselectsTheClickedDeviceWhereverItMoved() {
     QCOMPARE(list()->currentIndex().row(), 4);
     QVERIFY(window_->paneText().startsWith("Serial Number: 2801795076\r\n"));
     QCOMPARE(window_->statusText(), QStringLiteral("Select 1 of 6"));
+}
+
+// The search thread owns the adapter table while it runs: a choice made then
+// shows on the status line at once and reaches the table with the next search.
+void TestMainWindow::adapterChosenDuringASearchWaitsForTheNextOne() {
+    Timing timing = GuiTiming();
+    timing.queryWindow = Millis(400);
+    start(2, timing, false, [](sim::SimulatedLan& lan) {
+        lan.segment().addAdapter("sim1", "second",
+                                 MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x02}});
+        sim::DeviceFaults faults; // keeps the search waiting
+        faults.silentCommands = {code::kCheckPassword};
+        lan.emulator()->device(1).setFaults(faults);
+    });
+    QTRY_VERIFY(window_->deviceList().busy());
+    QCOMPARE(ctx_->adapters.count(), 2);
+    dialogs_->adapterToChoose = QStringLiteral("sim0");
+    window_->actions().networkAdapter->trigger();
+    QVERIFY(window_->deviceList().busy()); // the running search goes on
+    QCOMPARE(ctx_->adapters.count(), 2);   // over the table it started with
+    QVERIFY2(window_->adapterStatusText().contains(QStringLiteral("sim0")),
+             qPrintable(window_->adapterStatusText()));
+    QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+    QVERIFY(applied.wait(10000));
+    window_->actions().refresh->trigger(); // the next search takes the choice
+    QTRY_COMPARE(ctx_->adapters.count(), 1);
+    QCOMPARE(ctx_->adapters.entries[0].name, std::string("sim0"));
+    window_->adapterChoice().choose({}); // the choice is remembered: not for the next test
 }
 
 void TestMainWindow::busyStateDuringSearch() {

@@ -352,6 +352,12 @@ void MainWindow::updateFactoryActions() {
         FactoryCommandEnabled(FactoryCommand::SerialNumber, selected, device));
 }
 
+void MainWindow::showAdapterChoice() {
+    AdapterTable available;
+    EnumerateAdapters(ctx_.driver, available, options_.interfaces);
+    adapterStatus_->setText(adapterChoice_.statusText(available));
+}
+
 void MainWindow::applyAdapterChoice() {
     // Listed afresh, so an adapter chosen since the last search is found.
     AdapterTable available;
@@ -489,9 +495,11 @@ void MainWindow::chooseNetworkAdapter() {
     const QString before = adapterChoice_.chosen();
     dialogs_->RunNetworkAdapter(*this);
     focusList();
-    // A new choice shows at once: the list is searched again over it.
+    // A new choice shows at once: the list is searched again over it. While
+    // a search or an operation runs, the adapter table is theirs: the choice
+    // is applied before the next search, and only the status line says it now.
     if (adapterChoice_.chosen() != before && !startSearch())
-        applyAdapterChoice();
+        showAdapterChoice();
 }
 
 // ---------------------------------------------------------------- list

@@ -129,7 +129,10 @@ class MainWindow : public QWidget {
     void setOperationButtonsEnabled(bool enabled);
     void showTexts();
     void updateFactoryActions();
+    // Makes the context's adapter table follow the choice (no search running).
     void applyAdapterChoice();
+    // Only the status line.
+    void showAdapterChoice();
     void showPermissionMessage(const QString& text);
     void showUnopenedPages(const QStringList& urls);
 
