@@ -56,40 +56,18 @@ std::string sizeText(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
-class RecordingPort : public PacketPort {
+// Every frame of the ports, whichever way it goes, into the file.
+class CaptureTap : public FrameTap {
   public:
-    RecordingPort(std::unique_ptr<PacketPort> inner, std::shared_ptr<CaptureFile> capture)
-        : inner_(std::move(inner)), capture_(std::move(capture)) {}
-
-    MacAddress mac() const override { return inner_->mac(); }
-
-    bool send(std::span<const std::uint8_t> frame) override {
-        // Recorded as handed to the adapter and before it leaves, so that a
-        // reply (recorded by the receive thread) never comes before its
-        // request in the file.
+    explicit CaptureTap(std::shared_ptr<CaptureFile> capture) : capture_(std::move(capture)) {}
+    void sent(const std::string&, std::span<const std::uint8_t> frame) override {
         capture_->record(frame);
-        return inner_->send(frame);
     }
-
-    void start(Receiver receiver, EndHandler ended) override {
-        inner_->start(
-            [capture = capture_,
-             receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
-                capture->record(frame);
-                receiver(frame);
-            },
-            std::move(ended));
-    }
-
-    void stop() override { inner_->stop(); }
-    std::string lastError() const override { return inner_->lastError(); }
-    std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
-    std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
-        return inner_->deliveringFrameSentAt();
+    void received(const std::string&, std::span<const std::uint8_t> frame) override {
+        capture_->record(frame);
     }
 
   private:
-    std::unique_ptr<PacketPort> inner_;
     std::shared_ptr<CaptureFile> capture_;
 };
 
@@ -209,24 +187,18 @@ std::uint64_t CaptureFile::bytesWritten() const {
     return bytes_;
 }
 
+std::shared_ptr<FrameTap> CaptureFile::tap(std::shared_ptr<CaptureFile> capture) {
+    if (!capture)
+        return nullptr;
+    return std::make_shared<CaptureTap>(std::move(capture));
+}
+
 std::unique_ptr<PacketPort> RecordPort(std::unique_ptr<PacketPort> port,
                                        std::shared_ptr<CaptureFile> capture) {
-    if (!port || !capture)
-        return port;
-    return std::make_unique<RecordingPort>(std::move(port), std::move(capture));
+    return TapPort(std::move(port), {}, CaptureFile::tap(std::move(capture)));
 }
 
 RecordingDriver::RecordingDriver(PacketDriver& inner, std::shared_ptr<CaptureFile> capture)
-    : inner_(inner), capture_(std::move(capture)) {}
-
-std::vector<AdapterInfo> RecordingDriver::listAdapters() {
-    return inner_.listAdapters();
-}
-
-OpenResult RecordingDriver::open(const std::string& name, const OpenOptions& options) {
-    OpenResult result = inner_.open(name, options);
-    result.port = RecordPort(std::move(result.port), capture_);
-    return result;
-}
+    : TappingDriver(inner, CaptureFile::tap(std::move(capture))) {}
 
 } // namespace korvane

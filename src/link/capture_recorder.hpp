@@ -7,7 +7,7 @@
 // PacketDriver that wraps another one, or a single wrapped PacketPort, so it
 // records the same on real adapters and on the simulated segment.
 
-#include "link/packet_driver.hpp"
+#include "link/frame_tap.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -51,6 +51,9 @@ class CaptureFile {
     // ends it the same way.
     void record(std::span<const std::uint8_t> frame);
 
+    // The tap that records a port's frames here; null for a null capture.
+    static std::shared_ptr<FrameTap> tap(std::shared_ptr<CaptureFile> capture);
+
     // Where the one closing message goes (default: a line on standard error).
     void setMessageSink(MessageSink sink);
 
@@ -78,16 +81,9 @@ std::unique_ptr<PacketPort> RecordPort(std::unique_ptr<PacketPort> port,
                                        std::shared_ptr<CaptureFile> capture);
 
 // A driver whose opened ports are recorded ports of the wrapped driver's.
-class RecordingDriver : public PacketDriver {
+class RecordingDriver : public TappingDriver {
   public:
     RecordingDriver(PacketDriver& inner, std::shared_ptr<CaptureFile> capture);
-
-    std::vector<AdapterInfo> listAdapters() override;
-    OpenResult open(const std::string& name, const OpenOptions& options) override;
-
-  private:
-    PacketDriver& inner_;
-    std::shared_ptr<CaptureFile> capture_;
 };
 
 } // namespace korvane

@@ -104,86 +104,45 @@ std::string FormatFrameLogLine(std::chrono::milliseconds timeOfDay, FrameDirecti
     return line;
 }
 
-struct FrameLogDriver::Log {
-    explicit Log(Sink s) : sink(std::move(s)) {}
-
-    void write(FrameDirection direction, const std::string& adapter,
-               std::span<const std::uint8_t> frame) {
-        if (!sink)
-            return;
-        // The time is taken under the lock, so that lines come out in time order.
-        std::lock_guard lock(mutex);
-        sink(FormatFrameLogLine(localTimeOfDay(std::chrono::system_clock::now()), direction,
-                                adapter, frame));
-    }
-
-    void sendFailed(const std::string& adapter, const std::string& error) {
-        if (!sink)
-            return;
-        std::lock_guard lock(mutex);
-        sink(timeText(localTimeOfDay(std::chrono::system_clock::now())) + " send failed on " +
-             PrintableText(adapter) + (error.empty() ? "" : ": " + PrintableText(error)));
-    }
-
-    std::mutex mutex; // a leaf: held only around one call of the sink
-    Sink sink;
-};
-
 namespace {
 
-class FrameLogPort : public PacketPort {
+// Each frame as one line to the sink.
+class FrameLog : public FrameTap {
   public:
-    FrameLogPort(std::unique_ptr<PacketPort> inner, std::string adapter,
-                 std::shared_ptr<FrameLogDriver::Log> log)
-        : inner_(std::move(inner)), adapter_(std::move(adapter)), log_(std::move(log)) {}
+    explicit FrameLog(FrameLogDriver::Sink sink) : sink_(std::move(sink)) {}
 
-    MacAddress mac() const override { return inner_->mac(); }
-
-    bool send(std::span<const std::uint8_t> frame) override {
-        log_->write(FrameDirection::Sent, adapter_, frame);
-        if (inner_->send(frame))
-            return true;
-        log_->sendFailed(adapter_, inner_->lastError());
-        return false;
+    void sent(const std::string& adapter, std::span<const std::uint8_t> frame) override {
+        write(FrameDirection::Sent, adapter, frame);
     }
-
-    void start(Receiver receiver, EndHandler ended) override {
-        inner_->start(
-            [log = log_, adapter = adapter_,
-             receiver = std::move(receiver)](std::span<const std::uint8_t> frame) {
-                log->write(FrameDirection::Received, adapter, frame);
-                receiver(frame);
-            },
-            std::move(ended));
+    void received(const std::string& adapter, std::span<const std::uint8_t> frame) override {
+        write(FrameDirection::Received, adapter, frame);
     }
-
-    void stop() override { inner_->stop(); }
-    std::string lastError() const override { return inner_->lastError(); }
-    std::uint64_t droppedByBackend() const override { return inner_->droppedByBackend(); }
-    std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
-        return inner_->deliveringFrameSentAt();
+    void sendFailed(const std::string& adapter, const std::string& error) override {
+        if (!sink_)
+            return;
+        std::lock_guard lock(mutex_);
+        sink_(timeText(localTimeOfDay(std::chrono::system_clock::now())) + " send failed on " +
+              PrintableText(adapter) + (error.empty() ? "" : ": " + PrintableText(error)));
     }
 
   private:
-    std::unique_ptr<PacketPort> inner_;
-    const std::string adapter_;
-    std::shared_ptr<FrameLogDriver::Log> log_;
+    void write(FrameDirection direction, const std::string& adapter,
+               std::span<const std::uint8_t> frame) {
+        if (!sink_)
+            return;
+        // The time is taken under the lock, so that lines come out in time order.
+        std::lock_guard lock(mutex_);
+        sink_(FormatFrameLogLine(localTimeOfDay(std::chrono::system_clock::now()), direction,
+                                 adapter, frame));
+    }
+
+    std::mutex mutex_; // a leaf: held only around one call of the sink
+    FrameLogDriver::Sink sink_;
 };
 
 } // namespace
 
 FrameLogDriver::FrameLogDriver(PacketDriver& inner, Sink sink)
-    : inner_(inner), log_(std::make_shared<Log>(std::move(sink))) {}
-
-std::vector<AdapterInfo> FrameLogDriver::listAdapters() {
-    return inner_.listAdapters();
-}
-
-OpenResult FrameLogDriver::open(const std::string& name, const OpenOptions& options) {
-    OpenResult result = inner_.open(name, options);
-    if (result.port)
-        result.port = std::make_unique<FrameLogPort>(std::move(result.port), name, log_);
-    return result;
-}
+    : TappingDriver(inner, std::make_shared<FrameLog>(std::move(sink))) {}
 
 } // namespace korvane

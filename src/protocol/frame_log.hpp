@@ -11,7 +11,7 @@
 // only whether the field is filled, and data areas (where a set-password
 // block carries the new one) are never shown.
 
-#include "link/packet_driver.hpp"
+#include "link/frame_tap.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -41,20 +41,11 @@ std::string FormatFrameLogLine(std::chrono::milliseconds timeOfDay, FrameDirecti
 // in the order the frames passed. It is called before a frame is handed to
 // the adapter, so a reply never shows before its request; a send the
 // adapter then refuses gets a line of its own.
-class FrameLogDriver : public PacketDriver {
+class FrameLogDriver : public TappingDriver {
   public:
     using Sink = std::function<void(const std::string& line)>;
 
     FrameLogDriver(PacketDriver& inner, Sink sink);
-
-    std::vector<AdapterInfo> listAdapters() override;
-    OpenResult open(const std::string& name, const OpenOptions& options) override;
-
-    struct Log; // the sink and the lock its callers share
-
-  private:
-    PacketDriver& inner_;
-    std::shared_ptr<Log> log_;
 };
 
 } // namespace korvane
