@@ -16,17 +16,19 @@ std::optional<DeviceIdentity> ResolveOne(Invocation& inv, const std::string& dev
     return found.devices.front();
 }
 
-bool LoadAnswers(Invocation& inv, const std::string& passwordFile,
-                 const std::string& newPasswordFile, CliAnswers& answers) {
+std::optional<DeviceIdentity> StartConfig(Invocation& inv, const std::string& device,
+                                          const std::string& passwordFile,
+                                          const std::string& newPasswordFile, CliAnswers& answers,
+                                          int& status) {
     std::string error;
     const auto given = [](const std::string& path) {
         return path.empty() ? std::nullopt : std::optional<std::string>(path);
     };
     if (!LoadPasswordAnswers(given(passwordFile), given(newPasswordFile), answers, error)) {
-        inv.usageError(error);
-        return false;
+        status = inv.usageError(error);
+        return std::nullopt;
     }
-    return true;
+    return ResolveOne(inv, device, status);
 }
 
 int GateEnd(CliOperator& op, ConfigEnd end) {

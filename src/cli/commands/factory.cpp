@@ -34,11 +34,9 @@ CLI::Validator serialNumberCheck() {
 
 int runSerial(Invocation& inv, const FactoryOptions& o) {
     CliAnswers answers;
-    if (!LoadAnswers(inv, o.passwordFile, {}, answers))
-        return kExitUsage;
     answers.force = o.force;
     int status = kExitOk;
-    const auto device = ResolveOne(inv, o.device, status);
+    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
     if (!device)
         return status;
     if (!FactoryCommandEnabled(FactoryCommand::SerialNumber, 1, device->mac())) {

@@ -20,10 +20,9 @@ struct PasswordOptions {
 
 int runPassword(Invocation& inv, const PasswordOptions& o, bool clear) {
     CliAnswers answers;
-    if (!LoadAnswers(inv, o.passwordFile, o.newPasswordFile, answers))
-        return kExitUsage;
     int status = kExitOk;
-    const auto device = ResolveOne(inv, o.device, status);
+    const auto device =
+        StartConfig(inv, o.device, o.passwordFile, o.newPasswordFile, answers, status);
     if (!device)
         return status;
 

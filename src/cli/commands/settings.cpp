@@ -226,11 +226,9 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
         return inv.usageError(*error);
     const auto serviceEdits = portEdits(o);
     CliAnswers answers;
-    if (!LoadAnswers(inv, o.passwordFile, {}, answers))
-        return kExitUsage;
     answers.yes = o.yes;
     int status = kExitOk;
-    const auto device = ResolveOne(inv, o.device, status);
+    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
     if (!device)
         return status;
 
@@ -291,10 +289,8 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
     if (const auto error = makeAddressEdits(o.address, edits))
         return inv.usageError(*error);
     CliAnswers answers;
-    if (!LoadAnswers(inv, o.passwordFile, {}, answers))
-        return kExitUsage;
     int status = kExitOk;
-    const auto device = ResolveOne(inv, o.device, status);
+    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
     if (!device)
         return status;
 
