@@ -12,7 +12,8 @@ std::string PasswordFromFileText(std::string_view content) {
     return line;
 }
 
-bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+bool ReadFileHead(const std::string& path, std::size_t limit, std::string& content,
+                  std::string& error) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         error = "the password file '" + path + "' is a folder";
@@ -23,13 +24,20 @@ bool ReadPasswordFile(const std::string& path, std::string& password, std::strin
         error = "cannot read the password file '" + path + "'";
         return false;
     }
-    std::string content(kPasswordFileReadLimit + 1, '\0');
+    content.assign(limit + 1, '\0');
     in.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (in.bad()) {
         error = "cannot read the password file '" + path + "'";
         return false;
     }
     content.resize(static_cast<std::size_t>(in.gcount()));
+    return true;
+}
+
+bool ReadPasswordFile(const std::string& path, std::string& password, std::string& error) {
+    std::string content;
+    if (!ReadFileHead(path, kPasswordFileReadLimit, content, error))
+        return false;
     if (content.size() > kPasswordFileReadLimit && content.find('\n') >= kPasswordFileReadLimit) {
         error = "the first line of the password file '" + path + "' is too long";
         return false;

@@ -1,6 +1,7 @@
 // korvane firmware upgrade IMAGE (DEVICE... | --all): new firmware, eight units at a time.
 
 #include "app/environment.hpp"
+#include "app/password_file.hpp"
 #include "cli/cli_operator.hpp"
 #include "cli/command.hpp"
 #include "cli/json_output.hpp"
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <istream>
 #include <map>
@@ -26,7 +26,6 @@ namespace korvane::cli {
 
 namespace {
 
-constexpr const char* kName = "korvane firmware";
 // An automatic answer to a refused block is given at most this many times per
 // unit, so that an unattended run cannot retry a dead device for ever.
 constexpr int kMaxAutomaticBlockAnswers = 3;
@@ -56,19 +55,9 @@ constexpr std::size_t kPasswordBookLimit = 64 * 1024;
 // differ. Device passwords contain no blanks, so a line splits into at most
 // two words.
 bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& error) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-        error = "the password file '" + path + "' is a folder";
+    std::string content;
+    if (!ReadFileHead(path, kPasswordBookLimit, content, error))
         return false;
-    }
-    std::ifstream file(path, std::ios::binary);
-    std::string content(kPasswordBookLimit + 1, '\0');
-    file.read(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!file && !file.eof()) {
-        error = "cannot read the password file '" + path + "'";
-        return false;
-    }
-    content.resize(static_cast<std::size_t>(file.gcount()));
     if (content.size() > kPasswordBookLimit) {
         error = "the password file '" + path + "' is longer than " +
                 std::to_string(kPasswordBookLimit / 1024) + " KiB";
@@ -148,10 +137,11 @@ class FirmwareConsole : public Operator {
   public:
     using Options = ConsoleOptions;
 
-    FirmwareConsole(Streams io, Options options, std::uint64_t imageLength)
+    // `name` starts every line on the error stream ("korvane firmware upgrade").
+    FirmwareConsole(Streams io, std::string name, Options options, std::uint64_t imageLength)
         : io_(io), options_(options), imageLength_(imageLength),
-          live_(!options.json && isTerminalOut(io.out)),
-          questions_(io, kName, questionAnswers(options)) {}
+          live_(!options.json && isTerminalOut(io.out)), name_(name),
+          questions_(io, std::move(name), questionAnswers(options)) {}
 
     // The units of the run now starting, for the per-unit bars.
     void beginRun(const FirmwareUpgrade* session, const std::vector<DeviceIdentity*>& units) {
@@ -295,7 +285,7 @@ class FirmwareConsole : public Operator {
     void say(const std::string& line) {
         std::lock_guard lock(mutex_);
         leaveDisplay();
-        io_.err << kName << ": " << line << "\n";
+        io_.err << name_ << ": " << line << "\n";
     }
 
     std::string& rowFor(const std::string& key) {
@@ -364,6 +354,7 @@ class FirmwareConsole : public Operator {
     int linesDrawn_ = 0;
     SteadyClock::time_point lastDraw_{};
     std::map<MacAddress, int> automaticAnswers_;
+    const std::string name_;
     CliOperator questions_; // only under promptMutex_
 };
 
@@ -429,7 +420,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     for (DeviceIdentity& record : chosen)
         byAdapter[AdapterForDevice(record.adapterIndex())].push_back(&record);
 
-    FirmwareConsole console(inv.io, options, imageCheck.length);
+    FirmwareConsole console(inv.io, inv.name, options, imageCheck.length);
     std::vector<UnitOutcome> outcomes;
     UnitResultMap results;
     for (auto& [adapter, units] : byAdapter) {
