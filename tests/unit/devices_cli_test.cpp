@@ -30,7 +30,7 @@ Outcome runWith(std::vector<std::string> global, const std::vector<std::string>&
     return {status, out.str(), err.str()};
 }
 Outcome simulated(const std::vector<std::string>& args) {
-    return runWith({"--simulate", "3"}, args);
+    return runWith({"--simulate", "3", "--time-scale", "0.1"}, args);
 }
 
 TEST(DevicesCli, SearchInfoAndOpenOnTheSimulatedLan) {
@@ -57,10 +57,11 @@ TEST(DevicesCli, SearchInfoAndOpenOnTheSimulatedLan) {
 
 TEST(DevicesCli, SearchExitStatusSaysWhetherAnythingWasSearched) {
     // "No device found" with status 0 only after a real search.
-    const Outcome none = runWith({"--simulate", "0"}, {"search"});
+    const Outcome none = runWith({"--simulate", "0", "--time-scale", "0.1"}, {"search"});
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.out, "No device found\n");
-    EXPECT_EQ(runWith({"--simulate", "0"}, {"search", "--json"}).out, "[]\n");
+    EXPECT_EQ(runWith({"--simulate", "0", "--time-scale", "0.1"}, {"search", "--json"}).out,
+              "[]\n");
 
     // An unknown --interface is named, with the adapters there are.
     for (const auto& args :
