@@ -9,6 +9,7 @@
 #include "devices_test_support.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
+#include "unit/firmware_test_support.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -311,7 +312,17 @@ TEST_F(CommandLine, JsonOfEveryReadCommandHasTheDocumentedShape) {
         ASSERT_EQ(o.status, kExitOk) << name << ": " << o.err;
         expectShape(documented.at(name), OrderedJson::parse(o.out), name);
     }
-    EXPECT_TRUE(documented.count("firmware upgrade")); // run by the firmware command's tests
+
+    // The one command that prints JSON about what it wrote.
+    for (std::size_t i = 0; i < 3; ++i)
+        env_->lan()->emulator()->device(i).setProgrammingDelay(Millis(1));
+    test::TempDir dir;
+    const auto image = dir.write("fw.bin", test::MakeImage(4096)).string();
+    const Outcome o =
+        run({"firmware", "upgrade", image, "2801795073", "--allow-short-image", "--json"});
+    ASSERT_EQ(o.status, kExitOk) << o.err;
+    ASSERT_TRUE(documented.count("firmware upgrade"));
+    expectShape(documented.at("firmware upgrade"), OrderedJson::parse(o.out), "firmware upgrade");
 }
 
 // Whatever the bytes of a text, the JSON is ASCII, parses, and gives back
