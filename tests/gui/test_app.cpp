@@ -14,6 +14,20 @@
 using korvane::ui::SingleInstance;
 using korvane::ui::StartOptions;
 
+namespace {
+
+// The program started on its own: offscreen, with a runtime folder of the
+// test's (where the single-instance lock lives), private to its owner.
+QProcessEnvironment programEnvironment(const QTemporaryDir& runtime) {
+    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_RUNTIME_DIR", runtime.path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    return environment;
+}
+
+} // namespace
+
 class TestApp : public QObject {
     Q_OBJECT
 
@@ -48,10 +62,7 @@ void TestApp::secondLockInTheSameDirectoryFails() {
 void TestApp::secondCopyEndsAtOnceAndFirstRunsOn() {
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", runtime.path());
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const QProcessEnvironment environment = programEnvironment(runtime);
 
     QProcess first;
     first.setProcessEnvironment(environment);
@@ -164,10 +175,7 @@ void TestApp::helpAndVersionWithoutADisplay() {
 void TestApp::unknownInterfaceIsSaid() {
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
-    QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_RUNTIME_DIR", runtime.path());
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    const QProcessEnvironment environment = programEnvironment(runtime);
     QProcess utility;
     utility.setProcessEnvironment(environment);
     // With --grab the program says it on the console instead of in a box.
