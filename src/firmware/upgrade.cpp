@@ -341,18 +341,15 @@ bool FirmwareUpgrade::screenImage(const std::string& path) {
 void FirmwareUpgrade::onNotice(const MacAddress& source) {
     // A unit's row and result come from its own run, which ends with the
     // notice it waits for; a notice at any other time (an earlier run's, or
-    // one forged on the segment) changes nothing for it. A device that is no
-    // unit gets a row of its own, as the list has always shown them.
+    // one forged on the segment) changes nothing for it. A notice from a
+    // station that is no unit is counted and nothing more: the protocol does
+    // not authenticate notices, and a flood of forged ones from random
+    // addresses must not grow the list.
     const bool isUnit = std::any_of(units_.begin(), units_.end(), [&](const DeviceIdentity* unit) {
         return unit->mac() == source;
     });
     if (!isUnit) {
-        const std::string key = UnitKey(source);
-        {
-            std::lock_guard lock(mutex_);
-            results_[key] = 1;
-        }
-        SetUnitStatus(key, firmware_text::kDownloadSuccessfully);
+        foreignNotices_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
     {
@@ -362,6 +359,15 @@ void FirmwareUpgrade::onNotice(const MacAddress& source) {
                 waiter->noticed_ = true;
     }
     noticeCv_.notify_all();
+}
+
+std::string ForeignNoticesText(std::uint64_t count) {
+    if (count == 0)
+        return {};
+    char line[96];
+    std::snprintf(line, sizeof line, firmware_text::kForeignNoticesFormat,
+                  static_cast<unsigned long long>(count));
+    return line;
 }
 
 FirmwareUpgrade::NoticeWaiter::NoticeWaiter(FirmwareUpgrade& session, const MacAddress& mac)
@@ -405,6 +411,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     if (busyReceiver)
         busyReceiver(true);
 
+    foreignNotices_.store(0);
     for (UnitProgressSlot& slot : slots_) {
         slot.bytesDone.store(0);
         slot.unitIndex.store(-1);
@@ -474,8 +481,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     imageCache_.clear(); // the next run reads the file again
 
     // Rebuild the list from the results, in key order: a unit's row is its
-    // own outcome; rows that notices of other devices added stay, marked as
-    // they were.
+    // own outcome.
     std::vector<StatusRow> rows;
     {
         std::lock_guard lock(mutex_);
@@ -491,7 +497,9 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     std::snprintf(line, sizeof line, firmware_text::kSummaryFormat,
                   summary.units - summary.failures, summary.failures);
     summary.summaryLine = line;
-    setStatusLine(summary.summaryLine);
+    summary.foreignNotices = foreignNotices_.load();
+    const std::string foreign = ForeignNoticesText(summary.foreignNotices);
+    setStatusLine(foreign.empty() ? summary.summaryLine : summary.summaryLine + foreign);
     {
         std::lock_guard lock(mutex_);
         lastRun_ = summary;

@@ -54,6 +54,10 @@ inline constexpr const char* kDownloadFailed = "Download Failed";
 inline constexpr const char* kDownloadSuccessfully = "Download Successfully";
 inline constexpr const char* kNoRespond = "No respond!";
 inline constexpr const char* kSummaryFormat = "%d unit success, %d unit fail. ";
+// Said once after a run when completion notices came from stations that are
+// no unit of it (the count is its only argument).
+inline constexpr const char* kForeignNoticesFormat =
+    "%llu notices from stations outside this run ignored";
 } // namespace firmware_text
 
 // The text that names a unit: its serial number, "%u" of the last four MAC bytes.
@@ -146,7 +150,12 @@ struct RunSummary {
     std::vector<UnitOutcome> outcomes; // in unit order
     std::vector<StatusRow> rows;       // the rebuilt status list
     std::string summaryLine;
+    // Completion notices during the run from stations that are no unit of it.
+    std::uint64_t foreignNotices = 0;
 };
+
+// "N notices from stations outside this run ignored", or empty when N is 0.
+std::string ForeignNoticesText(std::uint64_t count);
 
 class FirmwareUpgrade {
   public:
@@ -201,7 +210,8 @@ class FirmwareUpgrade {
     }
 
     // A completion notice from `source` (the link's receive thread calls it):
-    // marks that device's row successful and releases its unit if it waits.
+    // releases the unit of that device if it waits. A notice from a station
+    // that is no unit is only counted: anyone on the segment can send one.
     void onNotice(const MacAddress& source);
 
     // --- what a unit uses
@@ -294,6 +304,7 @@ class FirmwareUpgrade {
     std::condition_variable noticeCv_;
     std::vector<NoticeWaiter*> waiters_;
 
+    std::atomic<std::uint64_t> foreignNotices_{0};
     std::atomic<bool> busy_{false};
     std::thread runner_;
     std::shared_ptr<Shared> shared_; // what the link's notice callback may still reach

@@ -134,18 +134,22 @@ TEST(FirmwareUpgrade, OnlyTheUnitsOwnDeviceNoticeCompletesIt) {
     // The test sends the notices itself, at the moment it chooses.
     for (std::size_t i = 0; i < 2; ++i)
         rig.changeFaults(i, [](auto& f) { f.noNotice = true; });
-    const MacAddress bystander{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x77}}; // not a unit
     FirmwareUpgrade session(rig.ctx(), rig.op, rig.units(), UnitPasswordGate(rig.ctx(), rig.op));
     const auto image = rig.writeImage(MakeImage(1024));
     ASSERT_TRUE(session.start([&] { return image.string(); }));
 
-    // Both units wait for their notices now; the first unit's device and a
-    // device that is no unit send theirs, the second unit's device never does.
+    // Both units wait for their notices now; the first unit's device and
+    // stations that are no unit send theirs (a forged flood from many
+    // addresses, one of them twice), the second unit's device never does.
     for (std::size_t i = 0; i < 2; ++i)
         ASSERT_TRUE(rig.device(i).waitForRequests(code::kFirmwareEnd, 1, testing::Deadline()));
     const MacAddress own = rig.lan.own();
     rig.ctx().link.deliver(noticeFrom(rig.lan.mac(0), own));
-    rig.ctx().link.deliver(noticeFrom(bystander, own));
+    constexpr int kForged = 300;
+    for (int i = 0; i < kForged; ++i) {
+        const auto low = static_cast<std::uint8_t>(i % 250);
+        rig.ctx().link.deliver(noticeFrom(MacAddress{{0x02, 0x66, 0x00, 0x00, 0x01, low}}, own));
+    }
     session.wait();
 
     const auto summary = *session.lastRun();
@@ -153,11 +157,13 @@ TEST(FirmwareUpgrade, OnlyTheUnitsOwnDeviceNoticeCompletesIt) {
     EXPECT_FALSE(summary.outcomes[1].success);
     EXPECT_EQ(summary.outcomes[1].failure, UnitFailure::NoNotice);
     EXPECT_EQ(summary.summaryLine, "1 unit success, 1 unit fail. ");
-    // The bystander's notice still shows, as a row of its own.
+    // The strangers' notices are counted, never rows, and said once.
+    EXPECT_EQ(summary.foreignNotices, static_cast<std::uint64_t>(kForged));
     EXPECT_EQ(summary.rows,
               (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadSuccessfully},
-                                      {rig.key(1), firmware_text::kDownloadFailed},
-                                      {UnitKey(bystander), firmware_text::kDownloadSuccessfully}}));
+                                      {rig.key(1), firmware_text::kDownloadFailed}}));
+    EXPECT_EQ(rig.op.statusLines.back(),
+              "1 unit success, 1 unit fail. 300 notices from stations outside this run ignored");
 }
 
 TEST(FirmwareUpgrade, AShortImageIsAskedAboutOnceBeforeAnyUnitStarts) {

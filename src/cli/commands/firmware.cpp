@@ -423,6 +423,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     FirmwareConsole console(inv.io, inv.name, options, imageCheck.length);
     std::vector<UnitOutcome> outcomes;
     UnitResultMap results;
+    std::uint64_t foreignNotices = 0;
     for (auto& [adapter, units] : byAdapter) {
         if (!ctx.useAdapterOf(adapter)) {
             for (DeviceIdentity* unit : units) {
@@ -443,11 +444,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
         if (!summary)
             continue;
         outcomes.insert(outcomes.end(), summary->outcomes.begin(), summary->outcomes.end());
-        // Rows of devices that are no unit (a notice seen from them) stay
-        // in the list; a unit's row is its own outcome, set below.
-        for (const auto& row : summary->rows)
-            results[row.key] =
-                results[row.key] | (row.text == firmware_text::kDownloadSuccessfully ? 1 : 0);
+        foreignNotices += summary->foreignNotices;
     }
     std::map<std::string, const UnitOutcome*> unitOutcome;
     for (const auto& outcome : outcomes) {
@@ -480,7 +477,8 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
         PrintJson(inv.io.out, {{"units", rows},
                                {"successes", units - failures},
                                {"failures", failures},
-                               {"summary", std::string(summaryLine)}});
+                               {"summary", std::string(summaryLine)},
+                               {"foreign_notices", foreignNotices}});
     } else {
         inv.io.out << "\nDevice      Download Status\n";
         for (const auto& [key, flag] : results) {
@@ -495,6 +493,8 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
             inv.io.out << "\n";
         }
         inv.io.out << summaryLine << "\n";
+        if (foreignNotices > 0)
+            inv.io.out << ForeignNoticesText(foreignNotices) << "\n";
     }
     return failures == 0 ? kExitOk : kExitFailure;
 }
