@@ -11,7 +11,8 @@
 --
 -- Passwords are never shown: the password field and the new password of a
 -- set-password block are reported as present or absent. Recordings made with
--- --capture have them overwritten with 0xFF bytes already ("masked").
+-- --capture have them overwritten with 0xFF bytes already ("masked"), and
+-- the set-password block's checksum with them (it is the password's sum).
 
 -- When two copies are found (the installed one and a user's own), the first
 -- one loaded registers the protocol and the second steps aside.
@@ -198,12 +199,16 @@ local function mac_text(tvb, offset)
     return table.concat(parts, "-")
 end
 
--- Versions are zero-terminated text when the first byte is printable, else
--- four numeric bytes; the firmware's third byte is a letter.
+-- Versions are text when the first byte is printable, else four numeric
+-- bytes; the firmware's third byte is a letter. The text ends at its first
+-- zero byte or at the end of its field, whichever comes first: a text that
+-- fills its field has no zero, and what follows belongs to the next field.
 local function version_text(tvb, offset, width, firmware)
     local first = tvb(offset, 1):uint()
     if first >= 21 and first <= 127 then
-        return tvb(offset, width):stringz()
+        local bytes = tvb(offset, width):raw()
+        local stop = bytes:find("\0", 1, true)
+        return stop and bytes:sub(1, stop - 1) or bytes
     end
     local b = { tvb(offset, 1):uint(), tvb(offset + 1, 1):uint(), tvb(offset + 2, 1):uint(),
                 tvb(offset + 3, 1):uint() }
@@ -303,7 +308,9 @@ local function dissect_password_block(tvb, pinfo, tree, offset)
     local t = tree:add(korvane, tvb(offset, 24), "Password block")
     local masked = all_bytes(tvb, offset + 4, 20, 0xFF)
     if masked then
-        t:add(f.pw_checksum, tvb(offset, 4)):append_text(" [not checked: password masked]")
+        -- The recording masks the checksum with the password: it is the
+        -- password's byte sum.
+        t:add(f.pw_checksum, tvb(offset, 4)):append_text(" [masked with the password]")
         t:add(f.pw_checksum_status, tvb(offset, 4), 2):set_generated()
         t:add(f.password_masked, tvb(offset + 4, 20), true):set_generated()
     else

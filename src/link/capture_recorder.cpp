@@ -1,6 +1,8 @@
 #include "link/capture_recorder.hpp"
 
-#include <pcap/pcap.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,12 +15,18 @@ namespace korvane {
 
 namespace {
 
-// Sizes of libpcap's dump format: one file header, then a record header
-// before each frame.
+// The classic pcap file format, written here so that no dump functions of
+// the capture library are needed: one file header, then a record header
+// before each frame, all in the writer's own byte order (the magic number
+// tells readers which).
 constexpr std::uint64_t kFileHeaderBytes = 24;
 constexpr std::uint64_t kRecordHeaderBytes = 16;
+constexpr std::uint32_t kPcapMagicMicros = 0xA1B2C3D4;
+constexpr std::uint16_t kPcapVersionMajor = 2;
+constexpr std::uint16_t kPcapVersionMinor = 4;
+constexpr std::uint32_t kLinkTypeEthernet = 1;
 // Frames are recorded whole; nothing on this link comes near it.
-constexpr int kSnapLength = 65535;
+constexpr std::uint32_t kSnapLength = 65535;
 
 // The few places of the protocol's frame that can carry a password. The link
 // sits below the protocol's codecs, so it names them here.
@@ -29,6 +37,8 @@ constexpr std::size_t kPasswordWidth = 16;
 constexpr std::size_t kDataOffset = 40;
 constexpr std::uint16_t kProtocolEtherType = 0x5152;
 constexpr std::uint16_t kSetPasswordCode = 0x7002;
+constexpr std::size_t kPasswordBlockChecksumOffset = kDataOffset;
+constexpr std::size_t kPasswordBlockChecksumWidth = 4;
 constexpr std::size_t kNewPasswordOffset = kDataOffset + 4; // after the block's checksum
 constexpr std::size_t kNewPasswordWidth = 20;
 
@@ -36,12 +46,53 @@ std::uint16_t u16At(std::span<const std::uint8_t> frame, std::size_t offset) {
     return static_cast<std::uint16_t>(frame[offset] << 8 | frame[offset + 1]);
 }
 
-void maskField(std::span<std::uint8_t> frame, std::size_t offset, std::size_t width) {
+// Overwrites the field with 0xFF bytes when it holds anything; true when it did.
+bool maskField(std::span<std::uint8_t> frame, std::size_t offset, std::size_t width) {
     if (frame.size() < offset + width)
-        return;
+        return false;
     const auto field = frame.subspan(offset, width);
-    if (std::any_of(field.begin(), field.end(), [](std::uint8_t b) { return b != 0; }))
-        std::fill(field.begin(), field.end(), std::uint8_t{0xFF});
+    if (std::none_of(field.begin(), field.end(), [](std::uint8_t b) { return b != 0; }))
+        return false;
+    std::fill(field.begin(), field.end(), std::uint8_t{0xFF});
+    return true;
+}
+
+template <typename T>
+void append(std::vector<std::uint8_t>& out, T value) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+    out.insert(out.end(), bytes, bytes + sizeof value);
+}
+
+// Creates (or empties) the file readable by its owner alone: a recording
+// holds the identities and settings of every device it saw.
+int openPrivateFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fd;
+    // An existing file keeps its mode through O_TRUNC; narrow a regular file
+    // that others could read (not a pipe or a device given as the path).
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0 &&
+        ::fchmod(fd, st.st_mode & 0700) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void printToStderr(const std::string& line) {
@@ -77,18 +128,19 @@ void MaskPasswords(std::span<std::uint8_t> frame) {
     if (frame.size() < kCodeOffset + 2 || u16At(frame, kEtherTypeOffset) != kProtocolEtherType)
         return;
     maskField(frame, kPasswordOffset, kPasswordWidth);
-    if (u16At(frame, kCodeOffset) == kSetPasswordCode)
-        maskField(frame, kNewPasswordOffset, kNewPasswordWidth);
+    // The password block's checksum is the byte sum of the new password: it
+    // goes with the password, or a short password could be found from it.
+    if (u16At(frame, kCodeOffset) == kSetPasswordCode &&
+        maskField(frame, kNewPasswordOffset, kNewPasswordWidth))
+        std::fill_n(frame.begin() + kPasswordBlockChecksumOffset, kPasswordBlockChecksumWidth,
+                    std::uint8_t{0xFF});
 }
 
 struct CaptureFile::Handles {
-    pcap_t* dead = nullptr;
-    pcap_dumper_t* dumper = nullptr;
+    int fd = -1;
     ~Handles() {
-        if (dumper != nullptr)
-            pcap_dump_close(dumper);
-        if (dead != nullptr)
-            pcap_close(dead);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
@@ -99,17 +151,16 @@ std::unique_ptr<CaptureFile> CaptureFile::create(const std::string& path, std::s
         return nullptr;
     }
     auto handles = std::make_unique<Handles>();
-    handles->dead = pcap_open_dead(DLT_EN10MB, kSnapLength);
-    if (handles->dead == nullptr) {
-        error = "cannot set up the capture format";
-        return nullptr;
-    }
-    handles->dumper = pcap_dump_open(handles->dead, path.c_str());
-    if (handles->dumper == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return nullptr;
-    }
-    if (pcap_dump_flush(handles->dumper) != 0) {
+    handles->fd = openPrivateFile(path);
+    std::vector<std::uint8_t> header;
+    append(header, kPcapMagicMicros);
+    append(header, kPcapVersionMajor);
+    append(header, kPcapVersionMinor);
+    append(header, std::int32_t{0});  // time zone: UTC
+    append(header, std::uint32_t{0}); // accuracy of the stamps
+    append(header, kSnapLength);
+    append(header, kLinkTypeEthernet);
+    if (handles->fd < 0 || !writeAll(handles->fd, header)) {
         error = "cannot write " + path + ": " + std::strerror(errno);
         return nullptr;
     }
@@ -143,16 +194,17 @@ void CaptureFile::record(std::span<const std::uint8_t> frame) {
             message = "the recording " + path_ + " reached its size limit of " +
                       sizeText(limitBytes_) + " and stopped; later frames are not in it\n";
         } else {
-            pcap_pkthdr header{};
-            header.ts.tv_sec = static_cast<time_t>(micros / 1000000);
-            header.ts.tv_usec = static_cast<suseconds_t>(micros % 1000000);
-            header.caplen = static_cast<bpf_u_int32>(copy.size());
-            header.len = header.caplen;
-            pcap_dump(reinterpret_cast<u_char*>(handles_->dumper), &header, copy.data());
-            // Flushed frame by frame: the file is complete up to the last
-            // frame even when the program is killed, and can be followed
-            // while it grows.
-            if (pcap_dump_flush(handles_->dumper) == 0) {
+            std::vector<std::uint8_t> out;
+            out.reserve(recordBytes);
+            append(out, static_cast<std::uint32_t>(micros / 1000000));
+            append(out, static_cast<std::uint32_t>(micros % 1000000));
+            append(out, static_cast<std::uint32_t>(copy.size()));
+            append(out, static_cast<std::uint32_t>(copy.size()));
+            out.insert(out.end(), copy.begin(), copy.end());
+            // Written frame by frame, unbuffered: the file is complete up to
+            // the last frame even when the program is killed, and can be
+            // followed while it grows.
+            if (writeAll(handles_->fd, out)) {
                 bytes_ += recordBytes;
                 ++frames_;
                 return;

@@ -1,7 +1,7 @@
 #pragma once
 
 // Session recording: every frame a program sends and receives on its
-// adapters, written to a file in libpcap's dump format with the Ethernet
+// adapters, written to a file in the pcap format with the Ethernet
 // link type, so that a session can be sent to whoever supports the devices
 // and opened in Wireshark or tshark. The recording sits at the link seam: a
 // PacketDriver that wraps another one, or a single wrapped PacketPort, so it
@@ -25,10 +25,11 @@ inline constexpr std::uint64_t kDefaultCaptureLimit = 256ull * 1024 * 1024;
 
 // Passwords never reach a recording. In a frame of the device protocol, a
 // non-empty password field of the head and the new password of a
-// set-password block are overwritten with 0xFF bytes. A genuine field always
-// ends in a zero byte (its text is zero-terminated), so a field of 0xFF bytes
-// can only mean "masked": the dissector says so instead of reporting the
-// set-password block's checksum, which no longer matches, as bad.
+// set-password block are overwritten with 0xFF bytes, and with the new
+// password the block's checksum, which is its byte sum. A genuine field
+// always ends in a zero byte (its text is zero-terminated), so a field of
+// 0xFF bytes can only mean "masked": the dissector says so instead of
+// checking the masked checksum. The file itself is created mode 0600.
 void MaskPasswords(std::span<std::uint8_t> frame);
 
 class CaptureFile {
@@ -62,7 +63,7 @@ class CaptureFile {
     std::uint64_t framesWritten() const;
     std::uint64_t bytesWritten() const; // the file's size so far
 
-    struct Handles; // libpcap's, kept out of this header
+    struct Handles; // the open file
 
   private:
     CaptureFile(std::string path, std::uint64_t limitBytes, std::unique_ptr<Handles> handles);

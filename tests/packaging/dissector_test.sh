@@ -194,6 +194,14 @@ text2pcap -q "$flagged_frames" flagged.pcap > /dev/null 2>&1
 capture=flagged.pcap
 check "short frames flagged" "1 3" "$(shark -Y korvane.short -T fields -e frame.number | paste -sd' ')"
 check "bad checksum flagged" "2" "$(shark -Y korvane.checksum.bad -T fields -e frame.number)"
+# Texts that fill their fields end there: a 16-character hardware version
+# does not run into the firmware text, and a firmware text with no zero up to
+# the frame's end is read, not an error.
+check "texts within their fields" "HW-VERSION-16CHR,1.20.7K.15 Q2.1,FW-TEXT-WITHOUT-ANY-TERMINATOR!!" \
+  "$(shark -Y 'frame.number >= 4' -T fields -E separator=, -e korvane.identity.hardware \
+      -e korvane.identity.firmware | paste -sd' ')"
+lua_errors=$(shark -V | grep -c 'Lua Error' || true)
+check "Lua errors in the flagged frames" "0" "$lua_errors"
 
 if [ "$failures" -ne 0 ]; then
   echo "$failures checks failed"

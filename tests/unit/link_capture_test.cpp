@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -211,11 +212,40 @@ TEST_F(CaptureTest, PasswordsAreMaskedInTheFileAndNowhereElse) {
         Bytes expected(c.request->view().begin(), c.request->view().end());
         if (c.headMasked)
             std::fill_n(expected.begin() + 22, 16, 0xFF);
-        if (c.newPasswordMasked)
-            std::fill_n(expected.begin() + 44, 20, 0xFF);
+        if (c.newPasswordMasked) // the block's checksum and the new password
+            std::fill_n(expected.begin() + 40, 24, 0xFF);
         EXPECT_EQ(back.frames[i], expected) << c.what;
     }
     EXPECT_EQ(back.frames.back(), other);
+
+    // Neither the new password nor its checksum (the byte sum of the
+    // password) is anywhere in the file, and only its owner may read it.
+    std::ifstream in(file("p.pcap"), std::ios::binary);
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    const std::string bytes = whole.str();
+    EXPECT_EQ(bytes.find("new-secret"), std::string::npos);
+    const std::string sum(block->begin(), block->begin() + 4);
+    ASSERT_NE(sum, std::string(4, '\0'));
+    EXPECT_EQ(bytes.find(sum), std::string::npos);
+    EXPECT_EQ(std::filesystem::status(file("p.pcap")).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(CaptureTest, AFileOthersCouldReadIsNarrowedToItsOwner) {
+    using std::filesystem::perms;
+    std::ofstream(file("old.pcap")) << "earlier content";
+    std::filesystem::permissions(file("old.pcap"), perms::owner_read | perms::owner_write |
+                                                       perms::group_read | perms::others_read);
+    std::string error;
+    auto capture = CaptureFile::create(file("old.pcap"), error);
+    ASSERT_TRUE(capture) << error;
+    capture->record(frameFrom(kAdapterMac, kStationMac, 60, 0x11));
+    EXPECT_EQ(std::filesystem::status(file("old.pcap")).permissions() & perms::all,
+              perms::owner_read | perms::owner_write);
+    const ReadBack back = readCapture(file("old.pcap"));
+    EXPECT_EQ(back.linkType, DLT_EN10MB);
+    EXPECT_EQ(back.frames.size(), 1u);
 }
 
 namespace cli_run {
