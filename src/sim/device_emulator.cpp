@@ -43,8 +43,35 @@ void DeviceEmulator::start() {
         timerQuit_ = false;
     }
     timer_ = std::thread([this] { runTimer(); });
-    port_->start([this](std::span<const std::uint8_t> frame) { onFrame(frame); });
+    startPort();
     running_ = true;
+}
+
+void DeviceEmulator::setPortEndHandler(PacketPort::EndHandler handler) {
+    std::lock_guard control(controlMutex_);
+    portEnded_ = std::move(handler);
+}
+
+void DeviceEmulator::startPort() {
+    port_->start([this](std::span<const std::uint8_t> frame) { onFrame(frame); },
+                 [this](const std::string& reason) {
+                     if (portEnded_)
+                         portEnded_(reason);
+                 });
+}
+
+void DeviceEmulator::replacePort(std::unique_ptr<PacketPort> port) {
+    if (!port)
+        return;
+    std::lock_guard control(controlMutex_);
+    if (running_ && port_)
+        port_->stop(); // its receive thread is gone after this
+    {
+        std::unique_lock lock(portMutex_);
+        port_ = std::move(port);
+    }
+    if (running_)
+        startPort();
 }
 
 void DeviceEmulator::stop() {
@@ -63,6 +90,7 @@ void DeviceEmulator::stop() {
 }
 
 MacAddress DeviceEmulator::portMac() const {
+    std::shared_lock lock(portMutex_);
     return port_ ? port_->mac() : MacAddress{};
 }
 
@@ -95,6 +123,8 @@ std::size_t DeviceEmulator::pendingFrames() const {
 void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
     // The devices see a frame when it reached their wire, which is what the
     // gaps between commands are measured from.
+    // (The receive thread that calls this is the current port's own, which
+    // is stopped before the port is replaced.)
     const auto now = port_->deliveringFrameSentAt().value_or(SteadyClock::now());
     {
         std::lock_guard lock(countersMutex_);
@@ -186,7 +216,11 @@ void DeviceEmulator::dispatch(std::vector<Outgoing> frames, SteadyClock::time_po
 }
 
 void DeviceEmulator::send(std::span<const std::uint8_t> frame) {
-    const bool sent = port_->send(frame);
+    bool sent = false;
+    {
+        std::shared_lock lock(portMutex_);
+        sent = port_->send(frame);
+    }
     std::lock_guard lock(countersMutex_);
     ++(sent ? counters_.framesSent : counters_.sendFailures);
 }

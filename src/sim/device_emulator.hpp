@@ -48,9 +48,15 @@ class DeviceEmulator {
     // Devices may be added before or after start(); they live as long as the emulator.
     EmulatedDevice& addDevice(DeviceConfig config);
 
+    // Told, on the port's receive thread, when the port's receive side
+    // ended (the interface went down or away); set it before start().
+    void setPortEndHandler(PacketPort::EndHandler handler);
     void start();
     // Stops receiving; frames still waiting on the timer are dropped.
     void stop();
+    // Puts a freshly opened port in place of one whose receive side ended,
+    // and starts it when the emulator runs. The devices keep their state.
+    void replacePort(std::unique_ptr<PacketPort> port);
 
     MacAddress portMac() const;
     std::size_t deviceCount() const;
@@ -68,7 +74,13 @@ class DeviceEmulator {
     void send(std::span<const std::uint8_t> frame);
     void runTimer();
 
+    void startPort(); // under controlMutex_
+
+    // The port is replaced only while its receive thread is stopped; senders
+    // on the timer thread read it under the shared lock.
+    mutable std::shared_mutex portMutex_;
     std::unique_ptr<PacketPort> port_;
+    PacketPort::EndHandler portEnded_;
 
     mutable std::shared_mutex devicesMutex_;
     std::vector<std::unique_ptr<EmulatedDevice>> devices_;

@@ -15,11 +15,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -33,6 +35,9 @@ constexpr int kMaxDevices = 4096;
 constexpr std::uint64_t kMaxMillis = 24ull * 3600 * 1000; // a day
 constexpr std::uint64_t kMaxTimes = 1000000;
 constexpr MacAddress kFirstMac{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
+// How often a port whose interface went down is tried again. Short enough
+// that a device is back within a utility's retry window after a blip.
+constexpr std::chrono::milliseconds kReopenPeriod{100};
 
 struct Options {
     std::string interface;
@@ -402,15 +407,63 @@ int run(const Options& o) {
         }
         emulator.addDevice(std::move(config));
     }
+    // When the interface goes down or away, the port's receive side ends;
+    // the emulator is then deaf until the interface is opened again, which
+    // is tried every kReopenPeriod until it works or the program is stopped.
+    std::mutex endedMutex;
+    std::optional<std::string> endedReason;
+    emulator.setPortEndHandler([&](const std::string& reason) {
+        std::lock_guard lock(endedMutex);
+        endedReason = reason.empty() ? std::string("no reason given") : reason;
+    });
     emulator.start();
     std::cerr << "korvane-devsim: " << o.devices << " device" << (o.devices == 1 ? "" : "s")
               << " from " << o.firstMac.toString() << " on " << o.interface << "\n";
     std::cout << "ready" << std::endl;
 
-    int signal = 0;
-    sigwait(&signals, &signal);
+    std::optional<std::string> deaf; // why the devices cannot hear, while they cannot
+    std::string lastOpenError;
+    for (;;) {
+        const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(kReopenPeriod);
+        timespec wait{};
+        wait.tv_sec = static_cast<time_t>(period.count() / 1'000'000'000);
+        wait.tv_nsec = static_cast<long>(period.count() % 1'000'000'000);
+        if (sigtimedwait(&signals, nullptr, &wait) > 0)
+            break;
+        {
+            std::lock_guard lock(endedMutex);
+            if (endedReason && !deaf) {
+                deaf = endedReason;
+                std::cerr << "korvane-devsim: " << o.interface << " stopped delivering frames ("
+                          << *deaf << "); opening it again until it is back\n";
+            }
+            endedReason.reset();
+        }
+        if (!deaf)
+            continue;
+        OpenResult again = driver.open(o.interface, open);
+        if (!again.port) {
+            if (again.error != lastOpenError)
+                std::cerr << "korvane-devsim: cannot open "
+                          << o.interface << " yet: " << again.error << "\n";
+            lastOpenError = again.error;
+            continue;
+        }
+        emulator.replacePort(RecordPort(std::move(again.port), capture));
+        std::cerr << "korvane-devsim: " << o.interface << " is open again; the devices answer\n";
+        deaf.reset();
+        lastOpenError.clear();
+    }
     emulator.stop();
-    return writeOutputs(o, emulator) ? 0 : 1;
+    bool ok = writeOutputs(o, emulator);
+    if (deaf) {
+        std::cerr << "korvane-devsim: stopped while "
+                  << o.interface << " could not be opened again ("
+                  << (lastOpenError.empty() ? *deaf : lastOpenError)
+                  << "): the devices were not answering\n";
+        ok = false;
+    }
+    return ok ? 0 : 1;
 }
 
 } // namespace

@@ -136,6 +136,22 @@ TEST_F(WatchOverVeth, TheLinkTakenDownAndUpIsSearchedAgainWithoutARestart) {
     EXPECT_EQ(ended.err.find("0x00000000"), std::string::npos) << ended.err;
 }
 
+TEST_F(WatchOverVeth, TheEmulatorsEndTakenDownAndUpAnswersAgainWithoutARestart) {
+    startWatch();
+    ASSERT_EQ(nextSearch(), devsimMacs());
+    ASSERT_TRUE(pair_->setLink(pair_->b(), false));
+    EXPECT_TRUE(seenEmpty(3));
+    ASSERT_TRUE(pair_->setLink(pair_->b(), true));
+    expectBackWithinThreeSearches();
+
+    // It says that it lost the interface and got it back, and ends cleanly.
+    const RunResult ended = devsim_->terminate(Clock::now() + kDeadline);
+    devsim_.reset();
+    EXPECT_EQ(ended.status, 0) << ended.err;
+    EXPECT_NE(ended.err.find("stopped delivering frames"), std::string::npos) << ended.err;
+    EXPECT_NE(ended.err.find("is open again"), std::string::npos) << ended.err;
+}
+
 TEST_F(WatchOverVeth, ThePairDeletedAndMadeAgainIsSearchedAgainWithoutARestart) {
     startWatch();
     ASSERT_EQ(nextSearch(), devsimMacs());
