@@ -1,5 +1,7 @@
 #include "app/environment.hpp"
 
+#include "base/printable_text.hpp"
+
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "protocol/frame_log.hpp"
@@ -57,7 +59,7 @@ std::string Environment::unknownInterfaceError() {
         if (std::any_of(adapters.begin(), adapters.end(),
                         [&](const AdapterInfo& a) { return a.name == name; }))
             continue;
-        unknown += (unknown.empty() ? "'" : ", '") + name + "'";
+        unknown += (unknown.empty() ? "'" : ", '") + ShortenedForMessage(name) + "'";
     }
     if (unknown.empty())
         return {};

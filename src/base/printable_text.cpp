@@ -21,4 +21,11 @@ std::string PrintableText(std::string_view raw) {
     return out;
 }
 
+std::string ShortenedForMessage(std::string_view input) {
+    if (input.size() <= kEchoLimit)
+        return std::string(input);
+    return std::string(input.substr(0, kEchoLimit - 4)) + "... (" + std::to_string(input.size()) +
+           " characters)";
+}
+
 } // namespace korvane

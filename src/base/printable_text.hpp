@@ -5,6 +5,7 @@
 // clear an operator's screen or retitle the window, and a byte above 0x7F is
 // no valid UTF-8 on its own.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,10 @@ namespace korvane {
 // Printable ASCII as it is; a backslash doubled; every other byte as \xNN
 // (upper-case hex). The result is plain ASCII and reversible.
 std::string PrintableText(std::string_view raw);
+
+// Input echoed in a message: whole up to kEchoLimit characters, else its
+// start and how long it was, so that a pasted page cannot bury the message.
+inline constexpr std::size_t kEchoLimit = 64;
+std::string ShortenedForMessage(std::string_view input);
 
 } // namespace korvane

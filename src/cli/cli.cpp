@@ -1,6 +1,7 @@
 #include "cli/cli.hpp"
 
 #include "app/environment.hpp"
+#include "base/printable_text.hpp"
 #include "cli/command.hpp"
 #include "cli/completion.hpp"
 #include "link/capture_recorder.hpp"
@@ -8,6 +9,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -93,7 +96,8 @@ void declare(Program& p) {
     app.footer(kFooter);
     // Answered before parsing (see parse()); declared for the help text.
     app.add_flag("--help-all", p.global.helpAll, "print the help of every command and end");
-    app.set_version_flag("--version", "korvane " KORVANE_VERSION_TEXT, "print the version and end");
+    app.set_version_flag("-V,--version", "korvane " KORVANE_VERSION_TEXT,
+                         "print the version and end");
     app.add_option("--simulate", p.global.simulate,
                    "work on a simulated LAN of N emulated devices instead of the adapters")
         ->type_name("N")
@@ -208,20 +212,120 @@ unknownCommand(const CLI::App& app, const std::vector<std::string>& args) {
     return std::nullopt;
 }
 
+// Every option name that some command of the program declares.
+void collectOptionNames(const CLI::App& app, std::vector<std::string>& names) {
+    for (const CLI::Option* option : app.get_options()) {
+        for (const std::string& name : option->get_lnames())
+            names.push_back("--" + name);
+        for (const std::string& name : option->get_snames())
+            names.push_back("-" + name);
+    }
+    for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        collectOptionNames(*sub, names);
+}
+
+std::size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The first word of the line that looks like an option and is none of the
+// program's: "--simlate" in `korvane --simlate 8 search`. It is named before
+// anything else is said, or its value would be taken for a command or a
+// device, and the message would be about that.
+std::optional<std::string> unknownOption(const CLI::App& app,
+                                         const std::vector<std::string>& args) {
+    std::vector<std::string> known;
+    collectOptionNames(app, known);
+    for (const std::string& word : args) {
+        if (word == "--")
+            return std::nullopt; // what follows is no option
+        if (word.size() < 2 || word[0] != '-' || (word[1] >= '0' && word[1] <= '9'))
+            continue;
+        const std::string name = word.substr(0, word.find('='));
+        if (std::find(known.begin(), known.end(), name) != known.end())
+            continue;
+        if (name.size() > 2 && name[1] != '-') // -vV: short flags run together
+            continue;
+        std::string message = "unknown option " + ShortenedForMessage(name);
+        std::string closest;
+        // A likely typo is a few edits away, fewer for a short name.
+        const std::size_t letters = name.size() - (name[1] == '-' ? 2 : 1);
+        std::size_t best = std::min<std::size_t>(4, (letters + 2) / 2 + 1);
+        std::size_t bestPrefix = 0;
+        for (const std::string& candidate : known) {
+            if (candidate.size() <= 2)
+                continue;
+            // A name cut short (--interf for --interface) is as close as it
+            // gets; between equally close names, the longer shared start wins.
+            const std::size_t distance =
+                candidate.starts_with(name) && name.size() > 3 ? 0 : editDistance(name, candidate);
+            const auto shared = static_cast<std::size_t>(
+                std::mismatch(name.begin(), name.end(), candidate.begin(), candidate.end()).first -
+                name.begin());
+            if (distance < best || (distance == best && !closest.empty() && shared > bestPrefix)) {
+                best = distance;
+                bestPrefix = shared;
+                closest = candidate;
+            }
+        }
+        if (!closest.empty())
+            message += " (did you mean " + closest + "?)";
+        return message;
+    }
+    return std::nullopt;
+}
+
 int usageError(const Program& p, const CLI::ParseError& e, const std::vector<std::string>& args,
                std::ostream& err) {
     std::string where = reached(p.app);
     std::string message = e.what();
-    if (const auto unknown = unknownCommand(p.app, args)) {
+    const auto option = unknownOption(p.app, args);
+    if (option) {
+        message = *option;
+    } else if (const auto unknown = unknownCommand(p.app, args)) {
         where = unknown->second;
         message = "no command '" + unknown->first + "'" +
                   (where == "korvane" ? std::string() : " in " + where);
     }
+    // Long words are cut where the parser's message echoes them.
+    for (const std::string& word : args) {
+        if (word.size() <= kEchoLimit)
+            continue;
+        const std::string shortened = ShortenedForMessage(word);
+        for (auto at = message.find(word); at != std::string::npos;
+             at = message.find(word, at + shortened.size()))
+            message.replace(at, word.size(), shortened);
+    }
+    // No option takes a password (it would show in the process list and the
+    // shell's history): one that looks like it is unknown, and so its value
+    // is never echoed; say where a password goes instead.
+    const bool passwordOption = std::any_of(args.begin(), args.end(), [](const std::string& w) {
+        const std::string name = w.substr(0, w.find('='));
+        return name.starts_with("-") && name.find("password") != std::string::npos &&
+               !name.ends_with("-file") && !name.ends_with("-book");
+    });
+    if (passwordOption)
+        message += "; passwords are never given on the command line: use --password-file FILE "
+                   "(or --new-password-file FILE), KORVANE_PASSWORD or the prompt";
     // --json belongs to the commands that print something: say where it goes.
     const CLI::App* command = &p.app;
     while (!command->get_subcommands().empty())
         command = command->get_subcommands().front();
-    if (message.find("--json") != std::string::npos && command->get_option_no_throw("--json"))
+    if (!option && message.find("--json") != std::string::npos &&
+        command->get_option_no_throw("--json"))
         message += " (--json goes after the command: " + where + " --json)";
     err << where << ": " << message << "\n"
         << "Run '" << where << " --help' for more information.\n";
@@ -254,7 +358,16 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
         each(p.app, {});
         return kExitOk;
     }
+    // A help option anywhere on the line asks for help, and help never runs
+    // the command: not when it stands after the command's arguments, not
+    // when it is --help-all, not when another mistake comes before it.
+    const bool helpAsked = std::any_of(args.begin(), args.end(), [](const std::string& a) {
+        return a == "-h" || a == "--help" || a == "--help-all";
+    });
     std::vector<std::string> reversed(args.rbegin(), args.rend());
+    if (helpAsked)
+        std::replace(reversed.begin(), reversed.end(), std::string("--help-all"),
+                     std::string("--help"));
     try {
         p.app.parse(reversed);
     } catch (const CLI::CallForHelp&) {
@@ -267,7 +380,15 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
         io.out << e.what() << "\n";
         return kExitOk;
     } catch (const CLI::ParseError& e) {
+        if (helpAsked) {
+            io.out << p.app.help();
+            return kExitOk;
+        }
         return usageError(p, e, args, io.err);
+    }
+    if (helpAsked) { // taken as some option's value: still no command runs
+        io.out << p.app.help();
+        return kExitOk;
     }
     if (p.chosen.name == "korvane help") {
         if (const auto text = helpOf(p.app, p.helpTopic)) {
@@ -283,7 +404,19 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
 
 int runChosen(Program& p, Environment& env, Streams io) {
     Invocation inv{env, io, p.chosen.name};
-    return p.chosen.action(inv);
+    const int status = p.chosen.action(inv);
+    // What could not be written to standard output (a full disk) is a
+    // failure, whatever the command thought of its work. A reader that closed
+    // the pipe early (| head) has ended the program by SIGPIPE already,
+    // quietly, as for any filter.
+    errno = 0;
+    io.out.flush();
+    if (io.out)
+        return status;
+    const int error = errno;
+    io.err << p.chosen.name << ": cannot write to standard output"
+           << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+    return kExitFailure;
 }
 
 } // namespace

@@ -209,6 +209,13 @@ void CliOperator::showMessage(const std::string& text, MessageIcon /*icon*/) {
     error(text);
 }
 
+std::string WithoutQuestion(const std::string& text) {
+    const auto lineStart = text.rfind('\n');
+    if (lineStart == std::string::npos || text.empty() || text.back() != '?')
+        return text;
+    return text.substr(0, lineStart);
+}
+
 Answer CliOperator::ask(const Question& question) {
     const char* flag = nullptr;
     bool given = false;
@@ -232,7 +239,8 @@ Answer CliOperator::ask(const Question& question) {
     default:
         return Operator::ask(question);
     }
-    error(question.text);
+    // Nobody is asked: the flag answers, so the question itself is not printed.
+    error(WithoutQuestion(question.text));
     if (given) {
         error(std::string("going on (") + flag + ")");
         return goAhead;

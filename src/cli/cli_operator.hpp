@@ -46,6 +46,10 @@ bool LoadPasswordAnswers(const std::optional<std::string>& passwordFile,
                          const std::optional<std::string>& newPasswordFile, CliAnswers& answers,
                          std::string& error);
 
+// A question's text without its closing question ("Continue?" on a line of
+// its own): what is printed when a flag answers the question, or nobody can.
+std::string WithoutQuestion(const std::string& text);
+
 class CliOperator : public Operator {
   public:
     // `prefix` starts every line written to the error stream ("korvane settings set").

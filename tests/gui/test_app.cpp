@@ -149,6 +149,9 @@ void TestApp::helpAndVersionWithoutADisplay_data() {
     QTest::addColumn<QString>("output");
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--simulate <N>";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "korvane-utility ";
+    QTest::newRow("-V") << QStringList{"-V"} << 0 << "korvane-utility ";
+    QTest::newRow("no display") << QStringList{"--simulate", "8"} << 1
+                                << "the desktop program needs a graphical session";
     QTest::newRow("bad value") << QStringList{"--simulate", "eight"} << 2
                                << "--simulate takes a number";
 }

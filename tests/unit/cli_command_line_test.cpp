@@ -4,9 +4,11 @@
 // command against the shapes documented in docs/command-line.md.
 
 #include "app/environment.hpp"
+#include "base/printable_text.hpp"
 #include "cli/cli.hpp"
 #include "cli/json_output.hpp"
 #include "devices_test_support.hpp"
+#include "protocol/config_blocks.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
 #include "unit/firmware_test_support.hpp"
@@ -107,6 +109,54 @@ TEST_F(CommandLine, EveryCommandHasItsGeneratedHelpThreeWays) {
     EXPECT_EQ(framesToDevices(), 0u);
 }
 
+// A help option anywhere on a line that would otherwise run prints help and
+// sends nothing: right after the command, after its arguments, before it,
+// and as --help-all (which once let the command run).
+TEST_F(CommandLine, HelpAnywhereOnTheLineNeverRunsTheCommand) {
+    test::TempDir dir;
+    const auto image = dir.write("fw.bin", test::MakeImage(4096)).string();
+    const auto password = dir.write("pw", std::vector<std::uint8_t>{'n', 'e', 'w', '\n'}).string();
+    // Each line runs as it stands (the commands' arguments are complete).
+    const std::vector<std::vector<std::string>> lines = {
+        {"adapters"},
+        {"discover"},
+        {"search"},
+        {"info", "2801795073"},
+        {"open", "2801795073", "--print"},
+        {"settings", "show", "2801795073"},
+        {"settings", "set", "2801795073", "--http", "8080", "--yes"},
+        {"settings", "set-ip", "2801795073", "--ip", "192.168.1.150", "--yes"},
+        {"password", "set", "2801795073", "--new-password-file", password},
+        {"password", "clear", "2801795073"},
+        {"factory", "serial", "2801795074", "2801795099", "--yes"},
+        {"firmware", "upgrade", image, "--all", "--allow-short-image", "--yes"},
+    };
+    for (const auto& line : lines) {
+        const std::size_t commandWords = line[0] == "settings" || line[0] == "password" ||
+                                                 line[0] == "factory" || line[0] == "firmware"
+                                             ? 2
+                                             : 1;
+        for (const char* flag : {"--help", "-h", "--help-all"}) {
+            std::vector<std::vector<std::string>> placements;
+            auto atEnd = line;
+            atEnd.push_back(flag);
+            placements.push_back(atEnd);
+            auto afterCommand = line;
+            afterCommand.insert(afterCommand.begin() + static_cast<long>(commandWords), flag);
+            placements.push_back(afterCommand);
+            auto before = line;
+            before.insert(before.begin(), flag);
+            placements.push_back(before);
+            for (const auto& args : placements) {
+                const Outcome o = run(args);
+                EXPECT_EQ(o.status, kExitOk) << joined(args) << ": " << o.err;
+                EXPECT_NE(o.out.find("Usage: korvane"), std::string::npos) << joined(args);
+                ASSERT_EQ(framesToDevices(), 0u) << joined(args) << " sent frames";
+            }
+        }
+    }
+}
+
 // One wrong line per command: each is refused with status 2, says where to
 // look, and not one frame reaches the devices.
 TEST_F(CommandLine, UsageErrorsReachNoDevice) {
@@ -195,6 +245,92 @@ TEST(CommandLineGlobal, GlobalOptionsMayFollowTheCommand) {
     EXPECT_NE(err.str().find("--json goes after the command: korvane search --json"),
               std::string::npos)
         << err.str();
+}
+
+// A mistake is named for what it is, before anything else on the line is
+// taken for something it is not; nothing typed is echoed at length, and a
+// password given on the line is never echoed at all.
+TEST_F(CommandLine, MistakesAreNamedForWhatTheyAre) {
+    test::TempDir dir;
+    const auto image = dir.write("fw.bin", test::MakeImage(4096)).string();
+    const std::string longName(100000, '7');
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+        std::string neverSays;
+    } cases[] = {
+        {{"--simlate", "8", "search"},
+         "unknown option --simlate (did you mean --simulate?)",
+         "no command"},
+        {{"firmware", "upgrade", image, "--all", "--pace", "per-device"},
+         "unknown option --pace (did you mean --pacing?)",
+         "neither a serial number"},
+        {{"search", "--jsn"}, "unknown option --jsn (did you mean --json?)", "goes after"},
+        {{"password", "set", "2801795073", "--password", "hunter2"},
+         "unknown option --password (did you mean --password-file?); passwords are never given "
+         "on the command line",
+         "hunter2"},
+        {{"password", "set", "2801795073", "--password=hunter2"}, "--password-file", "hunter2"},
+        {{"info", longName}, "... (100000 characters)", std::string(kEchoLimit + 1, '7')},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = run(c.args);
+        EXPECT_EQ(o.status, kExitUsage) << joined(c.args).substr(0, 80);
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << o.err;
+        EXPECT_EQ(o.err.find(c.neverSays), std::string::npos) << o.err;
+        EXPECT_LT(o.err.size(), 600u) << o.err.substr(0, 200);
+    }
+    EXPECT_EQ(framesToDevices(), 0u);
+}
+
+// Without a terminal or --allow-short-image, a short image is explained and
+// refused; the question that nobody can answer is not printed.
+TEST_F(CommandLine, AShortImageIsExplainedNotAsked) {
+    test::TempDir dir;
+    const auto image = dir.write("short.bin", test::MakeImage(1000)).string();
+    const Outcome o = run({"firmware", "upgrade", image, "--all"});
+    EXPECT_EQ(o.status, kExitUsage);
+    EXPECT_NE(o.err.find("no boot identification word"), std::string::npos) << o.err;
+    EXPECT_NE(o.err.find("refused: --allow-short-image is needed"), std::string::npos) << o.err;
+    EXPECT_EQ(o.err.find("Continue anyway?"), std::string::npos) << o.err;
+    EXPECT_EQ(framesToDevices(), 0u);
+}
+
+// Standard output that cannot be written (a full disk) fails the command.
+TEST_F(CommandLine, AnOutputThatCannotBeWrittenIsAFailure) {
+    struct FullDevice : std::streambuf {
+        int_type overflow(int_type) override { return traits_type::eof(); }
+        std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+    } full;
+    std::ostream out(&full);
+    std::istringstream in;
+    std::ostringstream err;
+    const int status = RunIn(*env_, {"search"}, Streams{in, out, err, false});
+    EXPECT_EQ(status, kExitFailure);
+    EXPECT_NE(err.str().find("korvane search: cannot write to standard output"), std::string::npos)
+        << err.str();
+}
+
+// set-ip asks the address question as settings set does: without --yes an
+// address another device answers to is not written; with it, it is.
+TEST_F(CommandLine, SetIpAsksBeforeTakingAnAddressInUse) {
+    auto& first = env_->lan()->emulator()->device(0);
+    const std::uint32_t own = first.settings().ipAddress();
+    const std::uint32_t taken = env_->lan()->emulator()->device(1).settings().ipAddress();
+    const std::string takenText = FormatIPv4(taken);
+
+    Outcome o = run({"settings", "set-ip", "2801795073", "--ip", takenText});
+    EXPECT_EQ(o.status, kExitFailure);
+    EXPECT_NE(o.err.find("IP address: " + takenText + " already exists on the LAN"),
+              std::string::npos)
+        << o.err;
+    EXPECT_NE(o.err.find("--yes"), std::string::npos) << o.err;
+    EXPECT_EQ(first.settings().ipAddress(), own);
+
+    o = run({"settings", "set-ip", "2801795073", "--ip", takenText, "--yes"});
+    EXPECT_EQ(o.status, kExitOk) << o.err;
+    EXPECT_NE(o.out.find("Settings written (to the simulated LAN"), std::string::npos) << o.out;
+    EXPECT_EQ(first.settings().ipAddress(), taken);
 }
 
 TEST_F(CommandLine, DevicesAreNamedTheSameWayByEveryCommand) {

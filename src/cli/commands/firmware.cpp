@@ -386,7 +386,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
         return inv.usageError(image + ": " + ImageRefusalText(imageCheck));
     case ImageFileVerdict::Short:
         if (!options.allowShortImage) {
-            inv.error() << image << ": " << ImageRefusalText(imageCheck) << "\n";
+            inv.error() << image << ": " << WithoutQuestion(ImageRefusalText(imageCheck)) << "\n";
             return inv.usageError("refused: --allow-short-image is needed to send it");
         }
         break;

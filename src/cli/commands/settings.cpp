@@ -5,6 +5,8 @@
 #include "cli/config_steps.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
+#include "config/arp_probe.hpp"
+#include "config/settings_model.hpp"
 #include "protocol/frame.hpp"
 
 #include <cctype>
@@ -220,6 +222,16 @@ int runShow(Invocation& inv, const SettingsOptions& o) {
     return kExitOk;
 }
 
+// The line that ends a write. The simulated LAN is made afresh for every
+// run, so what was written there is gone with it: say so where it happens.
+void sayWritten(Invocation& inv) {
+    inv.io.out << "Settings written";
+    if (inv.env.lan() != nullptr)
+        inv.io.out << " (to the simulated LAN, which starts afresh in every run; korvane-devsim "
+                      "keeps a LAN's state between commands)";
+    inv.io.out << "\n";
+}
+
 int runSet(Invocation& inv, const SettingsOptions& o) {
     AddressEdits addressEdits;
     if (const auto error = makeAddressEdits(o.address, addressEdits))
@@ -280,7 +292,7 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
                  std::to_string(r.settingsStatus) + ")");
         return kExitFailure;
     }
-    inv.io.out << "Settings written\n";
+    sayWritten(inv);
     return kExitOk;
 }
 
@@ -289,6 +301,7 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
     if (const auto error = makeAddressEdits(o.address, edits))
         return inv.usageError(*error);
     CliAnswers answers;
+    answers.yes = o.yes;
     int status = kExitOk;
     const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
     if (!device)
@@ -296,17 +309,27 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
 
     CliOperator op(inv.io, inv.name, answers);
     std::optional<std::string> editError;
-    const IpSettingsResult r =
-        RunIpSettings(inv.env.context(), *device, op,
-                      [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
-                          if (refusal)
-                              return false;
-                          editError = applyAddressEdits(edits, page);
-                          return !editError;
-                      });
+    bool conflictDeclined = false;
+    Context& ctx = inv.env.context();
+    const IpSettingsResult r = RunIpSettings(
+        ctx, *device, op, [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
+            if (refusal)
+                return false;
+            editError = applyAddressEdits(edits, page);
+            if (editError)
+                return false;
+            // The same question as `settings set`: a new static address that
+            // another station answers to is written only when --yes says so.
+            if (ConflictQuestionApplies(page) && ProbeAddressInUse(ctx, page.ipAddress) &&
+                !op.askYesNo(text::AddressConflictQuestion(page.ipAddress), MessageIcon::Warning)) {
+                conflictDeclined = true;
+                return false;
+            }
+            return true;
+        });
     switch (r.end) {
     case ConfigEnd::Written:
-        inv.io.out << "Settings written\n";
+        sayWritten(inv);
         return kExitOk;
     case ConfigEnd::NothingToWrite:
         inv.io.out << "Nothing changed: no settings written (give --dhcp, --static, --ip, --mask "
@@ -316,6 +339,11 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
     case ConfigEnd::Cancelled:
         if (editError) {
             op.error(*editError);
+            return kExitFailure;
+        }
+        if (conflictDeclined) {
+            if (!op.unanswered())
+                op.error("settings not written");
             return kExitFailure;
         }
         return GateEnd(op, r.end);
@@ -360,6 +388,7 @@ void DeclareSettings(CLI::App& app, Chosen& chosen) {
     cmd = settings->add_subcommand("set-ip", "change a device's address alone");
     addDevice(*cmd, setIp->device);
     addAddressOptions(*cmd, setIp->address, false);
+    cmd->add_flag("--yes", setIp->yes, "go on when the new address is already in use");
     AddPasswordFile(*cmd, setIp->passwordFile);
     OnChosen(*cmd, chosen, [setIp](Invocation& inv) { return runSetIp(inv, *setIp); });
 }

@@ -21,10 +21,36 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace korvane::ui {
 
 namespace {
+
+// Why Qt could not open a window here, when that is plain before it tries:
+// a platform that draws on a display server (the default one, xcb or
+// wayland) with no server named in the environment. Only where such servers
+// are the rule; elsewhere (Windows) the window system is always there.
+std::optional<std::string> MissingDisplay(int argc, char** argv) {
+#if defined(Q_OS_LINUX) || defined(Q_OS_FREEBSD)
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    for (int i = 1; i + 1 < argc; ++i)
+        if (qstrcmp(argv[i], "-platform") == 0 || qstrcmp(argv[i], "--platform") == 0)
+            platform = QString::fromLocal8Bit(argv[i + 1]);
+    const bool x11 = qEnvironmentVariableIsEmpty("DISPLAY") == false;
+    const bool wayland = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") == false;
+    if (platform.isEmpty() && !x11 && !wayland)
+        return std::string("no display (neither DISPLAY nor WAYLAND_DISPLAY is set)");
+    if (platform.startsWith(QStringLiteral("xcb")) && !x11)
+        return std::string("no X display (DISPLAY is not set)");
+    if (platform.startsWith(QStringLiteral("wayland")) && !wayland)
+        return std::string("no Wayland display (WAYLAND_DISPLAY is not set)");
+#else
+    (void)argc;
+    (void)argv;
+#endif
+    return std::nullopt;
+}
 
 // Resident and peak resident memory of this process in KiB (Linux), else 0.
 struct MemoryFigures {
@@ -104,14 +130,32 @@ int Application::run(int& argc, char** argv) {
         parser.setApplicationDescription(QString::fromUtf8(strings::kAppTitle));
         parser.addHelpOption();
         parser.addVersionOption();
+        // -V as well, as the command line has it (-v is its --verbose).
+        QCommandLineOption versionToo(QStringLiteral("V"));
+        versionToo.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(versionToo);
         AddStartOptions(parser);
         parser.process(reader); // --help and --version print and end here
+        if (parser.isSet(versionToo))
+            parser.showVersion();
         QString error;
         options = ReadStartOptions(parser, error);
         if (!options) {
             std::fprintf(stderr, "korvane-utility: %s\n", qPrintable(error));
             return 2;
         }
+    }
+
+    // Without a display Qt would abort with its own platform message.
+    if (const auto why = MissingDisplay(argc, argv)) {
+        std::fprintf(
+            stderr,
+            "korvane-utility: %s: the desktop program needs a graphical session.\n"
+            "To try it without one: QT_QPA_PLATFORM=offscreen korvane-utility --simulate N "
+            "--grab FILE writes a picture of the window; the command line 'korvane' "
+            "works everywhere (korvane --help).\n",
+            why->c_str());
+        return 1;
     }
 
     QApplication app(argc, argv);
