@@ -61,7 +61,9 @@ constexpr const char* kFooter =
     "  1  the operation failed: no reply, refused, a device not found...\n"
     "  2  wrong arguments: nothing was sent to any device\n"
     "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
-    "     access refused, adapter down), or no adapter has the --interface name";
+    "     access refused, adapter down), or no adapter has the --interface name\n"
+    "  130 interrupted (Ctrl-C, SIGTERM): a firmware upgrade lets the units in\n"
+    "     transfer finish and starts no other; a second interrupt aborts it";
 
 constexpr const char* kCommandFooter =
     "Global options (--simulate N, --interface NAME, --capture FILE, --verbose) may\n"

@@ -18,6 +18,8 @@ void watchSignals(korvane::cli::Interrupt& interrupt, const sigset_t& signals) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0)
             return;
+        if (interrupt.deliver()) // a command that takes it in steps (stop, then abort)
+            continue;
         if (interrupt.claimed.load()) {
             interrupt.claimed.store(false); // a second one ends the process
             interrupt.stop.requestStop();

@@ -146,6 +146,10 @@ class UnitDownload {
     }
 
     Step factoryBlock() {
+        // The last step before the first block goes out: a gentle stop ends
+        // the unit here, with nothing of the image sent.
+        if (session_.stopStarting())
+            return fail(UnitFailure::StoppedBeforeStart);
         const bool valid = image_.checkAndPatchFactoryBlock(target_);
         if (!valid && IsEarlyKind(*job_.record))
             return fail(UnitFailure::EarlyKindRefused);
@@ -170,6 +174,10 @@ class UnitDownload {
             CommandDevice(ctx_, target_, code::kFirmwareBlock, code::kFirmwareReply, password_,
                           static_cast<std::uint16_t>(blockNumber_), image_.block(bytesSent_, n),
                           &session_.stopToken(), pacing_);
+        // An abort of the run cuts the transfer here: nobody is asked about
+        // a block that went unanswered because the wait was ended.
+        if (status == status::kNoReply && session_.stopToken().stopRequested())
+            return fail(UnitFailure::Stopped);
         switch (status) {
         case status::kNoReply:
         case status::kPasswordRefused:

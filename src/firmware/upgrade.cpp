@@ -56,6 +56,8 @@ const char* UnitFailureName(UnitFailure failure) {
         return "stopped";
     case UnitFailure::NotStarted:
         return "not_started";
+    case UnitFailure::StoppedBeforeStart:
+        return "stopped_before_start";
     }
     return "unknown";
 }
@@ -88,6 +90,8 @@ const char* UnitFailureText(UnitFailure failure) {
         return "stopped";
     case UnitFailure::NotStarted:
         return "not started";
+    case UnitFailure::StoppedBeforeStart:
+        return "stopped before it started";
     }
     return "unknown";
 }
@@ -464,6 +468,12 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
         slots_[k].unitIndex.store(static_cast<int>(k));
         summary.outcomes[k].mac = units_[k]->mac();
         summary.outcomes[k].key = UnitKey(units_[k]->mac());
+        if (stopStarting()) {
+            summary.outcomes[k].failure = UnitFailure::StoppedBeforeStart;
+            ++summary.failures;
+            passedBootCheck(); // the batch's boot question does not wait for it
+            continue;
+        }
         Worker worker;
         worker.unit = k;
         try {

@@ -114,6 +114,7 @@ enum class UnitFailure {
     NoNotice,            // no completion notice from the device within the wait
     Stopped,             // the session was told to stop
     NotStarted,          // its worker thread could not be started
+    StoppedBeforeStart,  // the run was told to start no more transfers before this one's
 };
 const char* UnitFailureName(UnitFailure failure); // "no_notice" and the like
 const char* UnitFailureText(UnitFailure failure); // "no completion notice" and the like
@@ -188,6 +189,12 @@ class FirmwareUpgrade {
     bool busy() const { return busy_.load(); }
     // Makes a running run give up: transactions and waits end, units fail.
     void requestStop();
+    // The gentle stop: no unit starts its transfer from now on (they end as
+    // StoppedBeforeStart), and the units already transferring finish their
+    // image, since a half-written image is worse than the wait. Holds for
+    // every later run of the session too.
+    void requestStopStarting() { stopStarting_.store(true); }
+    bool stopStarting() const { return stopStarting_.load(); }
 
     // How the units pace their commands; read by each unit as it starts.
     // Shared (the default, what every device is known to take): one send
@@ -305,6 +312,7 @@ class FirmwareUpgrade {
     std::vector<NoticeWaiter*> waiters_;
 
     std::atomic<std::uint64_t> foreignNotices_{0};
+    std::atomic<bool> stopStarting_{false};
     std::atomic<bool> busy_{false};
     std::thread runner_;
     std::shared_ptr<Shared> shared_; // what the link's notice callback may still reach

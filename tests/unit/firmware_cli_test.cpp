@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <sstream>
+#include <thread>
 
 namespace korvane::cli {
 namespace {
@@ -278,6 +279,92 @@ TEST_F(FirmwareCommand, BadArguments) {
         EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
     }
     EXPECT_EQ(blocksTo(0), 0u);
+}
+
+// The first interrupt is a gentle stop: the units already transferring
+// finish their image, the others never send a block, every unit is in the
+// summary, and the status is 130.
+TEST_F(FirmwareCommand, AnInterruptLetsTransfersFinishAndStartsNoOtherUnit) {
+    EnvironmentOptions global;
+    global.simulate = 8;
+    global.timing = FirmwareRig::fastTiming();
+    // Units 3 to 7 wait out one long boot query their devices never answer,
+    // so they are still short of their transfer when the interrupt comes.
+    global.timing.tries = 1;
+    global.timing.queryWindow = Millis(1500);
+    env_ = std::make_unique<Environment>(global);
+    for (int i = 0; i < 8; ++i) {
+        device(i).setProgrammingDelay(Millis(1));
+        if (i >= 3) {
+            auto faults = device(i).faults();
+            faults.silentCommands.push_back(code::kBootQuery);
+            device(i).setFaults(faults);
+        }
+    }
+    const std::string fw = image();
+    Interrupt interrupt;
+    int status = -1;
+    std::thread command([&] {
+        std::istringstream in;
+        status = RunIn(*env_, {"firmware", "upgrade", fw, "--all"},
+                       Streams{in, out_, err_, false, &interrupt});
+    });
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(device(i).waitForRequests(code::kFirmwareBlock, 1, testing::Deadline()));
+    ASSERT_TRUE(interrupt.deliver());
+    command.join();
+
+    EXPECT_EQ(status, kExitInterrupted) << err_.str();
+    const std::string out = out_.str();
+    for (int i = 0; i < 8; ++i) {
+        const std::string row =
+            serial(i) + "  " +
+            (i < 3 ? "Download Successfully\n" : "Download Failed (stopped before it started)\n");
+        EXPECT_NE(out.find(row), std::string::npos) << row << " not in\n" << out;
+        EXPECT_EQ(blocksTo(i), i < 3 ? 64u : 0u) << serial(i);
+    }
+    EXPECT_NE(out.find("3 unit success, 5 unit fail. "), std::string::npos) << out;
+    EXPECT_EQ(err_.str().find("cut mid-transfer"), std::string::npos) << err_.str();
+}
+
+// The second interrupt aborts at once and names the units cut in the middle
+// of their image, with the block they reached.
+TEST_F(FirmwareCommand, ASecondInterruptAbortsAndNamesTheUnitsCut) {
+    makeLan(2);
+    for (int i = 0; i < 2; ++i) {
+        auto faults = device(i).faults();
+        faults.flashDelayPerBlock = Millis(20); // a transfer that takes over a second
+        device(i).setFaults(faults);
+    }
+    const std::string fw = image();
+    Interrupt interrupt;
+    int status = -1;
+    std::thread command([&] {
+        std::istringstream in;
+        status = RunIn(*env_, {"firmware", "upgrade", fw, "--all", "--json"},
+                       Streams{in, out_, err_, false, &interrupt});
+    });
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(device(i).waitForRequests(code::kFirmwareBlock, 3, testing::Deadline()));
+    ASSERT_TRUE(interrupt.deliver());
+    ASSERT_TRUE(interrupt.deliver());
+    EXPECT_FALSE(interrupt.deliver()) << "a third interrupt is the process's to end it";
+    command.join();
+
+    EXPECT_EQ(status, kExitInterrupted);
+    const auto report = nlohmann::json::parse(out_.str());
+    ASSERT_EQ(report["units"].size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        const auto& unit = report["units"][static_cast<std::size_t>(i)];
+        EXPECT_EQ(unit["failure"], "stopped");
+        const auto blocks = unit["blocks"].get<std::uint64_t>();
+        EXPECT_GE(blocks, 2u); // the third was on its way
+        EXPECT_LT(blocks, 64u);
+        EXPECT_NE(err_.str().find(serial(i) + " was cut mid-transfer, stopped after " +
+                                  std::to_string(blocks) + " of 64 blocks"),
+                  std::string::npos)
+            << err_.str();
+    }
 }
 
 } // namespace

@@ -368,6 +368,25 @@ struct FirmwareOptions {
     ConsoleOptions console;
 };
 
+constexpr const char* kGentleStopLine =
+    "Stopping: the units in transfer finish their image, no other unit starts "
+    "(interrupt again to abort at once)";
+constexpr const char* kAbortLine = "Aborting: the units in transfer are cut where they are";
+
+// A unit stopped after some of its image went out.
+bool cutMidTransfer(const UnitOutcome& outcome) {
+    return outcome.failure == UnitFailure::Stopped && outcome.blocksAccepted > 0;
+}
+
+// Why a unit failed, for its row; a unit cut mid-transfer with its block.
+std::string failureText(const UnitOutcome& outcome, std::uint64_t imageLength) {
+    if (!cutMidTransfer(outcome))
+        return UnitFailureText(outcome.failure);
+    const std::uint64_t blocks = (imageLength + kFirmwareBlockSize - 1) / kFirmwareBlockSize;
+    return "stopped after " + std::to_string(outcome.blocksAccepted) + " of " +
+           std::to_string(blocks) + " blocks";
+}
+
 int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     const std::string& image = o.image;
     ConsoleOptions& options = o.console;
@@ -424,27 +443,75 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     std::vector<UnitOutcome> outcomes;
     UnitResultMap results;
     std::uint64_t foreignNotices = 0;
+
+    // Interrupts: the first lets the units in transfer finish their image
+    // and starts no other; the second aborts at once (the units cut
+    // mid-transfer are named below); a third ends the process.
+    std::mutex interruptMutex;
+    FirmwareUpgrade* running = nullptr;
+    int interrupts = 0;
+    const auto applyInterrupts = [&](FirmwareUpgrade& session) {
+        if (interrupts >= 1)
+            session.requestStopStarting();
+        if (interrupts >= 2)
+            session.requestStop();
+    };
+    if (inv.io.interrupt)
+        inv.io.interrupt->setHandler([&](int count) {
+            std::lock_guard lock(interruptMutex);
+            interrupts = count;
+            if (running == nullptr)
+                return;
+            applyInterrupts(*running);
+            running->setStatusLine(count == 1 ? kGentleStopLine : kAbortLine);
+        });
+    const auto unitsEndedAs = [&](const std::vector<DeviceIdentity*>& units, UnitFailure failure) {
+        for (DeviceIdentity* unit : units) {
+            UnitOutcome outcome;
+            outcome.mac = unit->mac();
+            outcome.key = UnitKey(outcome.mac);
+            outcome.failure = failure;
+            outcomes.push_back(outcome);
+            results[outcome.key] = 0;
+        }
+    };
     for (auto& [adapter, units] : byAdapter) {
-        if (!ctx.useAdapterOf(adapter)) {
-            for (DeviceIdentity* unit : units) {
-                UnitOutcome outcome;
-                outcome.mac = unit->mac();
-                outcome.key = UnitKey(outcome.mac);
-                outcome.failure = UnitFailure::NotStarted;
-                outcomes.push_back(outcome);
-                results[outcome.key] = 0;
+        {
+            std::lock_guard lock(interruptMutex);
+            if (interrupts > 0) {
+                unitsEndedAs(units, UnitFailure::StoppedBeforeStart);
+                continue;
             }
+        }
+        if (!ctx.useAdapterOf(adapter)) {
+            unitsEndedAs(units, UnitFailure::NotStarted);
             continue;
         }
         FirmwareUpgrade session(ctx, console, units, UnitPasswordGate(ctx, console));
         session.setPacing(pacing);
         console.beginRun(&session, units);
+        {
+            std::lock_guard lock(interruptMutex);
+            running = &session;
+            applyInterrupts(session);
+        }
         const auto summary = session.DownloadAllUnits([&] { return image; });
+        {
+            std::lock_guard lock(interruptMutex);
+            running = nullptr;
+        }
         console.endRun();
         if (!summary)
             continue;
         outcomes.insert(outcomes.end(), summary->outcomes.begin(), summary->outcomes.end());
         foreignNotices += summary->foreignNotices;
+    }
+    if (inv.io.interrupt)
+        inv.io.interrupt->clearHandler();
+    int interrupted = 0;
+    {
+        std::lock_guard lock(interruptMutex);
+        interrupted = interrupts;
     }
     std::map<std::string, const UnitOutcome*> unitOutcome;
     for (const auto& outcome : outcomes) {
@@ -489,13 +556,21 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
                                      : firmware_text::kDownloadFailed);
             const auto unit = unitOutcome.find(key);
             if (unit != unitOutcome.end() && !unit->second->success)
-                inv.io.out << " (" << UnitFailureText(unit->second->failure) << ")";
+                inv.io.out << " (" << failureText(*unit->second, imageCheck.length) << ")";
             inv.io.out << "\n";
         }
         inv.io.out << summaryLine << "\n";
         if (foreignNotices > 0)
             inv.io.out << ForeignNoticesText(foreignNotices) << "\n";
     }
+    // A unit cut in the middle of its image is the one thing to act on.
+    for (const auto& outcome : outcomes)
+        if (cutMidTransfer(outcome))
+            inv.error() << outcome.key << " was cut mid-transfer, "
+                        << failureText(outcome, imageCheck.length)
+                        << ": its image is incomplete; upgrade it again\n";
+    if (interrupted > 0)
+        return kExitInterrupted;
     return failures == 0 ? kExitOk : kExitFailure;
 }
 
@@ -506,8 +581,11 @@ void DeclareFirmware(CLI::App& app, Chosen& chosen) {
     firmware->require_subcommand(1);
     auto o = std::make_shared<FirmwareOptions>();
     CLI::App* cmd = firmware->add_subcommand(
-        "upgrade", "send IMAGE to the devices named (or to every device found with --all), "
-                   "eight units at a time");
+        "upgrade",
+        "send IMAGE to the devices named (or to every device found with --all), eight units at a "
+        "time.\nCtrl-C (or SIGTERM) stops gently: the units in transfer finish their image, no "
+        "other unit starts, the summary names each unit's outcome, and the exit status is 130. A "
+        "second Ctrl-C aborts at once and names the units cut mid-transfer, with their block.");
     cmd->add_option("IMAGE", o->image, "the firmware image file")
         ->required()
         ->type_name("IMAGE")
