@@ -65,10 +65,18 @@ constexpr const char* kFooter =
     "  130 interrupted (Ctrl-C, SIGTERM): a firmware upgrade lets the units in\n"
     "     transfer finish and starts no other; a second interrupt aborts it";
 
+constexpr const char* kExamples =
+    "  korvane search                      list the devices on every adapter\n"
+    "  korvane --simulate 8 search --json  try it on a simulated LAN of 8 devices\n"
+    "  korvane info 2801795073             one device's information\n"
+    "  korvane settings set 2801795073 --static --ip 192.168.1.150 --mask 255.255.255.0\n"
+    "  korvane firmware upgrade fw.bin --all --password-file passwords.txt\n";
+
 constexpr const char* kCommandFooter =
     "Global options (--simulate N, --interface NAME, --capture FILE, --verbose) may\n"
     "stand before or after the command. Exit status: 0 done, 1 the operation failed,\n"
-    "2 wrong arguments (nothing was sent), 3 nothing could be searched; see\n"
+    "2 wrong arguments (nothing was sent), 3 nothing could be searched, 130\n"
+    "interrupted; see\n"
     "'korvane --help'.";
 
 struct GlobalOptions {
@@ -101,7 +109,9 @@ void declare(Program& p) {
     app.set_version_flag("-V,--version", "korvane " KORVANE_VERSION_TEXT,
                          "print the version and end");
     app.add_option("--simulate", p.global.simulate,
-                   "work on a simulated LAN of N emulated devices instead of the adapters")
+                   "work on a simulated LAN of N emulated devices instead of the adapters; it "
+                   "is made afresh in every run, so nothing written to it is kept (korvane-devsim "
+                   "keeps a LAN's state between commands)")
         ->type_name("N")
         ->check(CLI::Validator(
             [](std::string& text) -> std::string {
@@ -346,6 +356,15 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
     // The whole manual: the program's help, then every command's.
     if (args.size() == 1 && args[0] == "--help-all") {
         io.out << p.app.help();
+        // The footer that every command's help ends with is in the program's
+        // help already: once in the manual is enough.
+        const std::function<void(CLI::App&)> noFooters = [&](CLI::App& command) {
+            for (CLI::App* sub : command.get_subcommands(isCommand)) {
+                sub->footer("");
+                noFooters(*sub);
+            }
+        };
+        noFooters(p.app);
         const std::function<void(const CLI::App&, std::vector<std::string>)> each =
             [&](const CLI::App& command, std::vector<std::string> path) {
                 const auto subs = command.get_subcommands(isCommand);
@@ -358,6 +377,7 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
                 }
             };
         each(p.app, {});
+        io.out << "\nExamples:\n" << kExamples;
         return kExitOk;
     }
     // A help option anywhere on the line asks for help, and help never runs

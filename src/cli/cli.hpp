@@ -56,6 +56,7 @@ struct Streams {
     std::ostream& err;
     bool interactive = false;       // a person at a terminal can answer prompts
     Interrupt* interrupt = nullptr; // null: nothing asks the command to end
+    bool outputIsTerminal = false;  // plain lists get a header line for a person
 };
 
 // Exit statuses.

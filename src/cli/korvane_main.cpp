@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     std::thread(watchSignals, std::ref(interrupt), signals).detach();
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    korvane::cli::Streams streams{std::cin, std::cout, std::cerr, ::isatty(0) && ::isatty(2),
-                                  &interrupt};
+    korvane::cli::Streams streams{
+        std::cin, std::cout, std::cerr, ::isatty(0) && ::isatty(2), &interrupt, ::isatty(1) != 0};
     return korvane::cli::Run(args, streams);
 }

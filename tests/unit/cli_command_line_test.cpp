@@ -103,6 +103,9 @@ TEST_F(CommandLine, EveryCommandHasItsGeneratedHelpThreeWays) {
         EXPECT_NE(all.out.find("Usage: korvane " + joined(command) + " [OPTIONS]"),
                   std::string::npos)
             << joined(command);
+    // The footer every command's help ends with is not repeated there.
+    EXPECT_EQ(all.out.find("2 wrong arguments (nothing was sent)"), std::string::npos);
+    EXPECT_NE(all.out.find("\nExamples:\n"), std::string::npos);
     EXPECT_EQ(run({"help", "frobnicate"}).status, kExitUsage);
     const Outcome version = run({"--version"});
     EXPECT_EQ(version.out, "korvane " KORVANE_VERSION_TEXT "\n");
@@ -309,6 +312,21 @@ TEST_F(CommandLine, AnOutputThatCannotBeWrittenIsAFailure) {
     EXPECT_EQ(status, kExitFailure);
     EXPECT_NE(err.str().find("korvane search: cannot write to standard output"), std::string::npos)
         << err.str();
+}
+
+// Plain lists get a header line for a person at a terminal, not in a pipe.
+TEST_F(CommandLine, PlainListsHaveAHeaderOnlyOnATerminal) {
+    for (const bool terminal : {false, true}) {
+        for (const std::string command : {"search", "adapters"}) {
+            std::istringstream in;
+            std::ostringstream out, err;
+            Streams streams{in, out, err, false};
+            streams.outputIsTerminal = terminal;
+            ASSERT_EQ(RunIn(*env_, {command}, streams), kExitOk) << err.str();
+            const bool header = out.str().starts_with(command == "search" ? "Serial number" : "#");
+            EXPECT_EQ(header, terminal) << command << ":\n" << out.str();
+        }
+    }
 }
 
 // set-ip asks the address question as settings set does: without --yes an

@@ -32,6 +32,8 @@ int runAdapters(Invocation& inv, const AdaptersOptions& o) {
     }
     if (table.count() == 0)
         inv.io.out << "No Ethernet adapter found\n";
+    else if (inv.io.outputIsTerminal) // for a person; a pipe gets the rows alone
+        inv.io.out << "#  Name  MAC  Description\n";
     for (int i = 0; i < table.count(); ++i) {
         const auto& a = table.entries[static_cast<std::size_t>(i)];
         inv.io.out << i << "  " << a.name << "  " << a.mac.toString() << "  " << a.description

@@ -585,7 +585,11 @@ void DeclareFirmware(CLI::App& app, Chosen& chosen) {
         "send IMAGE to the devices named (or to every device found with --all), eight units at a "
         "time.\nCtrl-C (or SIGTERM) stops gently: the units in transfer finish their image, no "
         "other unit starts, the summary names each unit's outcome, and the exit status is 130. A "
-        "second Ctrl-C aborts at once and names the units cut mid-transfer, with their block.");
+        "second Ctrl-C aborts at once and names the units cut mid-transfer, with their block.\n"
+        "An image for the emulated devices (--simulate, korvane-devsim): 65536 bytes with the "
+        "boot identification word '12x3' (boot version 1.2, compatibility code 3) at offset "
+        "0xFFE4, e.g. head -c 65536 /dev/zero > fw.bin; printf 12x3 | dd of=fw.bin bs=1 "
+        "seek=65508 conv=notrunc");
     cmd->add_option("IMAGE", o->image, "the firmware image file")
         ->required()
         ->type_name("IMAGE")

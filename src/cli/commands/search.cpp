@@ -50,6 +50,10 @@ void printRows(Invocation& inv, const DeviceList& list, bool json,
     const Context& ctx = inv.env.context();
     Json objects = Json::array();
     const DeviceRowModel& rows = list.rows();
+    // A person at a terminal is told what the columns are; a script reading
+    // a pipe gets the rows alone, as it always has.
+    if (!json && rows.rowCount() > 0 && inv.io.outputIsTerminal)
+        inv.io.out << "Serial number  LAN IP  MAC address  Hardware  Firmware  Adapter\n";
     for (int row = 0; row < rows.rowCount(); ++row) {
         const auto record = list.record(list.DeviceOfRow(row));
         if (!record)
