@@ -12,11 +12,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -270,6 +272,54 @@ TEST_F(FirmwareOverVeth, EightUnitsEachGetTheImageWithTheirOwnMac) {
     stopDevsim();
     for (std::uint32_t i = 0; i < kUnits; ++i)
         expectSavedImage(deviceMac(i));
+}
+
+// Ctrl-C once the first unit transfers: the units already transferring
+// finish their image, the others never start theirs, the summary names all
+// eight, the status is 130, and no device is left holding half an image.
+TEST_F(FirmwareOverVeth, CtrlCLetsEveryTransferFinish) {
+    const auto report = dir_ / "report.json";
+    auto options = devsimOptions_;
+    options.insert(options.end(), {"--report", report.string()});
+    startDevsim(kUnits, options);
+    std::string error;
+    auto upgrade = VethPair::spawnIn(pair_->a(),
+                                     {KORVANE_CLI, "--interface", pair_->a().interface, "firmware",
+                                      "upgrade", (dir_ / "image.bin").string(), "--all", "--yes",
+                                      "--password-file", (dir_ / "password").string()},
+                                     &error);
+    ASSERT_TRUE(upgrade) << error;
+    const std::string first = std::to_string(deviceMac(0).serialNumber());
+    ASSERT_TRUE(upgrade->waitForLine(first + "  Downloading", Clock::now() + kDeadline))
+        << upgrade->errText();
+    ::kill(upgrade->pid(), SIGINT);
+    const RunResult r = upgrade->finish(Clock::now() + std::chrono::seconds(240));
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_EQ(r.status, 130) << r.out << r.err;
+    EXPECT_EQ(r.err.find("cut mid-transfer"), std::string::npos) << r.err;
+    // Every unit is in the summary: finished, or stopped before its transfer.
+    std::set<std::string> finished;
+    for (std::uint32_t i = 0; i < kUnits; ++i) {
+        const std::string key = std::to_string(deviceMac(i).serialNumber());
+        const bool done = r.out.find(key + "  Download Successfully\n") != std::string::npos;
+        const bool stopped = r.out.find(key + "  Download Failed (stopped before it started)\n") !=
+                             std::string::npos;
+        EXPECT_TRUE(done != stopped) << key << "\n" << r.out;
+        if (done)
+            finished.insert(deviceMac(i).toString());
+    }
+    EXPECT_FALSE(finished.empty()) << r.out;
+
+    // No device holds half an image: each has the whole image or none of it.
+    stopDevsim();
+    const auto bytes = readFile(report);
+    const auto json = nlohmann::json::parse(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(json["devices"].size(), static_cast<std::size_t>(kUnits));
+    for (const auto& device : json["devices"]) {
+        const std::string mac = device["mac"];
+        EXPECT_EQ(device["firmware"]["receiving_bytes"], 0) << mac;
+        EXPECT_EQ(device["firmware"]["completed"], finished.count(mac) ? 1 : 0) << mac;
+    }
 }
 
 // A unit whose completion notice never comes fails alone, after the notice

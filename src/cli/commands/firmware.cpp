@@ -226,15 +226,17 @@ class FirmwareConsole : public Operator {
         if (row == text)
             return;
         row = text;
+        // Line by line, flushed: a pipe (tee, a log) shows a unit's state
+        // when it changes, not when the run ends.
         if (!live_ && !options_.json && !text.empty())
-            io_.out << key << "  " << text << "\n";
+            io_.out << key << "  " << text << "\n" << std::flush;
         redraw(true);
     }
 
     void setProgress(int percent) override {
         std::lock_guard lock(mutex_);
         if (!live_ && !options_.json && percent / 10 != progress_ / 10)
-            io_.out << "progress " << percent << "%\n";
+            io_.out << "progress " << percent << "%\n" << std::flush;
         progress_ = percent;
         redraw(false);
     }
