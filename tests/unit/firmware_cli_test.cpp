@@ -50,6 +50,18 @@ class FirmwareCommand : public ::testing::Test {
         return RunIn(*env_, args, Streams{in, out_, err_, !input.empty()});
     }
 
+    // Runs the command on a thread of its own, so that the test can interrupt
+    // it; the thread is joined when it goes, also when an assertion ends the
+    // test early.
+    std::jthread runInterruptible(std::vector<std::string> args, Interrupt& interrupt,
+                                  int& status) {
+        args.insert(args.begin(), "firmware");
+        return std::jthread([this, args, &interrupt, &status] {
+            std::istringstream in;
+            status = RunIn(*env_, args, Streams{in, out_, err_, false, &interrupt});
+        });
+    }
+
     std::unique_ptr<Environment> env_;
     TempDir dir_;
     std::ostringstream out_;
@@ -301,14 +313,9 @@ TEST_F(FirmwareCommand, AnInterruptLetsTransfersFinishAndStartsNoOtherUnit) {
             device(i).setFaults(faults);
         }
     }
-    const std::string fw = image();
     Interrupt interrupt;
     int status = -1;
-    std::thread command([&] {
-        std::istringstream in;
-        status = RunIn(*env_, {"firmware", "upgrade", fw, "--all"},
-                       Streams{in, out_, err_, false, &interrupt});
-    });
+    auto command = runInterruptible({"upgrade", image(), "--all"}, interrupt, status);
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(device(i).waitForRequests(code::kFirmwareBlock, 1, testing::Deadline()));
     ASSERT_TRUE(interrupt.deliver());
@@ -336,14 +343,9 @@ TEST_F(FirmwareCommand, ASecondInterruptAbortsAndNamesTheUnitsCut) {
         faults.flashDelayPerBlock = Millis(20); // a transfer that takes over a second
         device(i).setFaults(faults);
     }
-    const std::string fw = image();
     Interrupt interrupt;
     int status = -1;
-    std::thread command([&] {
-        std::istringstream in;
-        status = RunIn(*env_, {"firmware", "upgrade", fw, "--all", "--json"},
-                       Streams{in, out_, err_, false, &interrupt});
-    });
+    auto command = runInterruptible({"upgrade", image(), "--all", "--json"}, interrupt, status);
     for (int i = 0; i < 2; ++i)
         ASSERT_TRUE(device(i).waitForRequests(code::kFirmwareBlock, 3, testing::Deadline()));
     ASSERT_TRUE(interrupt.deliver());
