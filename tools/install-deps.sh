@@ -22,7 +22,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-dev
   libpcap-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev libxkbcommon-dev
-  iproute2 libcap2-bin procps
+  iproute2 libcap2-bin libcap-dev procps
   xvfb xauth fonts-liberation fonts-dejavu-core
   dpkg-dev file lintian help2man desktop-file-utils appstream tshark xdg-utils
 )

@@ -4,6 +4,7 @@
 
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
+#include "link/raw_access.hpp"
 #include "protocol/frame_log.hpp"
 #include "sim/simulated_lan.hpp"
 
@@ -19,7 +20,18 @@ Environment::Environment(EnvironmentOptions options) : options_(std::move(option
         lan_ = std::make_unique<sim::SimulatedLan>(lanOptions);
         driver = &lan_->segment();
     } else {
-        driver_ = std::make_unique<PcapDriver>();
+        const LinkAccess requested = options_.access;
+        access_ = ResolveLinkAccess(requested, requested == LinkAccess::Auto && CanOpenRawSocket(),
+                                    RelayBuilt());
+        if (access_ == LinkAccess::Relay) {
+            driver_ = MakeRelayDriver(RelayProgram(), options_.timing.relayAnswerWait);
+        } else if (requested == LinkAccess::Direct && RelayBuilt()) {
+            driver_ = std::make_unique<PcapDriver>(
+                PcapDriver().permissionFix() + "; or leave out --no-relay (and " +
+                kRelayEnvironment + "=0) so that korvane-relay opens the adapters");
+        } else {
+            driver_ = std::make_unique<PcapDriver>();
+        }
         driver = driver_.get();
     }
     init(*driver);

@@ -1,10 +1,11 @@
 #pragma once
 
 // What the command line and the desktop program run against: the real
-// adapters through libpcap, or the simulated LAN of --simulate N, the one
-// core Context over it, its timing, the adapters chosen with --interface and
-// an optional recording of every frame.
+// adapters (through libpcap, or through korvane-relay), or the simulated LAN of --simulate N, the
+// one core Context over it, its timing, the adapters chosen with --interface and an optional
+// recording of every frame.
 
+#include "app/link_access.hpp"
 #include "base/timing.hpp"
 #include "protocol/context.hpp"
 
@@ -24,8 +25,9 @@ class SimulatedLan;
 inline constexpr int kMaxSimulatedDevices = 256;
 
 struct EnvironmentOptions {
-    int simulate = -1;                   // number of simulated devices; -1: real adapters
-    std::vector<std::string> interfaces; // --interface NAME...: only these adapters
+    int simulate = -1;                    // number of simulated devices; -1: real adapters
+    std::vector<std::string> interfaces;  // --interface NAME...: only these adapters
+    LinkAccess access = LinkAccess::Auto; // --relay / --no-relay / KORVANE_RELAY
     Timing timing = Timing::defaults();
     std::shared_ptr<CaptureFile> capture; // --capture FILE: every frame on the adapters goes here
     // --verbose: one line (no line end) for every frame sent and received on
@@ -45,6 +47,8 @@ class Environment {
 
     const EnvironmentOptions& options() const { return options_; }
     bool simulated() const { return options_.simulate >= 0; }
+    // How the real adapters are reached (Direct on the simulated LAN).
+    LinkAccess access() const { return access_; }
     Context& context() { return *context_; }
     sim::SimulatedLan* lan() { return lan_.get(); }
     // The names given with --interface that no adapter of this machine has,
@@ -57,6 +61,7 @@ class Environment {
     void init(PacketDriver& driver);
 
     EnvironmentOptions options_;
+    LinkAccess access_ = LinkAccess::Direct;
     std::unique_ptr<sim::SimulatedLan> lan_;
     std::unique_ptr<PacketDriver> driver_;
     std::unique_ptr<PacketDriver> recorder_;    // wraps the driver while recording

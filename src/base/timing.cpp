@@ -13,6 +13,7 @@ Timing Timing::scaled(double factor) const {
     for (Micros* field : {&t.settleAfterOpen,
                           &t.linkSendTimeout,
                           &t.linkCloseWait,
+                          &t.relayAnswerWait,
                           &t.queryWindow,
                           &t.commandWindow,
                           &t.querySendPause,

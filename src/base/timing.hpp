@@ -16,6 +16,7 @@ struct Timing {
     Micros settleAfterOpen = Millis(300);  // after opening an adapter, before the first frame
     Micros linkSendTimeout = Millis(5000); // how long a send may take to complete
     Micros linkCloseWait = Millis(5000);   // Close waits this long for the receive thread
+    Micros relayAnswerWait = Millis(5000); // the raw-frame relay's greeting and each answer
 
     // Transactions
     int tries = 5;

@@ -52,8 +52,10 @@ constexpr const char* kFooter =
     "Passwords are never given on the command line: the current one comes from\n"
     "--password-file FILE, the environment variable KORVANE_PASSWORD or a prompt on\n"
     "a terminal; a new one from --new-password-file FILE or a prompt asked twice.\n"
-    "Global options (--simulate, --interface, --capture, --verbose) may stand before\n"
-    "or after the command. 'korvane help COMMAND' describes one command.\n"
+    "Global options (--simulate, --interface, --capture, --verbose, --relay) may\n"
+    "stand before or after the command. 'korvane help COMMAND' describes one command.\n"
+    "Without root, korvane reaches the adapters through korvane-relay, the one\n"
+    "installed program that holds the raw-frame capability.\n"
     "\n"
     "Exit status:\n"
     "  0  done (for search: every adapter that could be opened was searched, even\n"
@@ -73,19 +75,19 @@ constexpr const char* kExamples =
     "  korvane firmware upgrade fw.bin --all --password-file passwords.txt\n";
 
 constexpr const char* kCommandFooter =
-    "Global options (--simulate N, --interface NAME, --capture FILE, --verbose) may\n"
-    "stand before or after the command. Exit status: 0 done, 1 the operation failed,\n"
-    "2 wrong arguments (nothing was sent), 3 nothing could be searched, 130\n"
-    "interrupted; see\n"
-    "'korvane --help'.";
+    "Global options (--simulate N, --interface NAME, --capture FILE, --verbose,\n"
+    "--relay, --no-relay) may stand before or after the command. Exit status: 0\n"
+    "done, 1 the operation failed, 2 wrong arguments (nothing was sent), 3 nothing\n"
+    "could be searched, 130 interrupted; see 'korvane --help'.";
 
 struct GlobalOptions {
     std::optional<int> simulate;
     std::vector<std::string> interfaces;
     std::string capture;
     bool verbose = false;
-    bool helpAll = false;   // answered before parsing, where it stands alone
-    double timeScale = 1.0; // every wait of the timing table multiplied by this (tests)
+    std::optional<bool> relay; // --relay / --no-relay
+    bool helpAll = false;      // answered before parsing, where it stands alone
+    double timeScale = 1.0;    // every wait of the timing table multiplied by this (tests)
 };
 
 struct Program {
@@ -135,6 +137,16 @@ void declare(Program& p) {
         ->group(""); // hidden, as the desktop program's
     app.add_flag("-v,--verbose", p.global.verbose,
                  "one line per frame sent and received, on standard error");
+    CLI::Option* relay = app.add_flag_callback(
+        "--relay", [&p] { p.global.relay = true; },
+        "reach the adapters through korvane-relay, the program that holds "
+        "the raw-frame capability (the default when this one may not open "
+        "raw sockets itself; also KORVANE_RELAY=1)");
+    CLI::Option* noRelay = app.add_flag_callback(
+        "--no-relay", [&p] { p.global.relay = false; },
+        "open the adapters with this program's own raw sockets (root, or a build given "
+        "cap_net_raw; also KORVANE_RELAY=0)");
+    relay->excludes(noRelay);
 
     DeclareAdapters(app, p.chosen);
     DeclareDiscover(app, p.chosen);
@@ -450,6 +462,7 @@ int Run(const std::vector<std::string>& args, Streams streams) {
     EnvironmentOptions options;
     options.simulate = p.global.simulate.value_or(-1);
     options.interfaces = p.global.interfaces;
+    options.access = RequestedLinkAccess(p.global.relay, std::getenv(kRelayEnvironment));
     if (!p.global.capture.empty()) {
         std::string error;
         options.capture = CaptureFile::create(p.global.capture, error);

@@ -29,6 +29,12 @@ const std::string& ProgramPath() {
     return path;
 }
 
+std::string PacketDriver::permissionFix() const {
+    return "Run the program as root, or give it the capability once after each build: sudo "
+           "setcap cap_net_raw+ep " +
+           ProgramPath();
+}
+
 AdapterLink::AdapterLink(PacketDriver& driver, std::size_t frameListLimit)
     : driver_(driver), frameListLimit_(frameListLimit == 0 ? 1 : frameListLimit),
       diagnostics_(printToStderr), permissionReporter_(printToStderr) {}
@@ -80,18 +86,19 @@ bool AdapterLink::open(const std::string& adapterName) {
             }
             if (first && reporter)
                 reporter("Cannot open network adapter " + adapterName +
-                         ": raw Ethernet access was refused (" + result.error +
-                         "). Run the program as root, or give it the capability once after "
-                         "each build: sudo setcap cap_net_raw+ep " +
-                         ProgramPath() + "\n");
+                         ": raw Ethernet access was refused (" + result.error + "). " +
+                         driver_.permissionFix() + "\n");
         }
         return false;
     }
     port_ = std::move(result.port);
     ownAddress_ = port_->mac();
     open_.store(true, std::memory_order_release);
-    port_->start([this](std::span<const std::uint8_t> frame) { deliver(frame); },
-                 [this, openCount](const std::string& reason) { onReceiveEnd(openCount, reason); });
+    port_->start(
+        [this, port = port_.get()](std::span<const std::uint8_t> frame) {
+            deliver(frame, port->deliveringFrameArrivedAt());
+        },
+        [this, openCount](const std::string& reason) { onReceiveEnd(openCount, reason); });
     return true;
 }
 
@@ -159,7 +166,8 @@ bool AdapterLink::send(std::span<const std::uint8_t> frame) {
     return true;
 }
 
-void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
+void AdapterLink::deliver(std::span<const std::uint8_t> frame,
+                          std::optional<SteadyClock::time_point> arrivedAt) {
     if (!open_.load(std::memory_order_acquire) || stopFlag())
         return;
     if (frame.empty() || frame.size() > kMaxLinkFrame) {
@@ -184,7 +192,7 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame) {
         return;
     }
     // The copy is made before the lock so that a reader never waits for it.
-    Frame copy{{frame.begin(), frame.end()}, SteadyClock::now()};
+    Frame copy{{frame.begin(), frame.end()}, arrivedAt.value_or(SteadyClock::now())};
     {
         std::lock_guard listLock(listMutex_);
         // A station flooding our EtherType must not grow memory without end:

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <span>
 #include <string>
@@ -110,8 +111,10 @@ class AdapterLink {
     // them (capture ring overflow); 0 while closed.
     std::uint64_t droppedByBackend() const;
 
-    // Exposed for tests: what the receive thread does with each frame.
-    void deliver(std::span<const std::uint8_t> frame);
+    // Exposed for tests: what the receive thread does with each frame,
+    // stamped with `arrivedAt` where the backend knows it, else now.
+    void deliver(std::span<const std::uint8_t> frame,
+                 std::optional<SteadyClock::time_point> arrivedAt = std::nullopt);
 
   private:
     // Each frame is kept at its own length: a burst of short frames costs

@@ -36,6 +36,12 @@ class TappedPort : public PacketPort {
     std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const override {
         return inner_->deliveringFrameSentAt();
     }
+    std::optional<std::chrono::steady_clock::time_point> deliveringFrameArrivedAt() const override {
+        return inner_->deliveringFrameArrivedAt();
+    }
+    bool setBatchEnd(std::function<void()> batchEnd) override {
+        return inner_->setBatchEnd(std::move(batchEnd));
+    }
 
   private:
     std::unique_ptr<PacketPort> inner_;

@@ -36,6 +36,7 @@ class TappingDriver : public PacketDriver {
 
     std::vector<AdapterInfo> listAdapters() override;
     OpenResult open(const std::string& name, const OpenOptions& options) override;
+    std::string permissionFix() const override { return inner_.permissionFix(); }
 
   private:
     PacketDriver& inner_;

@@ -75,6 +75,17 @@ class PacketPort {
     virtual std::optional<std::chrono::steady_clock::time_point> deliveringFrameSentAt() const {
         return std::nullopt;
     }
+    // Called from inside the receiver: when the frame being delivered
+    // arrived, where the backend stamped it before handing it on (the relay
+    // stamps frames as it captures them, a socket hop before delivery).
+    virtual std::optional<std::chrono::steady_clock::time_point> deliveringFrameArrivedAt() const {
+        return std::nullopt;
+    }
+    // Asks to be told, on the receive thread, after each run of frames that
+    // the backend delivered back to back, so that a receiver can gather
+    // frames and pass them on in one go. Call before start(). False when the
+    // backend has no such runs: the receiver then passes each frame on alone.
+    virtual bool setBatchEnd(std::function<void()> /*batchEnd*/) { return false; }
 };
 
 struct OpenResult {
@@ -88,6 +99,10 @@ class PacketDriver {
     virtual ~PacketDriver() = default;
     virtual std::vector<AdapterInfo> listAdapters() = 0;
     virtual OpenResult open(const std::string& name, const OpenOptions& options) = 0;
+    // What a person does when open() failed with PermissionDenied: the
+    // sentence that ends the link's message. By default: run as root, or give
+    // this program the capability.
+    virtual std::string permissionFix() const;
 };
 
 } // namespace korvane

@@ -73,6 +73,11 @@ class PcapPort : public PacketPort {
         thread_.join();
     }
 
+    bool setBatchEnd(std::function<void()> batchEnd) override {
+        batchEnd_ = std::move(batchEnd);
+        return true;
+    }
+
     std::uint64_t droppedByBackend() const override {
         // libpcap adds the kernel's counts (which reset on reading) into the
         // handle, so two readers at once must not interleave.
@@ -136,6 +141,8 @@ class PcapPort : public PacketPort {
                     if (n <= 0)
                         break;
                 }
+                if (batchEnd_)
+                    batchEnd_();
             }
             if (failed)
                 return socketError(fds[0]);
@@ -170,6 +177,7 @@ class PcapPort : public PacketPort {
     std::atomic<bool> running_{false};
     Receiver receiver_;
     EndHandler ended_;
+    std::function<void()> batchEnd_;
     mutable std::mutex errorMutex_;
     std::string sendError_;
 };

@@ -20,13 +20,24 @@ class PcapDriver : public PacketDriver {
     // frames whenever the receive thread lost its core for a few milliseconds.
     static constexpr int kCaptureBufferBytes = 32 * 1024 * 1024;
 
+    // `permissionFix`: what the permission message advises instead of the
+    // default (run as root, or setcap this program).
+    explicit PcapDriver(std::string permissionFix = {})
+        : permissionFix_(std::move(permissionFix)) {}
+
     std::vector<AdapterInfo> listAdapters() override;
     OpenResult open(const std::string& name, const OpenOptions& options) override;
+    std::string permissionFix() const override {
+        return permissionFix_.empty() ? PacketDriver::permissionFix() : permissionFix_;
+    }
 
     // The MAC address of a named interface, from sysfs.
     static std::optional<MacAddress> interfaceMac(const std::string& name);
     // Whether the interface is an Ethernet one (ARPHRD_ETHER), from sysfs.
     static bool isEthernet(const std::string& name);
+
+  private:
+    std::string permissionFix_;
 };
 
 } // namespace korvane

@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -183,6 +184,7 @@ int Application::run(int& argc, char** argv) {
         global.interfaces.push_back(name.toStdString());
     }
     global.timing = Timing::defaults().scaled(options->timeScale);
+    global.access = RequestedLinkAccess(options->relay, std::getenv(kRelayEnvironment));
     // Opened once this copy is the only one, so a second start cannot truncate
     // the first one's recording.
     if (!options->captureFile.isEmpty()) {

@@ -14,6 +14,8 @@ const QString kTimeScale = QStringLiteral("time-scale");
 const QString kGrab = QStringLiteral("grab");
 const QString kReportStartup = QStringLiteral("report-startup");
 const QString kCapture = QStringLiteral("capture");
+const QString kRelay = QStringLiteral("relay");
+const QString kNoRelay = QStringLiteral("no-relay");
 
 constexpr double kMaxTimeScale = 100.0;
 } // namespace
@@ -36,6 +38,14 @@ void AddStartOptions(QCommandLineParser& parser) {
                       QStringLiteral("Record every frame sent and received to <file> (pcap, at "
                                      "most 256 MiB), for Wireshark."),
                       QStringLiteral("file")});
+    parser.addOption(
+        {kRelay, QStringLiteral("Reach the adapters through korvane-relay, the program "
+                                "that holds the raw-frame capability (the default "
+                                "when this one may not open raw sockets itself; "
+                                "also KORVANE_RELAY=1).")});
+    parser.addOption({kNoRelay, QStringLiteral("Open the adapters with this program's own raw "
+                                               "sockets (root, or a build given cap_net_raw; also "
+                                               "KORVANE_RELAY=0).")});
     QCommandLineOption timeScale(kTimeScale,
                                  QStringLiteral("Multiply every wait and period by <factor>."),
                                  QStringLiteral("factor"));
@@ -68,6 +78,12 @@ std::optional<StartOptions> ReadStartOptions(const QCommandLineParser& parser, Q
         }
     }
     options.factory = parser.isSet(kFactory);
+    if (parser.isSet(kRelay) && parser.isSet(kNoRelay)) {
+        error = QStringLiteral("--relay and --no-relay exclude each other");
+        return std::nullopt;
+    }
+    if (parser.isSet(kRelay) || parser.isSet(kNoRelay))
+        options.relay = parser.isSet(kRelay);
     if (parser.isSet(kTimeScale)) {
         bool ok = false;
         const double factor = parser.value(kTimeScale).toDouble(&ok);

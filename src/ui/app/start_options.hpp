@@ -19,6 +19,7 @@ struct StartOptions {
     QString grabFile;       // --grab FILE: picture of the window after the first search, then quit
     bool reportStartup = false; // --report-startup (hidden): print start-up figures, then quit
     QString captureFile;        // --capture FILE: record the session's frames (pcap)
+    std::optional<bool> relay;  // --relay (true) / --no-relay (false): how adapters are reached
 };
 
 // Adds the options to `parser`.
