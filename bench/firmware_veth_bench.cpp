@@ -10,7 +10,9 @@
 // units within 1.15 x one unit's time in the same run. Memory: the units share
 // one copy of the image, so eight units may take at most 16 MiB more than one
 // (each unit's own copy would add the image's size per unit). The memory runs
-// leave out the send pause, which only makes them slower.
+// leave out the send pause, which only makes them slower. Eight units under
+// each pacing then run through korvane-relay: target within 5 % of the same
+// run's direct time.
 //
 // Needs root: it creates and removes its own namespaces and veth pair, and
 // starts itself inside one of them in the measuring role.
@@ -19,8 +21,8 @@
 
 #include "base/byte_cursor.hpp"
 #include "base/operator.hpp"
+#include "bench_driver.hpp"
 #include "firmware/upgrade.hpp"
-#include "link/pcap_driver.hpp"
 #include "netns/netns_harness.hpp"
 #include "protocol/discovery.hpp"
 #include "protocol/frame.hpp"
@@ -50,6 +52,7 @@ constexpr int kMaxUnits = 8;
 constexpr double kSharedTolerance = 0.05;
 constexpr double kPerDeviceRatio = 1.15;
 constexpr double kMemoryAllowanceMiB = 16;
+constexpr double kRelayTolerance = 0.05;
 
 const char* pacingName(CommandPacing pacing) {
     return pacing == CommandPacing::Shared ? "shared" : "per-device";
@@ -111,12 +114,12 @@ std::filesystem::path writeImage(std::size_t length) {
 // devices under `pacing` (without the send pause when `noPause`). Prints
 // key=value lines, with the process's peak resident memory.
 int measure(const std::string& interface, int units, const std::string& image, CommandPacing pacing,
-            bool noPause) {
-    PcapDriver driver;
+            bool noPause, const std::string& relay) {
+    const auto driver = bench::MakeBenchDriver(relay);
     Timing timing = Timing::defaults();
     if (noPause)
         timing.commandSendPause = Micros(0);
-    Context ctx(driver, timing);
+    Context ctx(*driver, timing);
     ctx.link.setDiagnosticSink(nullptr);
     if (ctx.enumerateAdapters({interface}) != 1 || !ctx.openAdapter(0)) {
         std::fprintf(stderr, "cannot open %s\n", interface.c_str());
@@ -183,6 +186,7 @@ struct Measurement {
     int units = 1;
     CommandPacing pacing = CommandPacing::Shared;
     bool large = false; // the memory runs: 16 MiB image, no send pause
+    bool relay = false; // through korvane-relay
     std::map<std::string, std::string> figures;
 
     double number(const char* key) const { return std::stod(figures.at(key)); }
@@ -219,17 +223,31 @@ int orchestrate(const std::string& devsim) {
     std::vector<Measurement> runs;
     for (CommandPacing pacing : {CommandPacing::Shared, CommandPacing::PerDevice})
         for (int units : {1, kMaxUnits})
-            runs.push_back({units, pacing, false, {}});
+            runs.push_back({units, pacing, false, false, {}});
     for (int units : {1, kMaxUnits})
-        runs.push_back({units, CommandPacing::PerDevice, true, {}});
+        runs.push_back({units, CommandPacing::PerDevice, true, false, {}});
+    const std::string relay = bench::BuiltRelay();
+    if (!relay.empty())
+        for (CommandPacing pacing : {CommandPacing::Shared, CommandPacing::PerDevice})
+            runs.push_back({kMaxUnits, pacing, false, true, {}});
     bool ok = true;
     for (Measurement& m : runs) {
-        const RunResult run = VethPair::runIn(
-            pair->a(),
-            {selfPath(), "--role", "measure", "--interface", pair->a().interface, "--units",
-             std::to_string(m.units), "--image", (m.large ? largeImage : image).string(),
-             "--pacing", pacingName(m.pacing), "--no-pause", m.large ? "1" : "0"},
-            std::chrono::seconds(600));
+        std::vector<std::string> argv{selfPath(),
+                                      "--role",
+                                      "measure",
+                                      "--interface",
+                                      pair->a().interface,
+                                      "--units",
+                                      std::to_string(m.units),
+                                      "--image",
+                                      (m.large ? largeImage : image).string(),
+                                      "--pacing",
+                                      pacingName(m.pacing),
+                                      "--no-pause",
+                                      m.large ? "1" : "0"};
+        if (m.relay)
+            argv.insert(argv.end(), {"--relay", relay});
+        const RunResult run = VethPair::runIn(pair->a(), argv, std::chrono::seconds(600));
         if (run.status != 0) {
             std::fprintf(stderr, "firmware_veth_bench: the measurement of %d (%s) failed:\n%s",
                          m.units, pacingName(m.pacing), run.err.c_str());
@@ -257,7 +275,7 @@ int orchestrate(const std::string& devsim) {
 
     std::printf("  shared pacing (the default): one 4 ms pause between any two commands\n");
     for (const Measurement& m : runs) {
-        if (m.large || m.pacing != CommandPacing::Shared)
+        if (m.large || m.relay || m.pacing != CommandPacing::Shared)
             continue;
         const double trip = m.number("trip_s");
         const double floor = m.units * blocks * (pause + trip);
@@ -274,7 +292,7 @@ int orchestrate(const std::string& devsim) {
     std::printf("  per-device pacing: each unit keeps 4 ms between its own commands\n");
     double one = 0;
     for (const Measurement& m : runs) {
-        if (m.large || m.pacing != CommandPacing::PerDevice)
+        if (m.large || m.relay || m.pacing != CommandPacing::PerDevice)
             continue;
         const double trip = m.number("trip_s");
         const double floor = blocks * (pause + trip);
@@ -315,6 +333,25 @@ int orchestrate(const std::string& devsim) {
                     m.units, rss, rss - oneRss, kMemoryAllowanceMiB, within ? "met" : "MISSED",
                     m.number("elapsed_s"));
     }
+
+    if (!relay.empty())
+        std::printf("  through korvane-relay: 8 units, against the direct run of each pacing\n");
+    for (const Measurement& m : runs) {
+        if (!m.relay)
+            continue;
+        const auto direct = std::find_if(runs.begin(), runs.end(), [&](const Measurement& d) {
+            return !d.relay && !d.large && d.units == m.units && d.pacing == m.pacing;
+        });
+        const double elapsed = m.number("elapsed_s");
+        const double change = elapsed / direct->number("elapsed_s") - 1;
+        const bool within = change <= kRelayTolerance;
+        met = met && within;
+        std::printf("    %-10s  %7.2f s  direct %7.2f s  %+.1f %% (target within %.0f %%: %s), "
+                    "%s failed\n",
+                    pacingName(m.pacing), elapsed, direct->number("elapsed_s"), change * 100,
+                    kRelayTolerance * 100, within ? "met" : "MISSED",
+                    m.figures.at("failures").c_str());
+    }
     return failures == 0 && met ? 0 : 1;
 }
 
@@ -328,6 +365,7 @@ int main(int argc, char** argv) {
     int units = 1;
     CommandPacing pacing = CommandPacing::Shared;
     bool noPause = false;
+    std::string relay;
     bool bad = argc % 2 == 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -346,6 +384,8 @@ int main(int argc, char** argv) {
             pacing = value == "shared" ? CommandPacing::Shared : CommandPacing::PerDevice;
         else if (arg == "--no-pause")
             noPause = value == "1";
+        else if (arg == "--relay")
+            relay = value;
         else
             bad = true;
     }
@@ -354,6 +394,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (role == "measure")
-        return measure(interface, units, image, pacing, noPause);
+        return measure(interface, units, image, pacing, noPause, relay);
     return orchestrate(devsimPath(devsim));
 }

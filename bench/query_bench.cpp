@@ -4,14 +4,16 @@
 //  - the round trip of QueryDevice with the password check (0x7001): median
 //    and 99th percentile (targets: median < 200 us, p99 < 1 ms);
 //  - the CPU time the utility uses while a CommandDevice waits its whole
-//    30 s window for a device that never answers (target: < 1 % of a core).
+//    30 s window for a device that never answers (target: < 1 % of a core);
+//  - the same round trip through korvane-relay, in the same run (target:
+//    its median within 50 us of the direct one's).
 //
 // Needs root: it creates and removes its own namespaces and veth pair, and
 // starts itself inside one of them in the measuring role.
 //
 //   query_bench [--rounds N] [--devsim PATH]
 
-#include "link/pcap_driver.hpp"
+#include "bench_driver.hpp"
 #include "netns/netns_harness.hpp"
 #include "protocol/config_blocks.hpp"
 #include "protocol/context.hpp"
@@ -41,6 +43,7 @@ constexpr MacAddress kAbsent{{0x02, 0x19, 0xA7, 0x7F, 0xFF, 0xFE}}; // nobody an
 constexpr double kMedianTargetUs = 200;
 constexpr double kP99TargetUs = 1000;
 constexpr double kIdleCpuTargetPercent = 1.0;
+constexpr double kRelayExtraTargetUs = 50;
 
 std::string devsimPath(const std::string& given) {
     if (!given.empty())
@@ -102,15 +105,16 @@ std::vector<double> roundTrips(Context& ctx, long rounds) {
 }
 
 // The measuring role, inside the namespace of end a. Prints key=value lines.
-int measure(const std::string& interface, long rounds) {
-    PcapDriver driver;
+// With `relay` set, through that relay, and without the idle wait.
+int measure(const std::string& interface, long rounds, const std::string& relay) {
+    const auto driver = bench::MakeBenchDriver(relay);
     // The documented 5 ms pause between a query's send and its window is a
     // sleep that no reply can shorten; it is left out of the main figures so
     // that they show what the link, the transaction and the device take, and
     // measured on its own below.
     Timing fast = Timing::defaults();
     fast.querySendPause = Micros(0);
-    Context ctx(driver, fast);
+    Context ctx(*driver, fast);
     if (ctx.enumerateAdapters({interface}) != 1 || !ctx.openAdapter(0)) {
         std::fprintf(stderr, "cannot open %s\n", interface.c_str());
         return 1;
@@ -132,6 +136,14 @@ int measure(const std::string& interface, long rounds) {
     const std::uint64_t replies = ctx.link.counters().queued;
     const long queries = kWarmUp + rounds + kDefaultTimingRounds;
 
+    std::printf("rounds=%zu median_us=%.1f p99_us=%.1f max_us=%.1f\n", samples.size(),
+                fastFigures.median, fastFigures.p99, fastFigures.max);
+    std::printf("default_rounds=%zu default_median_us=%.1f default_p99_us=%.1f\n", withPause.size(),
+                defaultFigures.median, defaultFigures.p99);
+    std::printf("queries=%ld replies=%llu\n", queries, static_cast<unsigned long long>(replies));
+    if (!relay.empty())
+        return 0;
+
     // One try of a command with the real window, to a MAC nobody has.
     ctx.timing = Timing::defaults();
     ctx.timing.tries = 1;
@@ -143,11 +155,6 @@ int measure(const std::string& interface, long rounds) {
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = cpuSeconds() - cpuBefore;
 
-    std::printf("rounds=%zu median_us=%.1f p99_us=%.1f max_us=%.1f\n", samples.size(),
-                fastFigures.median, fastFigures.p99, fastFigures.max);
-    std::printf("default_rounds=%zu default_median_us=%.1f default_p99_us=%.1f\n", withPause.size(),
-                defaultFigures.median, defaultFigures.p99);
-    std::printf("queries=%ld replies=%llu\n", queries, static_cast<unsigned long long>(replies));
     std::printf("idle_status=%u idle_wall_s=%.3f idle_cpu_s=%.4f\n", status, wall, cpu);
     return 0;
 }
@@ -190,6 +197,15 @@ int orchestrate(long rounds, const std::string& devsim) {
                                           {selfPath(), "--role", "measure", "--interface",
                                            pair->a().interface, "--rounds", std::to_string(rounds)},
                                           std::chrono::seconds(600));
+    // The same round trips through the relay, right after, on the same pair.
+    const std::string relay = bench::BuiltRelay();
+    RunResult relayed;
+    if (!relay.empty())
+        relayed =
+            VethPair::runIn(pair->a(),
+                            {selfPath(), "--role", "measure", "--interface", pair->a().interface,
+                             "--rounds", std::to_string(rounds), "--relay", relay},
+                            std::chrono::seconds(600));
     emulator->terminate(Clock::now() + std::chrono::seconds(10));
     if (run.status != 0) {
         std::fprintf(stderr, "query_bench: the measurement failed:\n%s", run.err.c_str());
@@ -229,7 +245,30 @@ int orchestrate(long rounds, const std::string& devsim) {
                 wall, f.at("idle_status").c_str());
     std::printf("              CPU %.4f s = %.3f %% of one core (target < %.0f %%: %s)\n", cpu,
                 cpuPercent, kIdleCpuTargetPercent, cpuMet ? "met" : "MISSED");
-    return medianMet && p99Met && cpuMet ? 0 : 1;
+    bool relayMet = true;
+    if (!relay.empty()) {
+        if (relayed.status != 0) {
+            std::printf("  relay       the measurement through the relay failed:\n%s",
+                        relayed.err.c_str());
+            return 1;
+        }
+        std::vector<std::string> relayLines;
+        std::istringstream relayIn(relayed.out);
+        for (std::string line; std::getline(relayIn, line);)
+            relayLines.push_back(line);
+        const auto r = fields(relayLines);
+        const double relayMedian = std::stod(r.at("median_us"));
+        relayMet = relayMedian <= median + kRelayExtraTargetUs;
+        std::printf("  relay       through korvane-relay, %s queries: median %.1f us, p99 %s us, "
+                    "max %s us\n",
+                    r.at("rounds").c_str(), relayMedian, r.at("p99_us").c_str(),
+                    r.at("max_us").c_str());
+        std::printf("              %+.1f us over the direct median (target within +%.0f us: %s); "
+                    "%s queries, %s replies\n",
+                    relayMedian - median, kRelayExtraTargetUs, relayMet ? "met" : "MISSED",
+                    r.at("queries").c_str(), r.at("replies").c_str());
+    }
+    return medianMet && p99Met && cpuMet && relayMet ? 0 : 1;
 }
 
 } // namespace
@@ -238,6 +277,7 @@ int main(int argc, char** argv) {
     std::string role;
     std::string interface;
     std::string devsim;
+    std::string relay;
     long rounds = kDefaultRounds;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -250,6 +290,8 @@ int main(int argc, char** argv) {
             rounds = std::strtol(value.c_str(), nullptr, 10);
         } else if (arg == "--devsim") {
             devsim = value;
+        } else if (arg == "--relay") {
+            relay = value;
         } else {
             rounds = 0;
             break;
@@ -260,6 +302,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (role == "measure")
-        return measure(interface, rounds);
+        return measure(interface, rounds, relay);
     return orchestrate(rounds, devsimPath(devsim));
 }

@@ -3,7 +3,8 @@
 // sent as fast as one core can from one namespace, received through
 // PcapDriver and AdapterLink in the other by a reader that drains the
 // received-frame list. Prints what arrived, every kind of drop and the rate.
-// The target is zero drops.
+// The target is zero drops. The burst runs twice: received by libpcap
+// directly, then through korvane-relay, as an unprivileged program gets it.
 //
 // Needs root: it creates and removes its own namespaces and veth pair. The
 // program plays all three parts: run without --role it sets up the pair and
@@ -12,6 +13,7 @@
 //   receive_bench [--frames N]
 
 #include "base/byte_cursor.hpp"
+#include "bench_driver.hpp"
 #include "link/adapter_link.hpp"
 #include "link/pcap_driver.hpp"
 #include "netns/netns_harness.hpp"
@@ -89,9 +91,9 @@ int runSender(const std::string& interface, const MacAddress& to, long frames) {
 
 // ---------------------------------------------------------------------------
 
-int runReceiver(const std::string& interface, long expected) {
-    PcapDriver driver;
-    AdapterLink link(driver);
+int runReceiver(const std::string& interface, long expected, const std::string& relay) {
+    const auto driver = bench::MakeBenchDriver(relay);
+    AdapterLink link(*driver);
     if (!link.open(interface)) {
         std::fprintf(stderr, "receiver: cannot open %s\n", interface.c_str());
         return 1;
@@ -185,23 +187,16 @@ std::uint64_t statistic(const VethEnd& end, const std::string& name) {
     return std::strtoull(r.out.c_str(), nullptr, 10);
 }
 
-int orchestrate(long frames) {
-    if (const auto reason = unavailableReason()) {
-        std::fprintf(stderr, "receive_bench: %s\n", reason->c_str());
-        return 1;
-    }
-    std::string error;
-    auto pair = VethPair::create(&error);
-    if (!pair) {
-        std::fprintf(stderr, "receive_bench: %s\n", error.c_str());
-        return 1;
-    }
+// One burst, received directly or (with `relay`) through the relay.
+int burst(VethPair* pair, long frames, const std::string& relay) {
     const std::string self = selfPath();
     const std::string count = std::to_string(frames);
-
-    auto receiver = VethPair::spawnIn(
-        pair->b(),
-        {self, "--role", "receive", "--interface", pair->b().interface, "--frames", count}, &error);
+    std::string error;
+    std::vector<std::string> receiverLine{
+        self, "--role", "receive", "--interface", pair->b().interface, "--frames", count};
+    if (!relay.empty())
+        receiverLine.insert(receiverLine.end(), {"--relay", relay});
+    auto receiver = VethPair::spawnIn(pair->b(), receiverLine, &error);
     if (!receiver || !receiver->waitForLine("ready", Clock::now() + kDeadline)) {
         std::fprintf(stderr, "receive_bench: receiver did not start: %s%s\n", error.c_str(),
                      receiver ? receiver->errText().c_str() : "");
@@ -222,11 +217,11 @@ int orchestrate(long frames) {
         return 1;
     }
     const auto s = fields(sender.out);
-    std::string receiverLine;
+    std::string reportLine;
     for (const auto& line : receiver->lines())
         if (line.starts_with("received="))
-            receiverLine = line;
-    const auto r = fields(receiverLine);
+            reportLine = line;
+    const auto r = fields(reportLine);
     const std::uint64_t txDropped = statistic(pair->a(), "tx_dropped") - txDroppedBefore;
     const std::uint64_t rxDropped = statistic(pair->b(), "rx_dropped") - rxDroppedBefore;
 
@@ -234,8 +229,9 @@ int orchestrate(long frames) {
     const double spanSeconds = std::stod(r.at("span_seconds"));
     const long received = std::stol(r.at("received"));
     const long missing = std::stol(r.at("missing"));
-    std::printf("receive_bench: %ld frames of %zu bytes, EtherType 0x5152, over a veth pair\n",
-                frames, kMinimumFrame);
+    std::printf("receive_bench: %ld frames of %zu bytes, EtherType 0x5152, over a veth pair, %s\n",
+                frames, kMinimumFrame,
+                relay.empty() ? "received by libpcap directly" : "through korvane-relay");
     std::printf("  sender      sent %s in %.3f s: %.0f frames/s (%s retries on a full queue)\n",
                 s.at("sent").c_str(), sendSeconds, static_cast<double>(frames) / sendSeconds,
                 s.at("retries").c_str());
@@ -258,12 +254,30 @@ int orchestrate(long frames) {
     return clean ? 0 : 1;
 }
 
+int orchestrate(long frames) {
+    if (const auto reason = unavailableReason()) {
+        std::fprintf(stderr, "receive_bench: %s\n", reason->c_str());
+        return 1;
+    }
+    std::string error;
+    auto pair = VethPair::create(&error);
+    if (!pair) {
+        std::fprintf(stderr, "receive_bench: %s\n", error.c_str());
+        return 1;
+    }
+    const int direct = burst(pair.get(), frames, {});
+    const std::string relay = bench::BuiltRelay();
+    const int relayed = relay.empty() ? 0 : burst(pair.get(), frames, relay);
+    return direct == 0 && relayed == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::string role;
     std::string interface;
     std::optional<MacAddress> to;
+    std::string relay;
     long frames = kDefaultFrames;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
@@ -276,6 +290,8 @@ int main(int argc, char** argv) {
             to = MacAddress::parse(value);
         } else if (arg == "--frames") {
             frames = std::strtol(value.c_str(), nullptr, 10);
+        } else if (arg == "--relay") {
+            relay = value;
         } else {
             std::fprintf(stderr, "usage: receive_bench [--frames N]\n");
             return 2;
@@ -288,6 +304,6 @@ int main(int argc, char** argv) {
     if (role == "send" && to)
         return runSender(interface, *to, frames);
     if (role == "receive")
-        return runReceiver(interface, frames);
+        return runReceiver(interface, frames, relay);
     return orchestrate(frames);
 }

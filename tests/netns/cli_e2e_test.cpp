@@ -157,11 +157,17 @@ class CliOverVeth : public DevsimPairTest {
 
     RunResult korvane(std::vector<std::string> args,
                       std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+        return VethPair::runIn(pair_->a(), korvaneLine(std::move(args)), timeout);
+    }
+    // The command line as run: as `runAs_` says (by default as root).
+    std::vector<std::string> korvaneLine(std::vector<std::string> args) const {
         args.insert(args.begin(), {KORVANE_CLI, "--interface", pair_->a().interface});
-        return VethPair::runIn(pair_->a(), args, timeout);
+        args.insert(args.begin(), runAs_.begin(), runAs_.end());
+        return args;
     }
 
     std::unique_ptr<Process> devsim_;
+    std::vector<std::string> runAs_;
 };
 
 // ---------------------------------------------------------------------------
@@ -469,6 +475,124 @@ TEST_F(CliOverVeth, AnotherDevicesAddressPutsTheConflictQuestion) {
     EXPECT_NE(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.err.find("IP address: 192.168.1.101 already exists on the LAN."), std::string::npos)
         << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// As an unprivileged user, through the raw-frame relay
+//
+// korvane runs as nobody, which may open no raw socket: it reaches the
+// adapter through a copy of this build's korvane-relay that the test gives
+// cap_net_raw, as the package does for the installed one.
+
+class UnprivilegedOverVeth : public FirmwareOverVeth {
+  protected:
+    static constexpr int kRelayUnits = 3;
+
+    void SetUp() override {
+        FirmwareOverVeth::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        const auto relay = dir_ / "korvane-relay";
+        std::filesystem::copy_file(KORVANE_RELAY, relay);
+        const RunResult given = run({"setcap", "cap_net_raw+ep", relay.string()});
+        if (given.status != 0)
+            GTEST_SKIP() << "cannot give the relay cap_net_raw here (setcap: " << given.err
+                         << given.out << ")";
+        // nobody reads the image and the password files and runs the relay.
+        std::filesystem::permissions(
+            dir_ / "", std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+            std::filesystem::perm_options::add);
+        runAs_ = {"setpriv",        "--reuid=65534", "--regid=65534",
+                  "--clear-groups", "env",           "KORVANE_RELAY_PROGRAM=" + relay.string()};
+        startDevsim(kRelayUnits, devsimOptions_);
+    }
+
+    RunResult korvaneWithPassword(std::vector<std::string> args, const std::string& file) {
+        args.insert(args.end(), {"--password-file", (dir_ / file).string()});
+        return korvane(args);
+    }
+
+    void writeText(const std::string& name, const std::string& text) {
+        writeFile(dir_ / name,
+                  std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    }
+};
+
+TEST_F(UnprivilegedOverVeth, SearchSettingsAndPasswordGoThroughTheRelay) {
+    const RunResult found = korvane({"search", "--json"});
+    ASSERT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(stringValues(found.out, "mac").size(), static_cast<std::size_t>(kRelayUnits))
+        << found.out;
+    // Without the relay the same user reaches nothing, and is told why.
+    const RunResult own = korvane({"--no-relay", "search"});
+    EXPECT_EQ(own.status, 3) << own.out << own.err;
+    EXPECT_NE(own.err.find("raw Ethernet access was refused"), std::string::npos) << own.err;
+    EXPECT_NE(own.err.find("korvane-relay"), std::string::npos) << own.err;
+
+    // The address probe goes through the relay too: its ARP request out,
+    // the replies in (no station has the address, so nothing is asked).
+    const RunResult set = korvaneWithPassword({"settings", "set", kFirstMac.toString(), "--static",
+                                               "--ip", "192.168.1.150", "--mask", "255.255.255.0",
+                                               "--gateway", "192.168.1.1"},
+                                              "password");
+    EXPECT_EQ(set.status, 0) << set.out << set.err;
+    EXPECT_NE(set.out.find("Settings written"), std::string::npos) << set.out;
+    const RunResult shown = korvane({"settings", "show", kFirstMac.toString(), "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(stringValues(shown.out, "ip_address"), std::vector<std::string>{"192.168.1.150"})
+        << shown.out;
+
+    writeText("new-password", "n3w-Secret\n");
+    const RunResult changed =
+        korvaneWithPassword({"password", "set", kFirstMac.toString(), "--new-password-file",
+                             (dir_ / "new-password").string()},
+                            "password");
+    EXPECT_EQ(changed.status, 0) << changed.out << changed.err;
+    EXPECT_NE(changed.out.find("Password set"), std::string::npos) << changed.out;
+    // The old password no longer opens the device; the new one does.
+    const auto address = [&](const std::string& ip, const std::string& passwordFile) {
+        return korvaneWithPassword({"settings", "set", kFirstMac.toString(), "--static", "--ip", ip,
+                                    "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
+                                   passwordFile);
+    };
+    EXPECT_NE(address("192.168.1.151", "password").status, 0);
+    EXPECT_EQ(address("192.168.1.152", "new-password").status, 0);
+    EXPECT_EQ(found.err.find("n3w-Secret"), std::string::npos);
+}
+
+TEST_F(UnprivilegedOverVeth, ThreeUnitsAreUpgradedThroughTheRelay) {
+    const RunResult r = upgradeAll();
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("3 unit success, 0 unit fail. "), std::string::npos) << r.out;
+    stopDevsim();
+    for (std::uint32_t i = 0; i < kRelayUnits; ++i)
+        expectSavedImage(deviceMac(i));
+}
+
+TEST_F(UnprivilegedOverVeth, TheLinkTakenDownAndUpIsSearchedAgainThroughTheRelay) {
+    std::string error;
+    auto watch =
+        VethPair::spawnIn(pair_->a(), korvaneLine({"search", "--watch", "1", "--json"}), &error);
+    ASSERT_TRUE(watch) << error;
+    const auto listed = [&] {
+        const auto line = watch->waitForLine("[", Clock::now() + std::chrono::seconds(30));
+        EXPECT_TRUE(line) << "no search line; stderr: " << watch->errText();
+        return line ? stringValues(*line, "mac").size() : std::size_t{0};
+    };
+    ASSERT_EQ(listed(), static_cast<std::size_t>(kRelayUnits));
+    ASSERT_TRUE(pair_->setLink(pair_->a(), false));
+    bool seenGone = false;
+    for (int i = 0; i < 3 && !seenGone; ++i)
+        seenGone = listed() == 0;
+    EXPECT_TRUE(seenGone);
+    ASSERT_TRUE(pair_->setLink(pair_->a(), true));
+    bool back = false;
+    for (int i = 0; i < 3 && !back; ++i)
+        back = listed() == static_cast<std::size_t>(kRelayUnits);
+    EXPECT_TRUE(back) << "stderr: " << watch->errText();
+    const RunResult ended = watch->terminate(Clock::now() + std::chrono::seconds(30));
+    EXPECT_EQ(ended.status, 0) << ended.err;
 }
 
 } // namespace

@@ -239,7 +239,10 @@ RelayDriver::RelayDriver(std::string program, Micros answerWait)
 
 RelayDriver::RelayDriver(int controlFd, Micros answerWait)
     : answerWait_(answerWait), spawns_(false), sink_(std::make_shared<Sink>()) {
+    std::lock_guard lock(controlMutex_);
     controlFd_ = controlFd;
+    std::string error;
+    greetLocked(error);
 }
 
 RelayDriver::~RelayDriver() {
@@ -348,6 +351,10 @@ bool RelayDriver::connectLocked(std::string& error) {
         controlFd_ = spawnedFd_;
         pid_ = spawnedPid_;
     }
+    return greetLocked(error);
+}
+
+bool RelayDriver::greetLocked(std::string& error) {
     // Its greeting says it runs and speaks our version.
     MessageReader reader;
     const auto deadline = SteadyClock::now() + answerWait_;

@@ -64,6 +64,7 @@ class RelayDriver : public PacketDriver {
     bool exchange(const std::vector<std::uint8_t>& request, const AnswerHandler& onAnswer,
                   std::string& error);
     bool connectLocked(std::string& error);
+    bool greetLocked(std::string& error);
     void disconnectLocked();
     void spawnerLoop();
 

@@ -8,7 +8,6 @@
 #include "link/pcap_driver.hpp"
 #include "link/relay/relay_server.hpp"
 
-#include <linux/close_range.h>
 #include <sys/capability.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>

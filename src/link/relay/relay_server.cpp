@@ -176,6 +176,7 @@ int RelayServer::run() {
     for (auto& port : ports_)
         closePort(*port);
     ports_.clear();
+    ::shutdown(controlFd_, SHUT_RDWR); // the client hears the end at once
     return result;
 }
 

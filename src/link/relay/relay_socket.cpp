@@ -23,6 +23,8 @@ bool WriteAll(int fd, std::span<const std::uint8_t> bytes, int passFd) {
             message.msg_control = control;
             message.msg_controllen = sizeof control;
             cmsghdr* header = CMSG_FIRSTHDR(&message);
+            if (header == nullptr)
+                return false;
             header->cmsg_level = SOL_SOCKET;
             header->cmsg_type = SCM_RIGHTS;
             header->cmsg_len = CMSG_LEN(sizeof(int));
