@@ -12,8 +12,13 @@
 // The same searches then run through korvane-relay on the same pair; target:
 // their median within 5 % of the direct one's.
 //
-// Needs root: it creates and removes its own namespaces and veth pair, and
-// starts itself inside one of them in the measuring role.
+// Then the same search over 1, 16 and 64 adapters (the devices behind one of
+// them, the others veth ends whose peers answer nothing): its wall time and
+// the program's peak resident memory for each. Every adapter is searched at
+// once, so the time should hardly grow with their number.
+//
+// Needs root: it creates and removes its own namespaces and veth pairs, and
+// starts itself inside one of them in the measuring roles.
 //
 //   search_bench [--runs N] [--devsim PATH]
 
@@ -24,6 +29,8 @@
 #include "protocol/context.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/transactions.hpp"
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <array>
@@ -45,6 +52,7 @@ constexpr int kRoundTripSamples = 200;
 constexpr long kDefaultRuns = 3;
 constexpr double kReferenceRatio = 1.20;
 constexpr double kRelayRatio = 1.05;
+constexpr int kAdapterCounts[] = {1, 16, 64};
 constexpr MacAddress kFirstDevice{{0x02, 0x19, 0xA7, 0x00, 0x00, 0x01}};
 
 std::string devsimPath(const std::string& given) {
@@ -152,6 +160,28 @@ int measure(const std::string& interface, long runs, const std::string& relay) {
     return 0;
 }
 
+// The adapters role, inside the namespace of end a: one search over every
+// adapter there. Prints its wall time and the process's peak resident memory.
+int measureAdapters() {
+    PcapDriver driver;
+    Context ctx(driver, Timing::defaults());
+    ctx.link.setDiagnosticSink(nullptr);
+    const int adapters = ctx.enumerateAdapters();
+    StopToken stop;
+    const auto start = Clock::now();
+    const auto result = RunSearchCycle(ctx, {}, stop);
+    const double wall = seconds(Clock::now() - start);
+    if (!result || result->rows.size() != kDevices || result->adaptersOpened != adapters) {
+        std::fprintf(stderr, "%d adapters: %zu devices found, %d adapters searched\n", adapters,
+                     result ? result->rows.size() : 0, result ? result->adaptersOpened : 0);
+        return 1;
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("adapters=%d wall_s=%.4f peak_kib=%ld\n", adapters, wall, usage.ru_maxrss);
+    return 0;
+}
+
 std::map<std::string, std::string> fields(const std::string& text) {
     std::map<std::string, std::string> out;
     std::istringstream in(text);
@@ -198,11 +228,30 @@ int orchestrate(long runs, const std::string& devsim) {
                             {selfPath(), "--role", "measure", "--interface", pair->a().interface,
                              "--runs", std::to_string(runs), "--relay", relay},
                             std::chrono::seconds(600));
-    emulator->terminate(Clock::now() + std::chrono::seconds(10));
     if (run.status != 0) {
         std::fprintf(stderr, "search_bench: the measurement failed:\n%s", run.err.c_str());
         return 1;
     }
+    // More adapters beside the emulator's: veth ends whose peers sit in the
+    // emulator's namespace, where nothing listens on them.
+    std::vector<std::map<std::string, std::string>> perCount;
+    int adapters = 1;
+    for (const int count : kAdapterCounts) {
+        if (!pair->addExtraPairs(pair->a(), count - adapters, &pair->b(), &error)) {
+            std::fprintf(stderr, "search_bench: %s\n", error.c_str());
+            return 1;
+        }
+        adapters = count;
+        const RunResult many = VethPair::runIn(pair->a(), {selfPath(), "--role", "adapters"},
+                                               std::chrono::seconds(120));
+        if (many.status != 0) {
+            std::fprintf(stderr, "search_bench: the search over %d adapters failed:\n%s", count,
+                         many.err.c_str());
+            return 1;
+        }
+        perCount.push_back(fields(many.out));
+    }
+    emulator->terminate(Clock::now() + std::chrono::seconds(10));
     const auto f = fields(run.out);
     const Timing& t = Timing::defaults();
     const double settle = seconds(t.settleAfterOpen);
@@ -253,6 +302,13 @@ int orchestrate(long runs, const std::string& devsim) {
                     (relayMedian / median - 1.0) * 100, (kRelayRatio - 1.0) * 100,
                     relayMet ? "met" : "MISSED", std::stod(r.at("raw_trip_mean_s")) * 1e6);
     }
+    std::printf("  adapters    one search, %d devices behind one adapter, every adapter at "
+                "once:\n",
+                kDevices);
+    for (const auto& f2 : perCount)
+        std::printf("              %3s adapters: %.3f s, peak resident %.1f MiB\n",
+                    f2.at("adapters").c_str(), std::stod(f2.at("wall_s")),
+                    std::stod(f2.at("peak_kib")) / 1024.0);
     return met && relayMet ? 0 : 1;
 }
 
@@ -288,5 +344,7 @@ int main(int argc, char** argv) {
     }
     if (role == "measure")
         return measure(interface, runs, relay);
+    if (role == "adapters")
+        return measureAdapters();
     return orchestrate(runs, devsimPath(devsim));
 }

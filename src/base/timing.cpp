@@ -14,6 +14,7 @@ Timing Timing::scaled(double factor) const {
                           &t.linkSendTimeout,
                           &t.linkCloseWait,
                           &t.relayAnswerWait,
+                          &t.reopenRetry,
                           &t.queryWindow,
                           &t.commandWindow,
                           &t.querySendPause,

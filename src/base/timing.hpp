@@ -17,6 +17,9 @@ struct Timing {
     Micros linkSendTimeout = Millis(5000); // how long a send may take to complete
     Micros linkCloseWait = Millis(5000);   // Close waits this long for the receive thread
     Micros relayAnswerWait = Millis(5000); // the raw-frame relay's greeting and each answer
+    // While an adapter is gone under a waiting operation (down, unplugged),
+    // the operation tries to open it again this often until its window ends.
+    Micros reopenRetry = Millis(100);
 
     // Transactions
     int tries = 5;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -445,12 +446,19 @@ int runChosen(Program& p, Environment& env, Streams io) {
     // quietly, as for any filter.
     errno = 0;
     io.out.flush();
-    if (io.out)
-        return status;
-    const int error = errno;
-    io.err << p.chosen.name << ": cannot write to standard output"
-           << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
-    return kExitFailure;
+    if (!io.out) {
+        const int error = errno;
+        io.err << p.chosen.name << ": cannot write to standard output"
+               << (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) << "\n";
+        return kExitFailure;
+    }
+    // An operation that failed because its adapter went away and stayed
+    // away says so: "No respond!" alone would blame the device.
+    const AdapterLink& link = env.context().link;
+    if (status != kExitOk && link.recoverable())
+        inv.error() << "adapter " << link.adapterName() << " went away during the operation and "
+                    << "did not come back (" << link.receiveEndReason() << ")\n";
+    return status;
 }
 
 } // namespace
@@ -474,14 +482,22 @@ int Run(const std::vector<std::string>& args, Streams streams) {
             [&](const std::string& line) { streams.err << "korvane: " << line; });
     }
     options.timing = Timing::defaults().scaled(p.global.timeScale);
+    // The frame log and the link's diagnostics write from several threads.
+    auto errLock = std::make_shared<std::mutex>();
+    std::ostream& err = streams.err;
     if (p.global.verbose) {
         // The log hands over one whole line at a time.
-        std::ostream& err = streams.err;
-        options.frameLog = [&err](const std::string& line) {
+        options.frameLog = [&err, errLock](const std::string& line) {
+            std::lock_guard lock(*errLock);
             err << "korvane: " << line << "\n" << std::flush;
         };
     }
     Environment env(std::move(options));
+    if (p.global.verbose) // what the link says of its adapters too (gone, reopened)
+        env.context().link.setDiagnosticSink([&err, errLock](const std::string& line) {
+            std::lock_guard lock(*errLock);
+            err << "korvane: " << line << std::flush;
+        });
     env.setPermissionReporter([&](const std::string& line) { streams.err << "korvane: " << line; });
     return runChosen(p, env, streams);
 }

@@ -3,9 +3,10 @@
 namespace korvane::cli {
 
 std::string AdapterName(const Context& ctx, int index) {
-    if (index < 0 || index >= ctx.adapters.count())
+    const auto table = ctx.adapters();
+    if (index < 0 || index >= table->count())
         return {};
-    return ctx.adapters.entries[static_cast<std::size_t>(index)].name;
+    return table->entries[static_cast<std::size_t>(index)].name;
 }
 
 Json DeviceObject(const Context& ctx, const DeviceIdentity& device, const std::string& serial,

@@ -3,7 +3,6 @@
 #include "app/environment.hpp"
 #include "cli/cli.hpp"
 #include "devices/search.hpp"
-#include "protocol/discovery.hpp"
 
 #include <algorithm>
 
@@ -44,34 +43,29 @@ Resolution ResolveDevices(Environment& env, const std::vector<std::string>& name
     if (std::string unknown = env.unknownInterfaceError(); !unknown.empty())
         return failed(kExitNoAdapter, std::move(unknown));
     Context& ctx = env.context();
-    ctx.refreshAdapters();
-    const int adapters = std::min(ctx.adapters.count(), kMaxSearchAdapters);
-    if (adapters == 0)
+    StopToken stop;
+    AdapterSweep sweep(ctx, stop);
+    sweep.Discover({});
+    const auto notes = sweep.notes();
+    if (notes.empty())
         return failed(kExitNoAdapter, "no Ethernet adapter was found");
+    if (sweep.searchedCount() == 0)
+        return failed(kExitNoAdapter, NothingSearchedText(notes));
 
     std::vector<DeviceIdentity> found;
     std::string searched;
-    std::string problems;
-    int opened = 0;
-    for (int a = 0; a < adapters; ++a) {
-        const std::string& name = ctx.adapters.entries[static_cast<std::size_t>(a)].name;
-        if (!ctx.openAdapter(a)) {
-            problems += "; " + name + ": " + AdapterOpenProblem(ctx);
+    for (const AdapterDiscovery& adapter : sweep.adapters()) {
+        if (!adapter.searched)
             continue;
-        }
-        ++opened;
-        searched += (searched.empty() ? "" : ", ") + name;
-        std::vector<DeviceIdentity> records(kDiscoveryCapacity);
-        const int n = DiscoverDevices(ctx, records, a);
-        for (int i = 0; i < n; ++i) {
-            const DeviceIdentity& d = records[static_cast<std::size_t>(i)];
+        searched += (searched.empty() ? "" : ", ") + adapter.name;
+        for (const DeviceIdentity& d : adapter.devices)
             if (std::none_of(found.begin(), found.end(),
                              [&](const DeviceIdentity& r) { return r.mac() == d.mac(); }))
                 found.push_back(d);
-        }
     }
-    if (opened == 0)
-        return failed(kExitNoAdapter, "no adapter could be searched" + problems);
+    // A device behind an adapter that could not be searched is not "not there".
+    if (const std::string skipped = NotSearchedText(notes); !skipped.empty())
+        searched += " (not searched: " + skipped + ")";
 
     Resolution r;
     if (all) {

@@ -34,8 +34,8 @@ struct Resolution {
     std::string error; // why not, when status is not 0
 };
 
-// Discovers on the adapters of the environment (the first 16, as a search
-// does; a device seen on two keeps the first) and resolves `names`, which
+// Discovers on every adapter of the environment at once, as a search does (a
+// device seen on two keeps the first), and resolves `names`, which
 // the command line has already checked with DeviceCheck. Fails with
 // kExitNoAdapter when an --interface name does not exist or no adapter could
 // be opened, and with kExitFailure, naming it, when a name matches no device

@@ -1,7 +1,8 @@
 #pragma once
 
-// The search cycle: on a thread of its own it opens each adapter in turn,
-// runs discovery, merges the devices into a new table (first adapter wins),
+// The search cycle: on a thread of its own it opens every adapter at once,
+// each on a link of its own, runs discovery on all of them side by side,
+// merges the devices into a new table in adapter order (first adapter wins),
 // asks each new device for its LAN address and sorts the rows by serial
 // number. It never touches the list: it leaves its SearchResult for the
 // list's owner, tells it so, and the owner applies the result on its own
@@ -14,34 +15,108 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace korvane {
-
-// The search looks at the first 16 adapters of the table.
-inline constexpr int kMaxSearchAdapters = 16;
 
 // Why the link's last attempt to open an adapter failed, in words.
 std::string AdapterOpenProblem(const Context& ctx);
 
+// The adapters of `notes` that were not searched, each with its reason:
+// "eth2 (the adapter is down), eth3 (...)"; empty when every one was.
+std::string NotSearchedText(std::span<const SearchResult::AdapterNote> notes);
+// Why a search searched nothing: "no Ethernet adapter was found", or "no
+// adapter could be searched: " and each adapter with its reason.
+std::string NothingSearchedText(std::span<const SearchResult::AdapterNote> notes);
+
+// The receive ring each adapter's link asks for during a search over
+// `adapters` adapters: one alone keeps the driver's own (0); more share
+// kSearchRingBudget equally, and none gets less than kMinSearchRing, which
+// holds one discovery's 256 replies with room to spare (about 318 frames of
+// the 1601-byte capture length). So 80 adapters cost some 50 MiB of rings,
+// not 80 times 32 MiB.
+inline constexpr std::size_t kSearchRingBudget = 32 * 1024 * 1024;
+inline constexpr std::size_t kMinSearchRing = 512 * 1024;
+std::size_t SearchRingBytes(int adapters);
+
+// One adapter as a sweep saw it.
+struct AdapterDiscovery {
+    int index = 0;
+    std::string name;
+    bool searched = false;
+    std::string problem;               // why it was not searched; empty when it was
+    std::vector<DeviceRecord> devices; // in the order of their first replies
+};
+
+// Discovery on every adapter of the table at once. Each adapter is opened on
+// a link of its own (the context's own link serves the adapter it is open
+// on, else adapter 0; every other adapter gets a sibling context) and keeps
+// its own settle time, request and window, exactly as one discovery alone:
+// the segments are independent, so nothing on any one of them changes, and
+// dozens of adapters take the time of one. An adapter that cannot be opened
+// is skipped with its reason. The links stay open until the sweep goes, so
+// that the devices can be asked more over them.
+class AdapterSweep {
+  public:
+    // Registers the sweep's links with `stop`, which cuts every wait short.
+    AdapterSweep(Context& ctx, StopToken& stop);
+    // Closes the links the sweep opened (not the context's own).
+    ~AdapterSweep();
+    AdapterSweep(const AdapterSweep&) = delete;
+    AdapterSweep& operator=(const AdapterSweep&) = delete;
+
+    // Enumerates the adapters again and runs the discoveries. `previous` are
+    // the last search's records: each adapter's discovery carries their
+    // remembered passwords over. False when a stop was requested.
+    bool Discover(std::span<const DeviceRecord> previous);
+
+    // One entry per adapter of the table, in table order.
+    const std::vector<AdapterDiscovery>& adapters() const { return results_; }
+    int searchedCount() const;
+    // Each adapter's name and why it was not searched (empty when it was).
+    std::vector<SearchResult::AdapterNote> notes() const;
+    // The context whose link reaches adapter `index`'s devices during the sweep.
+    Context& contextOf(int index);
+
+  private:
+    struct Lane;
+    void releaseLanes();
+    void discoverOn(std::size_t i, std::span<const DeviceRecord> previous, int adapterCount);
+
+    Context& ctx_;
+    StopToken& stop_;
+    std::vector<std::unique_ptr<Lane>> lanes_;
+    std::vector<AdapterDiscovery> results_;
+    std::vector<std::string> leftOut_; // past the table's limit
+};
+
 // The LAN addresses of newly found devices are read for this many devices at
-// a time. Each device still sees its own requests one after another, with
-// the same pauses and windows; only different devices overlap.
+// a time, across all adapters. Each device still sees its own requests one
+// after another, with the same pauses and windows; only different devices
+// overlap.
 inline constexpr int kConcurrentAddressReads = 16;
 
-// ReadLanAddress for every target, up to kConcurrentAddressReads at once;
-// addresses[i] gets targets[i]'s address (0 when it did not answer). False
-// when a stop was requested, which ends every read at its next wait.
-bool ReadLanAddresses(Context& ctx, std::span<const MacAddress> targets,
-                      std::span<std::uint32_t> addresses, StopToken& stop);
+// One device whose LAN address is read, over the context that reaches it.
+struct LanAddressRead {
+    Context* ctx = nullptr;
+    MacAddress target;
+    std::uint32_t address = 0; // 0 when it did not answer
+};
 
-// Steps 3 and 4 of a search, on the calling thread: every adapter, discovery,
-// merge, slots, LAN addresses; the rows sorted. `previous` are the last
-// search's records: discovery carries their remembered passwords over.
-// nullopt when a stop was requested.
+// ReadLanAddress for every entry, up to kConcurrentAddressReads at once.
+// False when a stop was requested, which ends every read at its next wait.
+bool ReadLanAddresses(std::span<LanAddressRead> reads, StopToken& stop);
+
+// Steps 3 and 4 of a search, on the calling thread: discovery on every
+// adapter at once (AdapterSweep), merge, slots, LAN addresses; the rows sorted. `previous` are the
+// last search's records: discovery carries their remembered passwords over. nullopt when a stop was
+// requested.
 std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceRecord> previous,
                                            StopToken& stop);
 
@@ -88,6 +163,9 @@ class DeviceSearch {
     bool WaitEnded(SteadyClock::time_point deadline);
     void WaitEnded();
     bool running() const;
+    // Owner's thread: each adapter the last applied search looked at, and
+    // why it could not search there (empty when it did).
+    const std::vector<SearchResult::AdapterNote>& lastAdapterNotes() const { return lastNotes_; }
 
   private:
     void run(std::vector<DeviceRecord> previous);
@@ -101,6 +179,7 @@ class DeviceSearch {
     std::condition_variable ended_;
     bool running_ = false;
     std::optional<SearchResult> pending_;
+    std::vector<SearchResult::AdapterNote> lastNotes_; // owner's thread
     std::thread thread_;
 };
 

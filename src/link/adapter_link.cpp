@@ -47,7 +47,10 @@ void AdapterLink::reset() {
     close();
     std::unique_lock lock(portMutex_);
     ownAddress_ = {};
-    adapterName_.clear();
+    {
+        std::lock_guard nameLock(nameMutex_);
+        adapterName_.clear();
+    }
     stopFlag_.store(false, std::memory_order_release);
     std::lock_guard listLock(listMutex_);
     frames_.clear();
@@ -65,35 +68,34 @@ bool AdapterLink::open(const std::string& adapterName) {
         frames_.clear(); // frames of the previous adapter never reach a transaction
         frameBytes_ = 0;
     }
-    adapterName_ = adapterName;
-    const std::uint64_t openCount = openCount_.fetch_add(1) + 1;
+    {
+        std::lock_guard nameLock(nameMutex_);
+        adapterName_ = adapterName;
+    }
+    return openPortLocked(adapterName);
+}
 
+bool AdapterLink::openPortLocked(const std::string& adapterName) {
+    const std::uint64_t openCount = openCount_.fetch_add(1) + 1;
     OpenOptions options;
+    options.ringBytes = ringBytes_.load(std::memory_order_relaxed);
     const auto program = protocolFilterProgram();
     options.filter.assign(program.begin(), program.end());
     OpenResult result = driver_.open(adapterName, options);
-    lastOpenFailure_ = result.failure;
-    lastOpenError_ = result.error;
+    {
+        std::lock_guard nameLock(nameMutex_);
+        lastOpenFailure_ = result.failure;
+        lastOpenError_ = result.error;
+    }
     if (!result.port) {
-        if (result.failure == OpenFailure::PermissionDenied) {
-            bool first = false;
-            DiagnosticSink reporter;
-            {
-                std::lock_guard cbLock(callbackMutex_);
-                first = !permissionReported_;
-                permissionReported_ = true;
-                reporter = permissionReporter_;
-            }
-            if (first && reporter)
-                reporter("Cannot open network adapter " + adapterName +
-                         ": raw Ethernet access was refused (" + result.error + "). " +
-                         driver_.permissionFix() + "\n");
-        }
+        if (result.failure == OpenFailure::PermissionDenied)
+            reportPermission(adapterName, result.error);
         return false;
     }
     port_ = std::move(result.port);
     ownAddress_ = port_->mac();
     open_.store(true, std::memory_order_release);
+    receiveEnded_.store(false, std::memory_order_release);
     port_->start(
         [this, port = port_.get()](std::span<const std::uint8_t> frame) {
             deliver(frame, port->deliveringFrameArrivedAt());
@@ -102,21 +104,89 @@ bool AdapterLink::open(const std::string& adapterName) {
     return true;
 }
 
+void AdapterLink::reportPermission(const std::string& adapterName, const std::string& error) {
+    bool first = false;
+    DiagnosticSink reporter;
+    AdapterLink* parent = nullptr;
+    {
+        std::lock_guard cbLock(callbackMutex_);
+        parent = reportsTo_;
+        if (!parent) {
+            first = !permissionReported_;
+            permissionReported_ = true;
+            reporter = permissionReporter_;
+        }
+    }
+    if (parent) {
+        parent->reportPermission(adapterName, error);
+        return;
+    }
+    if (first && reporter)
+        reporter("Cannot open network adapter " + adapterName +
+                 ": raw Ethernet access was refused (" + error + "). " + driver_.permissionFix() +
+                 "\n");
+}
+
+bool AdapterLink::recover(Micros retryInterval) {
+    std::unique_lock lock(portMutex_);
+    if (!open_.load() || stopFlag())
+        return false; // closed on purpose, or never opened: nothing to come back
+    if (!receiveEnded())
+        return true; // another waiter has reopened it
+    const auto now = SteadyClock::now();
+    if (now - lastRecoveryAttempt_ < retryInterval)
+        return false;
+    lastRecoveryAttempt_ = now;
+    // The dead port's thread has ended or ends without delivering more; the
+    // queued frames stay for the operations that wait for them.
+    if (port_) {
+        port_->stop();
+        port_.reset();
+    }
+    if (!openPortLocked(adapterName()))
+        return false; // still gone: the link stays ended, and the next attempt tries again
+    recoveries_.fetch_add(1, std::memory_order_relaxed);
+    diagnostic("Reopened " + adapterName() + " after its receive side ended\n");
+    return true;
+}
+
+bool AdapterLink::recoverable() const {
+    return open_.load(std::memory_order_acquire) && receiveEnded() && !stopFlag();
+}
+
+void AdapterLink::reportThrough(AdapterLink& parent) {
+    std::lock_guard cbLock(callbackMutex_);
+    reportsTo_ = &parent;
+}
+
+std::string AdapterLink::adapterName() const {
+    std::lock_guard nameLock(nameMutex_);
+    return adapterName_;
+}
+
+OpenFailure AdapterLink::lastOpenFailure() const {
+    std::lock_guard nameLock(nameMutex_);
+    return lastOpenFailure_;
+}
+
+std::string AdapterLink::lastOpenError() const {
+    std::lock_guard nameLock(nameMutex_);
+    return lastOpenError_;
+}
+
 // Called on the port's receive thread, which close() may be joining while it
-// holds the port lock: only the callback lock is taken here.
+// holds the port lock: only the callback and name locks are taken here.
 void AdapterLink::onReceiveEnd(std::uint64_t openCount, const std::string& reason) {
     if (openCount != openCount_.load())
         return; // a port that was already replaced
-    std::string name;
     {
         std::lock_guard cbLock(callbackMutex_);
         receiveEndReason_ = reason.empty() ? "the receive side ended" : reason;
-        name = adapterName_;
     }
     receiveEnded_.store(true, std::memory_order_release);
-    arrivals_.notify(); // waiters give up at once instead of at their deadline
-    diagnostic("Receive ended on " + name + ": " + receiveEndReason() +
-               "; the adapter is reopened by the next search or operation\n");
+    arrivals_.notify(); // waiters turn to reopening at once instead of at their deadline
+    diagnostic("Receive ended on " + adapterName() + ": " + receiveEndReason() +
+               "; the adapter is reopened by the operation waiting on it or the next search\n");
 }
 
 std::string AdapterLink::receiveEndReason() const {
@@ -266,11 +336,15 @@ void AdapterLink::setPermissionReporter(DiagnosticSink reporter) {
 
 void AdapterLink::diagnostic(const std::string& line) {
     DiagnosticSink sink;
+    AdapterLink* parent = nullptr;
     {
         std::lock_guard cbLock(callbackMutex_);
+        parent = reportsTo_;
         sink = diagnostics_;
     }
-    if (sink)
+    if (parent)
+        parent->diagnostic(line);
+    else if (sink)
         sink(line);
 }
 

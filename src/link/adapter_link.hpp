@@ -73,10 +73,32 @@ class AdapterLink {
     // Set from the moment close begins until the next open: sends and reads fail.
     bool stopFlag() const { return stopFlag_.load(std::memory_order_acquire); }
     MacAddress ownAddress() const;
-    const std::string& adapterName() const { return adapterName_; }
-    OpenFailure lastOpenFailure() const { return lastOpenFailure_; }
+    // Copies: the names change under open() on whatever thread calls it.
+    std::string adapterName() const;
+    OpenFailure lastOpenFailure() const;
     // What the backend said when the last open failed.
-    const std::string& lastOpenError() const { return lastOpenError_; }
+    std::string lastOpenError() const;
+
+    // After the receive side ended by itself (an adapter that went down and
+    // came back): opens the same adapter again, keeping the frames already
+    // queued, so that the operations waiting on the link go on over it.
+    // Several waiters may call it at once; one reopens and the others see
+    // its result, and while the adapter stays gone a new attempt is made at
+    // most once per `retryInterval`. True when the link is usable afterwards;
+    // false at once for a link that close() ended or that never opened.
+    bool recover(Micros retryInterval);
+    // Whether recover() has something to do: the link was open and its
+    // receive side ended by itself.
+    bool recoverable() const;
+    // How often recover() reopened the adapter.
+    std::uint64_t recoveries() const { return recoveries_.load(std::memory_order_relaxed); }
+
+    // Diagnostics and the missing-rights report go to `parent`'s sinks (its
+    // once-only report included): a search's extra links speak as one.
+    void reportThrough(AdapterLink& parent);
+
+    // The receive ring the next opens ask the driver for (0: the driver's own).
+    void setRingBytes(std::size_t bytes) { ringBytes_.store(bytes, std::memory_order_relaxed); }
 
     // False when the link is not usable, the frame is empty or longer than 1600 bytes.
     bool send(std::span<const std::uint8_t> frame);
@@ -125,8 +147,11 @@ class AdapterLink {
     };
 
     void closeLocked();
+    // Opens the driver's port and starts it; the port lock is held.
+    bool openPortLocked(const std::string& adapterName);
     void onReceiveEnd(std::uint64_t openCount, const std::string& reason);
     void diagnostic(const std::string& line);
+    void reportPermission(const std::string& adapterName, const std::string& error);
 
     PacketDriver& driver_;
     const std::size_t frameListLimit_;
@@ -134,9 +159,16 @@ class AdapterLink {
     mutable std::shared_mutex portMutex_; // exclusive for open/close, shared for send
     std::unique_ptr<PacketPort> port_;
     MacAddress ownAddress_;
+    SteadyClock::time_point lastRecoveryAttempt_{}; // under portMutex_
+    std::atomic<std::uint64_t> recoveries_{0};
+    std::atomic<std::size_t> ringBytes_{0};
+
+    // Taken alone, also by the receive thread while close() holds the port lock.
+    mutable std::mutex nameMutex_;
     std::string adapterName_;
     OpenFailure lastOpenFailure_ = OpenFailure::None;
     std::string lastOpenError_;
+
     std::atomic<bool> open_{false};
     std::atomic<bool> stopFlag_{false};
     std::atomic<bool> receiveEnded_{false};
@@ -154,6 +186,7 @@ class AdapterLink {
     DiagnosticSink diagnostics_;
     DiagnosticSink permissionReporter_;
     bool permissionReported_ = false;
+    AdapterLink* reportsTo_ = nullptr;
     AutoResetEvent noticeEvent_;
 };
 

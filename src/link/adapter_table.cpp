@@ -15,12 +15,14 @@ std::vector<std::string> AdapterTable::descriptions() const {
 int EnumerateAdapters(PacketDriver& driver, AdapterTable& table,
                       const std::vector<std::string>& only) {
     table.entries.clear();
+    table.leftOut.clear();
     for (auto& adapter : driver.listAdapters()) {
-        if (table.entries.size() >= kMaxAdapters)
-            break;
         if (!only.empty() && std::find(only.begin(), only.end(), adapter.name) == only.end())
             continue;
-        table.entries.push_back(std::move(adapter));
+        if (table.entries.size() >= kMaxAdapters)
+            table.leftOut.push_back(std::move(adapter.name));
+        else
+            table.entries.push_back(std::move(adapter));
     }
     return table.count();
 }

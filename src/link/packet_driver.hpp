@@ -39,11 +39,15 @@ std::uint32_t runBpf(std::span<const BpfInstruction> program, std::span<const st
 // The receive filter the utility installs: accept EtherType 0x5152, reject the rest.
 std::span<const BpfInstruction> protocolFilterProgram();
 
-enum class OpenFailure { None, NoSuchAdapter, PermissionDenied, Other };
+// NoLink: the adapter is down or has no link; it may come back.
+enum class OpenFailure { None, NoSuchAdapter, PermissionDenied, NoLink, Other };
 
 struct OpenOptions {
     bool promiscuous = false;
     std::vector<BpfInstruction> filter; // empty: accept everything
+    // The receive ring's size in bytes, a wish the driver may round; 0: the
+    // driver's own size. A search over many adapters asks for less on each.
+    std::size_t ringBytes = 0;
 };
 
 // An opened adapter. Received frames are handed to the receiver on a thread

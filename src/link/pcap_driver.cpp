@@ -1,5 +1,7 @@
 #include "link/pcap_driver.hpp"
 
+#include "link/adapter_link.hpp"
+
 #include <pcap/pcap.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -26,6 +29,21 @@ std::string readSysfs(const std::string& name, const char* leaf) {
     std::getline(in, value);
     return value;
 }
+
+// Why an interface cannot carry frames now (empty when it can): down, or up
+// without a link (no cable, no peer). Such an adapter is skipped with this
+// reason rather than searched in vain, and an operation waiting for it to
+// come back keeps trying.
+std::string linkProblem(const std::string& name) {
+    const std::string flags = readSysfs(name, "flags");
+    if (!flags.empty() && (std::strtoul(flags.c_str(), nullptr, 0) & 0x1) == 0) // IFF_UP
+        return "the adapter is down";
+    if (readSysfs(name, "carrier") == "0")
+        return "no link (no cable or peer)";
+    return {};
+}
+
+static_assert(PcapDriver::kSnapLength == kMaxLinkFrame + 1);
 
 class PcapPort : public PacketPort {
   public:
@@ -241,6 +259,8 @@ OpenResult PcapDriver::open(const std::string& name, const OpenOptions& options)
     const auto mac = interfaceMac(name);
     if (!mac)
         return {nullptr, OpenFailure::NoSuchAdapter, "no such Ethernet interface"};
+    if (std::string problem = linkProblem(name); !problem.empty())
+        return {nullptr, OpenFailure::NoLink, std::move(problem)};
     pcap_t* handle = pcap_create(name.c_str(), error);
     if (handle == nullptr)
         return {nullptr, OpenFailure::Other, error};
@@ -253,10 +273,13 @@ OpenResult PcapDriver::open(const std::string& name, const OpenOptions& options)
         return OpenResult{nullptr, classify(status), text};
     };
 
-    pcap_set_snaplen(handle, 2048);
+    pcap_set_snaplen(handle, kSnapLength);
     pcap_set_promisc(handle, options.promiscuous ? 1 : 0);
     pcap_set_immediate_mode(handle, 1);
-    pcap_set_buffer_size(handle, kCaptureBufferBytes);
+    pcap_set_buffer_size(handle, options.ringBytes != 0
+                                     ? static_cast<int>(std::min<std::size_t>(options.ringBytes,
+                                                                              kCaptureBufferBytes))
+                                     : kCaptureBufferBytes);
     if (const int status = pcap_activate(handle); status < 0)
         return fail(status);
     if (pcap_datalink(handle) != DLT_EN10MB) {

@@ -119,6 +119,17 @@ void SimulatedSegment::denyAccess(const std::string& name) {
     denied_.push_back(name);
 }
 
+void SimulatedSegment::setAdapterDown(const std::string& name, bool down) {
+    {
+        std::lock_guard lock(mutex_);
+        std::erase(down_, name);
+        if (down)
+            down_.push_back(name);
+    }
+    if (down)
+        failAdapter(name, "The interface went down");
+}
+
 std::vector<AdapterInfo> SimulatedSegment::listAdapters() {
     std::lock_guard lock(mutex_);
     return adapters_;
@@ -130,6 +141,8 @@ OpenResult SimulatedSegment::open(const std::string& name, const OpenOptions& op
         std::lock_guard lock(mutex_);
         if (std::find(denied_.begin(), denied_.end(), name) != denied_.end())
             return {nullptr, OpenFailure::PermissionDenied, "Operation not permitted"};
+        if (std::find(down_.begin(), down_.end(), name) != down_.end())
+            return {nullptr, OpenFailure::NoLink, "the adapter is down"};
         auto it = std::find_if(adapters_.begin(), adapters_.end(),
                                [&](const AdapterInfo& a) { return a.name == name; });
         if (it == adapters_.end())

@@ -45,6 +45,9 @@ class SimulatedSegment : public PacketDriver {
     void failAdapter(const std::string& name, const std::string& reason);
     // Adapters whose open() fails as if raw access were refused.
     void denyAccess(const std::string& name);
+    // Takes an adapter down (its open ports end as failAdapter's do, and
+    // opening it fails for lack of link) or brings it up again. It stays listed.
+    void setAdapterDown(const std::string& name, bool down);
 
     // A station attached straight to the segment (not listed as an adapter).
     std::unique_ptr<PacketPort> attachStation(MacAddress mac, OpenOptions options);
@@ -81,6 +84,7 @@ class SimulatedSegment : public PacketDriver {
     bool quit_ = false;
     std::vector<AdapterInfo> adapters_;
     std::vector<std::string> denied_;
+    std::vector<std::string> down_;
     std::vector<std::weak_ptr<Attachment>> attachments_;
     FrameHook hook_;
     std::uint64_t carried_ = 0;

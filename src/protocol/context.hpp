@@ -11,6 +11,7 @@
 #include "protocol/stray_queue.hpp"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 namespace korvane {
@@ -22,6 +23,9 @@ struct WireCounters {
     std::atomic<std::uint64_t> misaddressedDiscovery{0}; // 0x1002 sent to another station
     std::atomic<std::uint64_t> earlyDiscovery{0};        // 0x1002 queued before the request
     std::atomic<std::uint64_t> duplicateDiscovery{0};    // a device's second answer
+
+    // Adds another context's counts to these.
+    void add(const WireCounters& other);
 };
 
 class Context {
@@ -33,12 +37,22 @@ class Context {
     PacketDriver& driver;
     Timing timing;
     AdapterLink link;
-    AdapterTable adapters;
     std::mutex sendLock; // held by CommandDevice around its send and the pause after it
     StrayReplyQueue strays;
     WireCounters wire;
 
     int currentAdapterIndex() const { return currentAdapterIndex_.load(); }
+
+    // The adapter table as it is now. The search thread enumerates again
+    // while other threads read it: each reader holds a snapshot of its own,
+    // which a new enumeration never changes.
+    std::shared_ptr<const AdapterTable> adapters() const;
+    int adapterCount() const { return adapters()->count(); }
+
+    // A context beside this one, for one more adapter open at the same time
+    // (a search's): the same driver and timing, a link and transaction state
+    // of its own. Its link reports through this one's.
+    std::unique_ptr<Context> sibling();
 
     // Enumerates the adapters into the table (optionally only the named ones,
     // a choice that later refreshes keep).
@@ -48,16 +62,28 @@ class Context {
     // changed; the link is closed when its adapter is gone. Returns the count.
     int refreshAdapters();
 
-    // Makes the link use the adapter a device was found on (0..16, else 0):
+    // Makes the link use the adapter a device was found on (adapter 0 when
+    // the table has no such number):
     // reopens only when that differs from the current one, then waits the
     // settle time. False when the link could not be opened or a stop came.
     bool useAdapterOf(int deviceAdapterIndex, StopToken* stop = nullptr);
     // Opens adapter `index` of the table unconditionally (the search's loop).
     bool openAdapter(int index, StopToken* stop = nullptr);
 
+    // The link's adapter went away under a waiting operation (down and up
+    // again, replugged): opens it again every Timing::reopenRetry until
+    // `deadline`, sleeping on the link in between (a stop wakes it). True
+    // once the link is usable; false when the adapter is still gone at the
+    // deadline, on a stop, or when the link was closed on purpose.
+    bool recoverLink(SteadyClock::time_point deadline, StopToken* stop);
+
   private:
     bool settle(StopToken* stop);
+    void setAdapters(AdapterTable table);
+
     std::atomic<int> currentAdapterIndex_{-1};
+    mutable std::mutex adaptersMutex_; // guards the two below
+    std::shared_ptr<const AdapterTable> adapters_;
     std::vector<std::string> adapterFilter_;
 };
 

@@ -98,8 +98,15 @@ int DiscoverDevices(Context& ctx, std::span<DeviceIdentity> records, int adapter
             identity.setAdapterIndex(adapterIndex);
             found.push_back({source, identity});
         }
-        if (SteadyClock::now() >= end || ctx.link.receiveEnded())
+        if (SteadyClock::now() >= end)
             break;
+        if (ctx.link.receiveEnded()) {
+            // The adapter went away (down and up again): the rest of the
+            // window listens on it reopened, if it comes back in time.
+            if (!ctx.recoverLink(end, stop))
+                break;
+            continue;
+        }
         ctx.link.arrivals().waitUntil(seen, end);
     }
 

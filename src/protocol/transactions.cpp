@@ -94,8 +94,16 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
         while ((frame.length = ctx.strays.take(target, frame.bytes, firstSend)) != 0)
             if (auto status = check())
                 return status;
-        if (SteadyClock::now() >= end || ctx.link.receiveEnded())
+        if (SteadyClock::now() >= end)
             return std::nullopt;
+        if (ctx.link.receiveEnded()) {
+            // The adapter went away under this try (down and up again): it
+            // is reopened, and the try fails only if it is still gone when
+            // the window ends.
+            if (!ctx.recoverLink(end, stop))
+                return std::nullopt;
+            continue;
+        }
         ctx.link.arrivals().waitUntil(seen, end);
     }
 }
@@ -131,16 +139,21 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
     for (int attempt = 1; attempt <= t.tries; ++attempt) {
         if (stopped(stop))
             return status::kNoReply;
-        bool sent = false;
-        if (kind == Kind::Command) {
-            sent = sendCommand(ctx, pacing, stop, [&] {
-                return SendRequest(ctx.link, target, command, replyCode, password, parameter, data,
-                                   dataLength);
-            });
-        } else {
-            sent = SendRequest(ctx.link, target, command, replyCode, password, parameter, {},
+        auto sendTry = [&] {
+            if (kind == Kind::Command)
+                return sendCommand(ctx, pacing, stop, [&] {
+                    return SendRequest(ctx.link, target, command, replyCode, password, parameter,
+                                       data, dataLength);
+                });
+            return SendRequest(ctx.link, target, command, replyCode, password, parameter, {},
                                dataLength);
-        }
+        };
+        const Micros window = kind == Kind::Query ? t.queryWindow : t.commandWindow;
+        bool sent = sendTry();
+        // Refused because the adapter went away: this try waits up to its
+        // window for it to come back and then sends over the reopened link.
+        if (!sent && ctx.link.recoverable() && ctx.recoverLink(SteadyClock::now() + window, stop))
+            sent = sendTry();
         if (!sent) {
             // A refused send counts as a failed try; only the link's state changes it.
             if (!PasswordFitsFrame(password))
@@ -149,7 +162,6 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
         }
         if (kind == Kind::Query && !pause(t.querySendPause, stop))
             return status::kNoReply;
-        const Micros window = kind == Kind::Query ? t.queryWindow : t.commandWindow;
         if (const auto status =
                 waitForReply(ctx, target, replyCode, replyData, window, firstSend, stop)) {
             if (kind == Kind::Command && *status == status::kDoneAfterPause) {

@@ -91,7 +91,7 @@ class RecordingDialogs : public OperationDialogs {
     void RunSetPassword(MainWindow&) override { ++setPassword; }
     void RunSetSerialNumber(MainWindow&) override { ++serialNumber; }
     void RunNetworkAdapter(MainWindow& window) override {
-        adapterTableDuringChoice = window.context().adapters.count();
+        adapterTableDuringChoice = window.context().adapterCount();
         window.adapterChoice().choose(adapterToChoose);
     }
 
@@ -128,6 +128,7 @@ class TestMainWindow : public QObject {
     void refreshReselectsTheClickedDeviceWhereverItMoved();
     void busyStateDuringSearch();
     void adapterChosenDuringASearchWaitsForTheNextOne();
+    void adapterStatusSaysWhatIsReallySearched();
     void contextMenuGreying_data();
     void contextMenuGreying();
     void doubleClickOpensEachSelectedDevicesPage();
@@ -459,19 +460,97 @@ void TestMainWindow::adapterChosenDuringASearchWaitsForTheNextOne() {
         lan.emulator()->device(1).setFaults(faults);
     });
     QTRY_VERIFY(window_->deviceList().busy());
-    QCOMPARE(ctx_->adapters.count(), 2);
+    QCOMPARE(ctx_->adapterCount(), 2);
     dialogs_->adapterToChoose = QStringLiteral("sim0");
     window_->actions().networkAdapter->trigger();
     QVERIFY(window_->deviceList().busy()); // the running search goes on
-    QCOMPARE(ctx_->adapters.count(), 2);   // over the table it started with
+    QCOMPARE(ctx_->adapterCount(), 2);     // over the table it started with
     QVERIFY2(window_->adapterStatusText().contains(QStringLiteral("sim0")),
              qPrintable(window_->adapterStatusText()));
     QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QVERIFY(applied.wait(10000));
     window_->actions().refresh->trigger(); // the next search takes the choice
-    QTRY_COMPARE(ctx_->adapters.count(), 1);
-    QCOMPARE(ctx_->adapters.entries[0].name, std::string("sim0"));
+    QTRY_COMPARE(ctx_->adapterCount(), 1);
+    QCOMPARE(ctx_->adapters()->entries[0].name, std::string("sim0"));
     window_->adapterChoice().choose({}); // the choice is remembered: not for the next test
+}
+
+// The adapter status line never says "searching" when nothing is searched:
+// an --interface name or a remembered adapter that does not exist, and
+// adapters a search had to skip, are named with their reasons.
+void TestMainWindow::adapterStatusSaysWhatIsReallySearched() {
+    struct Case {
+        const char* what;
+        std::vector<std::string> interfaces;
+        QString remembered;
+        std::vector<std::string> down;
+        QString before; // before the first search ends
+        QString after;
+    };
+    const Case cases[] = {
+        {"unknown --interface, remembered adapter gone",
+         {"nosuch"},
+         "gone0",
+         {},
+         "Nothing is searched: Adapter gone0 not found, no adapter named nosuch",
+         "Nothing is searched: Adapter gone0 not found, no adapter named nosuch"},
+        {"unknown --interface",
+         {"nosuch"},
+         {},
+         {},
+         "Nothing is searched: no adapter named nosuch",
+         "Nothing is searched: no adapter named nosuch"},
+        {"remembered adapter gone",
+         {},
+         "gone0",
+         {},
+         "Adapter gone0 not found: searching all adapters",
+         "Adapter gone0 not found: searching all adapters"},
+        {"--interface that exists",
+         {"sim0"},
+         {},
+         {},
+         "Searching only Simulated LAN (sim0)",
+         "Searching only Simulated LAN (sim0)"},
+        {"one adapter of two down",
+         {},
+         {},
+         {"sim1"},
+         "",
+         "Not searched: sim1 (the adapter is down)"},
+        {"every adapter down",
+         {},
+         {},
+         {"sim0", "sim1"},
+         "",
+         "Nothing was searched: sim0 (the adapter is down), sim1 (the adapter is down)"},
+    };
+    for (const Case& c : cases) {
+        sim::LanOptions options;
+        options.devices = 1;
+        lan_ = std::make_unique<sim::SimulatedLan>(options);
+        lan_->segment().addAdapter("sim1", "second",
+                                   MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x02}});
+        for (const std::string& name : c.down)
+            lan_->segment().setAdapterDown(name, true);
+        ctx_ = std::make_unique<Context>(lan_->segment(), GuiTiming());
+        ctx_->link.setDiagnosticSink(nullptr);
+        ctx_->enumerateAdapters(c.interfaces);
+        AdapterChoice().choose(c.remembered);
+        MainWindowOptions windowOptions;
+        windowOptions.linkOpener = &opener_;
+        windowOptions.interfaces = c.interfaces;
+        window_ = std::make_unique<MainWindow>(*ctx_, windowOptions);
+        window_->setOperationDialogs(std::make_unique<RecordingDialogs>());
+        QCOMPARE(window_->adapterStatusText(), c.before);
+        QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
+        QVERIFY2(applied.wait(10000), c.what);
+        QCOMPARE(window_->adapterStatusText(), c.after);
+        window_.reset();
+        AdapterChoice().choose({});
+        ctx_.reset();
+        lan_.reset();
+    }
 }
 
 void TestMainWindow::busyStateDuringSearch() {
@@ -776,7 +855,7 @@ void TestMainWindow::missingRawAccessIsToldOnce() {
                                  MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x09}});
         lan.segment().denyAccess("eth9");
     });
-    QCOMPARE(ctx_->adapters.count(), 2);
+    QCOMPARE(ctx_->adapterCount(), 2);
     QMessageBox* box = nullptr;
     QTRY_VERIFY((box = window_->findChild<QMessageBox*>("permissionMessage")) != nullptr);
     QVERIFY(box->text().contains("cap_net_raw"));

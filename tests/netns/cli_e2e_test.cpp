@@ -352,6 +352,36 @@ TEST_F(FirmwareOverVeth, AUnitWithoutItsCompletionNoticeFailsAlone) {
             expectSavedImage(deviceMac(i));
 }
 
+// The utility's end goes down for 0.3 s a third of the way through the
+// blocks and comes back: every unit goes on over the reopened link.
+TEST_F(FirmwareOverVeth, ABlipOfTheLinkDuringTheBlocksFailsNoUnit) {
+    startDevsim(kUnits, devsimOptions_);
+    std::string error;
+    auto upgrade = VethPair::spawnIn(pair_->a(),
+                                     {KORVANE_CLI, "--verbose", "--interface", pair_->a().interface,
+                                      "firmware", "upgrade", (dir_ / "image.bin").string(), "--all",
+                                      "--yes", "--password-file", (dir_ / "password").string()},
+                                     &error);
+    ASSERT_TRUE(upgrade) << error;
+    const std::size_t blocks = kUnits * kImageLength / 1024;
+    ASSERT_TRUE(
+        upgrade->waitForErr("(0x3001)", blocks / 3, Clock::now() + std::chrono::seconds(120)))
+        << upgrade->errText().substr(0, 2000);
+    ASSERT_TRUE(pair_->setLink(pair_->a(), false));
+    upgrade->drainFor(std::chrono::milliseconds(300)); // the blip
+    ASSERT_TRUE(pair_->setLink(pair_->a(), true));
+    const RunResult r = upgrade->finish(Clock::now() + std::chrono::seconds(240));
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("8 unit success, 0 unit fail. "), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Reopened " + pair_->a().interface), std::string::npos)
+        << "the blip was not seen";
+
+    stopDevsim();
+    for (std::uint32_t i = 0; i < kUnits; ++i)
+        expectSavedImage(deviceMac(i));
+}
+
 // A file shorter than any image of these devices (here 5000 bytes of 0x01)
 // is refused before the search: not one block reaches the emulator.
 TEST_F(CliOverVeth, AShortImageIsRefusedAndNoBlockIsSent) {
@@ -593,6 +623,61 @@ TEST_F(UnprivilegedOverVeth, TheLinkTakenDownAndUpIsSearchedAgainThroughTheRelay
     EXPECT_TRUE(back) << "stderr: " << watch->errText();
     const RunResult ended = watch->terminate(Clock::now() + std::chrono::seconds(30));
     EXPECT_EQ(ended.status, 0) << ended.err;
+}
+
+// ---------------------------------------------------------------------------
+// the link going away under a settings write
+
+// The utility's end goes down for 0.3 s right after the settings write went
+// out; the device's answer (600 ms after the request) comes over the
+// reopened link.
+TEST_F(CliOverVeth, ABlipOfTheLinkDuringASettingsWriteLosesNothing) {
+    startDevsim(1, {"--reply-delay", "600"});
+    std::string error;
+    auto set =
+        VethPair::spawnIn(pair_->a(),
+                          {KORVANE_CLI, "--verbose", "--interface", pair_->a().interface,
+                           "settings", "set", kFirstMac.toString(), "--static", "--ip",
+                           "192.168.1.150", "--mask", "255.255.255.0", "--gateway", "192.168.1.1"},
+                          &error);
+    ASSERT_TRUE(set) << error;
+    ASSERT_TRUE(set->waitForErr("(0x2001)", 1, Clock::now() + std::chrono::seconds(60)))
+        << set->errText();
+    ASSERT_TRUE(pair_->setLink(pair_->a(), false));
+    set->drainFor(std::chrono::milliseconds(300)); // the blip
+    ASSERT_TRUE(pair_->setLink(pair_->a(), true));
+    const RunResult r = set->finish(Clock::now() + std::chrono::seconds(120));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Settings written"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("Reopened " + pair_->a().interface), std::string::npos) << r.err;
+
+    const RunResult shown = korvane({"settings", "show", kFirstMac.toString(), "--json"});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_EQ(stringValues(shown.out, "ip_address"), std::vector<std::string>{"192.168.1.150"});
+}
+
+// Down for good once the device was found: every try waits its window for
+// the adapter, the operation fails as it did, and the error names the adapter.
+TEST_F(CliOverVeth, ALinkThatStaysDownFailsTheOperationNamingTheAdapter) {
+    startDevsim(1);
+    std::string error;
+    auto set = VethPair::spawnIn(pair_->a(),
+                                 {KORVANE_CLI, "--verbose", "--time-scale", "0.1", "--interface",
+                                  pair_->a().interface, "settings", "set", kFirstMac.toString(),
+                                  "--static", "--ip", "192.168.1.150", "--mask", "255.255.255.0",
+                                  "--gateway", "192.168.1.1"},
+                                 &error);
+    ASSERT_TRUE(set) << error;
+    ASSERT_TRUE(set->waitForErr("(0x1002)", 1, Clock::now() + std::chrono::seconds(60)))
+        << set->errText();
+    ASSERT_TRUE(pair_->setLink(pair_->a(), false));
+    const RunResult r = set->finish(Clock::now() + std::chrono::seconds(120));
+    EXPECT_NE(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.out.find("Settings written"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("No respond!"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("adapter " + pair_->a().interface + " went away"), std::string::npos)
+        << r.err;
+    ASSERT_TRUE(pair_->setLink(pair_->a(), true));
 }
 
 } // namespace

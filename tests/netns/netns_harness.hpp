@@ -156,6 +156,28 @@ class Process {
         }
     }
 
+    // Waits until standard error holds `needle` at least `count` times; false
+    // when the deadline passes or the program closed its error output first.
+    bool waitForErr(std::string_view needle, std::size_t count, Clock::time_point deadline) {
+        for (;;) {
+            std::size_t found = 0;
+            for (std::size_t at = errText_.find(needle); at != std::string::npos;
+                 at = errText_.find(needle, at + needle.size()))
+                if (++found >= count)
+                    return true;
+            if (stderr_ < 0 || Clock::now() >= deadline || !pump(deadline))
+                return false;
+        }
+    }
+
+    // Keeps reading the program's output for `duration` (so that it never
+    // blocks on a full pipe meanwhile).
+    void drainFor(Clock::duration duration) {
+        const auto until = Clock::now() + duration;
+        while (Clock::now() < until && (stdout_ >= 0 || stderr_ >= 0))
+            pump(until);
+    }
+
     // Closes stdin, collects the output until the program ends and returns its
     // status; at the deadline it is killed.
     RunResult finish(Clock::time_point deadline) {
@@ -539,6 +561,31 @@ class VethPair {
     bool setLink(const VethEnd& end, bool up) {
         return ip({"-n", end.ns, "link", "set", end.interface, up ? "up" : "down"}).status == 0;
     }
+    // Adds `count` more veth pairs to `end`'s namespace, all up: both ends
+    // there, or the peers in `peers`'s namespace. These are the many
+    // adapters of a host with containers, bridges and virtual machines; they
+    // go with the namespaces.
+    bool addExtraPairs(const VethEnd& end, int count, const VethEnd* peers = nullptr,
+                       std::string* error = nullptr) {
+        static std::atomic<int> counter{0};
+        const std::string pid = std::to_string(::getpid());
+        for (int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(counter.fetch_add(1) % 1000);
+            const std::string a = "kx" + pid + "e" + n + "a";
+            const std::string b = "kx" + pid + "e" + n + "b";
+            const std::string& peerNs = peers ? peers->ns : end.ns;
+            if (!step(ip({"-n", end.ns, "link", "add", a, "type", "veth", "peer", "name", b,
+                          "netns", peerNs}),
+                      "ip link add " + a, error) ||
+                !step(ip({"-n", end.ns, "link", "set", a, "up"}), "ip link set " + a + " up",
+                      error) ||
+                !step(ip({"-n", peerNs, "link", "set", b, "up"}), "ip link set " + b + " up",
+                      error))
+                return false;
+        }
+        return true;
+    }
+
     // Deletes the pair (both ends go) and makes it again with the same names
     // and addresses, as an adapter unplugged and plugged in again.
     bool recreate(std::string* error = nullptr) {

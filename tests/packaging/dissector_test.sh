@@ -99,7 +99,7 @@ columns=(frame.number korvane.code _ws.col.Info korvane.length
   korvane.firmware.block korvane.firmware.block_length korvane.firmware.header_flag
   korvane.boot.version korvane.boot.compatibility
   korvane.password_block.new_password korvane.password_block.checksum.status
-  korvane.password.masked)
+  korvane.password.masked eth.src)
 declare -A col=()
 args=()
 for i in "${!columns[@]}"; do
@@ -165,7 +165,7 @@ check "discovery reply identity" "02:19:a7:00:00:01,2801795073,Q2.1,1.20.7K.15" 
   "$(rows 0x1002 korvane.identity.serial=2801795073 -- korvane.identity.mac \
       korvane.identity.serial korvane.identity.hardware korvane.identity.firmware | head -1)"
 check "settings read" "32,192.168.1.100,255.255.255.0,192.168.1.1,80,23,443,22,0x21472174,1" \
-  "$(rows 0x2003 korvane.length=68 -- korvane.settings.version korvane.settings.ip \
+  "$(rows 0x2003 eth.src=02:19:a7:00:00:01 -- korvane.settings.version korvane.settings.ip \
       korvane.settings.mask korvane.settings.gateway korvane.settings.http_port \
       korvane.settings.telnet_port korvane.settings.https_port korvane.settings.ssh_port \
       korvane.settings.mark korvane.settings.checksum.status | head -1)"

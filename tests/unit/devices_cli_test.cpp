@@ -128,26 +128,47 @@ TEST(DevicesCli, WatchPrintsOneJsonArrayPerSearchUntilInterrupted) {
     EXPECT_EQ(err.str(), "");
 }
 
-TEST(DevicesCli, SearchThatCouldOpenNoAdapterFailsWithTheReasonAndTheFix) {
-    SimulatedSegment segment;
-    segment.addAdapter("sim0", "first", MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}});
-    segment.denyAccess("sim0");
-    for (const bool json : {false, true}) {
+// search and discover alike: nothing searched is status 3 with each
+// adapter's reason, not "No device found"; one adapter skipped of two is
+// named on standard error while the other is searched.
+TEST(DevicesCli, SearchAndDiscoverThatCouldOpenNoAdapterFailWithTheReasonAndTheFix) {
+    const MacAddress first{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}};
+    const MacAddress second{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x02}};
+    for (const auto& args :
+         {std::vector<std::string>{"search"}, std::vector<std::string>{"search", "--json"},
+          std::vector<std::string>{"discover"}, std::vector<std::string>{"discover", "--json"}}) {
+        SimulatedSegment segment;
+        segment.addAdapter("sim0", "first", first);
+        segment.denyAccess("sim0");
         std::istringstream in;
         std::ostringstream out, err;
-        Environment env(EnvironmentOptions{}, segment);
-        env.setPermissionReporter([&](const std::string& line) { err << line; });
-        EXPECT_EQ(RunIn(env,
-                        json ? std::vector<std::string>{"search", "--json"}
-                             : std::vector<std::string>{"search"},
-                        Streams{in, out, err, false}),
-                  kExitNoAdapter);
+        {
+            Environment env(EnvironmentOptions{}, segment);
+            env.setPermissionReporter([&](const std::string& line) { err << line; });
+            EXPECT_EQ(RunIn(env, args, Streams{in, out, err, false}), kExitNoAdapter) << args[0];
+        }
         EXPECT_EQ(out.str(), "");
         EXPECT_NE(err.str().find("no adapter could be searched; sim0: raw Ethernet access was "
                                  "refused"),
                   std::string::npos)
             << err.str();
         EXPECT_NE(err.str().find("setcap cap_net_raw+ep " + ProgramPath()), std::string::npos);
+
+        // A second adapter that opens: searched, status 0, the first one named.
+        SimulatedSegment two;
+        two.addAdapter("sim0", "first", first);
+        two.addAdapter("sim1", "second", second);
+        two.setAdapterDown("sim0", true);
+        std::ostringstream out2, err2;
+        {
+            EnvironmentOptions options;
+            options.timing = Timing::defaults().scaled(0.05);
+            Environment env(options, two);
+            EXPECT_EQ(RunIn(env, args, Streams{in, out2, err2, false}), kExitOk) << args[0];
+        }
+        EXPECT_NE(err2.str().find("not searched: sim0 (the adapter is down)"), std::string::npos)
+            << err2.str();
+        EXPECT_EQ(err2.str().find("sim1"), std::string::npos) << err2.str();
     }
 }
 

@@ -6,6 +6,7 @@
 #include "devices/lan_address.hpp"
 #include "devices/search.hpp"
 #include "devices_test_support.hpp"
+#include "protocol/discovery.hpp"
 
 #include <gtest/gtest.h>
 
@@ -348,8 +349,206 @@ TEST(DeviceSearch, ADeadLinkIsReopenedAndAdaptersAreEnumeratedAtEachSearch) {
     EXPECT_EQ(second.adapterNotes[0].name, "sim1");
     EXPECT_EQ(second.adapterNotes[0].problem, "");
     ASSERT_EQ(second.table.count(), 1);
-    EXPECT_EQ(lan.ctx->adapters.entries[0].name, "sim1");
+    EXPECT_EQ(lan.ctx->adapters()->entries[0].name, "sim1");
     EXPECT_EQ(lan.violations(), 0u);
+}
+
+// Several independent segments behind one driver, as a host with many
+// adapters has them: adapter netI alone on segment I, with devices of its
+// own. Each segment records what its adapter sent, in order.
+class SegmentSet : public PacketDriver {
+  public:
+    struct Lan {
+        SimulatedSegment segment;
+        std::unique_ptr<sim::DeviceEmulator> emulator;
+        MacAddress adapter;
+        std::mutex mutex;
+        std::vector<std::pair<MacAddress, std::uint16_t>> sent; // destination, code
+    };
+
+    // Segment i has devices[i] devices, serial numbers 1000 * i + 1 and on.
+    explicit SegmentSet(const std::vector<int>& devices) {
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            auto lan = std::make_unique<Lan>();
+            lan->adapter = MacAddress{{0x02, 0x00, 0x00, 0x5E, 0x01, static_cast<std::uint8_t>(i)}};
+            lan->segment.addAdapter(name(i), "adapter " + std::to_string(i), lan->adapter);
+            Lan* raw = lan.get();
+            lan->segment.setFrameHook([raw](std::span<const std::uint8_t> frame) {
+                const auto header = ParseHeader(frame);
+                if (header && header->source == raw->adapter) {
+                    std::lock_guard lock(raw->mutex);
+                    raw->sent.emplace_back(header->destination, header->code);
+                }
+                return true;
+            });
+            OpenOptions station;
+            station.promiscuous = true;
+            lan->emulator = std::make_unique<sim::DeviceEmulator>(lan->segment.attachStation(
+                {{0x02, 0x00, 0x00, 0x5E, 0x02, static_cast<std::uint8_t>(i)}}, station));
+            for (int k = 1; k <= devices[i]; ++k) {
+                const std::uint32_t serial = 1000 * static_cast<std::uint32_t>(i) + k;
+                sim::DeviceConfig config = sim::DefaultDeviceConfig(k - 1, DeviceMac(serial));
+                config.settings.setIpAddress(0x0A000000u | serial);
+                config.faults.replyDelay = Millis((serial * 7) % 11);
+                lan->emulator->addDevice(std::move(config));
+            }
+            lan->emulator->start();
+            lans.push_back(std::move(lan));
+        }
+    }
+    ~SegmentSet() override {
+        for (auto& lan : lans)
+            lan->emulator.reset();
+    }
+
+    static std::string name(std::size_t i) { return "net" + std::to_string(i); }
+
+    std::vector<AdapterInfo> listAdapters() override {
+        std::vector<AdapterInfo> all;
+        for (auto& lan : lans)
+            for (AdapterInfo& a : lan->segment.listAdapters())
+                all.push_back(std::move(a));
+        return all;
+    }
+    OpenResult open(const std::string& adapter, const OpenOptions& options) override {
+        for (auto& lan : lans)
+            for (const AdapterInfo& a : lan->segment.listAdapters())
+                if (a.name == adapter)
+                    return lan->segment.open(adapter, options);
+        return {nullptr, OpenFailure::NoSuchAdapter, "No such device"};
+    }
+
+    // What adapter i sent to each destination, in order (discovery requests
+    // to the broadcast address).
+    std::map<MacAddress, std::vector<std::uint16_t>> sentBy(std::size_t i) {
+        lans[i]->segment.drain();
+        std::lock_guard lock(lans[i]->mutex);
+        std::map<MacAddress, std::vector<std::uint16_t>> out;
+        for (const auto& [to, code] : lans[i]->sent)
+            out[to].push_back(code);
+        return out;
+    }
+
+    std::vector<std::unique_ptr<Lan>> lans;
+};
+
+TEST(DeviceSearch, DiscoveryOnAllAdaptersAtOnceGivesWhatOneAfterAnotherGives) {
+    const std::vector<int> devices = {3, 0, 5, 1, 4};
+    const Timing timing = test::TestTiming();
+
+    // The search: every adapter at once.
+    SegmentSet atOnce(devices);
+    Context ctx(atOnce, timing);
+    ctx.link.setDiagnosticSink(nullptr);
+    ctx.enumerateAdapters();
+    StopToken stop;
+    const auto result = RunSearchCycle(ctx, {}, stop);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->adaptersSearched, 5);
+    EXPECT_EQ(result->adaptersOpened, 5);
+
+    // The same, one adapter after another: open, discovery, one device after another.
+    SegmentSet oneByOne(devices);
+    Context seq(oneByOne, timing);
+    seq.link.setDiagnosticSink(nullptr);
+    seq.enumerateAdapters();
+    std::vector<DeviceRecord> table;
+    std::vector<DisplayRow> rows;
+    for (int a = 0; a < seq.adapterCount(); ++a) {
+        ASSERT_TRUE(seq.openAdapter(a));
+        std::vector<DeviceRecord> found(kDiscoveryCapacity);
+        const int n = DiscoverDevices(seq, found, a);
+        for (int k = 0; k < n; ++k) {
+            const DeviceRecord& record = found[static_cast<std::size_t>(k)];
+            table.push_back(record);
+            rows.push_back(
+                {SerialText(record.mac()), FormatIPv4(ReadLanAddress(seq, record.mac()))});
+        }
+    }
+    SortDisplayRows(rows);
+
+    ASSERT_EQ(result->rows.size(), rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        EXPECT_EQ(result->rows[r].serialText, rows[r].serialText);
+        EXPECT_EQ(result->rows[r].addressText, rows[r].addressText);
+    }
+    // Table order: adapter by adapter, each in the order of its replies.
+    ASSERT_EQ(result->table.records.size(), table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        EXPECT_EQ(result->table.records[i].mac(), table[i].mac()) << i;
+        EXPECT_EQ(result->table.records[i].adapterIndex(), table[i].adapterIndex()) << i;
+    }
+    // Every adapter sent what it sends alone: one discovery request, then
+    // to each of its devices the password check and the settings read.
+    for (std::size_t a = 0; a < devices.size(); ++a) {
+        const auto sent = atOnce.sentBy(a);
+        EXPECT_EQ(sent, oneByOne.sentBy(a)) << "adapter " << a;
+        EXPECT_EQ(sent.at(MacAddress::broadcast()), std::vector<std::uint16_t>{code::kDiscover});
+        EXPECT_EQ(sent.size(), static_cast<std::size_t>(devices[a]) + 1);
+    }
+    // The search's extra links are closed again; the context's own stays on adapter 0.
+    EXPECT_TRUE(ctx.link.isOpen());
+    EXPECT_EQ(ctx.currentAdapterIndex(), 0);
+}
+
+TEST(DeviceSearch, AnAdapterThatFailsMidSearchDoesNotStopTheOthers) {
+    SegmentSet lans({2, 2, 2});
+    // Adapter net1 goes down for good when it asks its first device for its
+    // address: the hub's thread only notes it; the test takes it down.
+    std::atomic<bool> asked{false};
+    SegmentSet::Lan& doomed = *lans.lans[1];
+    doomed.segment.setFrameHook([&](std::span<const std::uint8_t> frame) {
+        const auto header = ParseHeader(frame);
+        if (header && header->source == doomed.adapter && header->code == code::kCheckPassword)
+            asked = true;
+        return true;
+    });
+    Context ctx(lans, test::TestTiming());
+    ctx.link.setDiagnosticSink(nullptr);
+    ctx.enumerateAdapters();
+    StopToken stop;
+    std::optional<std::optional<SearchResult>> result;
+    std::thread search([&] { result.emplace(RunSearchCycle(ctx, {}, stop)); });
+    const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
+    while (!asked && SteadyClock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_TRUE(asked);
+    doomed.segment.setAdapterDown(SegmentSet::name(1), true);
+    search.join();
+
+    ASSERT_TRUE(result && *result);
+    const SearchResult& found = **result;
+    ASSERT_EQ(found.rows.size(), 6u); // what the discoveries found stays listed
+    EXPECT_EQ(found.adaptersOpened, 3);
+    // The other adapters' devices got their addresses as if nothing happened.
+    for (const std::uint32_t serial : {1u, 2u, 2001u, 2002u}) {
+        const auto row = std::find_if(found.rows.begin(), found.rows.end(), [&](const auto& r) {
+            return r.serialText == SerialText(DeviceMac(serial));
+        });
+        ASSERT_NE(row, found.rows.end()) << serial;
+        EXPECT_EQ(row->addressText, FormatIPv4(0x0A000000u | serial)) << serial;
+    }
+}
+
+TEST(DeviceSearch, AdaptersPastTheTableAreNamedNotDroppedWithoutAWord) {
+    DeviceSegment lan(1);
+    lan.add(1);
+    const int extra = static_cast<int>(kMaxAdapters) + 1; // two past the table with sim0
+    for (int i = 0; i < extra; ++i)
+        lan.segment.addAdapter(
+            "x" + std::to_string(i), "extra",
+            MacAddress{{0x02, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(i >> 8),
+                        static_cast<std::uint8_t>(i)}});
+    StopToken stop;
+    const auto result = RunSearchCycle(*lan.ctx, {}, stop);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->adaptersOpened, static_cast<int>(kMaxAdapters));
+    ASSERT_EQ(result->adapterNotes.size(), kMaxAdapters + 2);
+    ASSERT_EQ(result->rows.size(), 1u);
+    const std::string text = NotSearchedText(result->adapterNotes);
+    EXPECT_EQ(text,
+              "x255 (left out: a search takes at most 256 adapters (name it with --interface)), "
+              "x256 (left out: a search takes at most 256 adapters (name it with --interface))");
 }
 
 // Where the search is when the window closes. Each stage's wait is made long

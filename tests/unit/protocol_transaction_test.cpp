@@ -3,6 +3,7 @@
 #include "base/byte_cursor.hpp"
 #include "config/blocks.hpp"
 #include "emulator_fixture.hpp"
+#include "link/simulated_segment.hpp"
 #include "protocol/transactions.hpp"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,57 @@ TEST(ProtocolTransaction, AReplyToTheFirstTryArrivingDuringTheSecondIsAccepted) 
     EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kDone);
     net.lan.segment().drain();
     EXPECT_EQ(net.device(0).stats().requestCount(code::kCheckPassword), 2u);
+}
+
+// The adapter goes down under a waiting transaction and comes back: the
+// transaction goes on over the reopened link with its remaining tries. Down
+// while the transaction waits for its reply (the reply is lost) and down
+// before it sends (its send is refused until the adapter is back).
+TEST(ProtocolTransaction, AnAdapterThatComesBackWithinTheWindowCarriesTheTransactionOn) {
+    for (const bool beforeSend : {false, true}) {
+        TestLan net(1);
+        SimulatedSegment& segment = net.lan.segment();
+        // The first try goes unanswered, as if its reply was lost in the down.
+        DeviceFaults silent;
+        silent.silentCommands = {code::kSetPassword};
+        if (!beforeSend)
+            net.device(0).setFaults(silent);
+        if (beforeSend)
+            segment.setAdapterDown("sim0", true);
+        auto done = std::async(std::launch::async, [&] { return SetPassword(net, net.mac(0)); });
+        if (!beforeSend) {
+            ASSERT_TRUE(net.device(0).waitForRequests(code::kSetPassword, 1, Deadline()));
+            segment.setAdapterDown("sim0", true);
+        }
+        // Up again once the transaction has tried to reopen it and found it down.
+        const auto deadline = Deadline();
+        while (net.ctx->link.lastOpenFailure() != OpenFailure::NoLink &&
+               SteadyClock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_EQ(net.ctx->link.lastOpenFailure(), OpenFailure::NoLink);
+        net.device(0).setFaults({});
+        segment.setAdapterDown("sim0", false);
+
+        EXPECT_EQ(done.get(), status::kDone) << beforeSend;
+        EXPECT_TRUE(net.ctx->link.isOpen());
+        EXPECT_EQ(net.ctx->link.recoveries(), 1u);
+        // Lost in the down: the reply to the first try; sent after it: the second try.
+        EXPECT_EQ(net.device(0).stats().requestCount(code::kSetPassword), beforeSend ? 1u : 2u);
+    }
+}
+
+TEST(ProtocolTransaction, AnAdapterStillGoneAtTheEndOfEveryWindowFailsTheTransaction) {
+    Timing timing = SilentTiming();
+    timing.tries = 3;
+    TestLan net(1, timing);
+    net.lan.segment().setAdapterDown("sim0", true);
+    const auto start = SteadyClock::now();
+    EXPECT_EQ(CheckPassword(net, net.mac(0)), status::kNoReply);
+    // Each try waited its window for the adapter before it counted as failed.
+    EXPECT_GE(SteadyClock::now() - start, 3 * timing.queryWindow);
+    EXPECT_EQ(net.device(0).stats().requestCount(code::kCheckPassword), 0u);
+    EXPECT_EQ(net.ctx->link.recoveries(), 0u);
+    EXPECT_EQ(net.ctx->link.lastOpenError(), "the adapter is down");
 }
 
 } // namespace

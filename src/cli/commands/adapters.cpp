@@ -17,7 +17,8 @@ struct AdaptersOptions {
 };
 
 int runAdapters(Invocation& inv, const AdaptersOptions& o) {
-    const AdapterTable& table = inv.env.context().adapters;
+    const auto snapshot = inv.env.context().adapters();
+    const AdapterTable& table = *snapshot;
     if (o.json) {
         Json rows = Json::array();
         for (int i = 0; i < table.count(); ++i) {

@@ -1,10 +1,10 @@
-// korvane discover: one discovery on each adapter, nothing more asked.
+// korvane discover: one discovery on every adapter at once, nothing more asked.
 
 #include "app/environment.hpp"
 #include "cli/command.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
-#include "protocol/discovery.hpp"
+#include "devices/search.hpp"
 
 #include <memory>
 #include <ostream>
@@ -23,17 +23,27 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
         inv.error() << unknown << "\n";
         return kExitNoAdapter;
     }
-    Context& ctx = inv.env.context();
+    // Every adapter at once, as a search does.
+    StopToken ownStop;
+    StopToken& stop = inv.io.interrupt ? inv.io.interrupt->stop : ownStop;
+    AdapterSweep sweep(inv.env.context(), stop);
+    if (!sweep.Discover({})) {
+        inv.error() << "the discovery was stopped\n";
+        return kExitNoAdapter;
+    }
+    const auto notes = sweep.notes();
+    if (sweep.searchedCount() == 0) {
+        // Not "No device found": nobody was asked.
+        inv.error() << NothingSearchedText(notes) << "\n";
+        return kExitNoAdapter;
+    }
+    if (const std::string skipped = NotSearchedText(notes); !skipped.empty())
+        inv.error() << "not searched: " << skipped << "\n";
+
     Json rows = Json::array();
     int total = 0;
-    for (int a = 0; a < ctx.adapters.count(); ++a) {
-        if (!ctx.openAdapter(a))
-            continue;
-        std::vector<DeviceIdentity> records(kDiscoveryCapacity);
-        const int n = DiscoverDevices(ctx, records, a);
-        const std::string& adapter = ctx.adapters.entries[static_cast<std::size_t>(a)].name;
-        for (int i = 0; i < n; ++i) {
-            const DeviceIdentity& d = records[static_cast<std::size_t>(i)];
+    for (const AdapterDiscovery& adapter : sweep.adapters()) {
+        for (const DeviceIdentity& d : adapter.devices) {
             const std::string serial = std::to_string(d.serialNumber());
             if (o.json) {
                 rows.push_back({{"serial", serial},
@@ -41,15 +51,15 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
                                 {"hardware_version", d.hardwareVersionDisplay()},
                                 {"firmware_version", d.firmwareVersionDisplay()},
                                 {"version_number", d.versionNumber()},
-                                {"adapter", JsonText(adapter)},
-                                {"adapter_index", a}});
+                                {"adapter", JsonText(adapter.name)},
+                                {"adapter_index", adapter.index}});
             } else {
                 inv.io.out << serial << "  " << d.mac().toString() << "  "
                            << d.hardwareVersionDisplay() << "  " << d.firmwareVersionDisplay()
-                           << "  " << adapter << "\n";
+                           << "  " << adapter.name << "\n";
             }
+            ++total;
         }
-        total += n;
     }
     if (o.json)
         PrintJson(inv.io.out, rows);
@@ -63,8 +73,9 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
 void DeclareDiscover(CLI::App& app, Chosen& chosen) {
     auto o = std::make_shared<DiscoverOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "discover", "one discovery on each adapter: the devices that answer, without their "
-                    "LAN addresses");
+        "discover",
+        "one discovery on every adapter at once: the devices that answer, without their "
+        "LAN addresses");
     AddJsonFlag(*cmd, o->json, "the devices");
     OnChosen(*cmd, chosen, [o](Invocation& inv) { return runDiscover(inv, *o); });
 }

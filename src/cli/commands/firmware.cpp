@@ -439,7 +439,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     // a run of their own, one after another.
     std::map<int, std::vector<DeviceIdentity*>> byAdapter;
     for (DeviceIdentity& record : chosen)
-        byAdapter[AdapterForDevice(record.adapterIndex())].push_back(&record);
+        byAdapter[AdapterForDevice(record.adapterIndex(), ctx.adapterCount())].push_back(&record);
 
     FirmwareConsole console(inv.io, inv.name, options, imageCheck.length);
     std::vector<UnitOutcome> outcomes;

@@ -35,14 +35,15 @@ std::optional<SearchResult> searchOnce(Context& ctx, DeviceList& list) {
     return result;
 }
 
-// Why a search searched nothing: each adapter it looked at and what kept it.
-std::string nothingSearched(const SearchResult& result) {
-    if (result.adapterNotes.empty())
-        return "no Ethernet adapter was found";
-    std::string text = "no adapter could be searched";
-    for (const auto& note : result.adapterNotes)
-        text += "; " + note.name + ": " + (note.problem.empty() ? "not searched" : note.problem);
-    return text;
+// What a search could not search, for standard error: nothing (and why
+// each adapter failed), or the adapters it skipped with their reasons;
+// empty when it searched every adapter.
+std::string searchProblem(const SearchResult& result) {
+    if (result.adaptersOpened == 0)
+        return NothingSearchedText(result.adapterNotes);
+    if (std::string skipped = NotSearchedText(result.adapterNotes); !skipped.empty())
+        return "not searched: " + skipped;
+    return {};
 }
 
 void printRows(Invocation& inv, const DeviceList& list, bool json,
@@ -75,10 +76,11 @@ void printRows(Invocation& inv, const DeviceList& list, bool json,
         inv.io.out << list_text::kNoDevice << "\n";
 }
 
-// `search --watch SECONDS`: one search after another on the one link, each
-// printed as it ends, until interrupted. A search that could search nothing
-// prints an empty result and says why (once, until the reason changes): the
-// adapter may come back, and the next search reopens it.
+// `search --watch SECONDS`: one search after another, each printed as it
+// ends, until interrupted. An adapter a search could not search is named
+// with its reason once, until the reasons change; a search that could search
+// nothing prints an empty result: the adapter may come back, and the next
+// search reopens it.
 int watchSearches(Invocation& inv, bool json, Micros period) {
     Context& ctx = inv.env.context();
     StopToken ownStop;
@@ -100,7 +102,7 @@ int watchSearches(Invocation& inv, bool json, Micros period) {
         auto result = RunSearchCycle(ctx, list.table().records, stop);
         if (!result || !list.ApplySearchResult(*result, &stop))
             break;
-        const std::string problem = result->adaptersOpened == 0 ? nothingSearched(*result) : "";
+        const std::string problem = searchProblem(*result);
         if (problem != lastProblem && !problem.empty()) {
             std::lock_guard lock(*errLock);
             inv.error() << problem << "\n" << std::flush;
@@ -133,10 +135,12 @@ int runSearch(Invocation& inv, const SearchOptions& o) {
     const auto result = searchOnce(inv.env.context(), list);
     if (!result || result->adaptersOpened == 0) {
         // Not "No device found": nobody was asked.
-        inv.error() << (result ? nothingSearched(*result) : std::string("the search was stopped"))
+        inv.error() << (result ? searchProblem(*result) : std::string("the search was stopped"))
                     << "\n";
         return kExitNoAdapter;
     }
+    if (const std::string skipped = searchProblem(*result); !skipped.empty())
+        inv.error() << skipped << "\n";
     printRows(inv, list, o.json);
     return kExitOk;
 }
@@ -146,8 +150,9 @@ int runSearch(Invocation& inv, const SearchOptions& o) {
 void DeclareSearch(CLI::App& app, Chosen& chosen) {
     auto o = std::make_shared<SearchOptions>();
     CLI::App* cmd = app.add_subcommand(
-        "search", "search every adapter: serial number, LAN address, MAC, hardware and firmware "
-                  "version and adapter of each device");
+        "search",
+        "search every adapter at once: serial number, LAN address, MAC, hardware and firmware "
+        "version and adapter of each device");
     AddJsonFlag(*cmd, o->json, "the devices");
     cmd->add_option("--watch", o->watchSeconds,
                     "search again every SECONDS until interrupted (with --json one array per "

@@ -5,6 +5,7 @@
 // name in the user's settings, so it survives a restart and a change in the
 // order the system lists its adapters.
 
+#include "devices/device_table.hpp"
 #include "link/adapter_table.hpp"
 
 #include <QString>
@@ -27,8 +28,18 @@ class AdapterChoice {
     // empty for all).
     std::vector<std::string> searchFilter(const AdapterTable& available,
                                           const std::vector<std::string>& startNames) const;
-    // The window's status line: empty while every adapter is searched.
-    QString statusText(const AdapterTable& available) const;
+    // The window's status line before a search: what the search is going
+    // to cover, given the adapters there are and the start's --interface
+    // names. Empty while every adapter is searched; never "searching" when
+    // the names leave nothing to search.
+    QString statusText(const AdapterTable& available,
+                       const std::vector<std::string>& startNames) const;
+
+    // The line after a search: `before` (statusText's), corrected by what
+    // the search could really search: nothing at all, or not the adapters
+    // it had to skip, each with its reason.
+    static QString searchedText(const QString& before,
+                                const std::vector<SearchResult::AdapterNote>& notes);
 };
 
 } // namespace korvane::ui

@@ -121,6 +121,8 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     search_->setBeforeSearch([this] { applyAdapterChoice(); });
     connect(search_.get(), &SearchScheduler::searchStarted, this, &MainWindow::searchStarted);
     connect(search_.get(), &SearchScheduler::searchApplied, this, [this] {
+        // What the search really covered: adapters it had to skip, or none.
+        showAdapterStatus(AdapterChoice::searchedText(choiceStatus_, search_->lastAdapterNotes()));
         updateFactoryActions();
         Q_EMIT searchApplied();
     });
@@ -355,7 +357,13 @@ void MainWindow::updateFactoryActions() {
 void MainWindow::showAdapterChoice() {
     AdapterTable available;
     EnumerateAdapters(ctx_.driver, available, options_.interfaces);
-    adapterStatus_->setText(adapterChoice_.statusText(available));
+    choiceStatus_ = adapterChoice_.statusText(available, options_.interfaces);
+    showAdapterStatus(choiceStatus_);
+}
+
+void MainWindow::showAdapterStatus(const QString& text) {
+    adapterStatus_->setText(text);
+    adapterStatus_->setToolTip(text); // the line may be cut; the tip shows it whole
 }
 
 void MainWindow::applyAdapterChoice() {
@@ -372,12 +380,13 @@ void MainWindow::applyAdapterChoice() {
             result.push_back(adapter.name);
         return result;
     };
-    if (names(wanted) != names(ctx_.adapters)) {
+    if (names(wanted) != names(*ctx_.adapters())) {
         ctx_.enumerateAdapters(filter);
         // The adapter numbers have changed: the next search opens afresh.
         ctx_.link.close();
     }
-    adapterStatus_->setText(adapterChoice_.statusText(available));
+    choiceStatus_ = adapterChoice_.statusText(available, options_.interfaces);
+    showAdapterStatus(choiceStatus_);
 }
 
 // ---------------------------------------------------------------- commands

@@ -133,6 +133,7 @@ class MainWindow : public QWidget {
     void applyAdapterChoice();
     // Only the status line.
     void showAdapterChoice();
+    void showAdapterStatus(const QString& text);
     void showPermissionMessage(const QString& text);
     void showUnopenedPages(const QStringList& urls);
 
@@ -161,6 +162,7 @@ class MainWindow : public QWidget {
     std::unique_ptr<GuiUrlOpener> urlOpener_;
     std::unique_ptr<OperationDialogs> dialogs_;
     AdapterChoice adapterChoice_;
+    QString choiceStatus_; // the status line the adapter choice gives before a search
     skin::SkinPicture background_;
     bool permissionShown_ = false;
 

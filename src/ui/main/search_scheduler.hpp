@@ -42,6 +42,10 @@ class SearchScheduler : public QObject {
     void armRepeatSearch(Micros period);
 
     bool searchRunning() const { return search_->running(); }
+    // Each adapter the last applied search looked at, and why it was not searched.
+    const std::vector<SearchResult::AdapterNote>& lastAdapterNotes() const {
+        return search_->lastAdapterNotes();
+    }
     bool repeatSearchActive() const;
     int repeatSearchIntervalMs() const;
 
