@@ -16,9 +16,9 @@ inline constexpr std::size_t kPasswordFileReadLimit = 4096;
 // Reads at most `limit` + 1 bytes of a file named on a command line, so the
 // caller can tell a file longer than `limit` (a file like /dev/zero is never
 // read to its end). False with `error` set when it cannot be read, a folder
-// included; the error names the file, never its content.
+// included; the error names the file as `what` and its path, never its content.
 bool ReadFileHead(const std::string& path, std::size_t limit, std::string& content,
-                  std::string& error);
+                  std::string& error, std::string_view what = "password file");
 
 // The password that a password file's text holds. A NUL byte in it is kept,
 // for the password checks to refuse.

@@ -66,7 +66,8 @@ constexpr const char* kFooter =
     "  3  nothing could be searched: no Ethernet adapter, none could be opened (raw\n"
     "     access refused, adapter down), or no adapter has the --interface name\n"
     "  130 interrupted (Ctrl-C, SIGTERM): a firmware upgrade lets the units in\n"
-    "     transfer finish and starts no other; a second interrupt aborts it";
+    "     transfer finish and starts no other, settings apply the device in\n"
+    "     progress; a second interrupt aborts it";
 
 constexpr const char* kExamples =
     "  korvane search                      list the devices on every adapter\n"

@@ -49,7 +49,8 @@ void DeclareDiscover(CLI::App& app, Chosen& chosen);
 void DeclareSearch(CLI::App& app, Chosen& chosen);
 void DeclareInfo(CLI::App& app, Chosen& chosen);
 void DeclareOpen(CLI::App& app, Chosen& chosen);
-void DeclareSettings(CLI::App& app, Chosen& chosen); // show, set, set-ip
+void DeclareSettings(CLI::App& app, Chosen& chosen); // show, set, set-ip, apply
+void DeclareSettingsApply(CLI::App& settings, Chosen& chosen);
 void DeclarePassword(CLI::App& app, Chosen& chosen); // set, clear
 void DeclareFactory(CLI::App& app, Chosen& chosen);  // serial
 void DeclareFirmware(CLI::App& app, Chosen& chosen); // upgrade

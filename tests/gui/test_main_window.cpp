@@ -3,6 +3,7 @@
 // after a refresh, the busy state, the context menu, the web page launch,
 // the factory buttons, the permission message and the closing sequence.
 
+#include "dialog_test_support.hpp"
 #include "main/closing_popup.hpp"
 #include "main/main_window.hpp"
 #include "models/device_row_table_model.hpp"
@@ -18,8 +19,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDate>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -28,6 +32,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -131,6 +136,7 @@ class TestMainWindow : public QObject {
     void adapterStatusSaysWhatIsReallySearched();
     void contextMenuGreying_data();
     void contextMenuGreying();
+    void exportListSavesTheRowsAsCsv();
     void doubleClickOpensEachSelectedDevicesPage();
     void withoutABrowserTheAddressIsShown();
     void keyboardOpensTheContextMenu();
@@ -607,14 +613,16 @@ void TestMainWindow::busyStateDuringSearch() {
 void TestMainWindow::contextMenuGreying_data() {
     QTest::addColumn<QList<int>>("selectRows");
     QTest::addColumn<QStringList>("enabled");
-    const QStringList all = {"menuLaunchDevice", "menuSettings",       "menuUpgradeFirmware",
-                             "menuRefresh",      "menuNetworkAdapter", "menuAbout"};
+    const QStringList all = {"menuLaunchDevice", "menuSettings",   "menuUpgradeFirmware",
+                             "menuRefresh",      "menuExportList", "menuNetworkAdapter",
+                             "menuAbout"};
     QTest::newRow("none") << QList<int>{}
-                          << QStringList{"menuRefresh", "menuNetworkAdapter", "menuAbout"};
+                          << QStringList{"menuRefresh", "menuExportList", "menuNetworkAdapter",
+                                         "menuAbout"};
     QTest::newRow("one") << QList<int>{2} << all;
     QTest::newRow("two") << QList<int>{1, 3}
                          << QStringList{"menuLaunchDevice", "menuUpgradeFirmware", "menuRefresh",
-                                        "menuNetworkAdapter", "menuAbout"};
+                                        "menuExportList",   "menuNetworkAdapter",  "menuAbout"};
 }
 
 void TestMainWindow::contextMenuGreying() {
@@ -626,9 +634,9 @@ void TestMainWindow::contextMenuGreying() {
     // A single-selection right click first, which the menu remembers.
     const MenuSeen single = rightClick(rowCentre(4));
     QVERIFY(single.shown);
-    QCOMPARE(single.items,
-             (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...", "-",
-                          "&Refresh List", "&Network Adapter...", "-", "&About"}));
+    QCOMPARE(single.items, (QStringList{"&Launch Device...", "&Settings...", "Upgrade &Firmware...",
+                                        "-", "&Refresh List", "&Export List...",
+                                        "&Network Adapter...", "-", "&About"}));
     // Every item has a mnemonic of its own.
     QSet<QChar> mnemonics;
     for (const QString& item : single.items) {
@@ -637,7 +645,7 @@ void TestMainWindow::contextMenuGreying() {
             mnemonics.insert(item.at(item.indexOf(QLatin1Char('&')) + 1).toLower());
         }
     }
-    QCOMPARE(mnemonics.size(), 6);
+    QCOMPARE(mnemonics.size(), 7);
     QCOMPARE(window_->actions().refresh->shortcut(), QKeySequence(Qt::Key_F5));
 
     list()->clearSelection();
@@ -652,6 +660,40 @@ void TestMainWindow::contextMenuGreying() {
         // The row of the last single-selection menu is selected again.
         QCOMPARE(selectedSerials(), QStringList{"2801795077"});
     }
+}
+
+void TestMainWindow::exportListSavesTheRowsAsCsv() {
+    QCOMPARE(DefaultExportFileName(QDate(2026, 12, 11)),
+             QStringLiteral("korvane-devices-2026-12-11.csv"));
+    start(3);
+    waitForFirstSearch();
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("cabinet.csv"));
+    QString proposed;
+    korvane::testing::Script script;
+    script.then([] { return korvane::testing::InFront<QFileDialog>() != nullptr; },
+                [&] {
+                    auto* dialog = korvane::testing::InFront<QFileDialog>();
+                    QCOMPARE(dialog->objectName(), QStringLiteral("exportListDialog"));
+                    proposed = dialog->selectedFiles().value(0);
+                    dialog->selectFile(path);
+                    static_cast<QDialog*>(dialog)->accept(); // QFileDialog::accept
+                });
+    window_->actions().exportList->trigger();
+    QVERIFY(script.finished());
+    QVERIFY2(proposed.endsWith(DefaultExportFileName(QDate::currentDate())), qPrintable(proposed));
+
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 5); // the header, three rows, and nothing after the last line end
+    QCOMPARE(lines[0], QByteArray("serial,mac,ip,hardware_version,firmware_version,adapter\r"));
+    QVERIFY2(lines[1].startsWith("2801795073,02-19-A7-00-00-01,192.168.1.100,"),
+             lines[1].constData());
+    QVERIFY(lines[4].isEmpty());
+    QCOMPARE(window_->focusWidget(),
+             static_cast<QWidget*>(list())); // the keyboard is back on the list
 }
 
 // ---------------------------------------------------------------- web page

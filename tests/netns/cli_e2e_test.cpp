@@ -680,4 +680,50 @@ TEST_F(CliOverVeth, ALinkThatStaysDownFailsTheOperationNamingTheAdapter) {
     ASSERT_TRUE(pair_->setLink(pair_->a(), true));
 }
 
+// ---------------------------------------------------------------------------
+// settings apply: a plan for every device
+
+// A plan renumbers all eight devices (the DHCP ones made static): after it
+// a search lists the new addresses, the same plan again writes nothing, and
+// the emulator saw exactly one settings write per device.
+TEST_F(CliOverVeth, APlanRenumbersEightDevicesWithOneWriteEach) {
+    constexpr int kDevices = 8;
+    ScratchDir dir;
+    const auto report = dir / "report.json";
+    startDevsim(kDevices, {"--report", report.string()});
+    std::string plan = "mac,mode,ip,mask,gateway\n";
+    for (std::uint32_t i = 0; i < kDevices; ++i)
+        plan += deviceMac(i).toString() + ",static,10.20.0." + std::to_string(11 + i) +
+                ",255.255.255.0,10.20.0.1\n";
+    const auto planFile = dir / "plan.csv";
+    writeFile(planFile, std::span(reinterpret_cast<const std::uint8_t*>(plan.data()), plan.size()));
+
+    RunResult r = korvane({"settings", "apply", planFile.string()}, std::chrono::seconds(120));
+    ASSERT_FALSE(r.timedOut) << r.out << r.err;
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("8 devices: 8 written, 0 unchanged, 0 failed"), std::string::npos)
+        << r.out;
+
+    const RunResult search = korvane({"search", "--json"});
+    ASSERT_EQ(search.status, 0) << search.err;
+    std::vector<std::string> expected;
+    for (std::uint32_t i = 0; i < kDevices; ++i)
+        expected.push_back("10.20.0." + std::to_string(11 + i));
+    EXPECT_EQ(stringValues(search.out, "ip"), expected) << search.out;
+
+    r = korvane({"settings", "apply", planFile.string()}, std::chrono::seconds(120));
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("8 devices: 0 written, 8 unchanged, 0 failed"), std::string::npos)
+        << r.out;
+
+    stopDevsim();
+    const auto bytes = readFile(report);
+    const auto held = nlohmann::ordered_json::parse(std::string(bytes.begin(), bytes.end()));
+    ASSERT_EQ(held["devices"].size(), static_cast<std::size_t>(kDevices));
+    for (const auto& device : held["devices"]) {
+        EXPECT_EQ(device["settings_writes"], 1) << device["mac"];
+        EXPECT_EQ(device["violations_total"], 0) << device["mac"];
+    }
+}
+
 } // namespace

@@ -65,6 +65,7 @@ const std::vector<std::vector<std::string>> kCommands = {
     {"settings", "show"},
     {"settings", "set"},
     {"settings", "set-ip"},
+    {"settings", "apply"},
     {"password", "set"},
     {"password", "clear"},
     {"factory", "serial"},
@@ -129,6 +130,7 @@ TEST_F(CommandLine, HelpAnywhereOnTheLineNeverRunsTheCommand) {
         {"settings", "show", "2801795073"},
         {"settings", "set", "2801795073", "--http", "8080", "--yes"},
         {"settings", "set-ip", "2801795073", "--ip", "192.168.1.150", "--yes"},
+        {"settings", "apply", password, "--password-book", password},
         {"password", "set", "2801795073", "--new-password-file", password},
         {"password", "clear", "2801795073"},
         {"factory", "serial", "2801795074", "2801795099", "--yes"},
@@ -477,6 +479,28 @@ TEST_F(CommandLine, JsonOfEveryReadCommandHasTheDocumentedShape) {
     ASSERT_EQ(o.status, kExitOk) << o.err;
     ASSERT_TRUE(documented.count("firmware upgrade"));
     expectShape(documented.at("firmware upgrade"), OrderedJson::parse(o.out), "firmware upgrade");
+
+    // A comparison with a saved list that differs every way: one device
+    // moved, one gone, two not in the list.
+    const auto text = [](std::string_view t) {
+        return std::span(reinterpret_cast<const std::uint8_t*>(t.data()), t.size());
+    };
+    const auto saved =
+        dir.write("saved.csv", text("mac,ip\n02-19-A7-00-00-01,10.9.9.9\n02-19-A7-00-00-99,\n"));
+    const Outcome compared = run({"search", "--compare", saved.string(), "--json"});
+    ASSERT_EQ(compared.status, kExitFailure) << compared.err;
+    ASSERT_TRUE(documented.count("search --compare"));
+    expectShape(documented.at("search --compare"), OrderedJson::parse(compared.out),
+                "search --compare");
+
+    // settings apply prints one line per device as it is done.
+    const auto plan = dir.write("plan.csv", text("mac,gateway\n02-19-A7-00-00-02,192.168.1.254\n"));
+    const Outcome applied = run({"settings", "apply", plan.string(), "--json"});
+    ASSERT_EQ(applied.status, kExitOk) << applied.err;
+    ASSERT_TRUE(documented.count("settings apply"));
+    expectShape(documented.at("settings apply"),
+                OrderedJson::parse(applied.out.substr(0, applied.out.find('\n'))),
+                "settings apply");
 }
 
 // Whatever the bytes of a text, the JSON is ASCII, parses, and gives back

@@ -4,6 +4,7 @@
 #include "cli/command.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
+#include "devices/device_export.hpp"
 #include "devices/search.hpp"
 
 #include <memory>
@@ -16,6 +17,7 @@ namespace {
 
 struct DiscoverOptions {
     bool json = false;
+    bool csv = false;
 };
 
 int runDiscover(Invocation& inv, const DiscoverOptions& o) {
@@ -41,11 +43,15 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
         inv.error() << "not searched: " << skipped << "\n";
 
     Json rows = Json::array();
+    std::vector<ListedDevice> listed;
     int total = 0;
     for (const AdapterDiscovery& adapter : sweep.adapters()) {
         for (const DeviceIdentity& d : adapter.devices) {
             const std::string serial = std::to_string(d.serialNumber());
-            if (o.json) {
+            if (o.csv) {
+                listed.push_back(
+                    ListedDeviceOf(d, {}, *inv.env.context().adapters())); // no address asked
+            } else if (o.json) {
                 rows.push_back({{"serial", serial},
                                 {"mac", d.mac().toString()},
                                 {"hardware_version", d.hardwareVersionDisplay()},
@@ -61,7 +67,9 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
             ++total;
         }
     }
-    if (o.json)
+    if (o.csv)
+        inv.io.out << DeviceListCsv(listed);
+    else if (o.json)
         PrintJson(inv.io.out, rows);
     else if (total == 0)
         inv.io.out << "No device found\n";
@@ -76,7 +84,11 @@ void DeclareDiscover(CLI::App& app, Chosen& chosen) {
         "discover",
         "one discovery on every adapter at once: the devices that answer, without their "
         "LAN addresses");
-    AddJsonFlag(*cmd, o->json, "the devices");
+    CLI::Option* json = AddJsonFlag(*cmd, o->json, "the devices");
+    cmd->add_flag("--csv", o->csv,
+                  "the devices as CSV (RFC 4180), the columns of search --csv with the ip "
+                  "column empty")
+        ->excludes(json);
     OnChosen(*cmd, chosen, [o](Invocation& inv) { return runDiscover(inv, *o); });
 }
 

@@ -1,11 +1,11 @@
 // korvane firmware upgrade IMAGE (DEVICE... | --all): new firmware, eight units at a time.
 
 #include "app/environment.hpp"
-#include "app/password_file.hpp"
 #include "cli/cli_operator.hpp"
 #include "cli/command.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
+#include "cli/password_book.hpp"
 #include "cli/resolver.hpp"
 #include "firmware/upgrade.hpp"
 
@@ -18,7 +18,6 @@
 #include <map>
 #include <mutex>
 #include <ostream>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -32,69 +31,6 @@ constexpr int kMaxAutomaticBlockAnswers = 3;
 // The live display redraws at most this often (it is not a protocol wait).
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 24;
-
-// Passwords given ahead of the run: one for every unit, and per device.
-struct PasswordBook {
-    std::optional<std::string> common;
-    std::vector<std::pair<DeviceSelector, std::string>> perDevice;
-
-    std::optional<std::string> forUnit(const DeviceIdentity& record) const {
-        for (const auto& [device, password] : perDevice)
-            if (device.matches(record))
-                return password;
-        return common;
-    }
-};
-
-// A password book for every unit of a run fits in far less; a file like
-// /dev/zero must not be read for ever.
-constexpr std::size_t kPasswordBookLimit = 64 * 1024;
-
-// The configuration commands' password file is one line with the password;
-// here it may also hold lines "DEVICE PASSWORD" for units whose passwords
-// differ. Device passwords contain no blanks, so a line splits into at most
-// two words.
-bool readPasswordFile(const std::string& path, PasswordBook& book, std::string& error) {
-    std::string content;
-    if (!ReadFileHead(path, kPasswordBookLimit, content, error))
-        return false;
-    if (content.size() > kPasswordBookLimit) {
-        error = "the password file '" + path + "' is longer than " +
-                std::to_string(kPasswordBookLimit / 1024) + " KiB";
-        return false;
-    }
-    std::istringstream lines(content);
-    std::string line;
-    int number = 0;
-    while (std::getline(lines, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::istringstream words(line);
-        std::string first, second, extra;
-        words >> first >> second >> extra;
-        if (first.empty() || first[0] == '#')
-            continue;
-        if (!extra.empty()) {
-            error = "password file line " + std::to_string(number) +
-                    ": expected PASSWORD or DEVICE PASSWORD";
-            return false;
-        }
-        if (second.empty()) {
-            book.common = first;
-            continue;
-        }
-        const auto device = ParseDeviceSelector(first);
-        if (!device) {
-            // The words may be passwords: the message never repeats them.
-            error = "password file line " + std::to_string(number) +
-                    ": the first of two words is neither a serial number nor a MAC address";
-            return false;
-        }
-        book.perDevice.emplace_back(*device, second);
-    }
-    return true;
-}
 
 bool isTerminalOut(const std::ostream& out) {
     return &out == &std::cout && ::isatty(STDOUT_FILENO);
@@ -416,7 +352,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
     }
     PasswordBook passwords;
     if (!o.passwordFile.empty()) {
-        if (!readPasswordFile(o.passwordFile, passwords, error))
+        if (!ReadPasswordBook(o.passwordFile, passwords, error))
             return inv.usageError(error);
         options.passwordSource = "--password-file";
     } else if (const char* fromEnvironment = std::getenv(kPasswordEnvironment)) {

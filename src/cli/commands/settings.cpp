@@ -6,6 +6,7 @@
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
 #include "config/arp_probe.hpp"
+#include "config/settings_edits.hpp"
 #include "config/settings_model.hpp"
 #include "protocol/frame.hpp"
 
@@ -34,16 +35,6 @@ struct SettingsOptions {
     std::map<ServiceKind, std::string> ports; // "off" or a number, as given
 };
 
-struct PortEdit {
-    bool on = false;
-    int port = 0;
-};
-
-struct AddressEdits {
-    std::optional<AddressMode> mode;
-    std::optional<std::uint32_t> ip, mask, gateway;
-};
-
 std::string optionName(ServiceKind kind) {
     switch (kind) {
     case ServiceKind::Http:
@@ -61,7 +52,7 @@ std::string optionName(ServiceKind kind) {
 // The options were checked one by one while parsing; what is left is how
 // they go together. An address is set only in static mode: DHCP or BOOTP
 // with an address is a contradiction, refused before any device is asked.
-std::optional<std::string> makeAddressEdits(const AddressOptions& o, AddressEdits& edits) {
+std::optional<std::string> makeAddressEdits(const AddressOptions& o, SettingsEdits& edits) {
     if (o.dhcp)
         edits.mode = AddressMode::Dhcp;
     if (o.bootp)
@@ -80,17 +71,15 @@ std::optional<std::string> makeAddressEdits(const AddressOptions& o, AddressEdit
     return std::nullopt;
 }
 
-std::map<ServiceKind, PortEdit> portEdits(const SettingsOptions& o) {
-    std::map<ServiceKind, PortEdit> edits;
+void addPortEdits(const SettingsOptions& o, SettingsEdits& edits) {
     for (const auto& [kind, text] : o.ports) {
         if (text.empty())
             continue;
         if (text == "off")
-            edits[kind] = {false, 0};
+            edits.services[kind] = {false, 0};
         else
-            edits[kind] = {true, ParsePortNumber(text).value_or(0)};
+            edits.services[kind] = {true, ParsePortNumber(text).value_or(0)};
     }
-    return edits;
 }
 
 void addAddressOptions(CLI::App& cmd, AddressOptions& o, bool bootp) {
@@ -108,51 +97,20 @@ void addAddressOptions(CLI::App& cmd, AddressOptions& o, bool bootp) {
 
 // ------------------------------------------------------------- edits on the pages
 
-// Applies the edits as a person would on the IP Address page; an error when
-// the page would not allow them.
-std::optional<std::string> applyAddressEdits(const AddressEdits& edits, IpAddressPageModel& page) {
-    if (edits.mode == AddressMode::Bootp && !page.bootpAvailable())
+// The pages' refusals, in the words of the options.
+std::optional<std::string> refusalText(const std::optional<EditRefusal>& refusal) {
+    if (!refusal)
+        return std::nullopt;
+    switch (refusal->kind) {
+    case EditRefusal::Kind::BootpUnavailable:
         return "BOOTP is not available on this device (only a model K device with settings "
                "version 31 or more offers it)";
-    if (edits.mode)
-        page.mode = *edits.mode;
-    if ((edits.ip || edits.mask || edits.gateway) && !page.addressesEditable())
+    case EditRefusal::Kind::AddressNeedsStatic:
         return "--ip, --mask and --gateway set a static address: add --static";
-    if (edits.ip)
-        page.ipAddress = *edits.ip;
-    if (edits.mask)
-        page.subnetMask = *edits.mask;
-    if (edits.gateway)
-        page.gateway = *edits.gateway;
-    return std::nullopt;
-}
-
-std::optional<std::string> applyServiceEdits(const std::map<ServiceKind, PortEdit>& edits,
-                                             AdvancedPageModel& page) {
-    for (const auto& [kind, edit] : edits) {
-        if (!page.serviceEditable(kind)) {
-            if (kind == ServiceKind::Http || kind == ServiceKind::Telnet)
-                return "this device's settings (version " + std::to_string(page.version) +
-                       ") have no " + std::string(ServiceName(kind)) + " setting";
-            return "this device has no " + std::string(ServiceName(kind)) + " service";
-        }
-        page.setEnabled(kind, edit.on);
-        if (edit.on)
-            page.service(kind).port = edit.port;
-    }
-    return std::nullopt;
-}
-
-std::string_view modeName(AddressMode mode) {
-    switch (mode) {
-    case AddressMode::Dhcp:
-        return "dhcp";
-    case AddressMode::Bootp:
-        return "bootp";
-    case AddressMode::Static:
+    default:
         break;
     }
-    return "static";
+    return ServiceRefusalText(*refusal);
 }
 
 // ------------------------------------------------------------- the subcommands
@@ -194,7 +152,7 @@ int runShow(Invocation& inv, const SettingsOptions& o) {
         }
         PrintJson(inv.io.out, {{"serial", std::to_string(device->serialNumber())},
                                {"mac", device->mac().toString()},
-                               {"address_mode", modeName(m.ipPage.mode)},
+                               {"address_mode", AddressModeName(m.ipPage.mode)},
                                {"ip_address", FormatIPv4(m.ipPage.ipAddress)},
                                {"subnet_mask", FormatIPv4(m.ipPage.subnetMask)},
                                {"gateway", FormatIPv4(m.ipPage.gateway)},
@@ -206,7 +164,7 @@ int runShow(Invocation& inv, const SettingsOptions& o) {
     auto& out = inv.io.out;
     out << "Device:           " << device->serialNumber() << " (" << device->mac().toString()
         << ")\n";
-    out << "Address mode:     " << modeName(m.ipPage.mode) << "\n";
+    out << "Address mode:     " << AddressModeName(m.ipPage.mode) << "\n";
     out << "IP address:       " << FormatIPv4(m.ipPage.ipAddress) << "\n";
     out << "Subnet mask:      " << FormatIPv4(m.ipPage.subnetMask) << "\n";
     out << "Gateway:          " << FormatIPv4(m.ipPage.gateway) << "\n";
@@ -233,10 +191,10 @@ void sayWritten(Invocation& inv) {
 }
 
 int runSet(Invocation& inv, const SettingsOptions& o) {
-    AddressEdits addressEdits;
-    if (const auto error = makeAddressEdits(o.address, addressEdits))
+    SettingsEdits settingsEdits;
+    if (const auto error = makeAddressEdits(o.address, settingsEdits))
         return inv.usageError(*error);
-    const auto serviceEdits = portEdits(o);
+    addPortEdits(o, settingsEdits);
     CliAnswers answers;
     answers.yes = o.yes;
     int status = kExitOk;
@@ -251,9 +209,7 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
     hooks.edit = [&](NetworkSettingsModel& m, SheetRefusal previous) {
         if (previous != SheetRefusal::None)
             return false;
-        editError = applyAddressEdits(addressEdits, m.ipPage);
-        if (!editError)
-            editError = applyServiceEdits(serviceEdits, m.advancedPage);
+        editError = refusalText(ApplySettingsEdits(settingsEdits, m));
         return !editError;
     };
     const NetworkSettingsResult r = RunNetworkSettings(inv.env.context(), *device, op, hooks);
@@ -297,7 +253,7 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
 }
 
 int runSetIp(Invocation& inv, const SettingsOptions& o) {
-    AddressEdits edits;
+    SettingsEdits edits;
     if (const auto error = makeAddressEdits(o.address, edits))
         return inv.usageError(*error);
     CliAnswers answers;
@@ -315,7 +271,7 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
         ctx, *device, op, [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
             if (refusal)
                 return false;
-            editError = applyAddressEdits(edits, page);
+            editError = refusalText(ApplyAddressEdits(edits, page));
             if (editError)
                 return false;
             // The same question as `settings set`: a new static address that
@@ -391,6 +347,8 @@ void DeclareSettings(CLI::App& app, Chosen& chosen) {
     cmd->add_flag("--yes", setIp->yes, "go on when the new address is already in use");
     AddPasswordFile(*cmd, setIp->passwordFile);
     OnChosen(*cmd, chosen, [setIp](Invocation& inv) { return runSetIp(inv, *setIp); });
+
+    DeclareSettingsApply(*settings, chosen);
 }
 
 } // namespace korvane::cli

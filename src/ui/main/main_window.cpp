@@ -1,6 +1,7 @@
 #include "main/main_window.hpp"
 
 #include "config/config_commands.hpp"
+#include "devices/device_export.hpp"
 #include "dialogs/about_dialog.hpp"
 #include "dialogs/message_box.hpp"
 #include "main/closing_sequence.hpp"
@@ -20,12 +21,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 #include <QScreen>
 #include <QStyle>
 
@@ -173,6 +178,7 @@ void MainWindow::buildActions() {
     actions_.refresh->setShortcutVisibleInContextMenu(true);
     actions_.networkAdapter =
         make("&Network Adapter...", "menuNetworkAdapter", &MainWindow::chooseNetworkAdapter);
+    actions_.exportList = make("&Export List...", "menuExportList", &MainWindow::exportList);
     actions_.about = make("&About", "menuAbout", &MainWindow::showAbout);
     actions_.ipSettings = make("&IP Settings...", "actionIpSettings", &MainWindow::openIpSettings);
     actions_.setPassword =
@@ -476,6 +482,38 @@ void MainWindow::refresh() {
         startSearch();
 }
 
+QString DefaultExportFileName(const QDate& date) {
+    return QStringLiteral("korvane-devices-%1.csv").arg(date.toString(Qt::ISODate));
+}
+
+// The rows as `korvane search --csv` writes them. The file is written whole
+// or not at all: a failed write leaves an earlier file of that name as it was.
+void MainWindow::exportList() {
+    if (!acceptsCommands() || list_.busy())
+        return;
+    QFileDialog dialog(this, QStringLiteral("Export List"));
+    dialog.setObjectName(QStringLiteral("exportListDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilters({QStringLiteral("CSV files (*.csv)"), QStringLiteral("All files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    dialog.setDirectory(QDir::homePath());
+    dialog.selectFile(DefaultExportFileName(QDate::currentDate()));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        const QString path = dialog.selectedFiles().first();
+        const std::string csv = DeviceListCsv(ListedDevices(list_, *ctx_.adapters()));
+        QSaveFile file(path);
+        const bool saved = file.open(QIODevice::WriteOnly) &&
+                           file.write(csv.data(), static_cast<qint64>(csv.size())) ==
+                               static_cast<qint64>(csv.size()) &&
+                           file.commit();
+        if (!saved)
+            ShowMessageBox(this, QStringLiteral("The list could not be saved as %1: %2")
+                                     .arg(QDir::toNativeSeparators(path), file.errorString()));
+    }
+    focusList();
+}
+
 void MainWindow::openIpSettings() {
     if (!acceptsCommands() || list_.busy() || !actions_.ipSettings->isEnabled())
         return;
@@ -548,7 +586,7 @@ void MainWindow::showContextMenu(const QPoint& globalPos) {
     menu.setObjectName(QStringLiteral("deviceMenu"));
     menu.addActions({actions_.launchDevice, actions_.settings, actions_.upgradeFirmware});
     menu.addSeparator();
-    menu.addActions({actions_.refresh, actions_.networkAdapter});
+    menu.addActions({actions_.refresh, actions_.exportList, actions_.networkAdapter});
     menu.addSeparator();
     menu.addAction(actions_.about);
     QAction* chosen = menu.exec(globalPos);

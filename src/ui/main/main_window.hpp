@@ -30,6 +30,7 @@
 #include <vector>
 
 class QAction;
+class QDate;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -55,6 +56,9 @@ struct MainWindowOptions {
 };
 
 // The window's commands, shared by its buttons, the list's menu and the keys.
+// The name "Export List..." proposes: korvane-devices-2026-12-11.csv.
+QString DefaultExportFileName(const QDate& date);
+
 struct MainWindowActions {
     QAction* launchDevice = nullptr;
     QAction* settings = nullptr; // also Enter
@@ -62,6 +66,7 @@ struct MainWindowActions {
     QAction* about = nullptr;
     QAction* refresh = nullptr; // also F5
     QAction* networkAdapter = nullptr;
+    QAction* exportList = nullptr; // the list as a CSV file
     QAction* ipSettings = nullptr;
     QAction* setPassword = nullptr;
     QAction* serialNumber = nullptr;
@@ -146,6 +151,7 @@ class MainWindow : public QWidget {
     void openSetPassword();
     void openSerialNumber();
     void chooseNetworkAdapter();
+    void exportList();
     void showContextMenu(const QPoint& globalPos);
     void showContextMenuFromKeyboard();
     void onListDoubleClick();
