@@ -136,4 +136,28 @@ class StopToken {
     std::vector<ArrivalSignal*> wakeAlso_;
 };
 
+// While it lives, a stop request on `stop` (when there is one) also wakes
+// whoever sleeps on `signal`. Every wait on an ArrivalSignal that a stop
+// must end opens one around itself, so no worker has to remember to
+// register the link's signal with its token: a stop requested before the
+// scope opened is seen by the waiter's own check, one requested after it
+// wakes the wait.
+class StopWakeScope {
+  public:
+    StopWakeScope(StopToken* stop, ArrivalSignal& signal) : stop_(stop), signal_(signal) {
+        if (stop_ != nullptr)
+            stop_->wakeAlso(signal_);
+    }
+    ~StopWakeScope() {
+        if (stop_ != nullptr)
+            stop_->forget(signal_);
+    }
+    StopWakeScope(const StopWakeScope&) = delete;
+    StopWakeScope& operator=(const StopWakeScope&) = delete;
+
+  private:
+    StopToken* stop_;
+    ArrivalSignal& signal_;
+};
+
 } // namespace korvane

@@ -24,6 +24,7 @@ bool ProbeAddressInUse(Context& ctx, std::uint32_t address, StopToken* stop) {
     });
 
     const auto probe = BuildArpProbe(ctx.link.ownAddress(), address);
+    const StopWakeScope wake(stop, arrival);
     for (int attempt = 0; attempt < ctx.timing.arpProbeTries && !answered.load(); ++attempt) {
         if (stop != nullptr && stop->stopRequested())
             break;

@@ -193,6 +193,10 @@ ContextMenuState DeviceList::OnListRightClick() {
     menu.launchEnabled = menu.settingsEnabled = menu.firmwareEnabled = selected > 0;
     if (selected == 0) {
         rows_.setSelected(selectedRowIndex_, true);
+        // The pane and the status follow the row selected again, as they
+        // follow every other change of a row's state.
+        if (rows_.validRow(selectedRowIndex_))
+            OnListItemChanged(selectedRowIndex_);
     } else if (selected == 1) {
         selectedRowIndex_ = rows_.firstSelected();
     } else {
@@ -203,6 +207,10 @@ ContextMenuState DeviceList::OnListRightClick() {
 
 void DeviceList::ShowSearchStarted() {
     setTexts(std::string(list_text::kSearching), {});
+}
+
+void DeviceList::ShowSearchFailed(const std::string& why) {
+    setTexts("Search failed: " + why, {});
 }
 
 bool DeviceList::ApplySearchResult(const SearchResult& result, const StopToken* stop) {

@@ -112,6 +112,9 @@ class DeviceList {
 
     // Search steps that change what the list shows (called by DeviceSearch).
     void ShowSearchStarted();
+    // A search that ended with an unexpected error: the rows stay as they
+    // were and the pane says why.
+    void ShowSearchFailed(const std::string& why);
     // Swaps in the new table and slots, rebuilds the rows, reselects the row
     // of the SelectionKey (row 0 when it vanished) and shows its device.
     // Returns false, inserting no further row, once `stop` is requested.

@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
 namespace korvane {
 
@@ -217,29 +220,40 @@ bool ReadLanAddresses(std::span<LanAddressRead> reads, StopToken& stop) {
     // check, then settings read) before it takes another, so one device never
     // has two requests out at once. Replies a worker reads for another
     // worker's device go to the stray-reply queue of that device's link,
-    // which wakes that worker.
+    // which wakes that worker. A worker that throws ends there; the first
+    // exception goes to the caller once every worker has ended.
+    std::mutex failureMutex;
+    std::exception_ptr failure;
     auto work = [&] {
-        for (std::size_t i = next++; i < reads.size(); i = next++) {
-            if (stop.stopRequested())
-                return;
-            reads[i].address = ReadLanAddress(*reads[i].ctx, reads[i].target, &stop);
+        try {
+            for (std::size_t i = next++; i < reads.size(); i = next++) {
+                if (stop.stopRequested())
+                    return;
+                reads[i].address = ReadLanAddress(*reads[i].ctx, reads[i].target, &stop);
+            }
+        } catch (...) {
+            std::lock_guard lock(failureMutex);
+            if (!failure)
+                failure = std::current_exception();
         }
     };
     // The calling thread is one of the workers.
     const auto workers =
         std::min<std::size_t>(reads.size(), static_cast<std::size_t>(kConcurrentAddressReads));
-    std::vector<std::thread> threads;
-    threads.reserve(workers);
-    for (std::size_t w = 1; w < workers; ++w) {
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break; // fewer workers only make the reads take longer
+    {
+        std::vector<std::jthread> threads; // joined on the way out
+        threads.reserve(workers);
+        for (std::size_t w = 1; w < workers; ++w) {
+            try {
+                threads.emplace_back(work);
+            } catch (const std::system_error&) {
+                break; // fewer workers only make the reads take longer
+            }
         }
+        work();
     }
-    work();
-    for (std::thread& thread : threads)
-        thread.join();
+    if (failure)
+        std::rethrow_exception(failure);
     return !stop.stopRequested();
 }
 
@@ -283,10 +297,7 @@ std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceR
 }
 
 DeviceSearch::DeviceSearch(Context& ctx, DeviceList& list, SearchNotifications notifications)
-    : ctx_(ctx), list_(list), notifications_(std::move(notifications)) {
-    // Transactions and discovery sleep on the link's arrivals: a stop wakes them.
-    stop_.wakeAlso(ctx_.link.arrivals());
-}
+    : ctx_(ctx), list_(list), notifications_(std::move(notifications)) {}
 
 DeviceSearch::~DeviceSearch() {
     RequestStop();
@@ -311,6 +322,7 @@ bool DeviceSearch::StartSearch() {
         std::lock_guard lock(mutex_);
         running_ = true;
         pending_.reset();
+        failure_.clear();
     }
     list_.ShowSearchStarted();
     if (notifications_.redraw)
@@ -323,12 +335,23 @@ bool DeviceSearch::StartSearch() {
 }
 
 void DeviceSearch::run(std::vector<DeviceRecord> previous) {
-    auto result = RunSearchCycle(ctx_, previous, stop_);
+    // The search's thread ends here whatever the cycle throws: the search
+    // ends as failed, with the reason for the owner.
+    std::optional<SearchResult> result;
+    std::string failure;
+    try {
+        result = RunSearchCycle(ctx_, previous, stop_);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    } catch (...) {
+        failure = "unknown error";
+    }
     bool ready = false;
     {
         std::lock_guard lock(mutex_);
-        if (result && !stop_.stopRequested()) {
+        if (!stop_.stopRequested() && (result || !failure.empty())) {
             pending_ = std::move(result);
+            failure_ = std::move(failure);
             ready = true;
         }
         running_ = false;
@@ -359,7 +382,23 @@ bool DeviceSearch::Apply(const SearchResult& result) {
 
 bool DeviceSearch::ApplyPendingResult() {
     auto result = TakePendingResult();
-    return result && Apply(*result);
+    if (result)
+        return Apply(*result);
+    std::string failure;
+    {
+        std::lock_guard lock(mutex_);
+        failure = std::exchange(failure_, {});
+    }
+    if (failure.empty() || stop_.stopRequested())
+        return false;
+    // Ended without a result: the list keeps its rows and takes commands again.
+    list_.ShowSearchFailed(failure);
+    if (notifications_.operationButtons)
+        notifications_.operationButtons(true);
+    if (notifications_.redraw)
+        notifications_.redraw();
+    list_.setBusy(false);
+    return true;
 }
 
 void DeviceSearch::RequestStop() {

@@ -152,6 +152,8 @@ class DeviceSearch {
     // Shows a result in the list, switches the buttons on and ends the busy
     // state. False, changing nothing more, once a stop was requested.
     bool Apply(const SearchResult& result);
+    // Applies the waiting result; a search that ended with an unexpected
+    // error ends the busy state too, the rows kept and the pane saying why.
     bool ApplyPendingResult();
 
     // Any thread: ends the running search at its next check point, cutting
@@ -180,6 +182,7 @@ class DeviceSearch {
     bool running_ = false;
     std::optional<SearchResult> pending_;
     std::vector<SearchResult::AdapterNote> lastNotes_; // owner's thread
+    std::string failure_;                              // why the last search ended without a result
     std::thread thread_;
 };
 

@@ -45,12 +45,19 @@ class UnitDownload {
 
     UnitOutcome run() {
         Step step = Step::LoadImage;
-        while (step != Step::Succeeded && step != Step::Failed) {
-            if (session_.stopToken().stopRequested()) {
-                step = fail(UnitFailure::Stopped);
-                break;
+        // The unit's thread ends here whatever its steps throw: the unit
+        // fails, and the batch still learns that it will not come to the
+        // boot check.
+        try {
+            while (step != Step::Succeeded && step != Step::Failed) {
+                if (session_.stopToken().stopRequested()) {
+                    step = fail(UnitFailure::Stopped);
+                    break;
+                }
+                step = advance(step);
             }
-            step = advance(step);
+        } catch (...) {
+            step = fail(UnitFailure::Error);
         }
         if (!bootArrived_) // ended before its boot check: the batch's question goes on without it
             session_.passedBootCheck();

@@ -58,6 +58,10 @@ const char* UnitFailureName(UnitFailure failure) {
         return "not_started";
     case UnitFailure::StoppedBeforeStart:
         return "stopped_before_start";
+    case UnitFailure::Cancelled:
+        return "cancelled";
+    case UnitFailure::Error:
+        return "error";
     }
     return "unknown";
 }
@@ -92,8 +96,23 @@ const char* UnitFailureText(UnitFailure failure) {
         return "not started";
     case UnitFailure::StoppedBeforeStart:
         return "stopped before it started";
+    case UnitFailure::Cancelled:
+        return "cancelled, nothing sent";
+    case UnitFailure::Error:
+        return "unexpected error";
     }
     return "unknown";
+}
+
+std::string UnitStatusText(const UnitOutcome& outcome) {
+    if (outcome.success)
+        return firmware_text::kDownloadSuccessfully;
+    if (outcome.failure == UnitFailure::Cancelled)
+        return std::string(firmware_text::kDownloadCancelled) + " (nothing sent)";
+    std::string text = firmware_text::kDownloadFailed;
+    if (outcome.failure != UnitFailure::None)
+        text += std::string(" (") + UnitFailureText(outcome.failure) + ")";
+    return text;
 }
 
 // The link may still be inside the notice callback when the session goes:
@@ -119,7 +138,6 @@ FirmwareUpgrade::FirmwareUpgrade(Context& ctx, Operator& op, std::vector<DeviceI
       slots_(units_.size()), shared_(std::make_shared<Shared>()) {
     for (const DeviceIdentity* unit : units_)
         rows_.push_back({UnitKey(unit->mac()), {}});
-    stop_.wakeAlso(ctx_.link.arrivals());
     shared_->session = this;
     ctx_.link.setNoticeReceiver([shared = shared_](const MacAddress& source) {
         {
@@ -158,8 +176,30 @@ bool FirmwareUpgrade::start(ImagePathSource imagePath) {
     if (runner_.joinable()) // the previous run has ended; only its thread remains
         runner_.join();
     stop_.reset(); // here, so that a stop asked for once start() returned is kept
-    runner_ = std::thread([this, path = std::move(imagePath)] { runClaimed(path); });
+    runner_ = std::thread([this, path = std::move(imagePath)] {
+        // The run's thread ends here whatever it throws; the units it
+        // started have been joined on the way out.
+        try {
+            runClaimed(path);
+        } catch (const std::exception& e) {
+            endFailedRun(e.what());
+        } catch (...) {
+            endFailedRun("unknown error");
+        }
+    });
     return true;
+}
+
+void FirmwareUpgrade::endFailedRun(const std::string& what) {
+    setStatusLine("Download stopped by an unexpected error: " + what);
+    BusyReceiver busyReceiver;
+    {
+        std::lock_guard lock(mutex_);
+        busyReceiver = busyReceiver_;
+    }
+    busy_.store(false);
+    if (busyReceiver)
+        busyReceiver(false);
 }
 
 void FirmwareUpgrade::wait() {
@@ -312,15 +352,15 @@ bool FirmwareUpgrade::confirmOlderBoot(const MacAddress& unit, bool firstArrival
     return yes;
 }
 
-bool FirmwareUpgrade::screenImage(const std::string& path) {
+std::optional<UnitFailure> FirmwareUpgrade::screenImage(const std::string& path) {
     shortImageAccepted_.store(false);
     const ImageFileCheck check = CheckImageFile(path);
     switch (check.verdict) {
     case ImageFileVerdict::Usable:
-        return true;
+        return std::nullopt;
     case ImageFileVerdict::TooLarge:
         showMessage(ImageRefusalText(check), MessageIcon::Error);
-        return false;
+        return UnitFailure::ImageRefused;
     case ImageFileVerdict::Short: {
         Question question;
         question.topic = QuestionTopic::ShortImage;
@@ -332,14 +372,16 @@ bool FirmwareUpgrade::screenImage(const std::string& path) {
             question.devices.push_back(unit->mac());
         const bool go = GoesAhead(ask(question));
         shortImageAccepted_.store(go);
-        return go;
+        if (go)
+            return std::nullopt;
+        return UnitFailure::Cancelled;
     }
     case ImageFileVerdict::CannotOpen:
     case ImageFileVerdict::Empty:
         break;
     }
     // Each unit finds out for itself and reports the file unreadable.
-    return true;
+    return std::nullopt;
 }
 
 void FirmwareUpgrade::onNotice(const MacAddress& source) {
@@ -430,14 +472,16 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     }
 
     // The image is looked at once, before any unit starts.
-    const bool imageAccepted = screenImage(imagePath ? imagePath() : std::string());
+    const std::optional<UnitFailure> refusal = screenImage(imagePath ? imagePath() : std::string());
+    const bool imageAccepted = !refusal;
 
     RunSummary summary;
     summary.units = static_cast<int>(units_.size());
     summary.outcomes.resize(units_.size());
 
+    // A worker's thread is joined however the run leaves this scope.
     struct Worker {
-        std::thread thread;
+        std::jthread thread;
         std::size_t unit = 0;
     };
     std::vector<Worker> batch;
@@ -454,9 +498,10 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     for (std::size_t k = 0; k < units_.size() && !imageAccepted; ++k) {
         summary.outcomes[k].mac = units_[k]->mac();
         summary.outcomes[k].key = UnitKey(units_[k]->mac());
-        summary.outcomes[k].failure = UnitFailure::ImageRefused;
+        summary.outcomes[k].failure = *refusal;
         ++summary.failures;
     }
+    summary.cancelled = refusal == UnitFailure::Cancelled;
     for (std::size_t k = 0; k < units_.size() && imageAccepted; ++k) {
         if (k % kUnitsPerBatch == 0)
             beginBatch(static_cast<int>(std::min<std::size_t>(kUnitsPerBatch, units_.size() - k)));
@@ -477,7 +522,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
         Worker worker;
         worker.unit = k;
         try {
-            worker.thread = std::thread(
+            worker.thread = std::jthread(
                 [this, job, &summary, k] { summary.outcomes[k] = DownloadToDevice(*this, job); });
         } catch (const std::system_error&) {
             summary.outcomes[k].failure = UnitFailure::NotStarted;
@@ -491,22 +536,29 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
     imageCache_.clear(); // the next run reads the file again
 
     // Rebuild the list from the results, in key order: a unit's row is its
-    // own outcome.
+    // own outcome, with the reason of a failure; rows that notices of other
+    // devices added stay, marked as they were.
     std::vector<StatusRow> rows;
     {
         std::lock_guard lock(mutex_);
-        for (const UnitOutcome& outcome : summary.outcomes)
+        std::map<std::string, std::string> unitTexts;
+        for (const UnitOutcome& outcome : summary.outcomes) {
             results_[outcome.key] = outcome.success ? 1 : 0;
-        for (const auto& [key, flag] : results_)
-            rows.push_back({key, flag == 1 ? firmware_text::kDownloadSuccessfully
-                                           : firmware_text::kDownloadFailed});
+            unitTexts[outcome.key] = UnitStatusText(outcome);
+        }
+        for (const auto& [key, flag] : results_) {
+            const auto unit = unitTexts.find(key);
+            rows.push_back({key, unit != unitTexts.end() ? unit->second
+                                 : flag == 1             ? firmware_text::kDownloadSuccessfully
+                                                         : firmware_text::kDownloadFailed});
+        }
         rows_ = rows;
     }
     summary.rows = rows;
     char line[96];
     std::snprintf(line, sizeof line, firmware_text::kSummaryFormat,
                   summary.units - summary.failures, summary.failures);
-    summary.summaryLine = line;
+    summary.summaryLine = summary.cancelled ? firmware_text::kCancelledSummary : line;
     summary.foreignNotices = foreignNotices_.load();
     const std::string foreign = ForeignNoticesText(summary.foreignNotices);
     setStatusLine(foreign.empty() ? summary.summaryLine : summary.summaryLine + foreign);

@@ -58,6 +58,9 @@ inline constexpr const char* kSummaryFormat = "%d unit success, %d unit fail. ";
 // no unit of it (the count is its only argument).
 inline constexpr const char* kForeignNoticesFormat =
     "%llu notices from stations outside this run ignored";
+// A run the operator cancelled at the image question: nothing went out.
+inline constexpr const char* kDownloadCancelled = "Download Cancelled";
+inline constexpr const char* kCancelledSummary = "Download cancelled: nothing was sent.";
 } // namespace firmware_text
 
 // The text that names a unit: its serial number, "%u" of the last four MAC bytes.
@@ -115,6 +118,8 @@ enum class UnitFailure {
     Stopped,             // the session was told to stop
     NotStarted,          // its worker thread could not be started
     StoppedBeforeStart,  // the run was told to start no more transfers before this one's
+    Cancelled,           // the operator cancelled the run before anything was sent
+    Error,               // the unit's work ended with an unexpected error
 };
 const char* UnitFailureName(UnitFailure failure); // "no_notice" and the like
 const char* UnitFailureText(UnitFailure failure); // "no completion notice" and the like
@@ -145,9 +150,16 @@ struct StatusRow {
     friend bool operator==(const StatusRow&, const StatusRow&) = default;
 };
 
+// The text of a unit's row after a run: "Download Successfully", or the
+// failure with its reason, "Download Failed (boot incompatible)", as every
+// front end shows it.
+std::string UnitStatusText(const UnitOutcome& outcome);
+
 struct RunSummary {
     int units = 0;
     int failures = 0;
+    // The operator cancelled at the image question: no unit was started.
+    bool cancelled = false;
     std::vector<UnitOutcome> outcomes; // in unit order
     std::vector<StatusRow> rows;       // the rebuilt status list
     std::string summaryLine;
@@ -278,8 +290,11 @@ class FirmwareUpgrade {
   private:
     struct Shared;
     RunSummary runClaimed(const ImagePathSource& imagePath);
-    // Looks at the image before any unit starts; false when it is refused.
-    bool screenImage(const std::string& path);
+    // Looks at the image before any unit starts: why it is refused, or
+    // nullopt when the units may start.
+    std::optional<UnitFailure> screenImage(const std::string& path);
+    // A run whose thread ended with an exception: it ends as failed.
+    void endFailedRun(const std::string& what);
     void beginBatch(int units);
 
     Context& ctx_;

@@ -64,6 +64,7 @@ int DiscoverDevices(Context& ctx, std::span<DeviceIdentity> records, int adapter
 
     // Every reply is taken as soon as it is queued: a large segment answers
     // within a few milliseconds and must all fit in the one window.
+    const StopWakeScope wake(stop, ctx.link.arrivals());
     for (;;) {
         const auto seen = ctx.link.arrivals().generation();
         if (stop != nullptr && stop->stopRequested())

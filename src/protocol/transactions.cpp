@@ -68,6 +68,7 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
         return readU16(frame.view(), frame_offset::kStatus);
     };
 
+    const StopWakeScope wake(stop, ctx.link.arrivals());
     for (;;) {
         const auto seen = ctx.link.arrivals().generation();
         if (stopped(stop))

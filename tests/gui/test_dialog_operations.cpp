@@ -83,6 +83,7 @@ class TestDialogOperations : public QObject {
     void okTestsReportInTheirOrder();
     void passwordGateKeepsItsTextAndTheSheetItsInput();
     void conflictQuestionYesAndNo();
+    void enterAtTheConflictQuestionWritesNothing();
     void changedSettingsAreWrittenThenSearched();
     void firmwareUpgradeForTheSelectedRows();
     void ipSettingsAlone();
@@ -367,6 +368,46 @@ void TestDialogOperations::conflictQuestionYesAndNo() {
     QCOMPARE(boxes.icons.value(0), QMessageBox::Warning);
     QCOMPARE(boxes.buttons.value(0), QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(lan_->emulator()->device(0).settings().ipAddress(), 0xC0A8014Du);
+}
+
+void TestDialogOperations::enterAtTheConflictQuestionWritesNothing() {
+    start();
+    selectRow(0);
+    sim::EmulatedDevice& device = lan_->emulator()->device(0);
+    const std::uint32_t before = device.settings().ipAddress();
+    BoxAnswerer boxes;
+    QString defaultLabel;
+    boxes.inspect = [&](QMessageBox* box) {
+        defaultLabel =
+            box->defaultButton() != nullptr ? box->defaultButton()->text().remove('&') : QString();
+        QTest::keyClick(box, Qt::Key_Return);
+    };
+    Script script;
+    // The other device's address, 192.168.1.101.
+    script.then([] { return EditingSheet() != nullptr; },
+                [] {
+                    NetworkSettingsDialog* sheet = EditingSheet();
+                    if (sheet == nullptr)
+                        return;
+                    sheet->ipAddressPage()
+                        ->findChild<IpAddressEdit*>("ipAddressEdit")
+                        ->setAddress(0xC0A80165);
+                    sheet->okButton()->click();
+                });
+    // Enter said No: the sheet is open again, and is left.
+    script.then([&] { return EditingSheet() != nullptr && boxes.texts.size() == 1; },
+                [] {
+                    if (NetworkSettingsDialog* sheet = EditingSheet())
+                        sheet->cancelButton()->click();
+                });
+    window_->actions().settings->trigger();
+
+    QVERIFY(script.finished());
+    QCOMPARE(boxes.texts, QStringList{"IP address: 192.168.1.101 already exists on the LAN. Are "
+                                      "you sure you want to continue?"});
+    QCOMPARE(defaultLabel, QString("No"));
+    QCOMPARE(device.stats().settingsWrites, 0u);
+    QCOMPARE(device.settings().ipAddress(), before);
 }
 
 void TestDialogOperations::changedSettingsAreWrittenThenSearched() {

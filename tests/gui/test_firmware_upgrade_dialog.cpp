@@ -4,7 +4,9 @@
 // units' password prompt over the dialog, the questions of the units (one
 // at a time, each naming its unit) and of a short image (Cancel first), a
 // file too large refused, and the end of a run: the summary on the status
-// line and the status list rebuilt in key order.
+// line and the status list rebuilt in key order, a failed unit's row with
+// its reason, a cancelled run as cancelled; the keyboard and the names a
+// screen reader gives the controls.
 
 #include "base/byte_cursor.hpp"
 #include "dialog_test_support.hpp"
@@ -28,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QWindow>
 
 #include <filesystem>
 #include <fstream>
@@ -96,6 +99,7 @@ class TestFirmwareUpgradeDialog : public QObject {
     void shortImageIsAskedOnceCancelFirst();
     void unitsFailingAtOnceAskOneAtATime();
     void pacingChoiceIsRememberedAndReachesTheSession();
+    void keyboardAndScreenReader();
     void screenshot();
 
   private:
@@ -271,11 +275,19 @@ void TestFirmwareUpgradeDialog::runOnTheSimulatedLan() {
     QCOMPARE(d.fileNameEdit()->cursor().shape(), Qt::WaitCursor);
     QVERIFY(d.fileNameEdit()->isEnabled());
     QVERIFY(d.browseButton()->isEnabled());
-    // Enter, Escape and the close box are refused.
-    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    // Enter, Escape and the close box are refused, and the status line says why.
+    const QString why = "The download is running: the dialog closes when it has ended.";
     QTest::keyClick(d.fileNameEdit(), Qt::Key_Escape);
+    QVERIFY(d.isVisible());
+    QCOMPARE(d.statusLine()->text(), why);
+    d.statusLine()->clear();
     d.close();
     QVERIFY(d.isVisible());
+    QCOMPARE(d.statusLine()->text(), why);
+    QTest::keyClick(d.fileNameEdit(), Qt::Key_Return);
+    QVERIFY(d.isVisible());
+    if (QWindow* handle = d.windowHandle())
+        QVERIFY(!(handle->flags() & Qt::WindowCloseButtonHint));
     QTRY_VERIFY_WITH_TIMEOUT(d.progressBar()->value() > 0, 10000);
 
     QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
@@ -353,7 +365,7 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
     QTest::newRow("older boot version, No")
         << "boot" << int(QMessageBox::No) << older << yesNo << int(QMessageBox::NoIcon)
         << "0 unit success, 1 unit fail. "
-        << "Download Failed";
+        << "Download Failed (older boot version declined)";
     QTest::newRow("older boot version, Yes")
         << "boot" << int(QMessageBox::Yes) << older << yesNo << int(QMessageBox::NoIcon)
         << "1 unit success, 0 unit fail. "
@@ -365,7 +377,7 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator_data() {
     QTest::newRow("block refused, Abort")
         << "block" << int(QMessageBox::Abort) << failed << abortRetryIgnore
         << int(QMessageBox::Critical) << "0 unit success, 1 unit fail. "
-        << "Download Failed";
+        << "Download Failed (block not accepted)";
 }
 
 void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator() {
@@ -455,6 +467,13 @@ void TestFirmwareUpgradeDialog::shortImageIsAskedOnceCancelFirst() {
     QCOMPARE(boxes.texts.count(boxes.texts.first()), 1);
     for (std::size_t i = 0; i < 2; ++i)
         QCOMPARE(lan_->emulator()->device(i).stats().requestCount(code::kFirmwareBlock) > 0, goOn);
+    // A cancelled run is shown as one, not as a failure of every unit.
+    if (!goOn) {
+        QCOMPARE(d.statusLine()->text(), QString("Download cancelled: nothing was sent."));
+        for (int i = 0; i < d.statusList()->topLevelItemCount(); ++i)
+            QCOMPARE(d.statusList()->topLevelItem(i)->text(1),
+                     QString("Download Cancelled (nothing sent)"));
+    }
 }
 
 void TestFirmwareUpgradeDialog::unitsFailingAtOnceAskOneAtATime() {
@@ -498,7 +517,7 @@ void TestFirmwareUpgradeDialog::unitsFailingAtOnceAskOneAtATime() {
 void TestFirmwareUpgradeDialog::pacingChoiceIsRememberedAndReachesTheSession() {
     start(1);
     QCheckBox* pacing = dialog_->pacingCheckBox();
-    QCOMPARE(pacing->text(), QString("Pace each unit separately (faster for many units)"));
+    QCOMPARE(pacing->text(), QString("&Pace each unit separately (faster for many units)"));
     QVERIFY(!pacing->isChecked());
     QCOMPARE(dialog_->session().pacing(), CommandPacing::Shared);
 
@@ -515,13 +534,32 @@ void TestFirmwareUpgradeDialog::pacingChoiceIsRememberedAndReachesTheSession() {
     QVERIFY(!dialog_->pacingCheckBox()->isChecked());
 }
 
+void TestFirmwareUpgradeDialog::keyboardAndScreenReader() {
+    start(1);
+    FirmwareUpgradeDialog& d = *dialog_;
+    d.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&d));
+    QCOMPARE(testing::CheckMnemonics(&d), QStringList());
+    // Tab goes round in the order of the controls on the screen.
+    QCOMPARE(testing::CheckTabChainAndNames(&d, d.fileNameEdit()),
+             QStringList({"File name:", "Browse", "Units",
+                          "Pace each unit separately (faster for many units)", "Cancel"}));
+    // What shows the run's state has a name too.
+    QCOMPARE(testing::AccessibleName(d.progressBar()), QString("Download progress"));
+    QCOMPARE(testing::AccessibleName(d.statusLine()), QString("Download status"));
+}
+
 // A picture after a run, for the documentation, when KORVANE_SCREENSHOT_DIR
-// names a folder (run under Xvfb for real fonts).
+// names a folder (run under Xvfb for real fonts): one unit fails, and its
+// row says why.
 void TestFirmwareUpgradeDialog::screenshot() {
     const QString folder = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
-    start(4);
+    start(4, [](sim::SimulatedLan& lan) {
+        // Its flash has another boot code than the image: refused.
+        lan.emulator()->device(2).setFlashBootWord(0x01020004);
+    });
     // A short path reads better in the picture than the temporary folder's.
     QDir folderForPicture(QDir::temp().filePath("korvane"));
     QVERIFY(folderForPicture.mkpath("."));
@@ -538,6 +576,9 @@ void TestFirmwareUpgradeDialog::screenshot() {
     d.fileNameEdit()->setText(image);
     d.downloadButton()->click();
     QTRY_VERIFY_WITH_TIMEOUT(!d.isBusy(), 30000);
+    QCOMPARE(d.statusLine()->text(), QString("3 unit success, 1 unit fail. "));
+    QCOMPARE(d.statusList()->topLevelItem(2)->text(1),
+             QString("Download Failed (boot incompatible)"));
     QCoreApplication::processEvents(); // let pending layout run before the picture
     d.fileNameEdit()->setCursorPosition(0);
     QVERIFY(d.grab().save(folder + "/firmware-upgrade.png"));

@@ -1,6 +1,7 @@
 // Calls from worker threads onto the GUI thread: the answer comes from the
 // GUI thread, a call on the GUI thread runs at once, and a stop request
-// frees a worker that waits on a GUI thread which is not listening.
+// frees a worker that waits on a GUI thread which is not listening; the
+// call it cut short never comes up afterwards.
 
 #include "main/desktop_operator.hpp"
 #include "main/gui_caller.hpp"
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <future>
 #include <thread>
 
@@ -54,7 +56,8 @@ void TestGuiCaller::stopFreesAWorkerTheGuiDoesNotServe() {
     StopToken stop;
     GuiCaller caller(&context, &stop);
     std::promise<std::optional<int>> answer;
-    std::thread worker([&] { answer.set_value(caller.call([] { return 1; })); });
+    std::atomic<int> ran{0};
+    std::thread worker([&] { answer.set_value(caller.call([&ran] { return ++ran; })); });
     // The GUI thread blocks instead of serving the call, as a window joining
     // its worker would; the stop must be enough.
     stop.requestStop();
@@ -62,8 +65,16 @@ void TestGuiCaller::stopFreesAWorkerTheGuiDoesNotServe() {
     QCOMPARE(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     QCOMPARE(result.get(), std::optional<int>());
     worker.join();
-    // The call may still run later; nobody waits for it then.
+    // Nobody waits for it any more: it does not run (a box no one answers).
     QCoreApplication::processEvents();
+    QCOMPARE(ran.load(), 0);
+    // Once stopped, a call is not even posted.
+    std::optional<int> late = 5;
+    std::thread after([&] { late = caller.call([&ran] { return ++ran; }); });
+    after.join();
+    QCoreApplication::processEvents();
+    QCOMPARE(late, std::optional<int>());
+    QCOMPARE(ran.load(), 0);
 }
 
 void TestGuiCaller::operatorQuestionFromAWorker() {

@@ -141,6 +141,7 @@ class TestMainWindow : public QObject {
     void withoutABrowserTheAddressIsShown();
     void keyboardOpensTheContextMenu();
     void paintedControlsHaveAccessibleNames();
+    void tabReachesEveryControlAndEnterPressesTheFocusedButton();
     void settingsAndFirmwareHooksRestartTimerShorter();
     void factoryButtonsFollowTheirRules();
     void aboutBoxThenTheListHasTheFocus();
@@ -652,13 +653,21 @@ void TestMainWindow::contextMenuGreying() {
     for (int row : selectRows) {
         click(row, Qt::ControlModifier);
     }
+    if (selectRows.isEmpty()) {
+        QTest::mouseClick(viewport(), Qt::LeftButton, {}, emptyArea());
+        QVERIFY(window_->paneText().isEmpty());
+    }
     const QPoint at = selectRows.isEmpty() ? emptyArea() : rowCentre(selectRows.front());
     const MenuSeen seen = rightClick(at);
     QVERIFY(seen.shown);
     QCOMPARE(seen.enabled, enabled);
     if (selectRows.isEmpty()) {
-        // The row of the last single-selection menu is selected again.
+        // The row of the last single-selection menu is selected again, and
+        // the pane and the status show it: the list and the pane agree.
         QCOMPARE(selectedSerials(), QStringList{"2801795077"});
+        QVERIFY2(window_->paneText().startsWith("Serial Number: 2801795077"),
+                 qPrintable(window_->paneText()));
+        QCOMPARE(window_->statusText(), QString("Select 1 of 5"));
     }
 }
 
@@ -803,6 +812,32 @@ void TestMainWindow::paintedControlsHaveAccessibleNames() {
 }
 
 // ---------------------------------------------------------------- hooks
+
+void TestMainWindow::tabReachesEveryControlAndEnterPressesTheFocusedButton() {
+    start(3, GuiTiming(), /*factory=*/true);
+    waitForFirstSearch();
+    click(0);
+    const QStringList names = korvane::testing::CheckTabChainAndNames(window_.get(), list());
+    QVERIFY2(!names.contains(QString()) && !names.contains("<chain and tab stops differ>"),
+             qPrintable(names.join(" | ")));
+    // From the list to the pane, then down the buttons on the left.
+    QCOMPARE(names.mid(0, 7), QStringList({"Devices", "Device Information:", "Launch Device",
+                                           "Settings", "Upgrade Firmware", "About", "Refresh"}));
+
+    // Enter on a focused button is that button, not the list's Settings.
+    QSignalSpy started(window_.get(), &MainWindow::searchStarted);
+    button("refreshButton")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(button("refreshButton"), Qt::Key_Return);
+    QTRY_COMPARE(started.count(), 1);
+    QCOMPARE(dialogs_->networkSettings, 0);
+    // A search that ends leaves the focus where the keyboard put it.
+    QTRY_VERIFY(!window_->deviceList().busy());
+    QCOMPARE(QApplication::focusWidget(), button("refreshButton"));
+    // On the list, Enter is still Settings.
+    list()->setFocus();
+    QTest::keyClick(list(), Qt::Key_Return);
+    QCOMPARE(dialogs_->networkSettings, 1);
+}
 
 void TestMainWindow::settingsAndFirmwareHooksRestartTimerShorter() {
     start(4);

@@ -78,6 +78,8 @@ class TestNetworkSettingsDialog : public QObject {
   private Q_SLOTS:
     void sheetTabsAndButtons();
     void tabGoesThroughThePageBeforeOkAndCancel();
+    void keyboardAndScreenReader_data();
+    void keyboardAndScreenReader();
     void ipControlKeys();
     void bootpRadioEnabling_data();
     void bootpRadioEnabling();
@@ -154,6 +156,50 @@ void TestNetworkSettingsDialog::tabGoesThroughThePageBeforeOkAndCancel() {
         QAccessible::queryAccessibleInterface(Find<IpAddressEdit>(page, "subnetMaskEdit"));
     QCOMPARE(face->text(QAccessible::Name), QString("Subnet Mask"));
     QCOMPARE(face->role(), QAccessible::Grouping);
+}
+
+void TestNetworkSettingsDialog::keyboardAndScreenReader_data() {
+    QTest::addColumn<QString>("window");
+    QTest::addColumn<int>("page");
+    QTest::newRow("sheet, IP Address") << "sheet" << int(NetworkSettingsDialog::kIpAddressPage);
+    QTest::newRow("sheet, Advanced") << "sheet" << int(NetworkSettingsDialog::kAdvancedPage);
+    QTest::newRow("sheet, Password") << "sheet" << int(NetworkSettingsDialog::kPasswordPage);
+    QTest::newRow("IP Settings alone") << "ip" << 0;
+    QTest::newRow("Set Password alone") << "password" << 0;
+}
+
+// Every mnemonic puts the focus into its own field (Alt+I, Alt+S and Alt+G
+// into the address edits), no two share a letter, and Tab reaches every
+// control, each with a name a screen reader can say.
+void TestNetworkSettingsDialog::keyboardAndScreenReader() {
+    QFETCH(QString, window);
+    QFETCH(int, page);
+    std::unique_ptr<QDialog> dialog;
+    QWidget* start = nullptr;
+    if (window == "sheet") {
+        auto sheet = std::make_unique<NetworkSettingsDialog>();
+        sheet->setModel(Model());
+        sheet->tabs()->setCurrentIndex(page);
+        start = sheet->tabs()->tabBar();
+        dialog = std::move(sheet);
+    } else if (window == "ip") {
+        auto alone = std::make_unique<IpSettingsDialog>();
+        alone->setModel(Model().ipPage);
+        start = alone->page()->findChild<QWidget*>("staticRadio");
+        dialog = std::move(alone);
+    } else {
+        auto alone = std::make_unique<korvane::ui::SetPasswordDialog>();
+        start = alone->findChild<QCheckBox*>();
+        dialog = std::move(alone);
+    }
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QVERIFY(start != nullptr);
+
+    const QStringList names = testing::CheckTabChainAndNames(dialog.get(), start);
+    QVERIFY2(!names.contains(QString()) && !names.contains("<chain and tab stops differ>"),
+             qPrintable(names.join(" | ")));
+    QCOMPARE(testing::CheckMnemonics(dialog.get()), QStringList());
 }
 
 void TestNetworkSettingsDialog::ipControlKeys() {

@@ -1,8 +1,10 @@
 // The small dialogs: Set Serial Number (Enter and Escape, no buttons),
-// Password Input (masked, with the unit's label) and Network Adapter (OK
-// only with a row, double click confirms).
+// Password Input (masked, with the unit's label), Network Adapter (OK
+// only with a row, double click confirms) and About; each one by keyboard
+// and screen reader.
 
 #include "dialog_test_support.hpp"
+#include "dialogs/about_dialog.hpp"
 #include "dialogs/network_adapter_dialog.hpp"
 #include "dialogs/password_prompt_dialog.hpp"
 #include "dialogs/serial_number_dialog.hpp"
@@ -11,6 +13,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include <memory>
 
 using korvane::ui::NetworkAdapterDialog;
 using korvane::ui::PasswordPromptDialog;
@@ -27,6 +31,8 @@ class TestSmallDialogs : public QObject {
     void networkAdapterDoubleClick();
     void networkAdapterWithoutAdapters();
     void networkAdapterScreenshot();
+    void keyboardAndScreenReader_data();
+    void keyboardAndScreenReader();
 };
 
 void TestSmallDialogs::serialNumberKeys_data() {
@@ -176,6 +182,44 @@ void TestSmallDialogs::networkAdapterScreenshot() {
     dialog.list()->setFocus();
     QCoreApplication::processEvents(); // let pending layout run before the picture
     QVERIFY(dialog.grab().save(folder + "/network-adapter.png"));
+}
+
+void TestSmallDialogs::keyboardAndScreenReader_data() {
+    QTest::addColumn<QString>("dialog");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("Password Input")
+        << "password" << QStringList({"Korvane Utility Password:", "OK", "Cancel"});
+    QTest::newRow("Set Serial Number") << "serial" << QStringList({"Input Serial Number:"});
+    QTest::newRow("Network Adapter")
+        << "adapter" << QStringList({"Network Adapter available:", "OK", "Cancel"});
+    QTest::newRow("About") << "about" << QStringList({"OK"});
+}
+
+// Tab goes round every control in order, each named for a screen reader,
+// and every mnemonic lands in its field.
+void TestSmallDialogs::keyboardAndScreenReader() {
+    QFETCH(QString, dialog);
+    QFETCH(QStringList, names);
+    std::unique_ptr<QDialog> window;
+    if (dialog == "password")
+        window = std::make_unique<PasswordPromptDialog>();
+    else if (dialog == "serial")
+        window = std::make_unique<SerialNumberDialog>();
+    else if (dialog == "adapter")
+        window = std::make_unique<NetworkAdapterDialog>(Adapters({"eth0", "eth1"}));
+    else
+        window = std::make_unique<korvane::ui::AboutDialog>(QString(), nullptr);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QList<QWidget*> stops = korvane::testing::TabStops(window.get());
+    QVERIFY(!stops.isEmpty());
+    // The first control of the chain: what the dialog gives the focus first.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QWidget* first =
+        QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : stops.first();
+    QCOMPARE(korvane::testing::CheckTabChainAndNames(window.get(), first), names);
+    QCOMPARE(korvane::testing::CheckMnemonics(window.get()), QStringList());
 }
 
 QTEST_MAIN(TestSmallDialogs)

@@ -305,6 +305,9 @@ TEST(DeviceList, ContextMenuRules) {
     EXPECT_TRUE(menu.show);
     EXPECT_FALSE(menu.launchEnabled || menu.settingsEnabled || menu.firmwareEnabled);
     EXPECT_EQ(rows.selectedRows(), std::vector<int>{2});
+    // ... and the pane and the status say so: one selection, one truth.
+    EXPECT_EQ(list.paneText().rfind("Serial Number: 2801795080\r\n", 0), 0u) << list.paneText();
+    EXPECT_EQ(list.statusText(), "Select 1 of 3");
 
     list.setBusy(true);
     EXPECT_FALSE(list.OnListRightClick().show);

@@ -153,7 +153,8 @@ TEST(FirmwareDownload, AbortFailsTheUnitAndCountsItComplete) {
     EXPECT_FALSE(rig.device(0).firmware().hasImage); // no end of transfer
     EXPECT_EQ(rig.op.progress.back().second, 100);
     EXPECT_EQ(rig.op.rowTexts(rig.key(0)).back(), firmware_text::kAbort);
-    EXPECT_EQ(summary.rows, (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadFailed}}));
+    EXPECT_EQ(summary.rows,
+              (std::vector<StatusRow>{{rig.key(0), "Download Failed (block not accepted)"}}));
     EXPECT_EQ(summary.summaryLine, "0 unit success, 1 unit fail. ");
 }
 

@@ -106,7 +106,7 @@ TEST(FirmwareUpgrade, StatusListIsRebuiltInKeyTextOrder) {
     EXPECT_FALSE(session.busy());
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
     const std::vector<StatusRow> expected{{"10", firmware_text::kDownloadSuccessfully},
-                                          {"11", firmware_text::kDownloadFailed},
+                                          {"11", "Download Failed (block not accepted)"},
                                           {"9", firmware_text::kDownloadSuccessfully}};
     EXPECT_EQ(session.statusRows(), expected);
     ASSERT_TRUE(session.lastRun());
@@ -161,7 +161,7 @@ TEST(FirmwareUpgrade, OnlyTheUnitsOwnDeviceNoticeCompletesIt) {
     EXPECT_EQ(summary.foreignNotices, static_cast<std::uint64_t>(kForged));
     EXPECT_EQ(summary.rows,
               (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadSuccessfully},
-                                      {rig.key(1), firmware_text::kDownloadFailed}}));
+                                      {rig.key(1), "Download Failed (no completion notice)"}}));
     EXPECT_EQ(rig.op.statusLines.back(),
               "1 unit success, 1 unit fail. 300 notices from stations outside this run ignored");
 }
@@ -183,7 +183,10 @@ TEST(FirmwareUpgrade, AShortImageIsAskedAboutOnceBeforeAnyUnitStarts) {
         for (std::size_t i = 0; i < 2; ++i) {
             const auto blocks = rig.device(i).stats().requestCount(code::kFirmwareBlock);
             if (answer == Answer::Cancel) {
-                EXPECT_EQ(summary.outcomes[i].failure, UnitFailure::ImageRefused);
+                // Cancelled, and shown as such: nothing was sent.
+                EXPECT_EQ(summary.outcomes[i].failure, UnitFailure::Cancelled);
+                EXPECT_EQ(summary.rows[i].text, "Download Cancelled (nothing sent)");
+                EXPECT_EQ(summary.summaryLine, "Download cancelled: nothing was sent.");
                 EXPECT_EQ(rig.device(i).stats().requestCount(code::kCheckPassword), 0u);
                 EXPECT_EQ(blocks, 0u);
             } else {
@@ -301,8 +304,9 @@ TEST(FirmwareUpgrade, AUnitsRowIsItsOwnOutcome) {
 
     EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::BootIncompatible);
     EXPECT_EQ(summary.outcomes[1].failure, UnitFailure::TransferRefused);
-    EXPECT_EQ(summary.rows, (std::vector<StatusRow>{{rig.key(0), firmware_text::kDownloadFailed},
-                                                    {rig.key(1), firmware_text::kDownloadFailed}}));
+    EXPECT_EQ(summary.rows,
+              (std::vector<StatusRow>{{rig.key(0), "Download Failed (boot incompatible)"},
+                                      {rig.key(1), "Download Failed (end of transfer refused)"}}));
     EXPECT_EQ(summary.summaryLine, "0 unit success, 2 unit fail. ");
     EXPECT_EQ(session.results(), (UnitResultMap{{rig.key(0), 0}, {rig.key(1), 0}}));
 }

@@ -68,6 +68,36 @@ TEST(ProtocolTransaction, SilentDeviceCostsFiveTriesAndGivesZero) {
     EXPECT_EQ(stats.totalViolations(), 0u);
 }
 
+TEST(ProtocolTransaction, AStopOnAnyTokenEndsAWindowThatNobodyAnswers) {
+    // A window far longer than the test: only the stop can end it. The
+    // token was never told about the link; the wait registers it itself.
+    Timing timing = TestTiming();
+    timing.queryWindow = 600s;
+    timing.commandWindow = 600s;
+    TestLan net(1, timing);
+    DeviceFaults faults;
+    faults.neverAnswer = true;
+    net.device(0).setFaults(faults);
+
+    for (const std::uint16_t command : {code::kCheckPassword, code::kSetPassword}) {
+        StopToken stop;
+        std::future<std::uint16_t> status = std::async(std::launch::async, [&] {
+            if (command == code::kCheckPassword)
+                return QueryDevice(*net.ctx, net.mac(0), command, code::kPasswordReply, "", 0, {},
+                                   &stop);
+            const auto block = BuildPasswordBlock("new");
+            return CommandDevice(*net.ctx, net.mac(0), command, code::kPasswordReply, "", 0, *block,
+                                 &stop);
+        });
+        ASSERT_TRUE(net.device(0).waitForRequests(command, 1, Deadline()));
+        const auto stopAt = SteadyClock::now();
+        stop.requestStop();
+        ASSERT_EQ(status.wait_for(10s), std::future_status::ready);
+        EXPECT_EQ(status.get(), status::kNoReply);
+        EXPECT_LT(SteadyClock::now() - stopAt, 10s);
+    }
+}
+
 TEST(ProtocolTransaction, Status4IsDoneAfterThePauseForCommandsOnly) {
     Timing timing = TestTiming();
     timing.status4Pause = 80ms;

@@ -489,10 +489,10 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
         for (const auto& [key, flag] : results) {
             std::string column = key;
             column.resize(std::max<std::size_t>(column.size() + 2, 12), ' ');
+            const auto unit = unitOutcome.find(key);
             inv.io.out << column
                        << (flag == 1 ? firmware_text::kDownloadSuccessfully
                                      : firmware_text::kDownloadFailed);
-            const auto unit = unitOutcome.find(key);
             if (unit != unitOutcome.end() && !unit->second->success)
                 inv.io.out << " (" << failureText(*unit->second, imageCheck.length) << ")";
             inv.io.out << "\n";

@@ -179,7 +179,6 @@ void watchSearches(Invocation& inv, Micros period,
     StopToken& stop = inv.io.interrupt ? inv.io.interrupt->stop : ownStop;
     if (inv.io.interrupt)
         inv.io.interrupt->claimed.store(true);
-    stop.wakeAlso(ctx.link.arrivals());
     // The link reports from its receive thread (an adapter that went down).
     auto errLock = std::make_shared<std::mutex>();
     std::ostream& err = inv.io.err;
@@ -205,7 +204,6 @@ void watchSearches(Invocation& inv, Micros period,
         if (!stop.sleepUntil(started + period))
             break;
     }
-    stop.forget(ctx.link.arrivals());
     ctx.link.setDiagnosticSink(nullptr);
     ctx.link.close(); // no receive thread is left to report
     if (inv.io.interrupt)

@@ -11,8 +11,6 @@
 #include "main/desktop_operator.hpp"
 #include "main/main_window.hpp"
 
-#include <QEventLoop>
-
 #include <atomic>
 #include <memory>
 
@@ -48,21 +46,6 @@ bool EditPageAlone(const GuiCaller& caller, MainWindow* window, Model& page) {
 
 } // namespace
 
-bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work) {
-    QEventLoop loop;
-    auto ended = std::make_shared<bool>(false);
-    // The window runs `done` only while it stays open; a window that closes
-    // meanwhile ends the program, and with it this loop.
-    if (!window.runOperation(std::move(work), [ended, &loop] {
-            *ended = true;
-            loop.quit();
-        }))
-        return false;
-    if (!*ended)
-        loop.exec();
-    return true;
-}
-
 void DialogOperations::RunNetworkSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
@@ -70,7 +53,7 @@ void DialogOperations::RunNetworkSettings(MainWindow& window) {
     NetworkSettingsDialog sheet(&window);
     Context& ctx = window.context();
     std::atomic<bool> searchWanted{false};
-    RunOperationAndWait(window, [&](StopToken& stop) {
+    window.runOperationAndWait([&](StopToken& stop) {
         // Calls onto the GUI thread go through the sheet: it outlives them.
         const GuiCaller caller(&sheet, &stop);
         DesktopOperator op(&sheet, caller);
@@ -105,7 +88,7 @@ void DialogOperations::RunIpSettings(MainWindow& window) {
     if (!device)
         return;
     Context& ctx = window.context();
-    RunOperationAndWait(window, [&](StopToken& stop) {
+    window.runOperationAndWait([&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
         DesktopOperator op(&window, caller);
         const IpPageEditor edit = [&caller, w = &window](IpAddressPageModel& page,
@@ -121,7 +104,7 @@ void DialogOperations::RunSetPassword(MainWindow& window) {
     if (!device)
         return;
     Context& ctx = window.context();
-    RunOperationAndWait(window, [&](StopToken& stop) {
+    window.runOperationAndWait([&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
         DesktopOperator op(&window, caller);
         const PasswordPageEditor edit = [&caller, w = &window](PasswordPageModel& page,
@@ -137,7 +120,7 @@ void DialogOperations::RunSetSerialNumber(MainWindow& window) {
     if (!device)
         return;
     Context& ctx = window.context();
-    RunOperationAndWait(window, [&](StopToken& stop) {
+    window.runOperationAndWait([&](StopToken& stop) {
         const GuiCaller caller(&window, &stop);
         DesktopOperator op(&window, caller);
         const SerialNumberEditor edit = [&caller, w = &window](std::string_view preset) {

@@ -26,8 +26,4 @@ class DialogOperations : public OperationDialogs {
     void RunNetworkAdapter(MainWindow& window) override;
 };
 
-// Runs `work` as the window's operation and waits, the GUI going on, until
-// it has ended. False when the window refused to start it.
-bool RunOperationAndWait(MainWindow& window, std::function<void(StopToken&)> work);
-
 } // namespace korvane::ui

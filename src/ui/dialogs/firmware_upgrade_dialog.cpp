@@ -7,6 +7,8 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -15,7 +17,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
-#include <QTimer>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -42,12 +43,12 @@ constexpr int kSeparatorTop = 222;
 
 constexpr int kWarningFontHeight = 15;
 constexpr QRgb kWarningColour = 0xFF0000;
-// How often the idle pass looks at the file again when nothing is typed.
-constexpr int kIdleIntervalMs = 250;
 
 const char kWarningText[] = "Backup settings before updating the firmware as the update will "
                             "overwrite all settings to factory default.";
-const char kPacingText[] = "Pace each unit separately (faster for many units)";
+const char kPacingText[] = "&Pace each unit separately (faster for many units)";
+// What the status line says when the dialog is asked to close during a run.
+const char kBusyCloseText[] = "The download is running: the dialog closes when it has ended.";
 // Where the pacing choice is kept between runs of the program.
 const char kPacingKey[] = "firmware/pacePerUnit";
 const char kFileFilter[] = "*.bin (*.bin);;All Files (*.*) (*)";
@@ -92,11 +93,15 @@ FirmwareUpgradeDialog::FirmwareUpgradeDialog(Context& ctx, std::vector<DeviceRec
     session_->setBusyReceiver([this](bool busy) { caller_.post([this, busy] { setBusy(busy); }); });
     rebuildStatusList();
 
-    idle_ = new QTimer(this);
-    idle_->setInterval(kIdleIntervalMs);
-    connect(idle_, &QTimer::timeout, this, &FirmwareUpgradeDialog::updateButtons);
-    idle_->start();
-    updateButtons();
+    // The file is looked at when its name changes and when the file system
+    // says that it (or the folder it is to appear in) changed, never on a
+    // timer: a stalled network mount then costs one look, not a frozen
+    // window every few hundred milliseconds.
+    watcher_ = new QFileSystemWatcher(this);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, this, &FirmwareUpgradeDialog::recheckImage);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this,
+            &FirmwareUpgradeDialog::recheckImage);
+    recheckImage();
 }
 
 FirmwareUpgradeDialog::~FirmwareUpgradeDialog() {
@@ -130,6 +135,9 @@ void FirmwareUpgradeDialog::buildControls() {
     browse_ = new QPushButton(QStringLiteral("..."), this);
     browse_->setObjectName(QStringLiteral("browseButton"));
     browse_->setGeometry(units.toPixels(kBrowse));
+    browse_->setAccessibleName(QStringLiteral("Browse"));
+    browse_->setAccessibleDescription(QStringLiteral("Choose the firmware image file"));
+    browse_->setToolTip(QStringLiteral("Choose the firmware image file"));
 
     warning_ = new QLabel(QString::fromUtf8(kWarningText), this);
     warning_->setObjectName(QStringLiteral("warningText"));
@@ -147,12 +155,15 @@ void FirmwareUpgradeDialog::buildControls() {
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
+    progress_->setAccessibleName(QStringLiteral("Download progress"));
+    progress_->setAccessibleDescription(QStringLiteral("The mean progress of all units"));
 
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("statusLine"));
     statusLine_->setGeometry(units.toPixels(kStatusLine));
     statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
     statusLine_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    statusLine_->setAccessibleName(QStringLiteral("Download status"));
 
     statusList_ = new QTreeWidget(this);
     statusList_->setObjectName(QStringLiteral("statusList"));
@@ -162,6 +173,9 @@ void FirmwareUpgradeDialog::buildControls() {
     statusList_->setRootIsDecorated(false);
     statusList_->setSelectionMode(QAbstractItemView::SingleSelection);
     statusList_->header()->setStretchLastSection(false);
+    statusList_->setAccessibleName(QStringLiteral("Units"));
+    statusList_->setAccessibleDescription(
+        QStringLiteral("Each device of the upgrade and the state of its download"));
     fitColumns();
 
     // Off by default: all units together keep the one pause between
@@ -177,6 +191,10 @@ void FirmwareUpgradeDialog::buildControls() {
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancel_->setObjectName(QStringLiteral("cancelButton"));
     cancel_->setGeometry(units.toPixels(kCancel));
+    // Enter is handled by the dialog itself (keyPressEvent), not by a
+    // default button.
+    download_->setAutoDefault(false);
+    cancel_->setAutoDefault(false);
 
     // The order the Tab key follows: as the template lists its controls.
     setTabOrder(fileName_, browse_);
@@ -190,7 +208,7 @@ void FirmwareUpgradeDialog::buildControls() {
             std::lock_guard lock(pathMutex_);
             path_ = text.toStdString();
         }
-        updateButtons();
+        recheckImage();
     });
     connect(browse_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::browse);
     connect(download_, &QPushButton::clicked, this, &FirmwareUpgradeDialog::download);
@@ -214,8 +232,30 @@ std::string FirmwareUpgradeDialog::imagePath() const {
     return path_;
 }
 
+void FirmwareUpgradeDialog::recheckImage() {
+    const QString path = fileName_->text();
+    imageCheck_ = CheckImageFile(path.toStdString());
+    // Watch the file once it is there, and the folder it is to appear in
+    // until then (a download into it, a copy finishing).
+    QString wanted;
+    if (!path.isEmpty()) {
+        const QFileInfo file(path);
+        wanted = file.exists() ? file.absoluteFilePath() : file.absolutePath();
+        if (!QFileInfo(wanted).exists())
+            wanted.clear();
+    }
+    if (wanted != watched_) {
+        if (!watched_.isEmpty())
+            watcher_->removePath(watched_);
+        watched_ = wanted;
+        if (!watched_.isEmpty() && !watcher_->addPath(watched_))
+            watched_.clear();
+    }
+    updateButtons();
+}
+
 void FirmwareUpgradeDialog::updateButtons() {
-    const ImageFileCheck check = CheckImageFile(imagePath());
+    const ImageFileCheck& check = imageCheck_;
     const bool usable =
         check.verdict == ImageFileVerdict::Usable || check.verdict == ImageFileVerdict::Short;
     download_->setEnabled(!busy_ && usable);
@@ -261,7 +301,10 @@ void FirmwareUpgradeDialog::setBusy(bool busy) {
     if (busy == busy_)
         return;
     busy_ = busy;
-    updateButtons();
+    if (busy)
+        updateButtons();
+    else
+        recheckImage(); // the file may have changed during the run
     setCloseEnabled(!busy);
     setWaitCursor(busy);
     if (!busy)
@@ -315,19 +358,28 @@ void FirmwareUpgradeDialog::setWaitCursor(bool on) {
     ownCursors_.clear();
 }
 
+void FirmwareUpgradeDialog::refuseClose() {
+    statusLine_->setText(QString::fromUtf8(kBusyCloseText));
+}
+
 void FirmwareUpgradeDialog::accept() {
-    if (!busy_)
+    if (busy_)
+        refuseClose();
+    else
         QDialog::accept();
 }
 
 void FirmwareUpgradeDialog::reject() {
-    if (!busy_)
+    if (busy_)
+        refuseClose();
+    else
         QDialog::reject();
 }
 
 void FirmwareUpgradeDialog::closeEvent(QCloseEvent* event) {
     if (busy_) {
         event->ignore();
+        refuseClose();
         return;
     }
     QDialog::closeEvent(event);

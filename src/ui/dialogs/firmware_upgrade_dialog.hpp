@@ -6,7 +6,8 @@
 // on the session's own thread, and the units reach the dialog through its
 // Operator -- questions and password prompts as blocking calls onto the GUI
 // thread, status texts and progress as queued ones. While a run is busy the
-// dialog shows the wait cursor and cannot be closed or started again.
+// dialog shows the wait cursor and cannot be closed or started again; a try
+// to close it says why on the status line.
 
 #include "base/operator.hpp"
 #include "devices/device_table.hpp"
@@ -23,11 +24,11 @@
 #include <vector>
 
 class QCheckBox;
+class QFileSystemWatcher;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 class QTreeWidget;
 
 namespace korvane::ui {
@@ -62,8 +63,8 @@ class FirmwareUpgradeDialog : public QDialog {
     void download();
     // The "..." button.
     void browse();
-    // What the idle pass does: Download and Cancel follow the busy state and
-    // the file; a file too large to send says why on the status line.
+    // Download and Cancel follow the busy state and the file as last looked
+    // at; a file too large to send says why on the status line.
     void updateButtons();
 
     void accept() override;
@@ -85,6 +86,10 @@ class FirmwareUpgradeDialog : public QDialog {
     void setUnitRow(const QString& key, const QString& text);
     void rebuildStatusList();
     void setCloseEnabled(bool enabled);
+    // Looks at the named file again (its name changed, or the file system
+    // says it did) and follows it with the buttons.
+    void recheckImage();
+    void refuseClose();
     void setWaitCursor(bool on);
     std::string imagePath() const;
 
@@ -100,6 +105,9 @@ class FirmwareUpgradeDialog : public QDialog {
     std::string path_;
     bool busy_ = false;
     bool refusalShown_ = false; // the status line says why the file is refused
+    ImageFileCheck imageCheck_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    QString watched_; // the file, or the folder it is to appear in
     std::vector<std::pair<QWidget*, QCursor>> ownCursors_;
 
     QLineEdit* fileName_ = nullptr;
@@ -111,7 +119,6 @@ class FirmwareUpgradeDialog : public QDialog {
     QCheckBox* pacing_ = nullptr;
     QPushButton* download_ = nullptr;
     QPushButton* cancel_ = nullptr;
-    QTimer* idle_ = nullptr;
 };
 
 } // namespace korvane::ui

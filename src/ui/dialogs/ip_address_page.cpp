@@ -50,9 +50,9 @@ IpAddressPage::IpAddressPage(QWidget* parent) : SettingsPage(parent) {
     mask_->setObjectName(QStringLiteral("subnetMaskEdit"));
     gateway_ = new IpAddressEdit(addressGroup_);
     gateway_->setObjectName(QStringLiteral("gatewayEdit"));
-    ip_->setAccessibleName(QStringLiteral("IP Address"));
-    mask_->setAccessibleName(QStringLiteral("Subnet Mask"));
-    gateway_->setAccessibleName(QStringLiteral("Gateway"));
+    ip_->setAccessibleLabel(QStringLiteral("IP Address"));
+    mask_->setAccessibleLabel(QStringLiteral("Subnet Mask"));
+    gateway_->setAccessibleLabel(QStringLiteral("Gateway"));
     ipLabel_->setBuddy(ip_);
     maskLabel_->setBuddy(mask_);
     gatewayLabel_->setBuddy(gateway_);

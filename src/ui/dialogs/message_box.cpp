@@ -169,8 +169,11 @@ void ShowMessageBox(QWidget* parent, const std::string& text, MessageIcon icon) 
 }
 
 bool AskYesNoBox(QWidget* parent, const std::string& text, MessageIcon icon) {
+    // Yes goes ahead with something that can harm a device or the network
+    // (an address another station uses): Enter, like Escape and the close
+    // box, must not be what says it.
     return run(parent, BoxIcon(icon), QString::fromStdString(text),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& text) {

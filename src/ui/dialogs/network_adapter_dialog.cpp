@@ -26,6 +26,8 @@ NetworkAdapterDialog::NetworkAdapterDialog(const std::vector<AdapterInfo>& adapt
     label->setObjectName(QStringLiteral("adapterLabel"));
     label->setBuddy(list_);
     list_->setObjectName(QStringLiteral("adapterList"));
+    // A list takes no name from its label's buddy: a screen reader needs one.
+    list_->setAccessibleName(QStringLiteral("Network Adapter available:"));
     list_->setColumnCount(1);
     list_->setHeaderLabels({QString()});
     list_->setRootIsDecorated(false);

@@ -48,13 +48,18 @@ class GuiCaller {
 
     // Runs `f` on the context's thread and returns its result: at once when
     // called there, else through a blocking queued call. nullopt when a stop
-    // was requested first or the context went away before `f` ran.
+    // was requested first or the context went away before `f` ran. A call
+    // that a stop cut short never runs `f` afterwards: a question or a
+    // message nobody waits for any more does not come up.
     template <class F>
     auto call(F f) const -> std::optional<std::invoke_result_t<F&>> {
         using Result = std::invoke_result_t<F&>;
         static_assert(!std::is_void_v<Result>, "return a value to wait for");
         if (QThread::currentThread() == context_->thread()) {
             return f();
+        }
+        if (stop_ != nullptr && stop_->stopRequested()) {
+            return std::nullopt;
         }
         auto state = std::make_shared<State<Result>>();
         state->wake = wake_;
@@ -64,6 +69,12 @@ class GuiCaller {
         const bool posted = QMetaObject::invokeMethod(
             context_,
             [completion, f = std::move(f)]() mutable {
+                {
+                    std::lock_guard lock(completion->state->mutex);
+                    if (completion->state->abandoned) {
+                        return;
+                    }
+                }
                 Result result = f();
                 std::lock_guard lock(completion->state->mutex);
                 completion->state->result = std::move(result);
@@ -82,6 +93,8 @@ class GuiCaller {
                 }
             }
             if (stop_ != nullptr && stop_->stopRequested()) {
+                std::lock_guard lock(state->mutex);
+                state->abandoned = true;
                 return std::nullopt;
             }
             wake_->waitUntil(seen, SteadyClock::now() + std::chrono::hours(1));
@@ -93,6 +106,7 @@ class GuiCaller {
     struct State {
         std::mutex mutex;
         bool finished = false;
+        bool abandoned = false; // the waiter gave up: `f` is not to run
         std::optional<Result> result;
         std::shared_ptr<ArrivalSignal> wake;
     };

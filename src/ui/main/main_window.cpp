@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,20 +47,26 @@ struct ButtonArt {
     int hover;
     const char* name;
     const char* accessibleName;
+    const char* description;
 };
 
 // Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
 // the resting picture, dimmed, doubles as the disabled one.
 constexpr std::array<ButtonArt, 5> kButtons = {{
     {skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover, "launchButton",
-     "Launch Device"},
+     "Launch Device", "Open the web page of each selected device"},
     {skin::kSettingsResting, skin::kSettingsPressed, skin::kSettingsHover, "settingsButton",
-     "Settings"},
+     "Settings", "Change the network settings of the selected device"},
     {skin::kFirmwareResting, skin::kFirmwarePressed, skin::kFirmwareHover, "firmwareButton",
-     "Upgrade Firmware"},
-    {skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover, "aboutButton", "About"},
-    {skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover, "refreshButton", "Refresh"},
+     "Upgrade Firmware", "Send a firmware image to the selected devices"},
+    {skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover, "aboutButton", "About",
+     "The program's version"},
+    {skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover, "refreshButton", "Refresh",
+     "Search the network for devices again"},
 }};
+
+// Where a skinned button draws its focus frame, inside its edge.
+constexpr qint16 kButtonFocusInset = 3;
 
 constexpr std::array<const char*, 3> kFactoryButtonNames = {"ipSettingsButton", "setPasswordButton",
                                                             "serialNumberButton"};
@@ -119,12 +126,22 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
     SearchNotifications notifications;
     notifications.redraw = [this] {
         showTexts();
-        focusList();
+        // The list takes the focus after a search, unless the keyboard has
+        // put it on another control meanwhile (a periodic search must not
+        // pull a reader off the button or the pane it is on).
+        QWidget* focus = focusWidget();
+        if (focus == nullptr || focus == listView_ || !focus->isVisible())
+            focusList();
     };
     notifications.operationButtons = [this](bool enabled) { setOperationButtonsEnabled(enabled); };
     search_ = std::make_unique<SearchScheduler>(ctx_, list_, *runner_, std::move(notifications));
     search_->setBeforeSearch([this] { applyAdapterChoice(); });
     connect(search_.get(), &SearchScheduler::searchStarted, this, &MainWindow::searchStarted);
+    connect(runner_.get(), &OperationRunner::failed, this, [this](const QString& what) {
+        ShowMessageBox(this,
+                       QStringLiteral("The operation ended with an unexpected error: %1").arg(what),
+                       MessageIcon::Error);
+    });
     connect(search_.get(), &SearchScheduler::searchApplied, this, [this] {
         // What the search really covered: adapters it had to skip, or none.
         showAdapterStatus(AdapterChoice::searchedText(choiceStatus_, search_->lastAdapterNotes()));
@@ -209,10 +226,13 @@ void MainWindow::buildControls() {
         auto* button = new SkinButton(this);
         button->setObjectName(QString::fromLatin1(art.name));
         button->setAccessibleName(QString::fromUtf8(art.accessibleName));
-        button->setStateBitmaps(art.resting, art.pressed, art.hover, 0, 0, 0);
+        button->setAccessibleDescription(QString::fromUtf8(art.description));
+        button->setToolTip(QString::fromUtf8(art.accessibleName));
+        button->setStateBitmaps(art.resting, art.pressed, art.hover, 0, 0, kButtonFocusInset);
         button->setGeometry(
             QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
-        button->setFocusPolicy(Qt::NoFocus);
+        // Reached with Tab, not by a click: a click leaves the focus on the list.
+        button->setFocusPolicy(Qt::TabFocus);
         bindButton(button, buttonActions[i]);
         buttons_[i] = button;
     }
@@ -220,6 +240,8 @@ void MainWindow::buildControls() {
     listView_ = new DeviceListView(this);
     listView_->setObjectName(QStringLiteral("deviceList"));
     listView_->setAccessibleName(QStringLiteral("Devices"));
+    listView_->setAccessibleDescription(
+        QStringLiteral("The devices found on the network, by serial number and IP address"));
     listView_->setFrameShape(QFrame::NoFrame);
     binding_ = new DeviceListBinding(listView_, list_, this);
     // The header's titles in the font it paints them with, never cut.
@@ -242,8 +264,12 @@ void MainWindow::buildControls() {
     pane_ = new QPlainTextEdit(this);
     pane_->setObjectName(QStringLiteral("informationPane"));
     pane_->setAccessibleName(QString::fromUtf8(strings::kDeviceInformation));
+    pane_->setAccessibleDescription(QStringLiteral("The selected device's information"));
     pane_->setReadOnly(true);
-    pane_->setFocusPolicy(Qt::NoFocus);
+    // Reached with Tab so that a screen reader reads it; a click leaves the
+    // focus on the list.
+    pane_->setFocusPolicy(Qt::TabFocus);
+    pane_->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
     pane_->setFrameShape(QFrame::NoFrame);
     pane_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -264,6 +290,7 @@ void MainWindow::buildControls() {
 
     adapterStatus_ = new QLabel(this);
     adapterStatus_->setObjectName(QStringLiteral("adapterStatus"));
+    adapterStatus_->setAccessibleName(QStringLiteral("Adapters searched"));
     adapterStatus_->setGeometry(kAdapterStatusRect);
     adapterStatus_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     QPalette statusColours = adapterStatus_->palette();
@@ -281,7 +308,7 @@ void MainWindow::buildControls() {
         button->setObjectName(QString::fromLatin1(kFactoryButtonNames[i]));
         button->setText(factoryActions[i]->text());
         button->setAccessibleName(factoryActions[i]->text().remove(QLatin1Char('&')));
-        button->setStatePictures(faces[0], faces[1], faces[2], {}, 0, 0);
+        button->setStatePictures(faces[0], faces[1], faces[2], {}, 0, kButtonFocusInset);
         button->setCaptionColor(QColor(skin::palette::kButtonCaption));
         QFont caption = button->font();
         caption.setBold(true);
@@ -290,11 +317,24 @@ void MainWindow::buildControls() {
             kFactoryRowAt +
                 QPoint(static_cast<int>(i) * (kFactoryButtonSize.width() + kFactoryButtonGap), 0),
             kFactoryButtonSize));
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         bindButton(button, factoryActions[i]);
         button->setVisible(options_.factory);
         factoryButtons_[i] = button;
     }
+
+    // Tab goes from the list to the information pane, down the buttons on
+    // the left, along the factory row (when shown) and back to the list.
+    QWidget* previous = listView_;
+    const auto chain = [&previous](QWidget* next) {
+        setTabOrder(previous, next);
+        previous = next;
+    };
+    chain(pane_);
+    for (SkinButton* button : buttons_)
+        chain(button);
+    for (SkinButton* button : factoryButtons_)
+        chain(button);
 }
 
 void MainWindow::layoutList() {
@@ -340,9 +380,26 @@ bool MainWindow::acceptsCommands() const {
 }
 
 void MainWindow::setOperationButtonsEnabled(bool enabled) {
+    QWidget* before = focusWidget();
     for (QAction* action :
          {actions_.launchDevice, actions_.settings, actions_.upgradeFirmware, actions_.refresh})
         action->setEnabled(enabled);
+    // A button that goes grey hands the focus on to the next control; it
+    // takes it back when it is enabled again, unless the keyboard moved on.
+    if (!enabled) {
+        if (before != nullptr && focusWidget() != before) {
+            focusReturn_ = before;
+            focusMovedTo_ = focusWidget();
+        }
+        return;
+    }
+    QWidget* back = focusReturn_.data();
+    QWidget* movedTo = focusMovedTo_.data();
+    focusReturn_ = nullptr;
+    focusMovedTo_ = nullptr;
+    if (back != nullptr && movedTo != nullptr && focusWidget() == movedTo && back->isEnabled() &&
+        back->isVisible())
+        back->setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::updateFactoryActions() {
@@ -642,6 +699,25 @@ bool MainWindow::runOperation(std::function<void(StopToken&)> work, std::functio
     if (!acceptsCommands())
         return false;
     return runner_->run(std::move(work), std::move(done));
+}
+
+bool MainWindow::runOperationAndWait(std::function<void(StopToken&)> work) {
+    QEventLoop loop;
+    bool ended = false;
+    const QMetaObject::Connection quit =
+        connect(runner_.get(), &OperationRunner::workEnded, &loop, [&ended, &loop] {
+            ended = true;
+            loop.quit();
+        });
+    const bool started = runOperation(std::move(work));
+    if (started && !ended)
+        loop.exec();
+    disconnect(quit);
+    // The loop also ends when the application quits, with the work still
+    // going: it stops and is waited for before the caller's objects go.
+    if (started && !ended)
+        runner_->cancelAndWait();
+    return started;
 }
 
 bool MainWindow::operationRunning() const {

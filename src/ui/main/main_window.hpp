@@ -21,6 +21,7 @@
 #include "protocol/context.hpp"
 #include "skin/skin_library.hpp"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <array>
@@ -102,6 +103,13 @@ class MainWindow : public QWidget {
     // and refuses every command; `done` then runs on the GUI thread (not
     // when the window is closing). False when refused.
     bool runOperation(std::function<void(StopToken&)> work, std::function<void()> done = {});
+    // Runs `work` as runOperation does and waits, the GUI going on, until
+    // its thread has ended, also when the window closes meanwhile: when it
+    // returns, nothing the work was given is in use any more, so the work
+    // may use what lives on the caller's stack. A wait that the
+    // application's exit cuts short cancels the work and waits for it.
+    // False when the window refused to start it.
+    bool runOperationAndWait(std::function<void(StopToken&)> work);
     bool operationRunning() const;
     bool closing() const;
 
@@ -178,6 +186,9 @@ class MainWindow : public QWidget {
     DeviceListView* listView_ = nullptr;
     DeviceListBinding* binding_ = nullptr;
     QPlainTextEdit* pane_ = nullptr;
+    // Where the focus was before buttons went grey, and where Qt moved it.
+    QPointer<QWidget> focusReturn_;
+    QPointer<QWidget> focusMovedTo_;
     QLineEdit* status_ = nullptr;
     QLabel* adapterStatus_ = nullptr;
 

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include <exception>
+
 namespace korvane::ui {
 
 OperationRunner::OperationRunner(QObject* parent) : QObject(parent) {}
@@ -27,23 +29,56 @@ bool OperationRunner::run(std::function<void(StopToken&)> work, std::function<vo
     {
         std::lock_guard lock(mutex_);
         working_ = true;
+        failure_.clear();
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
     cursorShown_ = true;
-    thread_ = std::thread([this, work = std::move(work)] {
-        work(stop_);
+    const std::uint64_t generation = ++generation_;
+    thread_ = std::thread([this, generation, work = std::move(work)] {
+        // The barrier: whatever the work throws ends the operation here.
+        QString failure;
+        try {
+            work(stop_);
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("unknown error");
+        }
         {
             std::lock_guard lock(mutex_);
             working_ = false;
+            failure_ = failure;
         }
         endedCv_.notify_all();
         QMetaObject::invokeMethod(
-            this, [this] { onWorkReturned(); }, Qt::QueuedConnection);
+            this, [this, generation] { onWorkReturned(generation); }, Qt::QueuedConnection);
     });
     return true;
 }
 
-void OperationRunner::onWorkReturned() {
+void OperationRunner::onWorkReturned(std::uint64_t generation) {
+    // A run that cancelAndWait has already settled.
+    if (generation != generation_ || !busy_)
+        return;
+    settle();
+    std::function<void()> done = std::move(done_);
+    done_ = nullptr;
+    QString failure;
+    {
+        std::lock_guard lock(mutex_);
+        failure = failure_;
+    }
+    Q_EMIT workEnded();
+    if (shutDown_)
+        return;
+    if (!failure.isEmpty())
+        Q_EMIT failed(failure);
+    if (done)
+        done();
+    Q_EMIT ended();
+}
+
+void OperationRunner::settle() {
     if (thread_.joinable())
         thread_.join();
     if (cursorShown_) {
@@ -51,13 +86,17 @@ void OperationRunner::onWorkReturned() {
         cursorShown_ = false;
     }
     busy_ = false;
-    std::function<void()> done = std::move(done_);
-    done_ = nullptr;
-    if (shutDown_)
+}
+
+void OperationRunner::cancelAndWait() {
+    if (!busy_)
         return;
-    if (done)
-        done();
-    Q_EMIT ended();
+    stop_.requestStop();
+    settle();
+    done_ = nullptr;
+    Q_EMIT workEnded();
+    if (!shutDown_)
+        Q_EMIT ended();
 }
 
 void OperationRunner::shutDown() {

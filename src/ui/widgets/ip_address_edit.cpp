@@ -27,6 +27,13 @@ int octetOf(std::uint32_t address, int index) {
     return static_cast<int>((address >> (8 * (kFields - 1 - index))) & 0xFF);
 }
 
+// A field as a screen reader names it: "Gateway, octet 1 of 4".
+QString OctetName(const QString& control, int index) {
+    const QString octet = QStringLiteral("octet %1 of 4").arg(index + 1);
+    return control.isEmpty() ? QStringLiteral("Octet %1 of 4").arg(index + 1)
+                             : control + QStringLiteral(", ") + octet;
+}
+
 } // namespace
 
 namespace {
@@ -45,7 +52,10 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     static const bool factoryInstalled =
         (QAccessible::installFactory(AccessibleIpAddressEdit), true);
     Q_UNUSED(factoryInstalled);
-    setFocusPolicy(Qt::NoFocus);
+    // The control takes the focus for its first field (the focus proxy set
+    // below), so that a label's mnemonic lands there; Tab skips the control
+    // itself and stops at that field.
+    setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_Hover);
     auto* row = new QHBoxLayout(this);
     const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
@@ -58,7 +68,7 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
     for (int i = 0; i < kFields; ++i) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QStringLiteral("octet%1").arg(i));
-        edit->setAccessibleName(QStringLiteral("Octet %1 of 4").arg(i + 1));
+        edit->setAccessibleName(OctetName(QString(), i));
         edit->setFrame(false);
         edit->setAlignment(Qt::AlignCenter);
         edit->setMaxLength(kDigitsPerField);
@@ -93,6 +103,12 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         if (inside && indexOf(old) < 0)
             Q_EMIT focusEntered();
     });
+}
+
+void IpAddressEdit::setAccessibleLabel(const QString& name) {
+    setAccessibleName(name);
+    for (int i = 0; i < kFields; ++i)
+        fields_[static_cast<std::size_t>(i)]->setAccessibleName(OctetName(name, i));
 }
 
 std::uint32_t IpAddressEdit::address() const {

@@ -29,6 +29,9 @@ class IpAddressEdit : public QFrame {
     bool isBlank() const;
     // "a.b.c.d", blank fields as 0.
     QString text() const;
+    // The control's name for a screen reader, and its fields' ("IP Address,
+    // octet 1 of 4").
+    void setAccessibleLabel(const QString& name);
 
     QLineEdit* field(int index) const { return fields_[static_cast<std::size_t>(index)]; }
 

@@ -1,6 +1,7 @@
 #include "widgets/skin_button.hpp"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -145,6 +146,30 @@ void SkinButton::paintEvent(QPaintEvent*) {
         style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
     }
     drawCaption(painter, QPoint(captionX, captionY), textColor_);
+}
+
+namespace {
+bool IsEnterKey(const QKeyEvent* key) {
+    return (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+           (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+} // namespace
+
+bool SkinButton::event(QEvent* event) {
+    // A focused button is what Enter means, not the window's shortcut on it.
+    if (event->type() == QEvent::ShortcutOverride && IsEnterKey(static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QAbstractButton::event(event);
+}
+
+void SkinButton::keyPressEvent(QKeyEvent* event) {
+    if (IsEnterKey(event) && !event->isAutoRepeat()) {
+        animateClick();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void SkinButton::mousePressEvent(QMouseEvent* event) {

@@ -4,7 +4,9 @@
 // disabled. It follows the pointer itself (the hover picture while the
 // pointer is over it, the pressed picture only while a press stays on it),
 // always shows the pointing hand, and paints nothing but its picture, so
-// the picture sits straight on the skinned window behind it.
+// the picture sits straight on the skinned window behind it. With the
+// keyboard focus it shows a focus frame, and Space or Enter presses it
+// (Enter before any window shortcut on that key).
 
 #include "skin/skin_library.hpp"
 
@@ -46,6 +48,8 @@ class SkinButton : public QAbstractButton {
     QSize sizeHint() const override;
 
   protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

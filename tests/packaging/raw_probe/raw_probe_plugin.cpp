@@ -25,9 +25,9 @@ __attribute__((constructor)) void probeRawSocket() {
     if (report == nullptr || *report == '\0')
         return;
     const int fd = ::socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL));
-    const std::string line = fd >= 0 ? std::string("raw socket OPEN\n")
-                                     : "raw socket refused: " + std::string(std::strerror(errno)) +
-                                           "\n";
+    const std::string line =
+        fd >= 0 ? std::string("raw socket OPEN\n")
+                : "raw socket refused: " + std::string(std::strerror(errno)) + "\n";
     if (fd >= 0)
         ::close(fd);
     const int out = ::open(report, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
