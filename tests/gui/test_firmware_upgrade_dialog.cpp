@@ -420,6 +420,10 @@ void TestFirmwareUpgradeDialog::unitQuestionsWaitForTheOperator() {
         QCOMPARE(rowWhileAsked, QString("Download Abort"));
     QCOMPARE(d.statusLine()->text(), summary);
     QCOMPARE(d.statusList()->topLevelItem(0)->text(1), row);
+    // The reason is never cut off: the column is as wide as the text (the
+    // list scrolls sideways), and the row's tip says it whole.
+    QVERIFY(d.statusList()->columnWidth(1) >= d.statusList()->fontMetrics().horizontalAdvance(row));
+    QCOMPARE(d.statusList()->topLevelItem(0)->toolTip(1), row);
 }
 
 void TestFirmwareUpgradeDialog::shortImageIsAskedOnceCancelFirst_data() {

@@ -20,6 +20,8 @@
 #include <QTreeWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace korvane::ui {
 
 namespace {
@@ -317,17 +319,35 @@ void FirmwareUpgradeDialog::setUnitRow(const QString& key, const QString& text) 
         QTreeWidgetItem* row = statusList_->topLevelItem(i);
         if (row->text(0).compare(key, Qt::CaseInsensitive) == 0) {
             row->setText(1, text);
+            row->setToolTip(1, text);
+            fitStatusColumn();
             return;
         }
     }
-    statusList_->addTopLevelItem(new QTreeWidgetItem({key, text}));
+    addStatusRow(key, text);
+}
+
+void FirmwareUpgradeDialog::addStatusRow(const QString& key, const QString& text) {
+    auto* row = new QTreeWidgetItem({key, text});
+    row->setToolTip(1, text);
+    statusList_->addTopLevelItem(row);
+    fitStatusColumn();
+}
+
+void FirmwareUpgradeDialog::fitStatusColumn() {
+    // A failure's reason can be longer than the column: the column widens
+    // and the list scrolls sideways, rather than cut the reason off.
+    const int least =
+        std::max(statusList_->columnWidth(1), 2 * statusList_->viewport()->width() / 3);
+    statusList_->resizeColumnToContents(1);
+    if (statusList_->columnWidth(1) < least)
+        statusList_->setColumnWidth(1, least);
 }
 
 void FirmwareUpgradeDialog::rebuildStatusList() {
     statusList_->clear();
     for (const StatusRow& row : session_->statusRows())
-        statusList_->addTopLevelItem(new QTreeWidgetItem(
-            {QString::fromStdString(row.key), QString::fromStdString(row.text)}));
+        addStatusRow(QString::fromStdString(row.key), QString::fromStdString(row.text));
 }
 
 void FirmwareUpgradeDialog::setCloseEnabled(bool enabled) {

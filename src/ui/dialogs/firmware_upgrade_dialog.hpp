@@ -82,6 +82,8 @@ class FirmwareUpgradeDialog : public QDialog {
   private:
     void buildControls();
     void fitColumns();
+    void fitStatusColumn();
+    void addStatusRow(const QString& key, const QString& text);
     void setBusy(bool busy);
     void setUnitRow(const QString& key, const QString& text);
     void rebuildStatusList();
