@@ -16,6 +16,7 @@ struct SimulatedSegment::Attachment {
     // The receive side ended by itself: the port stays dead. Atomic because a
     // station sends from inside its own receiver, under deliveryMutex.
     std::atomic<bool> failed{false};
+    std::string failReason; // under deliveryMutex, once failed
     bool closed = false;
 };
 
@@ -43,12 +44,21 @@ class SimulatedPort : public PacketPort {
             std::chrono::steady_clock::duration(segment_.deliveringSentAt_.load()));
     }
     void start(Receiver receiver, EndHandler ended) override {
-        std::lock_guard lock(state_->deliveryMutex);
-        if (state_->failed)
-            return;
-        state_->receiver = std::move(receiver);
-        state_->ended = std::move(ended);
-        state_->active = true;
+        std::string reason;
+        {
+            std::lock_guard lock(state_->deliveryMutex);
+            if (!state_->failed) {
+                state_->receiver = std::move(receiver);
+                state_->ended = std::move(ended);
+                state_->active = true;
+                return;
+            }
+            reason = state_->failReason;
+        }
+        // The adapter failed between open and start: a real port's receive
+        // thread would meet the error at once, so this one tells it too.
+        if (ended)
+            ended(reason);
     }
     void stop() override {
         std::lock_guard lock(state_->deliveryMutex);
@@ -103,6 +113,7 @@ void SimulatedSegment::failAdapter(const std::string& name, const std::string& r
             std::lock_guard delivery(port->deliveryMutex);
             if (port->failed.exchange(true))
                 continue;
+            port->failReason = reason;
             if (port->active)
                 ended = std::move(port->ended);
             port->active = false;

@@ -10,6 +10,8 @@
 #include <array>
 #include <chrono>
 #include <mutex>
+#include <span>
+#include <string>
 #include <vector>
 
 namespace korvane {
@@ -189,6 +191,20 @@ TEST_F(LinkTest, AnEndedReceiveSideClosesTheLinkUntilItIsReopened) {
     ASSERT_TRUE(link.read(buffer, length, arrivedAt));
     EXPECT_EQ(buffer[40], 2);
     EXPECT_LE(arrivedAt, SteadyClock::now());
+}
+
+// An adapter that fails between a port's open and its start: the start
+// reports the end at once, as a real port's receive thread meets the error.
+TEST_F(LinkTest, APortStartedAfterItsAdapterFailedReportsTheEnd) {
+    OpenOptions options;
+    auto opened = segment.open("sim0", options);
+    ASSERT_TRUE(opened.port);
+    segment.failAdapter("sim0", "The interface went down");
+    std::vector<std::string> ends;
+    opened.port->start([](std::span<const std::uint8_t>) {},
+                       [&](const std::string& reason) { ends.push_back(reason); });
+    EXPECT_EQ(ends, std::vector<std::string>{"The interface went down"});
+    opened.port->stop();
 }
 
 } // namespace
