@@ -128,8 +128,10 @@ listed=$(as_nobody QT_PLUGIN_PATH="$work/plugins" QT_QPA_GENERIC_PLUGINS=korvane
 [ "$listed" = 8 ] ||
   { echo "FAIL: korvane-utility with the probe plugin listed '${listed}' devices, not 8"; exit 1; }
 
-# The probe ran in both programs, and both times its raw socket was refused.
-if [ "$(grep -c 'raw socket refused' "$report")" -ne 2 ] || grep -q OPEN "$report"; then
+# The probe ran in both programs, and its raw socket was refused wherever it
+# ran (a preload also reaches the timeout that starts korvane).
+if ! grep -qx 'korvane: raw socket refused: .*' "$report" ||
+  ! grep -qx 'korvane-utility: raw socket refused: .*' "$report" || grep -q OPEN "$report"; then
   echo "FAIL: the probe's report: $(cat "$report")"; exit 1
 fi
 

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <errno.h>
 #include <string>
 
 namespace {
@@ -25,9 +26,12 @@ __attribute__((constructor)) void probeRawSocket() {
     if (report == nullptr || *report == '\0')
         return;
     const int fd = ::socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL));
+    // Named by the program it runs in: a preload also reaches the programs
+    // that start korvane (timeout, env).
     const std::string line =
-        fd >= 0 ? std::string("raw socket OPEN\n")
-                : "raw socket refused: " + std::string(std::strerror(errno)) + "\n";
+        std::string(program_invocation_short_name) +
+        (fd >= 0 ? std::string(": raw socket OPEN\n")
+                 : ": raw socket refused: " + std::string(std::strerror(errno)) + "\n");
     if (fd >= 0)
         ::close(fd);
     const int out = ::open(report, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
