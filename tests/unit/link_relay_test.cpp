@@ -219,16 +219,16 @@ struct RefusedSend {
 };
 
 TEST_F(RelayTest, RefusesEveryFrameOutsideItsRulesAndSaysWhy) {
-    auto arpReply = std::vector<std::uint8_t>(BuildArpProbe(kAdapter, kProbed).begin(),
-                                              BuildArpProbe(kAdapter, kProbed).end());
+    // One frame to copy from: begin() and end() of two temporaries would
+    // span two different arrays.
+    const auto probe = BuildArpProbe(kAdapter, kProbed);
+    auto arpReply = std::vector<std::uint8_t>(probe.begin(), probe.end());
     arpReply[arp_offset::kOperation + 1] = kArpReply;
     auto claimingProbe = arpReply;
     claimingProbe[arp_offset::kOperation + 1] = kArpRequest;
     claimingProbe[arp_offset::kSenderIp + 3] = 7; // a probe claims no address
-    auto unicastProbe = std::vector<std::uint8_t>(BuildArpProbe(kAdapter, kProbed).begin(),
-                                                  BuildArpProbe(kAdapter, kProbed).end());
+    auto unicastProbe = std::vector<std::uint8_t>(probe.begin(), probe.end());
     std::copy(kDevice.bytes.begin(), kDevice.bytes.end(), unicastProbe.begin());
-    const auto probe = BuildArpProbe(kAdapter, kProbed);
 
     const std::vector<RefusedSend> cases = {
         {"IPv4", PortKind::Protocol, ProtocolFrame(kDevice, kAdapter, 0x0800), "EtherType 0x0800"},
@@ -302,8 +302,8 @@ TEST_F(RelayTest, PortsDeliverOnlyTheirFramesWithArrivalStamps) {
     auto protocolPort = rawOpen(*control, PortKind::Protocol);
     auto probePort = rawOpen(*control, PortKind::ArpProbe);
     ASSERT_TRUE(protocolPort && probePort);
-    std::vector<std::uint8_t> reply(BuildArpProbe(kDevice, kAdapter.serialNumber()).begin(),
-                                    BuildArpProbe(kDevice, kAdapter.serialNumber()).end());
+    const auto request = BuildArpProbe(kDevice, kAdapter.serialNumber());
+    std::vector<std::uint8_t> reply(request.begin(), request.end());
     std::copy(kAdapter.bytes.begin(), kAdapter.bytes.end(), reply.begin());
     reply[arp_offset::kOperation + 1] = kArpReply;
     writeU32(reply, arp_offset::kSenderIp, kProbed);
