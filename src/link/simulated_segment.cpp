@@ -17,6 +17,9 @@ struct SimulatedSegment::Attachment {
     // station sends from inside its own receiver, under deliveryMutex.
     std::atomic<bool> failed{false};
     std::string failReason; // under deliveryMutex, once failed
+    // Held while the end handler runs, outside deliveryMutex: stop() waits
+    // for it, so that the handler's owner may go once stop() returns.
+    std::mutex endMutex;
     bool closed = false;
 };
 
@@ -45,6 +48,7 @@ class SimulatedPort : public PacketPort {
     }
     void start(Receiver receiver, EndHandler ended) override {
         std::string reason;
+        std::unique_lock<std::mutex> ending;
         {
             std::lock_guard lock(state_->deliveryMutex);
             if (!state_->failed) {
@@ -54,6 +58,7 @@ class SimulatedPort : public PacketPort {
                 return;
             }
             reason = state_->failReason;
+            ending = std::unique_lock(state_->endMutex);
         }
         // The adapter failed between open and start: a real port's receive
         // thread would meet the error at once, so this one tells it too.
@@ -61,10 +66,14 @@ class SimulatedPort : public PacketPort {
             ended(reason);
     }
     void stop() override {
-        std::lock_guard lock(state_->deliveryMutex);
-        state_->active = false;
-        state_->receiver = nullptr;
-        state_->ended = nullptr;
+        {
+            std::lock_guard lock(state_->deliveryMutex);
+            state_->active = false;
+            state_->receiver = nullptr;
+            state_->ended = nullptr;
+        }
+        // An end handler already on its way finishes before stop() returns.
+        std::lock_guard ending(state_->endMutex);
     }
 
   private:
@@ -107,6 +116,7 @@ void SimulatedSegment::failAdapter(const std::string& name, const std::string& r
     }
     for (const auto& port : ports) {
         PacketPort::EndHandler ended;
+        std::unique_lock<std::mutex> ending;
         {
             // Taken as the hub takes it to deliver: once this returns, the
             // port's receiver is not called again.
@@ -119,6 +129,8 @@ void SimulatedSegment::failAdapter(const std::string& name, const std::string& r
             port->active = false;
             port->receiver = nullptr;
             port->ended = nullptr;
+            if (ended)
+                ending = std::unique_lock(port->endMutex); // before a stop() can pass
         }
         if (ended)
             ended(reason); // as a real port tells it, outside its delivery lock
