@@ -372,12 +372,16 @@ bool DeviceSearch::Apply(const SearchResult& result) {
     if (!list_.ApplySearchResult(result, &stop_))
         return false;
     lastNotes_ = result.adapterNotes;
+    endBusy();
+    return true;
+}
+
+void DeviceSearch::endBusy() {
     if (notifications_.operationButtons)
         notifications_.operationButtons(true);
     if (notifications_.redraw)
         notifications_.redraw();
     list_.setBusy(false);
-    return true;
 }
 
 bool DeviceSearch::ApplyPendingResult() {
@@ -393,11 +397,7 @@ bool DeviceSearch::ApplyPendingResult() {
         return false;
     // Ended without a result: the list keeps its rows and takes commands again.
     list_.ShowSearchFailed(failure);
-    if (notifications_.operationButtons)
-        notifications_.operationButtons(true);
-    if (notifications_.redraw)
-        notifications_.redraw();
-    list_.setBusy(false);
+    endBusy();
     return true;
 }
 

@@ -171,6 +171,8 @@ class DeviceSearch {
 
   private:
     void run(std::vector<DeviceRecord> previous);
+    // Owner's thread: the buttons back, the list redrawn and no longer busy.
+    void endBusy();
 
     Context& ctx_;
     DeviceList& list_;

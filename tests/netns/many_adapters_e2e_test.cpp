@@ -47,15 +47,6 @@ std::set<std::string> listedMacs(const std::string& json) {
     return macs;
 }
 
-long peakResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:"))
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return 0;
-}
-
 class ManyAdapters : public DevsimPairTest {
   protected:
     void SetUp() override {

@@ -36,7 +36,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -347,6 +349,16 @@ inline RunResult run(const std::vector<std::string>& argv,
         return failed;
     }
     return process->finish(Clock::now() + timeout);
+}
+
+// Peak resident memory of a running program, in KiB (0 when unknown).
+inline long peakResidentKiB(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with("VmHWM:"))
+            return std::strtol(line.c_str() + 6, nullptr, 10);
+    return 0;
 }
 
 // The running program's own path, for programs that start themselves inside

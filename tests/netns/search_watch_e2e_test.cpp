@@ -45,16 +45,6 @@ std::multiset<std::string> devsimMacs() {
     return macs;
 }
 
-// Peak resident memory of a running program, in KiB (0 when unknown).
-long peakResidentKiB(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.starts_with("VmHWM:"))
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-    return 0;
-}
-
 class WatchOverVeth : public DevsimPairTest {
   protected:
     void SetUp() override {
