@@ -69,7 +69,7 @@ std::string Environment::unknownInterfaceError() {
     std::string unknown;
     for (const std::string& name : options_.interfaces) {
         if (std::any_of(adapters.begin(), adapters.end(),
-                        [&](const AdapterInfo& a) { return a.name == name; }))
+                        [&](const AdapterInfo& a) { return a.answersTo(name); }))
             continue;
         unknown += (unknown.empty() ? "'" : ", '") + ShortenedForMessage(name) + "'";
     }

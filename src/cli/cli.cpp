@@ -103,6 +103,9 @@ struct Program {
 
 void declare(Program& p) {
     CLI::App& app = p.app;
+    // On Windows too, an argument that starts with / is a path, never an
+    // option; set before the commands, which take it over when declared.
+    app.allow_windows_style_options(false);
     // Global options stay valid after the command: each command hands what
     // it does not know up to here.
     app.fallthrough();
@@ -440,6 +443,12 @@ std::optional<int> parse(Program& p, const std::vector<std::string>& args, Strea
 
 int runChosen(Program& p, Environment& env, Streams io) {
     Invocation inv{env, io, p.chosen.name};
+    // Without the capture library no command can do anything but mislead
+    // ("No Ethernet adapter found" would hide why).
+    if (const std::string why = env.context().driver.unavailableReason(); !why.empty()) {
+        inv.error() << why << "\n";
+        return kExitNoAdapter;
+    }
     const int status = p.chosen.action(inv);
     // What could not be written to standard output (a full disk) is a
     // failure, whatever the command thought of its work. A reader that closed

@@ -1,5 +1,7 @@
 #include "cli/cli_operator.hpp"
 
+#include "base/platform.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,9 +9,6 @@
 #include <istream>
 #include <mutex>
 #include <ostream>
-
-#include <termios.h>
-#include <unistd.h>
 
 namespace korvane::cli {
 
@@ -20,48 +19,7 @@ void stripLineEnd(std::string& line) {
         line.pop_back();
 }
 
-// The terminal settings from before a secret prompt turned echo off; the
-// signal watcher puts them back when Ctrl-C ends the program at the prompt.
-std::mutex terminalLock;
-std::optional<termios> echoingTerminal;
-
-// Turns terminal echo off while a secret is typed; restores it on every exit.
-class EchoOff {
-  public:
-    explicit EchoOff(bool active) {
-        if (!active || ::tcgetattr(STDIN_FILENO, &saved_) != 0)
-            return;
-        termios quiet = saved_;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        quiet.c_lflag |= ECHONL;
-        std::lock_guard lock(terminalLock);
-        on_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        if (on_)
-            echoingTerminal = saved_;
-    }
-    ~EchoOff() {
-        if (!on_)
-            return;
-        std::lock_guard lock(terminalLock);
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
-        echoingTerminal.reset();
-    }
-    EchoOff(const EchoOff&) = delete;
-    EchoOff& operator=(const EchoOff&) = delete;
-
-  private:
-    termios saved_{};
-    bool on_ = false;
-};
-
 } // namespace
-
-void RestoreTerminalEcho() {
-    std::lock_guard lock(terminalLock);
-    if (echoingTerminal)
-        ::tcsetattr(STDIN_FILENO, TCSANOW, &*echoingTerminal);
-    echoingTerminal.reset();
-}
 
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text) {
     if (text == "abort")
@@ -116,7 +74,7 @@ std::optional<std::string> CliOperator::readLine(const std::string& prompt) {
 
 std::optional<std::string> CliOperator::readSecret(const std::string& prompt) {
     // Echo can only be switched off on the process's own terminal.
-    EchoOff quiet(&io_.in == &std::cin && ::isatty(STDIN_FILENO));
+    platform::ConsoleEchoOff quiet(&io_.in == &std::cin);
     return readLine(prompt);
 }
 

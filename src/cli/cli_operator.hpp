@@ -32,10 +32,6 @@ struct CliAnswers {
 
 inline constexpr const char* kPasswordEnvironment = "KORVANE_PASSWORD";
 
-// Puts the terminal's echo back if a password prompt turned it off: called
-// when a signal ends the program in the middle of a prompt.
-void RestoreTerminalEcho();
-
 // "abort", "retry" or "ignore" (the value of --on-block-failure).
 std::optional<BlockFailureChoice> ParseBlockFailureChoice(std::string_view text);
 

@@ -1,52 +1,29 @@
+#include "base/platform.hpp"
 #include "cli/cli.hpp"
 #include "cli/cli_operator.hpp"
 
-#include <pthread.h>
-#include <unistd.h>
-
-#include <csignal>
 #include <iostream>
-#include <thread>
 
-namespace {
-
-// SIGINT and SIGTERM are taken by one thread of their own (they are blocked
-// in every other thread, which all start after this). A command that has
-// claimed the interrupt ends cleanly on it; any other ends as it always did.
-void watchSignals(korvane::cli::Interrupt& interrupt, const sigset_t& signals) {
-    for (;;) {
-        int signal = 0;
-        if (sigwait(&signals, &signal) != 0)
-            return;
+int main(int argc, char** argv) {
+    korvane::platform::PrepareConsole();
+    // Interrupts are taken on a thread of their own. A command that has
+    // claimed the interrupt ends cleanly on it; any other ends as it always did.
+    static korvane::cli::Interrupt interrupt;
+    korvane::platform::WatchInterrupts([] {
         if (interrupt.deliver()) // a command that takes it in steps (stop, then abort)
-            continue;
+            return true;
         if (interrupt.claimed.load()) {
             interrupt.claimed.store(false); // a second one ends the process
             interrupt.stop.requestStop();
-            continue;
+            return true;
         }
         // Ctrl-C at a password prompt must not leave the terminal silent.
-        korvane::cli::RestoreTerminalEcho();
-        std::signal(signal, SIG_DFL);
-        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
-        std::raise(signal);
-        return;
-    }
-}
+        korvane::platform::RestoreConsoleEcho();
+        return false;
+    });
 
-} // namespace
-
-int main(int argc, char** argv) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    static korvane::cli::Interrupt interrupt;
-    std::thread(watchSignals, std::ref(interrupt), signals).detach();
-
-    std::vector<std::string> args(argv + 1, argv + argc);
+    using korvane::platform::IsTerminal;
     korvane::cli::Streams streams{
-        std::cin, std::cout, std::cerr, ::isatty(0) && ::isatty(2), &interrupt, ::isatty(1) != 0};
-    return korvane::cli::Run(args, streams);
+        std::cin, std::cout, std::cerr, IsTerminal(0) && IsTerminal(2), &interrupt, IsTerminal(1)};
+    return korvane::cli::Run(korvane::platform::ProgramArguments(argc, argv), streams);
 }

@@ -1,8 +1,7 @@
 #include "link/adapter_link.hpp"
 
 #include "base/byte_cursor.hpp"
-
-#include <unistd.h>
+#include "base/platform.hpp"
 
 #include <cstdio>
 #include <cstring>
@@ -12,12 +11,6 @@ namespace korvane {
 namespace {
 constexpr std::size_t kCodeOffset = 16;
 
-std::string ProgramPathUncached() {
-    std::array<char, 4096> path{};
-    const auto n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
-    return n > 0 ? std::string(path.data(), static_cast<std::size_t>(n)) : std::string("<program>");
-}
-
 void printToStderr(const std::string& line) {
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
@@ -25,7 +18,7 @@ void printToStderr(const std::string& line) {
 } // namespace
 
 const std::string& ProgramPath() {
-    static const std::string path = ProgramPathUncached();
+    static const std::string path = platform::OwnProgramPath();
     return path;
 }
 

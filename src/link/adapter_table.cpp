@@ -17,7 +17,9 @@ int EnumerateAdapters(PacketDriver& driver, AdapterTable& table,
     table.entries.clear();
     table.leftOut.clear();
     for (auto& adapter : driver.listAdapters()) {
-        if (!only.empty() && std::find(only.begin(), only.end(), adapter.name) == only.end())
+        if (!only.empty() && std::none_of(only.begin(), only.end(), [&](const std::string& name) {
+                return adapter.answersTo(name);
+            }))
             continue;
         if (table.entries.size() >= kMaxAdapters)
             table.leftOut.push_back(std::move(adapter.name));

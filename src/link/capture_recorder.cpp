@@ -1,8 +1,6 @@
 #include "link/capture_recorder.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "base/platform.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -63,36 +61,8 @@ void append(std::vector<std::uint8_t>& out, T value) {
     out.insert(out.end(), bytes, bytes + sizeof value);
 }
 
-// Creates (or empties) the file readable by its owner alone: a recording
-// holds the identities and settings of every device it saw.
-int openPrivateFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return fd;
-    // An existing file keeps its mode through O_TRUNC; narrow a regular file
-    // that others could read (not a pipe or a device given as the path).
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0077) != 0 &&
-        ::fchmod(fd, st.st_mode & 0700) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
-    return fd;
-}
-
 bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return platform::WriteAll(fd, bytes.data(), bytes.size());
 }
 
 void printToStderr(const std::string& line) {
@@ -140,7 +110,7 @@ struct CaptureFile::Handles {
     int fd = -1;
     ~Handles() {
         if (fd >= 0)
-            ::close(fd);
+            platform::CloseFile(fd);
     }
 };
 
@@ -151,7 +121,9 @@ std::unique_ptr<CaptureFile> CaptureFile::create(const std::string& path, std::s
         return nullptr;
     }
     auto handles = std::make_unique<Handles>();
-    handles->fd = openPrivateFile(path);
+    // Readable by its owner alone: a recording holds the identities and
+    // settings of every device it saw.
+    handles->fd = platform::OpenPrivateFile(path);
     std::vector<std::uint8_t> header;
     append(header, kPcapMagicMicros);
     append(header, kPcapVersionMajor);

@@ -37,6 +37,7 @@ class TappingDriver : public PacketDriver {
     std::vector<AdapterInfo> listAdapters() override;
     OpenResult open(const std::string& name, const OpenOptions& options) override;
     std::string permissionFix() const override { return inner_.permissionFix(); }
+    std::string unavailableReason() const override { return inner_.unavailableReason(); }
 
   private:
     PacketDriver& inner_;

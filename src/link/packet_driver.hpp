@@ -7,6 +7,7 @@
 
 #include "base/mac_address.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,6 +23,13 @@ struct AdapterInfo {
     std::string name;        // what open() takes
     std::string description; // what a person reads
     MacAddress mac;
+    // Other names of the same adapter that open() takes too (Windows: the
+    // interface GUID and the capture device's name beside the friendly name).
+    std::vector<std::string> aliases;
+
+    bool answersTo(const std::string& given) const {
+        return given == name || std::find(aliases.begin(), aliases.end(), given) != aliases.end();
+    }
 };
 
 // One classic BPF instruction (as in struct sock_filter / struct bpf_insn).
@@ -107,6 +115,9 @@ class PacketDriver {
     // sentence that ends the link's message. By default: run as root, or give
     // this program the capability.
     virtual std::string permissionFix() const;
+    // Why no adapter can be reached at all (the capture library is not
+    // installed), as a whole message for a person; empty when it can.
+    virtual std::string unavailableReason() const { return {}; }
 };
 
 } // namespace korvane

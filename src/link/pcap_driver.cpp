@@ -43,6 +43,16 @@ std::string linkProblem(const std::string& name) {
     return {};
 }
 
+// The MAC address of a named interface, from sysfs.
+std::optional<MacAddress> interfaceMac(const std::string& name) {
+    return MacAddress::parse(readSysfs(name, "address"));
+}
+
+// Whether the interface is an Ethernet one (ARPHRD_ETHER), from sysfs.
+bool isEthernet(const std::string& name) {
+    return readSysfs(name, "type") == "1";
+}
+
 static_assert(PcapDriver::kSnapLength == kMaxLinkFrame + 1);
 
 class PcapPort : public PacketPort {
@@ -216,12 +226,12 @@ OpenFailure classify(int status) {
 
 } // namespace
 
-std::optional<MacAddress> PcapDriver::interfaceMac(const std::string& name) {
-    return MacAddress::parse(readSysfs(name, "address"));
+std::string PcapDriver::permissionFix() const {
+    return permissionFix_.empty() ? PacketDriver::permissionFix() : permissionFix_;
 }
 
-bool PcapDriver::isEthernet(const std::string& name) {
-    return readSysfs(name, "type") == "1";
+std::string PcapDriver::unavailableReason() const {
+    return {}; // libpcap is linked in
 }
 
 std::vector<AdapterInfo> PcapDriver::listAdapters() {

@@ -1,11 +1,12 @@
 #pragma once
 
-// The packet driver over libpcap: Ethernet adapters of this machine, raw
-// frames in and out. Only this file pair knows libpcap.
+// The packet driver over the packet-capture library: Ethernet adapters of
+// this machine, raw frames in and out. One body per system: libpcap on Linux
+// (pcap_driver.cpp), Npcap's wpcap.dll loaded at run time on Windows
+// (windows/pcap_driver.cpp). Only these files know the library.
 
 #include "link/packet_driver.hpp"
 
-#include <optional>
 #include <string>
 
 namespace korvane {
@@ -34,14 +35,8 @@ class PcapDriver : public PacketDriver {
 
     std::vector<AdapterInfo> listAdapters() override;
     OpenResult open(const std::string& name, const OpenOptions& options) override;
-    std::string permissionFix() const override {
-        return permissionFix_.empty() ? PacketDriver::permissionFix() : permissionFix_;
-    }
-
-    // The MAC address of a named interface, from sysfs.
-    static std::optional<MacAddress> interfaceMac(const std::string& name);
-    // Whether the interface is an Ethernet one (ARPHRD_ETHER), from sysfs.
-    static bool isEthernet(const std::string& name);
+    std::string permissionFix() const override;
+    std::string unavailableReason() const override;
 
   private:
     std::string permissionFix_;

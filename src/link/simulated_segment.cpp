@@ -95,7 +95,7 @@ SimulatedSegment::~SimulatedSegment() {
 void SimulatedSegment::addAdapter(const std::string& name, const std::string& description,
                                   MacAddress mac) {
     std::lock_guard lock(mutex_);
-    adapters_.push_back({name, description, mac});
+    adapters_.push_back({name, description, mac, {}});
 }
 
 void SimulatedSegment::removeAdapter(const std::string& name) {

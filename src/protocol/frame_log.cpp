@@ -1,6 +1,7 @@
 #include "protocol/frame_log.hpp"
 
 #include "base/byte_cursor.hpp"
+#include "base/platform.hpp"
 #include "base/printable_text.hpp"
 #include "protocol/frame.hpp"
 
@@ -66,8 +67,7 @@ void describeProtocolFrame(std::span<const std::uint8_t> frame, std::string& lin
 
 std::chrono::milliseconds localTimeOfDay(std::chrono::system_clock::time_point now) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = platform::LocalTime(seconds);
     const auto millis =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) %
         std::chrono::seconds(1);

@@ -2,6 +2,7 @@
 // until SIGINT or SIGTERM, with the emulator's fault knobs as options.
 
 #include "app/password_file.hpp"
+#include "base/platform.hpp"
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
 #include "protocol/frame.hpp"
@@ -10,8 +11,6 @@
 #include "sim/emulator_report.hpp"
 
 #include <CLI/CLI.hpp>
-#include <pthread.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -167,6 +166,7 @@ struct CommandLine {
         app.set_version_flag("--version", std::string(kProgram) + " " KORVANE_VERSION_TEXT,
                              "Print the version and exit");
         app.set_help_flag("-h,--help", "Print this help and exit");
+        app.allow_windows_style_options(false); // on Windows too, /x is a path
         // As before CLI11: an option given twice takes its last value.
         app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         DeviceFaults& f = o.faults;
@@ -285,8 +285,10 @@ struct CommandLine {
 
     // Parses argv; what no single option can check is checked here, once
     // the whole line is known. Throws CLI::ParseError on a usage error.
-    void parse(int argc, char** argv) {
-        app.parse(argc, argv);
+    // `args`: after the program's name.
+    void parse(std::vector<std::string> args) {
+        std::reverse(args.begin(), args.end()); // CLI11 takes them last first
+        app.parse(std::move(args));
         if (!passwordFile.empty()) {
             std::string error;
             if (!ReadPasswordFile(passwordFile, o.password, error))
@@ -356,13 +358,9 @@ bool writeOutputs(const Options& o, DeviceEmulator& emulator) {
 }
 
 int run(const Options& o) {
-    // Signals are taken by sigwait below; every thread started from here on
-    // inherits the blocked mask, so none of them is interrupted by one.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // Interrupts end the wait below; made before any thread starts, so that
+    // none of them is interrupted by one.
+    platform::InterruptPause interrupts;
 
     std::shared_ptr<CaptureFile> capture;
     if (!o.capture.empty()) {
@@ -377,6 +375,10 @@ int run(const Options& o) {
     }
 
     PcapDriver driver;
+    if (const std::string why = driver.unavailableReason(); !why.empty()) {
+        std::cerr << "korvane-devsim: " << why << "\n";
+        return 1;
+    }
     OpenOptions open;
     open.promiscuous = true; // the devices' MACs are not the interface's own
     const auto program = ProtocolAndArpFilterProgram();
@@ -385,8 +387,7 @@ int run(const Options& o) {
     if (!opened.port) {
         std::cerr << "korvane-devsim: cannot open " << o.interface << ": " << opened.error << "\n";
         if (opened.failure == OpenFailure::PermissionDenied)
-            std::cerr << "korvane-devsim: raw Ethernet access needs root or the capability: "
-                         "sudo setcap cap_net_raw+ep korvane-devsim\n";
+            std::cerr << "korvane-devsim: " << driver.permissionFix() << "\n";
         return 1;
     }
 
@@ -424,11 +425,7 @@ int run(const Options& o) {
     std::optional<std::string> deaf; // why the devices cannot hear, while they cannot
     std::string lastOpenError;
     for (;;) {
-        const auto period = std::chrono::duration_cast<std::chrono::nanoseconds>(kReopenPeriod);
-        timespec wait{};
-        wait.tv_sec = static_cast<time_t>(period.count() / 1'000'000'000);
-        wait.tv_nsec = static_cast<long>(period.count() % 1'000'000'000);
-        if (sigtimedwait(&signals, nullptr, &wait) > 0)
+        if (interrupts.wait(kReopenPeriod))
             break;
         {
             std::lock_guard lock(endedMutex);
@@ -470,9 +467,10 @@ int run(const Options& o) {
 } // namespace korvane::sim
 
 int main(int argc, char** argv) {
+    korvane::platform::PrepareConsole();
     korvane::sim::CommandLine line;
     try {
-        line.parse(argc, argv);
+        line.parse(korvane::platform::ProgramArguments(argc, argv));
     } catch (const CLI::Success& e) {
         return line.app.exit(e); // --help, --version
     } catch (const CLI::ParseError& e) {

@@ -106,7 +106,8 @@ namespace {
 std::vector<korvane::AdapterInfo> Adapters(const QStringList& descriptions) {
     std::vector<korvane::AdapterInfo> adapters;
     for (const QString& description : descriptions)
-        adapters.push_back({"if" + std::to_string(adapters.size()), description.toStdString(), {}});
+        adapters.push_back(
+            {"if" + std::to_string(adapters.size()), description.toStdString(), {}, {}});
     return adapters;
 }
 } // namespace
@@ -170,9 +171,9 @@ void TestSmallDialogs::networkAdapterScreenshot() {
     if (folder.isEmpty())
         QSKIP("KORVANE_SCREENSHOT_DIR not set");
     const std::vector<korvane::AdapterInfo> adapters = {
-        {"enp3s0", "Intel Corporation I211 Gigabit Network Connection", {}},
-        {"enx00e04c680001", "Realtek USB 2.5GbE Family Controller", {}},
-        {"wlp4s0", "Intel Wi-Fi 6 AX200", {}},
+        {"enp3s0", "Intel Corporation I211 Gigabit Network Connection", {}, {}},
+        {"enx00e04c680001", "Realtek USB 2.5GbE Family Controller", {}, {}},
+        {"wlp4s0", "Intel Wi-Fi 6 AX200", {}, {}},
     };
     NetworkAdapterDialog dialog(adapters, QStringLiteral("enx00e04c680001"));
     dialog.show();

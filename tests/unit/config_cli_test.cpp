@@ -5,6 +5,7 @@
 #include "config_test_support.hpp"
 
 #include "app/environment.hpp"
+#include "base/platform.hpp"
 #include "cli/cli.hpp"
 #include "cli/cli_operator.hpp"
 #include "cli/resolver.hpp"
@@ -16,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -39,7 +41,7 @@ class ConfigCli : public ::testing::Test {
         EXPECT_EQ(lan.violations(), 0u) << "a device found faults in what it received";
         for (const auto& path : files)
             std::remove(path.c_str());
-        unsetenv(cli::kPasswordEnvironment);
+        platform::UnsetEnvironment(cli::kPasswordEnvironment);
     }
 
     CliRun run(const std::string& command, std::vector<std::string> args, std::string input = {},
@@ -61,7 +63,7 @@ class ConfigCli : public ::testing::Test {
         const std::string path = ::testing::TempDir() + "korvane_pw_" +
                                  std::to_string(files.size()) + "_" +
                                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::ofstream(path) << content;
+        std::ofstream(path, std::ios::binary) << content; // the bytes as given, also on Windows
         files.push_back(path);
         return path;
     }
@@ -229,7 +231,7 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     EXPECT_EQ(r.out.find("s3cr3t"), std::string::npos);
     EXPECT_EQ(r.err.find("s3cr3t"), std::string::npos);
 
-    setenv(cli::kPasswordEnvironment, "s3cr3t", 1);
+    platform::SetEnvironment(cli::kPasswordEnvironment, "s3cr3t");
     r = run("settings", {"set", "2801795363", "--gateway", "192.168.1.253"});
     EXPECT_EQ(r.status, cli::kExitOk) << r.err;
     EXPECT_EQ(device.settings().gateway(), 0xC0A801FDu);
@@ -239,10 +241,12 @@ TEST_F(ConfigCli, PasswordComesFromFileOrEnvironmentAndIsNeverPrinted) {
     EXPECT_NE(r.err.find("there is no file"), std::string::npos);
 
     // A file that never ends its first line is no password file, and is not
-    // read for ever.
-    r = run("settings", {"set", "2801795363", "--password-file", "/dev/zero"});
+    // read for ever (where there is no endless file, a long one stands in).
+    const std::string endless =
+        std::filesystem::exists("/dev/zero") ? "/dev/zero" : file(std::string(1 << 20, '\0'));
+    r = run("settings", {"set", "2801795363", "--password-file", endless});
     EXPECT_EQ(r.status, cli::kExitUsage);
-    EXPECT_NE(r.err.find("first line of the password file '/dev/zero' is too long"),
+    EXPECT_NE(r.err.find("first line of the password file '" + endless + "' is too long"),
               std::string::npos)
         << r.err;
 }

@@ -90,7 +90,7 @@ TEST(DeviceListCsv, DeviceTextWithCommasQuotesAndHighBytesRoundTrips) {
     auto field = device.field(identity_offset::kHardwareVersion, kHardwareVersionWidth);
     std::copy(raw.begin(), raw.end(), field.begin());
     AdapterTable adapters;
-    adapters.entries.push_back({"lan,\"1\"", "Caf\xE9 port", {}});
+    adapters.entries.push_back({"lan,\"1\"", "Caf\xE9 port", {}, {}});
     device.setAdapterIndex(0);
     const ListedDevice listed = ListedDeviceOf(device, "10.0.0.7", adapters);
     EXPECT_EQ(listed.hardwareVersion, "Q,\"7\"\\xE9\\xFF");

@@ -297,13 +297,15 @@ TEST_F(FrameLogEnvironment, SearchLogsDiscoveryAndEachDevicesReplies) {
         ASSERT_TRUE(result);
         EXPECT_EQ(result->table.records.size(), 2u);
     }
+    const std::uint64_t framesWritten = capture->framesWritten();
+    capture.reset(); // closed first: Windows deletes no open file
     std::filesystem::remove(capturePath);
 
     const auto lines = log.taken();
     const auto discovery =
         Matching(lines, " sent sim0 to FF-FF-FF-FF-FF-FF discover (0x1001) status 0, 41 bytes");
     ASSERT_EQ(discovery.size(), 1u);
-    EXPECT_EQ(capture->framesWritten(), lines.size());
+    EXPECT_EQ(framesWritten, lines.size());
     for (const char* device : {"02-19-A7-00-00-01", "02-19-A7-00-00-02"}) {
         const std::string from = std::string(" received sim0 from ") + device;
         EXPECT_EQ(Matching(lines, from + " discover reply (0x1002) status 2, ").size(), 1u)

@@ -1,6 +1,7 @@
 // korvane open DEVICE...: the devices' web pages, in a browser or printed.
 
 #include "app/environment.hpp"
+#include "base/platform.hpp"
 #include "cli/command.hpp"
 #include "cli/options.hpp"
 #include "cli/resolver.hpp"
@@ -8,14 +9,9 @@
 #include "devices/web_page.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <memory>
 #include <ostream>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
-
-extern char** environ;
 
 namespace korvane::cli {
 
@@ -40,27 +36,15 @@ class PrintingOpener : public UrlOpener {
 
 // The desktop's URL handler, started without a shell so no URL text is
 // interpreted. Remembers whether there was a handler at all.
-class XdgOpener : public UrlOpener {
+class DesktopOpener : public UrlOpener {
   public:
-    explicit XdgOpener(std::ostream& out) : out_(out) {}
+    explicit DesktopOpener(std::ostream& out) : out_(out) {}
     bool OpenUrl(const std::string& url) override {
         out_ << url << "\n" << std::flush;
-        std::string program = "xdg-open";
-        std::string argument = url;
-        char* argv[] = {program.data(), argument.data(), nullptr};
-        pid_t pid = 0;
-        if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) != 0) {
+        const platform::UrlOpen result = platform::OpenUrlOnDesktop(url);
+        if (result == platform::UrlOpen::NoOpener)
             noBrowser_ = true;
-            return false;
-        }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0)
-            if (errno != EINTR)
-                return false;
-        // xdg-open ends with 3 when it finds no tool to open the URL with.
-        if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
-            noBrowser_ = true;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return result == platform::UrlOpen::Opened;
     }
     bool noBrowser() const { return noBrowser_; }
 
@@ -102,8 +86,8 @@ int runOpen(Invocation& inv, const OpenOptions& o) {
         return a.mac.serialNumber() < b.mac.serialNumber();
     });
     PrintingOpener printer(inv.io.out);
-    XdgOpener xdg(inv.io.out);
-    UrlOpener& opener = o.print ? static_cast<UrlOpener&>(printer) : xdg;
+    DesktopOpener desktop(inv.io.out);
+    UrlOpener& opener = o.print ? static_cast<UrlOpener&>(printer) : desktop;
     const auto reports = LaunchDevices(inv.env.context(), targets, opener);
     int status = kExitOk;
     for (const LaunchReport& report : reports) {
@@ -112,9 +96,9 @@ int runOpen(Invocation& inv, const OpenOptions& o) {
             status = kExitFailure;
         }
     }
-    if (xdg.noBrowser())
-        inv.error() << "no browser could be started here (xdg-open); 'korvane open --print "
-                       "DEVICE...' prints the URLs instead\n";
+    if (desktop.noBrowser())
+        inv.error() << "no browser could be started here (" << platform::UrlOpenerName()
+                    << "); 'korvane open --print DEVICE...' prints the URLs instead\n";
     return status;
 }
 

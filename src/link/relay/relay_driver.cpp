@@ -497,7 +497,7 @@ std::vector<AdapterInfo> RelayDriver::listAdapters() {
             if (m.type == MessageType::ListEnd)
                 return Step::Done;
             if (m.type == MessageType::Adapter)
-                adapters.push_back({std::string(m.text), std::string(m.description), m.mac});
+                adapters.push_back({std::string(m.text), std::string(m.description), m.mac, {}});
             return Step::More;
         },
         error);
