@@ -25,6 +25,7 @@ packages=(
   iproute2 libcap2-bin libcap-dev procps
   xvfb xauth fonts-liberation fonts-dejavu-core
   dpkg-dev file lintian help2man desktop-file-utils appstream tshark xdg-utils
+  g++-mingw-w64-x86-64-posix wine wine64 jq unzip
 )
 
 missing=()
