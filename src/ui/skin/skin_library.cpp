@@ -2,11 +2,11 @@
 
 #include "skin/skin_palette.hpp"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPixmap>
-#include <QSvgRenderer>
 #include <QtGlobal>
 
 #include <cmath>
@@ -155,76 +155,7 @@ QByteArray ButtonSource(const ButtonArt& art, ButtonState state) {
 
 } // namespace
 
-struct SkinPicture::Data {
-    std::unique_ptr<QSvgRenderer> svg;
-    QImage image;
-    QImage cache; // last rendering, reused while size and ratio stay
-};
-
-SkinPicture SkinPicture::fromSvg(const QByteArray& svg) {
-    auto renderer = std::make_unique<QSvgRenderer>(svg);
-    if (!renderer->isValid()) {
-        return {};
-    }
-    SkinPicture picture;
-    picture.data_ = std::make_shared<Data>();
-    picture.data_->svg = std::move(renderer);
-    return picture;
-}
-
-SkinPicture SkinPicture::fromImage(const QImage& image) {
-    if (image.isNull()) {
-        return {};
-    }
-    SkinPicture picture;
-    picture.data_ = std::make_shared<Data>();
-    picture.data_->image = image;
-    return picture;
-}
-
-QSize SkinPicture::designSize() const {
-    if (!data_) {
-        return {};
-    }
-    return data_->svg ? data_->svg->defaultSize() : data_->image.size();
-}
-
-QImage SkinPicture::render(const QSize& logicalSize, qreal dpr) const {
-    if (!data_ || logicalSize.isEmpty()) {
-        return {};
-    }
-    const QSize pixels(static_cast<int>(std::ceil(logicalSize.width() * dpr)),
-                       static_cast<int>(std::ceil(logicalSize.height() * dpr)));
-    QImage& cache = data_->cache;
-    if (cache.size() == pixels && qFuzzyCompare(cache.devicePixelRatio(), dpr)) {
-        return cache;
-    }
-    QImage out(pixels, QImage::Format_ARGB32_Premultiplied);
-    out.fill(Qt::transparent);
-    {
-        QPainter painter(&out);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        if (data_->svg) {
-            data_->svg->render(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)));
-        } else {
-            painter.drawImage(QRect(QPoint(0, 0), pixels), data_->image);
-        }
-    }
-    out.setDevicePixelRatio(dpr);
-    cache = out;
-    return out;
-}
-
-void SkinPicture::draw(QPainter& painter, const QRect& target) const {
-    if (!data_ || target.isEmpty()) {
-        return;
-    }
-    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    painter.drawImage(target.topLeft(), render(target.size(), dpr));
-}
-
-SkinPicture PlainButtonPicture(PlainButtonState state) {
+QByteArray PlainButtonSource(PlainButtonState state) {
     const ButtonLook look = LookFor(state == PlainButtonState::Hover     ? ButtonState::Hover
                                     : state == PlainButtonState::Pressed ? ButtonState::Pressed
                                                                          : ButtonState::Resting);
@@ -233,8 +164,11 @@ SkinPicture PlainButtonPicture(PlainButtonState state) {
         {"face-bottom", ColorText(look.faceBottom)},
         {"ring-opacity", look.ringOpacity},
     };
-    return SkinPicture::fromSvg(
-        FillTokens(ReadResource(QStringLiteral(":/skin/plain-button.svg")), tokens));
+    return FillTokens(ReadResource(QStringLiteral(":/skin/plain-button.svg")), tokens);
+}
+
+SkinPicture PlainButtonPicture(PlainButtonState state) {
+    return SkinPicture::fromSvg(PlainButtonSource(state));
 }
 
 QByteArray ArtworkSource(int id) {
@@ -263,6 +197,27 @@ SkinPicture LoadBitmap(int id) {
 
 QByteArray IconSource() {
     return FillTokens(ReadResource(QStringLiteral(":/skin/icon.svg")), {});
+}
+
+std::vector<QByteArray> AllSkinSources() {
+    std::vector<QByteArray> sources;
+    for (int id = kBackground; id <= kRefreshPressed; ++id) {
+        if (QByteArray source = ArtworkSource(id); !source.isEmpty()) {
+            sources.push_back(std::move(source));
+        }
+    }
+    for (PlainButtonState state :
+         {PlainButtonState::Resting, PlainButtonState::Pressed, PlainButtonState::Hover}) {
+        sources.push_back(PlainButtonSource(state));
+    }
+    sources.push_back(IconSource());
+    return sources;
+}
+
+QString PrerenderedName(const QByteArray& svg) {
+    return QString::fromLatin1(
+               QCryptographicHash::hash(svg, QCryptographicHash::Sha256).toHex().left(24)) +
+           QStringLiteral(".png");
 }
 
 QPixmap AppIconPixmap(int logicalSize, qreal dpr) {

@@ -13,6 +13,7 @@
 #include <QSize>
 
 #include <memory>
+#include <vector>
 
 class QPainter;
 
@@ -76,6 +77,15 @@ SkinPicture PlainButtonPicture(PlainButtonState state);
 QByteArray ArtworkSource(int id);
 // The SVG text of the application icon.
 QByteArray IconSource();
+// The SVG text of a plain button's face.
+QByteArray PlainButtonSource(PlainButtonState state);
+// Every SVG text the skin renders: the bitmaps, the plain button's faces and
+// the icon. A build without Qt SVG (Windows) gets them drawn ahead of time,
+// by korvane-skin-render, as PNG files named by PrerenderedName().
+std::vector<QByteArray> AllSkinSources();
+QString PrerenderedName(const QByteArray& svg);
+// How many pixels per design pixel a picture is drawn ahead of time with.
+inline constexpr int kPrerenderScale = 2;
 
 // The application icon at the usual sizes.
 QIcon AppIcon();
