@@ -25,6 +25,13 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // not say.
 std::string OwnProgramPath();
 
+// This process's resident memory and its peak, in KiB; 0 where unknown.
+struct MemoryFigures {
+    long residentKib = 0;
+    long peakKib = 0;
+};
+MemoryFigures ProcessMemory();
+
 // The broken-down local time of `seconds`.
 std::tm LocalTime(std::time_t seconds);
 

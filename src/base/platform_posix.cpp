@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -60,6 +61,20 @@ std::string OwnProgramPath() {
     std::array<char, 4096> path{};
     const auto n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
     return n > 0 ? std::string(path.data(), static_cast<std::size_t>(n)) : std::string("<program>");
+}
+
+MemoryFigures ProcessMemory() {
+    MemoryFigures figures;
+    std::ifstream status("/proc/self/status"); // Linux; elsewhere nothing is read
+    std::string line;
+    while (std::getline(status, line)) {
+        const auto value = [&line] { return std::atol(line.c_str() + line.find(':') + 1); };
+        if (line.rfind("VmRSS:", 0) == 0)
+            figures.residentKib = value();
+        else if (line.rfind("VmHWM:", 0) == 0)
+            figures.peakKib = value();
+    }
+    return figures;
 }
 
 std::tm LocalTime(std::time_t seconds) {

@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <psapi.h>
 #include <shellapi.h>
 #include <sys/stat.h>
 
@@ -85,6 +86,17 @@ std::string OwnProgramPath() {
             return "<program>";
         path.resize(path.size() * 2);
     }
+}
+
+MemoryFigures ProcessMemory() {
+    MemoryFigures figures;
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+        figures.residentKib = static_cast<long>(counters.WorkingSetSize / 1024);
+        figures.peakKib = static_cast<long>(counters.PeakWorkingSetSize / 1024);
+    }
+    return figures;
 }
 
 std::tm LocalTime(std::time_t seconds) {

@@ -3,6 +3,7 @@
 #include "app/environment.hpp"
 #include "app/single_instance.hpp"
 #include "app/start_options.hpp"
+#include "base/platform.hpp"
 #include "dialogs/dialog_operations.hpp"
 #include "dialogs/message_box.hpp"
 #include "link/capture_recorder.hpp"
@@ -53,31 +54,6 @@ std::optional<std::string> MissingDisplay(int argc, char** argv) {
     return std::nullopt;
 }
 
-// Resident and peak resident memory of this process in KiB (Linux), else 0.
-struct MemoryFigures {
-    long residentKib = 0;
-    long peakKib = 0;
-};
-
-MemoryFigures ReadMemoryFigures() {
-    MemoryFigures figures;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        return figures;
-    }
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        const auto value = [&line] {
-            return line.mid(line.indexOf(':') + 1).trimmed().split(' ')[0].toLong();
-        };
-        if (line.startsWith("VmRSS:")) {
-            figures.residentKib = value();
-        } else if (line.startsWith("VmHWM:")) {
-            figures.peakKib = value();
-        }
-    }
-    return figures;
-}
-
 // Prints the start-up figures for the benchmark: when the window first
 // painted, and the memory once the first search's rows are listed.
 class StartupReporter : public QObject {
@@ -103,7 +79,7 @@ class StartupReporter : public QObject {
         return std::chrono::duration<double, std::milli>(SteadyClock::now() - started_).count();
     }
     void reportListed() {
-        const MemoryFigures memory = ReadMemoryFigures();
+        const platform::MemoryFigures memory = platform::ProcessMemory();
         std::printf("devices-listed %d after-ms %.1f rss-kib %ld peak-kib %ld\n",
                     window_.deviceList().rows().rowCount(), sinceStart(), memory.residentKib,
                     memory.peakKib);
