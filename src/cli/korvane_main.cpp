@@ -1,6 +1,5 @@
 #include "base/platform.hpp"
 #include "cli/cli.hpp"
-#include "cli/cli_operator.hpp"
 
 #include <iostream>
 
