@@ -8,7 +8,9 @@
 #    namespaces, against korvane-devsim (the Linux build, $1, if given) on
 #    the other end; wine's wpcap.dll hands the frames to the host's libpcap;
 #  - the zip: built, listed, unpacked, and its korvane.exe run from a clean
-#    wine prefix.
+#    wine prefix;
+#  - where Qt for Windows is cached (tools/windows-qt.sh), the desktop
+#    program: built, zipped with Qt, and a picture of its window taken.
 # Every wine prefix is a throwaway folder; nothing lands in the home folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -136,5 +138,31 @@ run_wine "$prefix" "$scratch"/unpacked/korvane-utility-*-windows-x64/korvane.exe
   tr -d '\r' | tee "$scratch/zip.out"
 [ "$(grep -c '^28017950[0-9][0-9]  ' "$scratch/zip.out")" = 8 ] ||
   fail "the zipped korvane.exe did not list the eight devices"
+
+# The desktop program, where Qt for Windows is cached (tools/windows-qt.sh
+# builds it; CI machines start without it and skip this part). Its skin
+# comes drawn ahead of time by korvane-skin-render of the Linux build.
+qt_windows=${KORVANE_QT_WINDOWS:-/var/cache/korvane/qt6-windows}
+skin_render=${devsim_linux:+$(dirname "$devsim_linux")/ui/korvane-skin-render}
+if [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && [ -x "${skin_render:-}" ]; then
+  echo "== the desktop program (Qt from $qt_windows)"
+  QT_QPA_PLATFORM=offscreen "$skin_render" "$scratch/skin"
+  cmake --preset windows -B build/windows-gui -DKORVANE_BUILD_GUI=ON \
+    -DKORVANE_SKIN_PRERENDERED=ON -DKORVANE_SKIN_PNG_DIR="$scratch/skin" \
+    -DCMAKE_PREFIX_PATH="$qt_windows" -DQT_HOST_PATH=/usr
+  cmake --build build/windows-gui -j "$jobs" --target korvane-utility
+  cmake --build build/windows-gui --target package
+  gui_zip=$(ls build/windows-gui/korvane-utility-*-windows-x64.zip)
+  unzip -l "$gui_zip"
+  unzip -q "$gui_zip" -d "$scratch/gui"
+  new_prefix gui
+  shot=${KORVANE_WINDOWS_SHOT:-$scratch/main-window.png}
+  xvfb-run -a env WINEPREFIX="$prefix" "$wine" \
+    "$scratch"/gui/korvane-utility-*-windows-x64/korvane-utility.exe --simulate 8 --grab "$shot"
+  [ -s "$shot" ] || fail "korvane-utility.exe wrote no picture of its window"
+  echo "the window's picture: $shot"
+else
+  echo "== the desktop program is skipped: no Qt for Windows in $qt_windows (tools/windows-qt.sh)"
+fi
 
 echo "windows stage passed in $(($(date +%s) - started)) s"
