@@ -13,9 +13,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/command-line.md DESTINATION .)
 # DLLs that Qt was built against.
 if(TARGET korvane-utility)
   install(TARGETS korvane-utility RUNTIME DESTINATION .)
-  get_target_property(KORVANE_QT_CORE_DLL Qt6::Core IMPORTED_LOCATION_RELEASE)
-  get_filename_component(KORVANE_QT_BIN ${KORVANE_QT_CORE_DLL} DIRECTORY)
-  get_filename_component(KORVANE_QT_ROOT ${KORVANE_QT_BIN} DIRECTORY)
+  # Qt6_DIR is PREFIX/lib/cmake/Qt6.
+  get_filename_component(KORVANE_QT_ROOT "${Qt6_DIR}/../../.." ABSOLUTE)
+  set(KORVANE_QT_BIN ${KORVANE_QT_ROOT}/bin)
   install(FILES ${KORVANE_QT_BIN}/Qt6Core.dll ${KORVANE_QT_BIN}/Qt6Gui.dll
                 ${KORVANE_QT_BIN}/Qt6Widgets.dll DESTINATION .)
   install(FILES ${KORVANE_QT_ROOT}/plugins/platforms/qwindows.dll DESTINATION platforms)

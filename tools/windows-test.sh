@@ -155,10 +155,10 @@ if [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && [ -x "${skin_render:-}"
   gui_zip=$(ls build/windows-gui/korvane-utility-*-windows-x64.zip)
   unzip -l "$gui_zip"
   unzip -q "$gui_zip" -d "$scratch/gui"
-  new_prefix gui
   shot=${KORVANE_WINDOWS_SHOT:-$scratch/main-window.png}
-  xvfb-run -a env WINEPREFIX="$prefix" "$wine" \
-    "$scratch"/gui/korvane-utility-*-windows-x64/korvane-utility.exe --simulate 8 --grab "$shot"
+  timeout 180 xvfb-run -a env WINEPREFIX="$prefix" "$wine" \
+    "$scratch"/gui/korvane-utility-*-windows-x64/korvane-utility.exe --simulate 8 --grab "$shot" ||
+    fail "korvane-utility.exe did not end with its picture within 3 minutes"
   [ -s "$shot" ] || fail "korvane-utility.exe wrote no picture of its window"
   echo "the window's picture: $shot"
 else
