@@ -12,7 +12,7 @@
 #include <shellapi.h>
 #include <sys/stat.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>

@@ -53,7 +53,6 @@ inline constexpr int kErrorBufferSize = 256;
 inline constexpr std::uint32_t kIfLoopback = 0x1;
 inline constexpr int kLinkTypeEthernet = 1; // DLT_EN10MB
 inline constexpr int kDirectionIn = 1;      // PCAP_D_IN
-inline constexpr int kError = -1;           // PCAP_ERROR
 inline constexpr int kErrorNoSuchDevice = -5;
 inline constexpr int kErrorPermissionDenied = -8;
 inline constexpr int kErrorInterfaceNotUp = -9;
