@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 
@@ -22,6 +23,15 @@
 #include <vector>
 
 namespace korvane::testing {
+
+// Keeps the user's settings out of a test: every QSettings() of the process
+// reads and writes an ini file under DIR, on Windows too, where the native
+// format would be the registry.
+inline void IsolateSettings(const QString& dir) {
+    QCoreApplication::setOrganizationName(QStringLiteral("KorvaneTest"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir);
+}
 
 // Looks for message boxes every few milliseconds, records each one's text
 // and answers it with the next scripted button (OK when none is left).

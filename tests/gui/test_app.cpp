@@ -26,6 +26,14 @@ QProcessEnvironment programEnvironment(const QTemporaryDir& runtime) {
     return environment;
 }
 
+// The display check and the lock's runtime folder (XDG_RUNTIME_DIR) belong
+// to a Linux session; on Windows there is always a desktop.
+#ifdef Q_OS_WIN
+constexpr bool kLinuxSession = false;
+#else
+constexpr bool kLinuxSession = true;
+#endif
+
 } // namespace
 
 class TestApp : public QObject {
@@ -60,6 +68,8 @@ void TestApp::secondLockInTheSameDirectoryFails() {
 }
 
 void TestApp::secondCopyEndsAtOnceAndFirstRunsOn() {
+    if (!kLinuxSession)
+        QSKIP("the lock's folder is set through XDG_RUNTIME_DIR");
     QTemporaryDir runtime;
     QVERIFY(runtime.isValid());
     const QProcessEnvironment environment = programEnvironment(runtime);
@@ -150,8 +160,9 @@ void TestApp::helpAndVersionWithoutADisplay_data() {
     QTest::newRow("help") << QStringList{"--help"} << 0 << "--simulate <N>";
     QTest::newRow("version") << QStringList{"--version"} << 0 << "korvane-utility ";
     QTest::newRow("-V") << QStringList{"-V"} << 0 << "korvane-utility ";
-    QTest::newRow("no display") << QStringList{"--simulate", "8"} << 1
-                                << "the desktop program needs a graphical session";
+    if (kLinuxSession)
+        QTest::newRow("no display") << QStringList{"--simulate", "8"} << 1
+                                    << "the desktop program needs a graphical session";
     QTest::newRow("bad value") << QStringList{"--simulate", "eight"} << 2
                                << "--simulate takes a number";
 }

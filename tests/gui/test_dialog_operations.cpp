@@ -105,8 +105,7 @@ class TestDialogOperations : public QObject {
 void TestDialogOperations::initTestCase() {
     // The user's settings stay out of it.
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QCoreApplication::setOrganizationName("KorvaneTest");
+    testing::IsolateSettings(settingsDir_.path());
 }
 
 void TestDialogOperations::init() {

@@ -116,8 +116,7 @@ class TestFirmwareUpgradeDialog : public QObject {
 void TestFirmwareUpgradeDialog::initTestCase() {
     // The user's settings stay out of it.
     QVERIFY(settingsDir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir_.path());
-    QCoreApplication::setOrganizationName("KorvaneTest");
+    testing::IsolateSettings(settingsDir_.path());
     QSettings().clear();
 }
 

@@ -21,6 +21,7 @@
 #include <QContextMenuEvent>
 #include <QDate>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -123,6 +124,7 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
+    void initTestCase();
     void cleanup();
 
     void layoutMatchesTheSkin();
@@ -181,6 +183,7 @@ class TestMainWindow : public QObject {
     RecordingDialogs* dialogs_ = nullptr;
     std::unique_ptr<MainWindow> window_;
     qint64 firstSearchAfterMs_ = -1;
+    QTemporaryDir settingsDir_;
 };
 
 void TestMainWindow::start(int devices, Timing timing, bool factory, const Configure& configure) {
@@ -219,6 +222,12 @@ void TestMainWindow::waitForFirstSearch() {
     QSignalSpy applied(window_.get(), &MainWindow::searchApplied);
     QTRY_VERIFY(applied.count() >= 1 || window_->deviceList().rows().rowCount() > 0);
     QTRY_VERIFY(!window_->deviceList().busy());
+}
+
+void TestMainWindow::initTestCase() {
+    // The remembered adapter is a setting: the user's own stay out of it.
+    QVERIFY(settingsDir_.isValid());
+    testing::IsolateSettings(settingsDir_.path());
 }
 
 void TestMainWindow::cleanup() {
@@ -936,7 +945,7 @@ void TestMainWindow::missingRawAccessIsToldOnce() {
     QMessageBox* box = nullptr;
     QTRY_VERIFY((box = window_->findChild<QMessageBox*>("permissionMessage")) != nullptr);
     QVERIFY(box->text().contains("cap_net_raw"));
-    QVERIFY(box->text().contains(QCoreApplication::applicationFilePath()));
+    QVERIFY(box->text().contains(QDir::toNativeSeparators(QCoreApplication::applicationFilePath())));
     QVERIFY(!box->text().contains("<program>"));
     waitForFirstSearch();
     // The adapter that opens still lists its devices.

@@ -73,8 +73,7 @@ class TestQuitDuringOperation : public QObject {
 
 void TestQuitDuringOperation::initTestCase() {
     QVERIFY(dir_.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir_.path());
-    QCoreApplication::setOrganizationName("KorvaneTest");
+    testing::IsolateSettings(dir_.path());
 }
 
 void TestQuitDuringOperation::cleanup() {
