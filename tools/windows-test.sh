@@ -153,9 +153,20 @@ if [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && [ -x "${skin_render:-}"
     -DCMAKE_PREFIX_PATH="$qt_windows" -DQT_HOST_PATH=/usr
   cmake --build build/windows-gui -j "$jobs"
   cmake --build build/windows-gui --target package
-  # The widget tests on the offscreen platform, with Qt's DLLs and mingw's
-  # runtime found through WINEPATH and the platform plugin beside each
-  # program (wine passes no QT_* variable on to Windows programs).
+  gui_zip=$(ls build/windows-gui/korvane-utility-*-windows-x64.zip)
+  unzip -l "$gui_zip"
+  unzip -q "$gui_zip" -d "$scratch/gui"
+  shot=${KORVANE_WINDOWS_SHOT:-$scratch/main-window.png}
+  timeout 180 xvfb-run -a env WINEPREFIX="$prefix" "$wine" \
+    "$scratch"/gui/korvane-utility-*-windows-x64/korvane-utility.exe --simulate 8 --grab "$shot" ||
+    fail "korvane-utility.exe did not end with its picture within 3 minutes"
+  [ -s "$shot" ] || fail "korvane-utility.exe wrote no picture of its window"
+  echo "the window's picture: $shot"
+  # The widget tests on the offscreen platform, after the picture (in a
+  # prefix where they had run, the window program did not come up under
+  # Xvfb). Qt's DLLs and mingw's runtime are found through WINEPATH, the
+  # platform plugin beside each program (wine passes no QT_* variable on to
+  # Windows programs).
   gui_started=$(date +%s)
   mingw_runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
   gui_path="Z:${qt_windows//\//\\}\\bin;Z:${mingw_runtime//\//\\};Z:\\usr\\x86_64-w64-mingw32\\lib"
@@ -178,15 +189,6 @@ if [ -f "$qt_windows/lib/cmake/Qt6/Qt6Config.cmake" ] && [ -x "${skin_render:-}"
   done
   [ ${#failed[@]} = 0 ] || fail "widget tests failed under wine: ${failed[*]}"
   echo "the widget tests passed under wine in $(($(date +%s) - gui_started)) s"
-  gui_zip=$(ls build/windows-gui/korvane-utility-*-windows-x64.zip)
-  unzip -l "$gui_zip"
-  unzip -q "$gui_zip" -d "$scratch/gui"
-  shot=${KORVANE_WINDOWS_SHOT:-$scratch/main-window.png}
-  timeout 180 xvfb-run -a env WINEPREFIX="$prefix" "$wine" \
-    "$scratch"/gui/korvane-utility-*-windows-x64/korvane-utility.exe --simulate 8 --grab "$shot" ||
-    fail "korvane-utility.exe did not end with its picture within 3 minutes"
-  [ -s "$shot" ] || fail "korvane-utility.exe wrote no picture of its window"
-  echo "the window's picture: $shot"
 else
   echo "== the desktop program is skipped: no Qt for Windows in $qt_windows (tools/windows-qt.sh)"
 fi
