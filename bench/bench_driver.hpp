@@ -6,7 +6,7 @@
 
 #include "link/packet_driver.hpp"
 #include "link/pcap_driver.hpp"
-#include "link/raw_access.hpp"
+#include "relay/raw_access.hpp"
 
 #include <chrono>
 #include <memory>

@@ -4,8 +4,8 @@
 
 #include "link/capture_recorder.hpp"
 #include "link/pcap_driver.hpp"
-#include "link/raw_access.hpp"
 #include "protocol/frame_log.hpp"
+#include "relay/raw_access.hpp"
 #include "sim/simulated_lan.hpp"
 
 #include <algorithm>

@@ -3,6 +3,8 @@
 // Reading a password from a file named on a command line (--password-file):
 // its first line, without the line end (LF or CR LF).
 
+#include "base/file_head.hpp"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,13 +14,6 @@ namespace korvane {
 // At most this much of a password file is read: a first line longer than
 // that is no password, and a file like /dev/zero must not be read for ever.
 inline constexpr std::size_t kPasswordFileReadLimit = 4096;
-
-// Reads at most `limit` + 1 bytes of a file named on a command line, so the
-// caller can tell a file longer than `limit` (a file like /dev/zero is never
-// read to its end). False with `error` set when it cannot be read, a folder
-// included; the error names the file as `what` and its path, never its content.
-bool ReadFileHead(const std::string& path, std::size_t limit, std::string& content,
-                  std::string& error, std::string_view what = "password file");
 
 // The password that a password file's text holds. A NUL byte in it is kept,
 // for the password checks to refuse.

@@ -1,6 +1,6 @@
 #include "cli/password_book.hpp"
 
-#include "app/password_file.hpp"
+#include "base/file_head.hpp"
 
 #include <sstream>
 
@@ -16,7 +16,7 @@ std::optional<std::string> PasswordBook::forUnit(const DeviceIdentity& record) c
 // Device passwords contain no blanks, so a line splits into at most two words.
 bool ReadPasswordBook(const std::string& path, PasswordBook& book, std::string& error) {
     std::string content;
-    if (!ReadFileHead(path, kPasswordBookLimit, content, error))
+    if (!ReadFileHead(path, kPasswordBookLimit, content, error, "password file"))
         return false;
     if (content.size() > kPasswordBookLimit) {
         error = "the password file '" + path + "' is longer than " +

@@ -6,7 +6,7 @@
 // the adapter the link uses; any reply means the address is taken.
 
 #include "base/sync.hpp"
-#include "link/arp_frame.hpp"
+#include "protocol/arp.hpp"
 #include "protocol/context.hpp"
 
 #include <cstdint>

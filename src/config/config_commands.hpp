@@ -9,10 +9,10 @@
 #include "base/mac_address.hpp"
 #include "base/operator.hpp"
 #include "base/sync.hpp"
-#include "config/password.hpp"
 #include "config/settings_model.hpp"
 #include "protocol/context.hpp"
 #include "protocol/device_identity.hpp"
+#include "protocol/password.hpp"
 
 #include <cstdint>
 #include <functional>

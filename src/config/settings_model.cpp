@@ -25,11 +25,6 @@ std::string AddressConflictQuestion(std::uint32_t address) {
            " already exists on the LAN. Are you sure you want to continue?";
 }
 
-std::string PasswordTooLong(std::size_t limit) {
-    return "The password is too long: a device password has at most " + std::to_string(limit) +
-           " characters.";
-}
-
 } // namespace text
 
 int CheckServicePorts(int http, int https, int ssh, int telnet, int& reserved) {

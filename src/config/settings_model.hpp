@@ -7,6 +7,7 @@
 // every rule an operator can run into lives here and nowhere else.
 
 #include "config/blocks.hpp"
+#include "protocol/password.hpp"
 
 #include <array>
 #include <cstdint>
@@ -21,8 +22,6 @@ class Operator;
 
 // The system's messages for the configuration commands.
 namespace text {
-inline constexpr std::string_view kNoRespond = "No respond!";
-inline constexpr std::string_view kIncorrectPassword = "Incorrect Password.";
 inline constexpr std::string_view kSetPasswordAbort = "Set Password Abort";
 inline constexpr std::string_view kWriteAbort = "Write Abort";
 inline constexpr std::string_view kDownloadFailed = "Download Failed";
@@ -51,16 +50,7 @@ std::string InvalidPort(int reservedPort);
 std::string PortsSame(std::string_view first, std::string_view second, int port);
 // "IP address: %s already exists on the LAN. Are you sure you want to continue?"
 std::string AddressConflictQuestion(std::uint32_t address);
-// A password that the frame (or the password block) cannot carry is refused
-// at entry, naming the limit, never cut.
-std::string PasswordTooLong(std::size_t limit);
 } // namespace text
-
-// A password the device protocol can carry: the frame's field holds 15
-// characters. A new password is held to the same limit, although its block
-// has room for 19, because a longer one could never be sent back to unlock
-// the device.
-inline constexpr std::size_t kMaxDevicePassword = 15;
 
 // Stands for the current password, unchanged, in the Password page.
 inline constexpr std::string_view kUnchangedPassword = "********";

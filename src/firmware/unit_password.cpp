@@ -1,5 +1,5 @@
-#include "config/password.hpp"
 #include "firmware/upgrade.hpp"
+#include "protocol/password.hpp"
 
 namespace korvane {
 

@@ -17,11 +17,11 @@
 
 #include "base/operator.hpp"
 #include "base/sync.hpp"
-#include "config/password.hpp"
 #include "firmware/firmware_image.hpp"
 #include "firmware/image_cache.hpp"
 #include "protocol/context.hpp"
 #include "protocol/device_identity.hpp"
+#include "protocol/password.hpp"
 #include "protocol/transactions.hpp"
 
 #include <array>

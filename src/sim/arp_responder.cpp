@@ -1,7 +1,7 @@
 #include "sim/arp_responder.hpp"
 
 #include "base/byte_cursor.hpp"
-#include "config/arp_probe.hpp"
+#include "protocol/arp.hpp"
 #include "protocol/frame.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "sim/device_emulator.hpp"
 
 #include "base/byte_cursor.hpp"
-#include "config/arp_probe.hpp"
+#include "protocol/arp.hpp"
 #include "sim/arp_responder.hpp"
 
 #include <algorithm>

@@ -7,8 +7,8 @@
 // the address probe's request.
 
 #include "base/byte_cursor.hpp"
-#include "link/arp_frame.hpp"
-#include "link/relay/relay_protocol.hpp"
+#include "protocol/arp.hpp"
+#include "relay/relay_protocol.hpp"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,8 +3,8 @@
 
 #include "config_test_support.hpp"
 
-#include "config/password.hpp"
 #include "config/settings_model.hpp"
+#include "protocol/password.hpp"
 
 #include <gtest/gtest.h>
 

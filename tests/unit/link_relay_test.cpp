@@ -9,12 +9,12 @@
 #include "app/link_access.hpp"
 #include "base/byte_cursor.hpp"
 #include "link/adapter_link.hpp"
-#include "link/arp_frame.hpp"
-#include "link/relay/relay_driver.hpp"
-#include "link/relay/relay_protocol.hpp"
-#include "link/relay/relay_server.hpp"
-#include "link/relay/relay_socket.hpp"
 #include "link/simulated_segment.hpp"
+#include "protocol/arp.hpp"
+#include "relay/relay_driver.hpp"
+#include "relay/relay_protocol.hpp"
+#include "relay/relay_server.hpp"
+#include "relay/relay_socket.hpp"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,6 @@
 // logging a search and a password exchange on the simulated LAN.
 
 #include "app/environment.hpp"
-#include "config/password.hpp"
 #include "devices/search.hpp"
 #include "hex_bytes.hpp"
 #include "link/capture_recorder.hpp"
@@ -11,6 +10,7 @@
 #include "protocol/config_blocks.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/frame_log.hpp"
+#include "protocol/password.hpp"
 #include "protocol/transactions.hpp"
 #include "sim/simulated_lan.hpp"
 

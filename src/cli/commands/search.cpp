@@ -5,7 +5,7 @@
 
 #include "devices/search.hpp"
 #include "app/environment.hpp"
-#include "app/password_file.hpp"
+#include "base/file_head.hpp"
 #include "base/printable_text.hpp"
 #include "cli/command.hpp"
 #include "cli/device_json.hpp"

@@ -4,7 +4,7 @@
 // gate, the same block, the same pacing), each result printed as it comes.
 
 #include "app/environment.hpp"
-#include "app/password_file.hpp"
+#include "base/file_head.hpp"
 #include "cli/cli_operator.hpp"
 #include "cli/command.hpp"
 #include "cli/json_output.hpp"

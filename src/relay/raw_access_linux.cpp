@@ -1,7 +1,7 @@
-#include "link/raw_access.hpp"
+#include "relay/raw_access.hpp"
 
 #include "link/adapter_link.hpp"
-#include "link/relay/relay_driver.hpp"
+#include "relay/relay_driver.hpp"
 
 #include <linux/if_ether.h>
 #include <sys/socket.h>

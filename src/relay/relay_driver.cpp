@@ -1,7 +1,7 @@
-#include "link/relay/relay_driver.hpp"
+#include "relay/relay_driver.hpp"
 
 #include "link/pcap_driver.hpp"
-#include "link/relay/relay_socket.hpp"
+#include "relay/relay_socket.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

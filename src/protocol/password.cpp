@@ -1,11 +1,15 @@
-#include "config/password.hpp"
+#include "protocol/password.hpp"
 
 #include "base/operator.hpp"
-#include "config/settings_model.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/transactions.hpp"
 
 namespace korvane {
+
+std::string text::PasswordTooLong(std::size_t limit) {
+    return "The password is too long: a device password has at most " + std::to_string(limit) +
+           " characters.";
+}
 
 std::uint16_t CheckPassword(Context& ctx, const MacAddress& target, std::string_view password,
                             StopToken* stop) {

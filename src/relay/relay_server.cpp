@@ -1,7 +1,7 @@
-#include "link/relay/relay_server.hpp"
+#include "relay/relay_server.hpp"
 
-#include "link/relay/relay_protocol.hpp"
-#include "link/relay/relay_socket.hpp"
+#include "relay/relay_protocol.hpp"
+#include "relay/relay_socket.hpp"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "link/relay/relay_socket.hpp"
+#include "relay/relay_socket.hpp"
 
 #include <sys/socket.h>
 #include <unistd.h>

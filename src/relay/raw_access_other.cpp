@@ -1,7 +1,7 @@
 // Platforms without the relay: the packet driver decides who may capture
 // (Npcap's, on Windows), and the programs open adapters themselves.
 
-#include "link/raw_access.hpp"
+#include "relay/raw_access.hpp"
 
 namespace korvane {
 

@@ -13,7 +13,7 @@
 
 #include "base/timing.hpp"
 #include "link/packet_driver.hpp"
-#include "link/relay/relay_protocol.hpp"
+#include "relay/relay_protocol.hpp"
 
 #include <sys/types.h>
 

@@ -6,7 +6,7 @@
 // capability but cap_net_raw, writes no file, and ends with its parent.
 
 #include "link/pcap_driver.hpp"
-#include "link/relay/relay_server.hpp"
+#include "relay/relay_server.hpp"
 
 #include <sys/capability.h>
 #include <sys/prctl.h>

@@ -1,4 +1,4 @@
-#include "link/arp_frame.hpp"
+#include "protocol/arp.hpp"
 
 #include "base/byte_cursor.hpp"
 

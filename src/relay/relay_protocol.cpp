@@ -1,8 +1,8 @@
-#include "link/relay/relay_protocol.hpp"
+#include "relay/relay_protocol.hpp"
 
 #include "base/byte_cursor.hpp"
 #include "link/adapter_link.hpp"
-#include "link/arp_frame.hpp"
+#include "protocol/arp.hpp"
 
 #include <algorithm>
 #include <cstdio>
