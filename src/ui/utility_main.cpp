@@ -1,6 +1,6 @@
 // korvane-utility: the desktop program.
 
-#include "app/application.hpp"
+#include "startup/application.hpp"
 
 int main(int argc, char** argv) {
     return korvane::ui::Application().run(argc, argv);

@@ -1,8 +1,8 @@
 // The application around the main window: one copy per user (in process
 // and with the real program started twice), and the start options.
 
-#include "app/single_instance.hpp"
-#include "app/start_options.hpp"
+#include "startup/single_instance.hpp"
+#include "startup/start_options.hpp"
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>

@@ -4,10 +4,10 @@
 // the GUI thread they run at once; questions from several workers come one
 // at a time; notifications are posted in order.
 
+#include "bridge/desktop_operator.hpp"
+#include "bridge/gui_caller.hpp"
+#include "bridge/password_prompt_dialog.hpp"
 #include "dialog_test_support.hpp"
-#include "dialogs/password_prompt_dialog.hpp"
-#include "main/desktop_operator.hpp"
-#include "main/gui_caller.hpp"
 
 #include <QLineEdit>
 #include <QPushButton>

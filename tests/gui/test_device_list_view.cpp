@@ -41,8 +41,8 @@ class TestDeviceListView : public QObject {
     void rowTextIsCutWithoutEllipsis();
     void headerHeightTakesTheFactor_data();
     void headerHeightTakesTheFactor();
-    void titleAlignmentFollowsFormat_data();
-    void titleAlignmentFollowsFormat();
+    void titleAlignmentFollowsTheColumn_data();
+    void titleAlignmentFollowsTheColumn();
     void bandFadesLineByLineAndStopsAtBlack();
 
   private:
@@ -71,8 +71,8 @@ void TestDeviceListView::init() {
     rows_->appendRow({new QStandardItem("2801795112"), new QStandardItem("10.0.0.7")});
     rows_->appendRow({new QStandardItem("5"), new QStandardItem("0.0.0.0")});
     list_->setModel(rows_);
-    list_->insertColumn(0, " Serial Number ", DeviceListView::kFormatLeft, kSerialWidth);
-    list_->insertColumn(1, "IP Address", DeviceListView::kFormatLeft, kAddressWidth);
+    list_->addColumn(0, " Serial Number ", Qt::AlignLeft, kSerialWidth);
+    list_->addColumn(1, "IP Address", Qt::AlignLeft, kAddressWidth);
     window_->resize(420, 260);
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_));
@@ -197,25 +197,26 @@ void TestDeviceListView::headerHeightTakesTheFactor() {
     QCOMPARE(list_->visualRect(rows_->index(0, 0)).top(), 0);
 }
 
-void TestDeviceListView::titleAlignmentFollowsFormat_data() {
-    QTest::addColumn<int>("format");
-    QTest::addColumn<QChar>("code");
-    QTest::newRow("left") << int(DeviceListView::kFormatLeft) << DeviceListHeader::kAlignLeft;
-    QTest::newRow("right") << int(DeviceListView::kFormatRight) << DeviceListHeader::kAlignRight;
-    QTest::newRow("centre") << int(DeviceListView::kFormatCenter) << DeviceListHeader::kAlignCenter;
-    QTest::newRow("other format") << 7 << DeviceListHeader::kAlignCenter;
+void TestDeviceListView::titleAlignmentFollowsTheColumn_data() {
+    QTest::addColumn<Qt::Alignment>("given");
+    QTest::addColumn<Qt::Alignment>("painted");
+    QTest::newRow("left") << Qt::Alignment(Qt::AlignLeft) << Qt::Alignment(Qt::AlignLeft);
+    QTest::newRow("right") << Qt::Alignment(Qt::AlignRight) << Qt::Alignment(Qt::AlignRight);
+    QTest::newRow("centre") << Qt::Alignment(Qt::AlignHCenter) << Qt::Alignment(Qt::AlignHCenter);
+    QTest::newRow("vertical only")
+        << Qt::Alignment(Qt::AlignVCenter) << Qt::Alignment(Qt::AlignHCenter);
 }
 
-void TestDeviceListView::titleAlignmentFollowsFormat() {
-    QFETCH(int, format);
-    QFETCH(QChar, code);
+void TestDeviceListView::titleAlignmentFollowsTheColumn() {
+    QFETCH(Qt::Alignment, given);
+    QFETCH(Qt::Alignment, painted);
 
     DeviceListView list;
     QStandardItemModel model(1, 1);
     list.setModel(&model);
-    list.insertColumn(0, "Title", format, 200);
+    list.addColumn(0, "Title", given, 200);
     list.resize(300, 120);
-    QCOMPARE(list.listHeader()->alignmentCodes(), QString(code));
+    QCOMPARE(list.listHeader()->titleAlignment(0), painted);
 
     const QImage image = list.grab().toImage();
     const QPoint origin = list.listHeader()->viewport()->mapTo(&list, QPoint(0, 0));
@@ -235,9 +236,9 @@ void TestDeviceListView::titleAlignmentFollowsFormat() {
     // Glyph side bearings add a pixel or so to the inset.
     const int leftGap = first - left;
     const int rightGap = right - 1 - last;
-    if (code == DeviceListHeader::kAlignLeft) {
+    if (painted == Qt::AlignLeft) {
         QVERIFY2(leftGap >= 3 && leftGap <= 5, qPrintable(QString::number(leftGap)));
-    } else if (code == DeviceListHeader::kAlignRight) {
+    } else if (painted == Qt::AlignRight) {
         QVERIFY2(rightGap >= 3 && rightGap <= 5, qPrintable(QString::number(rightGap)));
     } else {
         QVERIFY2(std::abs(leftGap - rightGap) <= 2,
@@ -249,7 +250,7 @@ void TestDeviceListView::bandFadesLineByLineAndStopsAtBlack() {
     DeviceListView list;
     QStandardItemModel model(1, 1);
     list.setModel(&model);
-    list.insertColumn(0, "", DeviceListView::kFormatLeft, 120);
+    list.addColumn(0, "", Qt::AlignLeft, 120);
     list.setHeaderHeightFactor(2.0f); // tall enough to run past sixteen lines
     list.listHeader()->setBand(qRgb(255, 255, 255), 16);
     list.resize(300, 160);

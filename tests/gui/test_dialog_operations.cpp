@@ -5,17 +5,17 @@
 // search and the repeat search timer after), the Firmware Upgrade dialog for the selected
 // rows, the factory commands and the Network Adapter choice.
 
+#include "bridge/password_prompt_dialog.hpp"
 #include "config/settings_model.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/advanced_page.hpp"
-#include "dialogs/dialog_operations.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
 #include "dialogs/network_adapter_dialog.hpp"
 #include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/password_page.hpp"
-#include "dialogs/password_prompt_dialog.hpp"
 #include "dialogs/serial_number_dialog.hpp"
+#include "main/dialog_operations.hpp"
 #include "main/main_window.hpp"
 #include "sim/arp_responder.hpp"
 #include "sim/device_emulator.hpp"

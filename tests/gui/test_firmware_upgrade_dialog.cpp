@@ -9,10 +9,10 @@
 // screen reader gives the controls.
 
 #include "base/byte_cursor.hpp"
+#include "bridge/password_prompt_dialog.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/dialog_units.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
-#include "dialogs/password_prompt_dialog.hpp"
 #include "firmware/upgrade.hpp"
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"

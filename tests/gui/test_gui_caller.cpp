@@ -3,8 +3,8 @@
 // frees a worker that waits on a GUI thread which is not listening; the
 // call it cut short never comes up afterwards.
 
-#include "main/desktop_operator.hpp"
-#include "main/gui_caller.hpp"
+#include "bridge/desktop_operator.hpp"
+#include "bridge/gui_caller.hpp"
 
 #include <QAbstractButton>
 #include <QApplication>

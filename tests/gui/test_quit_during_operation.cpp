@@ -6,8 +6,8 @@
 // running into a destroyed dialog is a use after free there.
 
 #include "dialog_test_support.hpp"
-#include "dialogs/dialog_operations.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
+#include "main/dialog_operations.hpp"
 #include "main/main_window.hpp"
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"

@@ -13,12 +13,15 @@
 
 namespace skin = korvane::ui::skin;
 
+Q_DECLARE_METATYPE(korvane::ui::skin::Artwork)
+Q_DECLARE_METATYPE(korvane::ui::skin::ButtonFace)
+
 class TestSkin : public QObject {
     Q_OBJECT
 
   private Q_SLOTS:
-    void everyBitmapExists_data();
-    void everyBitmapExists();
+    void everyPictureExists_data();
+    void everyPictureExists();
     void buttonStatesDiffer();
     void rendersAtDevicePixelRatio();
     void productFontFitsCell();
@@ -27,22 +30,30 @@ class TestSkin : public QObject {
     void picturesDrawnAheadOfTimeCoverEverySource();
 };
 
-void TestSkin::everyBitmapExists_data() {
-    QTest::addColumn<int>("id");
+void TestSkin::everyPictureExists_data() {
+    QTest::addColumn<skin::Artwork>("artwork");
+    QTest::addColumn<skin::ButtonFace>("face");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("background") << int(skin::kBackground) << skin::kBackgroundDesignSize;
-    for (int id : {184, 185, 188, 189, 190, 191, 192, 193, 194, 195, 205, 206, 207, 208, 209}) {
-        QTest::newRow(qPrintable(QString::number(id))) << id << skin::kButtonDesignSize;
+    QTest::newRow("background") << skin::Artwork::Background << skin::ButtonFace::Resting
+                                << skin::kBackgroundDesignSize;
+    for (skin::Artwork artwork : skin::kButtonArtwork) {
+        for (skin::ButtonFace face : skin::kButtonFaces) {
+            QTest::newRow(qPrintable(QStringLiteral("button %1, face %2")
+                                         .arg(static_cast<int>(artwork))
+                                         .arg(static_cast<int>(face))))
+                << artwork << face << skin::kButtonDesignSize;
+        }
     }
 }
 
-void TestSkin::everyBitmapExists() {
-    QFETCH(int, id);
+void TestSkin::everyPictureExists() {
+    QFETCH(skin::Artwork, artwork);
+    QFETCH(skin::ButtonFace, face);
     QFETCH(QSize, size);
-    const QByteArray source = skin::ArtworkSource(id);
+    const QByteArray source = skin::ArtworkSource(artwork, face);
     QVERIFY(!source.isEmpty());
     QVERIFY2(!source.contains("{{"), "a token was left unfilled");
-    const skin::SkinPicture picture = skin::LoadBitmap(id);
+    const skin::SkinPicture picture = skin::LoadPicture(artwork, face);
     QVERIFY(!picture.isNull());
     QCOMPARE(picture.designSize(), size);
     // The middle of every picture is covered: no blank artwork.
@@ -51,20 +62,24 @@ void TestSkin::everyBitmapExists() {
 }
 
 void TestSkin::buttonStatesDiffer() {
-    const QImage resting = skin::LoadBitmap(skin::kSettingsResting).render({158, 84}, 1.0);
-    const QImage hover = skin::LoadBitmap(skin::kSettingsHover).render({158, 84}, 1.0);
-    const QImage pressed = skin::LoadBitmap(skin::kSettingsPressed).render({158, 84}, 1.0);
+    using skin::Artwork;
+    using skin::ButtonFace;
+    const QImage resting =
+        skin::LoadPicture(Artwork::Settings, ButtonFace::Resting).render({158, 84}, 1.0);
+    const QImage hover =
+        skin::LoadPicture(Artwork::Settings, ButtonFace::Hover).render({158, 84}, 1.0);
+    const QImage pressed =
+        skin::LoadPicture(Artwork::Settings, ButtonFace::Pressed).render({158, 84}, 1.0);
     QVERIFY(resting != hover);
     QVERIFY(resting != pressed);
     QVERIFY(hover != pressed);
-    QVERIFY(skin::ArtworkSource(skin::kSettingsResting).contains(">Settings<"));
-    QVERIFY(skin::ArtworkSource(skin::kFirmwarePressed).contains(">Upgrade Firmware<"));
-    QVERIFY(skin::LoadBitmap(0).isNull());
-    QVERIFY(skin::LoadBitmap(186).isNull());
+    QVERIFY(skin::ArtworkSource(Artwork::Settings).contains(">Settings<"));
+    QVERIFY(
+        skin::ArtworkSource(Artwork::Firmware, ButtonFace::Pressed).contains(">Upgrade Firmware<"));
 }
 
 void TestSkin::rendersAtDevicePixelRatio() {
-    const skin::SkinPicture picture = skin::LoadBitmap(skin::kAboutResting);
+    const skin::SkinPicture picture = skin::LoadPicture(skin::Artwork::About);
     const QImage doubled = picture.render({158, 84}, 2.0);
     QCOMPARE(doubled.size(), QSize(316, 168));
     QCOMPARE(doubled.devicePixelRatio(), 2.0);

@@ -3,10 +3,10 @@
 // only with a row, double click confirms) and About; each one by keyboard
 // and screen reader.
 
+#include "bridge/password_prompt_dialog.hpp"
 #include "dialog_test_support.hpp"
 #include "dialogs/about_dialog.hpp"
 #include "dialogs/network_adapter_dialog.hpp"
-#include "dialogs/password_prompt_dialog.hpp"
 #include "dialogs/serial_number_dialog.hpp"
 
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "main/desktop_operator.hpp"
+#include "bridge/desktop_operator.hpp"
 
-#include "dialogs/password_prompt_dialog.hpp"
+#include "bridge/password_prompt_dialog.hpp"
 #include "widgets/link_opener.hpp"
 
 #include <QApplication>

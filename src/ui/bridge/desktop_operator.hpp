@@ -11,9 +11,9 @@
 // opens device web pages through the desktop.
 
 #include "base/operator.hpp"
+#include "bridge/gui_caller.hpp"
+#include "bridge/message_box.hpp"
 #include "devices/web_page.hpp"
-#include "dialogs/message_box.hpp"
-#include "main/gui_caller.hpp"
 
 #include <QPointer>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "dialogs/message_box.hpp"
+#include "bridge/message_box.hpp"
 
 #include "ui_strings.hpp"
 

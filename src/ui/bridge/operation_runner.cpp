@@ -1,4 +1,4 @@
-#include "main/operation_runner.hpp"
+#include "bridge/operation_runner.hpp"
 
 #include <QApplication>
 

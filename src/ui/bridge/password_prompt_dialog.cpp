@@ -1,4 +1,4 @@
-#include "dialogs/password_prompt_dialog.hpp"
+#include "bridge/password_prompt_dialog.hpp"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #include "dialogs/advanced_page.hpp"
 
-#include "dialogs/message_box.hpp"
+#include "bridge/message_box.hpp"
 
 #include <QCheckBox>
 #include <QGridLayout>

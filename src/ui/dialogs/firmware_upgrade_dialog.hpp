@@ -10,10 +10,10 @@
 // to close it says why on the status line.
 
 #include "base/operator.hpp"
+#include "bridge/desktop_operator.hpp"
+#include "bridge/gui_caller.hpp"
 #include "devices/device_table.hpp"
 #include "firmware/upgrade.hpp"
-#include "main/desktop_operator.hpp"
-#include "main/gui_caller.hpp"
 
 #include <QDialog>
 

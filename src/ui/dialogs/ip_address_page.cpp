@@ -1,6 +1,6 @@
 #include "dialogs/ip_address_page.hpp"
 
-#include "dialogs/message_box.hpp"
+#include "bridge/message_box.hpp"
 #include "widgets/ip_address_edit.hpp"
 
 #include <QDialogButtonBox>

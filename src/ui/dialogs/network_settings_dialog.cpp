@@ -1,10 +1,10 @@
 #include "dialogs/network_settings_dialog.hpp"
 
+#include "bridge/message_box.hpp"
+#include "bridge/password_prompt_dialog.hpp"
 #include "dialogs/advanced_page.hpp"
 #include "dialogs/ip_address_page.hpp"
-#include "dialogs/message_box.hpp"
 #include "dialogs/password_page.hpp"
-#include "dialogs/password_prompt_dialog.hpp"
 #include "skin/skin_library.hpp"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "dialogs/password_page.hpp"
 
-#include "dialogs/message_box.hpp"
+#include "bridge/message_box.hpp"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>

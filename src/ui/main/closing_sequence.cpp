@@ -1,7 +1,7 @@
 #include "main/closing_sequence.hpp"
 
+#include "bridge/operation_runner.hpp"
 #include "main/closing_popup.hpp"
-#include "main/operation_runner.hpp"
 #include "main/search_scheduler.hpp"
 
 #include <QWidget>

@@ -1,14 +1,14 @@
-#include "dialogs/dialog_operations.hpp"
+#include "main/dialog_operations.hpp"
 
+#include "bridge/desktop_operator.hpp"
+#include "bridge/message_box.hpp"
 #include "config/config_commands.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
 #include "dialogs/ip_address_page.hpp"
-#include "dialogs/message_box.hpp"
 #include "dialogs/network_adapter_dialog.hpp"
 #include "dialogs/network_settings_dialog.hpp"
 #include "dialogs/password_page.hpp"
 #include "dialogs/serial_number_dialog.hpp"
-#include "main/desktop_operator.hpp"
 #include "main/main_window.hpp"
 
 #include <atomic>

@@ -1,12 +1,12 @@
 #include "main/main_window.hpp"
 
+#include "bridge/message_box.hpp"
+#include "bridge/operation_runner.hpp"
 #include "config/config_commands.hpp"
 #include "devices/device_export.hpp"
 #include "dialogs/about_dialog.hpp"
-#include "dialogs/message_box.hpp"
 #include "main/closing_sequence.hpp"
 #include "main/device_list_binding.hpp"
-#include "main/operation_runner.hpp"
 #include "main/search_scheduler.hpp"
 #include "skin/main_layout.hpp"
 #include "skin/skin_palette.hpp"
@@ -42,9 +42,7 @@ namespace korvane::ui {
 namespace {
 
 struct ButtonArt {
-    int resting;
-    int pressed;
-    int hover;
+    skin::Artwork artwork;
     const char* name;
     const char* accessibleName;
     const char* description;
@@ -53,16 +51,14 @@ struct ButtonArt {
 // Launch Device, Settings, Upgrade Firmware, About, Refresh, top to bottom;
 // the resting picture, dimmed, doubles as the disabled one.
 constexpr std::array<ButtonArt, 5> kButtons = {{
-    {skin::kLaunchResting, skin::kLaunchPressed, skin::kLaunchHover, "launchButton",
-     "Launch Device", "Open the web page of each selected device"},
-    {skin::kSettingsResting, skin::kSettingsPressed, skin::kSettingsHover, "settingsButton",
-     "Settings", "Change the network settings of the selected device"},
-    {skin::kFirmwareResting, skin::kFirmwarePressed, skin::kFirmwareHover, "firmwareButton",
-     "Upgrade Firmware", "Send a firmware image to the selected devices"},
-    {skin::kAboutResting, skin::kAboutPressed, skin::kAboutHover, "aboutButton", "About",
-     "The program's version"},
-    {skin::kRefreshResting, skin::kRefreshPressed, skin::kRefreshHover, "refreshButton", "Refresh",
-     "Search the network for devices again"},
+    {skin::Artwork::Launch, "launchButton", "Launch Device",
+     "Open the web page of each selected device"},
+    {skin::Artwork::Settings, "settingsButton", "Settings",
+     "Change the network settings of the selected device"},
+    {skin::Artwork::Firmware, "firmwareButton", "Upgrade Firmware",
+     "Send a firmware image to the selected devices"},
+    {skin::Artwork::About, "aboutButton", "About", "The program's version"},
+    {skin::Artwork::Refresh, "refreshButton", "Refresh", "Search the network for devices again"},
 }};
 
 // Where a skinned button draws its focus frame, inside its edge.
@@ -97,7 +93,7 @@ MainWindow::MainWindow(Context& ctx, MainWindowOptions options, QWidget* parent)
       ctx_(ctx), options_(std::move(options)), runner_(std::make_unique<OperationRunner>()),
       caller_(this, &runner_->stopToken()), operator_(this, caller_),
       dialogs_(std::make_unique<OperationDialogs>()),
-      background_(skin::LoadBitmap(skin::kBackground)) {
+      background_(skin::LoadPicture(skin::Artwork::Background)) {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(QString::fromUtf8(strings::kAppTitle));
     setWindowIcon(skin::AppIcon());
@@ -228,7 +224,10 @@ void MainWindow::buildControls() {
         button->setAccessibleName(QString::fromUtf8(art.accessibleName));
         button->setAccessibleDescription(QString::fromUtf8(art.description));
         button->setToolTip(QString::fromUtf8(art.accessibleName));
-        button->setStateBitmaps(art.resting, art.pressed, art.hover, 0, 0, kButtonFocusInset);
+        button->setStatePictures(skin::LoadPicture(art.artwork, skin::ButtonFace::Resting),
+                                 skin::LoadPicture(art.artwork, skin::ButtonFace::Pressed),
+                                 skin::LoadPicture(art.artwork, skin::ButtonFace::Hover), {}, 0,
+                                 kButtonFocusInset);
         button->setGeometry(
             QRect(QPoint(skin::kButtonX, skin::kButtonY[i]), skin::kButtonDesignSize));
         // Reached with Tab, not by a click: a click leaves the focus on the list.
@@ -247,11 +246,11 @@ void MainWindow::buildControls() {
     // The header's titles in the font it paints them with, never cut.
     const int serialWidth = std::max(
         kSerialColumnWidth, listView_->listHeader()->titleWidth(QStringLiteral(" Serial Number ")));
-    listView_->insertColumn(kSerialColumn, QStringLiteral(" Serial Number "),
-                            DeviceListView::kFormatLeft, serialWidth);
-    listView_->insertColumn(
-        kAddressColumn, QStringLiteral("IP Address"), DeviceListView::kFormatLeft,
-        kListColumnsWidth - serialWidth - style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    listView_->addColumn(kSerialColumn, QStringLiteral(" Serial Number "), Qt::AlignLeft,
+                         serialWidth);
+    listView_->addColumn(kAddressColumn, QStringLiteral("IP Address"), Qt::AlignLeft,
+                         kListColumnsWidth - serialWidth -
+                             style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     listView_->setHeaderHeightFactor(skin::kListHeaderHeightFactor);
     listView_->setShowSelectionAlways(true);
     layoutList();
@@ -300,9 +299,9 @@ void MainWindow::buildControls() {
     const std::array<QAction*, 3> factoryActions = {actions_.ipSettings, actions_.setPassword,
                                                     actions_.serialNumber};
     const std::array<skin::SkinPicture, 3> faces = {
-        skin::PlainButtonPicture(skin::PlainButtonState::Resting),
-        skin::PlainButtonPicture(skin::PlainButtonState::Pressed),
-        skin::PlainButtonPicture(skin::PlainButtonState::Hover)};
+        skin::PlainButtonPicture(skin::ButtonFace::Resting),
+        skin::PlainButtonPicture(skin::ButtonFace::Pressed),
+        skin::PlainButtonPicture(skin::ButtonFace::Hover)};
     for (std::size_t i = 0; i < factoryActions.size(); ++i) {
         auto* button = new SkinButton(this);
         button->setObjectName(QString::fromLatin1(kFactoryButtonNames[i]));

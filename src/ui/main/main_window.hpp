@@ -13,10 +13,10 @@
 // questions a worker needs answered go through desktopOperator(), a
 // blocking queued call that a stop request cuts short.
 
+#include "bridge/desktop_operator.hpp"
+#include "bridge/gui_caller.hpp"
 #include "devices/device_list.hpp"
 #include "main/adapter_choice.hpp"
-#include "main/desktop_operator.hpp"
-#include "main/gui_caller.hpp"
 #include "main/operation_dialogs.hpp"
 #include "protocol/context.hpp"
 #include "skin/skin_library.hpp"

@@ -1,6 +1,6 @@
 #include "main/search_scheduler.hpp"
 
-#include "main/operation_runner.hpp"
+#include "bridge/operation_runner.hpp"
 
 #include <QTimer>
 

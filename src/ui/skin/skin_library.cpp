@@ -75,22 +75,18 @@ QByteArray SvgBody(const QString& path) {
     return file.mid(bodyStart + 1, bodyEnd - bodyStart - 1);
 }
 
-enum class ButtonState { Resting, Pressed, Hover };
-
 struct ButtonArt {
-    int resting;
-    int pressed;
-    int hover;
+    Artwork artwork;
     const char* caption;
     const char* glyph;
 };
 
 constexpr ButtonArt kButtons[] = {
-    {kLaunchResting, kLaunchPressed, kLaunchHover, "Launch Device", "launch"},
-    {kSettingsResting, kSettingsPressed, kSettingsHover, "Settings", "settings"},
-    {kFirmwareResting, kFirmwarePressed, kFirmwareHover, "Upgrade Firmware", "firmware"},
-    {kAboutResting, kAboutPressed, kAboutHover, "About", "about"},
-    {kRefreshResting, kRefreshPressed, kRefreshHover, "Refresh", "refresh"},
+    {Artwork::Launch, "Launch Device", "launch"},
+    {Artwork::Settings, "Settings", "settings"},
+    {Artwork::Firmware, "Upgrade Firmware", "firmware"},
+    {Artwork::About, "About", "about"},
+    {Artwork::Refresh, "Refresh", "refresh"},
 };
 
 // What distinguishes the three pictures of a button. The pressed picture
@@ -107,10 +103,10 @@ struct ButtonLook {
     const char* shift;
 };
 
-ButtonLook LookFor(ButtonState state) {
+ButtonLook LookFor(ButtonFace face) {
     using namespace palette;
-    switch (state) {
-    case ButtonState::Hover:
+    switch (face) {
+    case ButtonFace::Hover:
         return {kButtonHoverTop,
                 kButtonHoverBottom,
                 kButtonGlyphHover,
@@ -119,7 +115,7 @@ ButtonLook LookFor(ButtonState state) {
                 "0.22",
                 "0.45",
                 "0"};
-    case ButtonState::Pressed:
+    case ButtonFace::Pressed:
         return {kButtonPressedTop,
                 kButtonPressedBottom,
                 kButtonGlyphHover,
@@ -128,14 +124,14 @@ ButtonLook LookFor(ButtonState state) {
                 "0.05",
                 "0",
                 "1"};
-    case ButtonState::Resting:
+    case ButtonFace::Resting:
         break;
     }
     return {kButtonRestingTop, kButtonRestingBottom, kButtonGlyph, "0", "0.10", "0.16", "0.4", "0"};
 }
 
-QByteArray ButtonSource(const ButtonArt& art, ButtonState state) {
-    const ButtonLook look = LookFor(state);
+QByteArray ButtonSource(const ButtonArt& art, ButtonFace face) {
+    const ButtonLook look = LookFor(face);
     const QByteArray glyphColor = ColorText(look.glyph);
     QByteArray glyph = SvgBody(QStringLiteral(":/skin/glyph-%1.svg").arg(QLatin1String(art.glyph)));
     glyph.replace("{{glyph-color}}", glyphColor);
@@ -155,10 +151,8 @@ QByteArray ButtonSource(const ButtonArt& art, ButtonState state) {
 
 } // namespace
 
-QByteArray PlainButtonSource(PlainButtonState state) {
-    const ButtonLook look = LookFor(state == PlainButtonState::Hover     ? ButtonState::Hover
-                                    : state == PlainButtonState::Pressed ? ButtonState::Pressed
-                                                                         : ButtonState::Resting);
+QByteArray PlainButtonSource(ButtonFace face) {
+    const ButtonLook look = LookFor(face);
     const TokenList tokens = {
         {"face-top", ColorText(look.faceTop)},
         {"face-bottom", ColorText(look.faceBottom)},
@@ -167,32 +161,25 @@ QByteArray PlainButtonSource(PlainButtonState state) {
     return FillTokens(ReadResource(QStringLiteral(":/skin/plain-button.svg")), tokens);
 }
 
-SkinPicture PlainButtonPicture(PlainButtonState state) {
-    return SkinPicture::fromSvg(PlainButtonSource(state));
+SkinPicture PlainButtonPicture(ButtonFace face) {
+    return SkinPicture::fromSvg(PlainButtonSource(face));
 }
 
-QByteArray ArtworkSource(int id) {
-    if (id == kBackground) {
+QByteArray ArtworkSource(Artwork artwork, ButtonFace face) {
+    if (artwork == Artwork::Background) {
         return FillTokens(ReadResource(QStringLiteral(":/skin/background.svg")),
                           {{"logo", SvgBody(QStringLiteral(":/skin/icon.svg"))}});
     }
     for (const ButtonArt& art : kButtons) {
-        if (id == art.resting) {
-            return ButtonSource(art, ButtonState::Resting);
-        }
-        if (id == art.pressed) {
-            return ButtonSource(art, ButtonState::Pressed);
-        }
-        if (id == art.hover) {
-            return ButtonSource(art, ButtonState::Hover);
+        if (art.artwork == artwork) {
+            return ButtonSource(art, face);
         }
     }
     return {};
 }
 
-SkinPicture LoadBitmap(int id) {
-    const QByteArray source = ArtworkSource(id);
-    return source.isEmpty() ? SkinPicture() : SkinPicture::fromSvg(source);
+SkinPicture LoadPicture(Artwork artwork, ButtonFace face) {
+    return SkinPicture::fromSvg(ArtworkSource(artwork, face));
 }
 
 QByteArray IconSource() {
@@ -201,14 +188,14 @@ QByteArray IconSource() {
 
 std::vector<QByteArray> AllSkinSources() {
     std::vector<QByteArray> sources;
-    for (int id = kBackground; id <= kRefreshPressed; ++id) {
-        if (QByteArray source = ArtworkSource(id); !source.isEmpty()) {
-            sources.push_back(std::move(source));
+    sources.push_back(ArtworkSource(Artwork::Background));
+    for (Artwork artwork : kButtonArtwork) {
+        for (ButtonFace face : kButtonFaces) {
+            sources.push_back(ArtworkSource(artwork, face));
         }
     }
-    for (PlainButtonState state :
-         {PlainButtonState::Resting, PlainButtonState::Pressed, PlainButtonState::Hover}) {
-        sources.push_back(PlainButtonSource(state));
+    for (ButtonFace face : kButtonFaces) {
+        sources.push_back(PlainButtonSource(face));
     }
     sources.push_back(IconSource());
     return sources;

@@ -19,26 +19,14 @@ class QPainter;
 
 namespace korvane::ui::skin {
 
-// The numbers the main window knows its pictures by.
-enum BitmapId : int {
-    kNoBitmap = 0,
-    kBackground = 176,
-    kRefreshHover = 184,
-    kRefreshResting = 185,
-    kLaunchResting = 188,
-    kLaunchHover = 189,
-    kAboutResting = 190,
-    kAboutHover = 191,
-    kSettingsResting = 192,
-    kSettingsHover = 193,
-    kFirmwareResting = 194,
-    kFirmwareHover = 195,
-    kAboutPressed = 205,
-    kSettingsPressed = 206,
-    kFirmwarePressed = 207,
-    kLaunchPressed = 208,
-    kRefreshPressed = 209,
-};
+// The skin's artwork: the window's background and the five operation
+// buttons, each button in three faces.
+enum class Artwork { Background, Launch, Settings, Firmware, About, Refresh };
+inline constexpr Artwork kButtonArtwork[] = {Artwork::Launch, Artwork::Settings, Artwork::Firmware,
+                                             Artwork::About, Artwork::Refresh};
+enum class ButtonFace { Resting, Pressed, Hover };
+inline constexpr ButtonFace kButtonFaces[] = {ButtonFace::Resting, ButtonFace::Pressed,
+                                              ButtonFace::Hover};
 
 inline constexpr QSize kBackgroundDesignSize{801, 601};
 inline constexpr QSize kButtonDesignSize{158, 84};
@@ -65,21 +53,20 @@ class SkinPicture {
     std::shared_ptr<Data> data_;
 };
 
-// The picture for a main-window bitmap number; a null picture for 0 or an
-// unknown number.
-SkinPicture LoadBitmap(int id);
+// A picture of the artwork; `face` picks a button's face (the background
+// has one).
+SkinPicture LoadPicture(Artwork artwork, ButtonFace face = ButtonFace::Resting);
 // The face of a button that draws its own caption (the factory buttons),
 // in the operation buttons' colours.
-enum class PlainButtonState { Resting, Pressed, Hover };
-SkinPicture PlainButtonPicture(PlainButtonState state);
-// The SVG text behind a bitmap number after the palette and the button's
-// caption were filled in; empty for 0 or an unknown number.
-QByteArray ArtworkSource(int id);
+SkinPicture PlainButtonPicture(ButtonFace face);
+// The SVG text behind a picture after the palette and the button's caption
+// were filled in.
+QByteArray ArtworkSource(Artwork artwork, ButtonFace face = ButtonFace::Resting);
 // The SVG text of the application icon.
 QByteArray IconSource();
 // The SVG text of a plain button's face.
-QByteArray PlainButtonSource(PlainButtonState state);
-// Every SVG text the skin renders: the bitmaps, the plain button's faces and
+QByteArray PlainButtonSource(ButtonFace face);
+// Every SVG text the skin renders: the artwork, the plain button's faces and
 // the icon. A build without Qt SVG (Windows) gets them drawn ahead of time,
 // by korvane-skin-render, as PNG files named by PrerenderedName().
 std::vector<QByteArray> AllSkinSources();

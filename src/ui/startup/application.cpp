@@ -1,14 +1,14 @@
-#include "app/application.hpp"
+#include "startup/application.hpp"
 
 #include "app/environment.hpp"
-#include "app/single_instance.hpp"
-#include "app/start_options.hpp"
 #include "base/platform.hpp"
-#include "dialogs/dialog_operations.hpp"
-#include "dialogs/message_box.hpp"
+#include "bridge/message_box.hpp"
 #include "link/capture_recorder.hpp"
+#include "main/dialog_operations.hpp"
 #include "main/main_window.hpp"
 #include "skin/skin_library.hpp"
+#include "startup/single_instance.hpp"
+#include "startup/start_options.hpp"
 #include "ui_strings.hpp"
 
 #include <QApplication>

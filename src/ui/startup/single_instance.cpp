@@ -1,4 +1,4 @@
-#include "app/single_instance.hpp"
+#include "startup/single_instance.hpp"
 
 #include <QDir>
 #include <QStandardPaths>

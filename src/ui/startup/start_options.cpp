@@ -1,4 +1,4 @@
-#include "app/start_options.hpp"
+#include "startup/start_options.hpp"
 
 #include "app/environment.hpp"
 

@@ -21,10 +21,16 @@ DeviceListHeader::DeviceListHeader(QWidget* parent)
     setStretchLastSection(false);
 }
 
-void DeviceListHeader::addColumn(const QString& title, QChar alignmentCode) {
+void DeviceListHeader::addColumn(const QString& title, Qt::Alignment alignment) {
     titles_.append(title);
-    alignmentCodes_.append(alignmentCode);
+    alignments_.append(alignment & Qt::AlignHorizontal_Mask);
     viewport()->update();
+}
+
+Qt::Alignment DeviceListHeader::titleAlignment(int column) const {
+    const Qt::Alignment alignment =
+        column >= 0 && column < alignments_.size() ? alignments_.at(column) : Qt::AlignHCenter;
+    return alignment == Qt::AlignLeft || alignment == Qt::AlignRight ? alignment : Qt::AlignHCenter;
 }
 
 void DeviceListHeader::setHeightFactor(float factor) {
@@ -94,15 +100,12 @@ void DeviceListHeader::paintEvent(QPaintEvent*) {
         } else if (model() != nullptr) {
             title = model()->headerData(logical, orientation(), Qt::DisplayRole).toString();
         }
-        const QChar code = logical < alignmentCodes_.size() ? alignmentCodes_.at(logical) : QChar();
+        const Qt::Alignment alignment = titleAlignment(logical);
         QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
-        int alignment = Qt::AlignHCenter;
-        if (code == kAlignLeft) {
+        if (alignment == Qt::AlignLeft) {
             box.setLeft(box.left() + kTitleInset);
-            alignment = Qt::AlignLeft;
-        } else if (code == kAlignRight) {
+        } else if (alignment == Qt::AlignRight) {
             box.setRight(box.right() - kTitleInset);
-            alignment = Qt::AlignRight;
         }
         box.translate(0, (box.height() - metrics.height()) / 2);
 

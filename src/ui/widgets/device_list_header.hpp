@@ -4,7 +4,6 @@
 // over a band of one-pixel lines that may fade line by line, aligned by the
 // column's alignment code, and the header made taller by a factor.
 
-#include <QChar>
 #include <QColor>
 #include <QFont>
 #include <QHeaderView>
@@ -18,19 +17,16 @@ class DeviceListHeader : public QHeaderView {
     Q_OBJECT
 
   public:
-    // Alignment codes, one character per column.
-    static constexpr QChar kAlignLeft = u'0';
-    static constexpr QChar kAlignCenter = u'1';
-    static constexpr QChar kAlignRight = u'2';
     // Space kept between a left- or right-aligned title and its column edge.
     static constexpr int kTitleInset = 3;
 
     explicit DeviceListHeader(QWidget* parent = nullptr);
 
-    // Appends the title and alignment code of the next column to the right.
-    void addColumn(const QString& title, QChar alignmentCode);
+    // Appends the title of the next column to the right, aligned left,
+    // right or centred (Qt::AlignLeft, Qt::AlignRight, Qt::AlignHCenter).
+    void addColumn(const QString& title, Qt::Alignment alignment);
     const QStringList& titles() const { return titles_; }
-    const QString& alignmentCodes() const { return alignmentCodes_; }
+    Qt::Alignment titleAlignment(int column) const;
 
     // The platform's header height is multiplied by this, fraction cut off.
     void setHeightFactor(float factor);
@@ -57,7 +53,7 @@ class DeviceListHeader : public QHeaderView {
     void paintBand(QPainter& painter, int left, int right, int top, int bottom) const;
 
     QStringList titles_;
-    QString alignmentCodes_;
+    QList<Qt::Alignment> alignments_;
     QRgb bandStart_;
     int bandStep_ = 0;
     float heightFactor_ = 1.0f;

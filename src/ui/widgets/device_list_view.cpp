@@ -30,8 +30,8 @@ class DeviceRowDelegate : public QAbstractItemDelegate {
         if (index.column() >= DeviceListView::kMaxDrawnColumns) {
             return;
         }
-        const QRect label =
-            option.rect.adjusted(DeviceListView::kTextInsetLeft, 0, -DeviceListView::kTextInsetRight, 0);
+        const QRect label = option.rect.adjusted(DeviceListView::kTextInsetLeft, 0,
+                                                 -DeviceListView::kTextInsetRight, 0);
         if (label.width() <= 0) {
             return;
         }
@@ -84,16 +84,9 @@ DeviceListView::DeviceListView(QWidget* parent)
     connect(header_, &QHeaderView::sectionCountChanged, this, [this] { applyColumnWidths(); });
 }
 
-int DeviceListView::insertColumn(int column, const QString& title, int format, int width,
-                              int subItem) {
-    Q_UNUSED(subItem); // the model maps columns to its data
-    QChar code = DeviceListHeader::kAlignCenter;
-    if (format == kFormatLeft) {
-        code = DeviceListHeader::kAlignLeft;
-    } else if (format == kFormatRight) {
-        code = DeviceListHeader::kAlignRight;
-    }
-    header_->addColumn(title, code);
+void DeviceListView::addColumn(int column, const QString& title, Qt::Alignment alignment,
+                               int width) {
+    header_->addColumn(title, alignment);
     if (column >= 0) {
         if (columnWidths_.size() <= static_cast<std::size_t>(column)) {
             columnWidths_.resize(static_cast<std::size_t>(column) + 1, -1);
@@ -101,7 +94,6 @@ int DeviceListView::insertColumn(int column, const QString& title, int format, i
         columnWidths_[static_cast<std::size_t>(column)] = width;
         applyColumnWidths();
     }
-    return column;
 }
 
 void DeviceListView::applyColumnWidths() {

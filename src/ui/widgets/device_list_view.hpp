@@ -19,8 +19,6 @@ class DeviceListView : public QTreeView {
     Q_OBJECT
 
   public:
-    // Column formats as insertColumn takes them.
-    enum ColumnFormat : int { kFormatLeft = 0, kFormatRight = 1, kFormatCenter = 2 };
     // Columns after the tenth are not drawn.
     static constexpr int kMaxDrawnColumns = 10;
     // Space between a row text and its column's left and right edges.
@@ -29,10 +27,10 @@ class DeviceListView : public QTreeView {
 
     explicit DeviceListView(QWidget* parent = nullptr);
 
-    // Records the column's title and alignment for the header and its
+    // Records the column's title and its alignment for the header, and its
     // width; columns go in from left to right. The model supplies the
-    // column itself. Returns `column`.
-    int insertColumn(int column, const QString& title, int format, int width, int subItem = -1);
+    // column itself.
+    void addColumn(int column, const QString& title, Qt::Alignment alignment, int width);
     void setHeaderHeightFactor(float factor);
     DeviceListHeader* listHeader() const { return header_; }
 

@@ -33,12 +33,6 @@ SkinButton::~SkinButton() {
     delete cursorShield_.data();
 }
 
-void SkinButton::setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
-                                 qint16 focusInset) {
-    auto load = [](int id) { return id == 0 ? skin::SkinPicture() : skin::LoadBitmap(id); };
-    setStatePictures(load(resting), load(pressed), load(hover), load(disabled), border, focusInset);
-}
-
 void SkinButton::setStatePictures(const skin::SkinPicture& resting,
                                   const skin::SkinPicture& pressed, const skin::SkinPicture& hover,
                                   const skin::SkinPicture& disabled, qint16 border,

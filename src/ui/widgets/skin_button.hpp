@@ -26,12 +26,9 @@ class SkinButton : public QAbstractButton {
     explicit SkinButton(QWidget* parent = nullptr);
     ~SkinButton() override;
 
-    // Bitmap numbers of the skin (0: none). A disabled number of 0 lets the
-    // resting picture, dimmed, serve as the disabled one; a focus inset with bit
-    // 0x8000 set (a negative one) is stored as 0. Does not repaint.
-    void setStateBitmaps(int resting, int pressed, int hover, int disabled, qint16 border,
-                         qint16 focusInset);
-    // The same with pictures instead of numbers.
+    // The pictures of the button's states. A null disabled picture lets the
+    // resting picture, dimmed, serve as the disabled one; a negative focus
+    // inset is stored as 0. Does not repaint.
     void setStatePictures(const skin::SkinPicture& resting, const skin::SkinPicture& pressed,
                           const skin::SkinPicture& hover, const skin::SkinPicture& disabled,
                           qint16 border, qint16 focusInset);
