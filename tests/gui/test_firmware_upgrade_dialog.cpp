@@ -11,7 +11,6 @@
 #include "base/byte_cursor.hpp"
 #include "bridge/password_prompt_dialog.hpp"
 #include "dialog_test_support.hpp"
-#include "dialogs/dialog_units.hpp"
 #include "dialogs/firmware_upgrade_dialog.hpp"
 #include "firmware/upgrade.hpp"
 #include "protocol/frame.hpp"
@@ -89,7 +88,7 @@ class TestFirmwareUpgradeDialog : public QObject {
     void initTestCase();
     void cleanup();
 
-    void layoutOfTheTemplate();
+    void layoutPutsTheUnitsUnderTheFile();
     void downloadFollowsTheTypedFile();
     void runOnTheSimulatedLan();
     void unitPasswordPromptShowsItsMac();
@@ -155,19 +154,36 @@ std::vector<DeviceRecord> TestFirmwareUpgradeDialog::records() const {
     return units;
 }
 
-void TestFirmwareUpgradeDialog::layoutOfTheTemplate() {
+void TestFirmwareUpgradeDialog::layoutPutsTheUnitsUnderTheFile() {
     start(2);
     FirmwareUpgradeDialog& d = *dialog_;
     d.show();
     QVERIFY(QTest::qWaitForWindowExposed(&d));
     QCOMPARE(d.windowTitle(), QString("Firmware Upgrade"));
 
-    // Dialog units of the dialog's font; the window ends at the separator.
-    const DialogUnits units(d.font());
-    QCOMPARE(d.size(), units.toPixels(QSize(248, 222)));
-    QCOMPARE(d.downloadButton()->geometry(), units.toPixels(DluRect{132, 202, 50, 14}));
-    QCOMPARE(d.cancelButton()->geometry(), units.toPixels(DluRect{184, 202, 50, 14}));
-    QCOMPARE(d.statusList()->geometry(), units.toPixels(DluRect{51, 88, 155, 92}));
+    // Laid out, not placed: the file name, progress, status line and units
+    // share one column, top to bottom; the buttons sit below them at the
+    // right, Download before Cancel; nothing overlaps, and the whole grows
+    // with the window.
+    auto frameOf = [&d](QWidget* w) { return QRect(w->mapTo(&d, QPoint(0, 0)), w->size()); };
+    const QRect name = frameOf(d.findChild<QLineEdit*>("fileNameEdit"));
+    const QRect progress = frameOf(d.progressBar());
+    const QRect status = frameOf(d.statusLine());
+    const QRect units = frameOf(d.statusList());
+    const QRect download = frameOf(d.downloadButton());
+    const QRect cancel = frameOf(d.cancelButton());
+    for (const QRect& r : {progress, status, units})
+        QCOMPARE(r.left(), name.left());
+    QVERIFY(name.bottom() < progress.top());
+    QVERIFY(progress.bottom() < status.top());
+    QVERIFY(status.bottom() < units.top());
+    QVERIFY(units.bottom() < download.top());
+    QCOMPARE(download.top(), cancel.top());
+    QVERIFY(download.right() < cancel.left());
+    QVERIFY(cancel.right() <= d.width() && cancel.right() > d.width() - 40);
+    const QSize before = units.size();
+    d.resize(d.width() + 100, d.height() + 80);
+    QTRY_COMPARE(d.statusList()->size(), before + QSize(100, 80));
     QCOMPARE(d.downloadButton()->text(), QString("&Download"));
     QCOMPARE(d.browseButton()->text(), QString("..."));
 

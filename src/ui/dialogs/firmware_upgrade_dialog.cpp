@@ -1,6 +1,5 @@
 #include "dialogs/firmware_upgrade_dialog.hpp"
 
-#include "dialogs/dialog_units.hpp"
 #include "firmware/firmware_image.hpp"
 #include "skin/skin_library.hpp"
 
@@ -9,7 +8,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <QWindow>
 
 #include <algorithm>
@@ -26,22 +28,10 @@ namespace korvane::ui {
 
 namespace {
 
-// The template, in dialog units: x, y, width, height.
-constexpr DluRect kFrame{4, 3, 240, 196};
-constexpr DluRect kFileLabel{7, 13, 44, 8};
-constexpr DluRect kFileName{51, 11, 154, 13};
-constexpr DluRect kBrowse{207, 11, 16, 13};
-constexpr DluRect kWarning{13, 30, 223, 22};
-constexpr DluRect kProgress{51, 57, 155, 11};
-constexpr DluRect kStatusLine{51, 72, 155, 11};
-constexpr DluRect kStatusList{51, 88, 155, 92};
-constexpr DluRect kPacing{13, 184, 223, 10};
-constexpr DluRect kDownload{132, 202, 50, 14};
-constexpr DluRect kCancel{184, 202, 50, 14};
-constexpr int kDialogWidth = 248;
-// The window ends at the separator: what the template holds below it (the
-// offset, flash type and start address, which nothing reads) is never seen.
-constexpr int kSeparatorTop = 222;
+// The status list shows this many unit rows before it scrolls, and is at
+// least this wide; the dialog grows with it.
+constexpr int kStatusListRows = 8;
+constexpr int kStatusListMinWidth = 400;
 
 constexpr int kWarningFontHeight = 15;
 constexpr QRgb kWarningColour = 0xFF0000;
@@ -120,30 +110,22 @@ void FirmwareUpgradeDialog::setPasswordRemembered(
 }
 
 void FirmwareUpgradeDialog::buildControls() {
-    const DialogUnits units(font());
-    setFixedSize(units.toPixels(QSize(kDialogWidth, kSeparatorTop)));
-
     auto* frame = new QGroupBox(this);
     frame->setObjectName(QStringLiteral("frame"));
-    frame->setGeometry(units.toPixels(kFrame));
 
     auto* label = new QLabel(QStringLiteral("&File name:"), this);
     label->setObjectName(QStringLiteral("fileNameLabel"));
-    label->setGeometry(units.toPixels(kFileLabel));
     fileName_ = new QLineEdit(this);
     fileName_->setObjectName(QStringLiteral("fileNameEdit"));
-    fileName_->setGeometry(units.toPixels(kFileName));
     label->setBuddy(fileName_);
     browse_ = new QPushButton(QStringLiteral("..."), this);
     browse_->setObjectName(QStringLiteral("browseButton"));
-    browse_->setGeometry(units.toPixels(kBrowse));
     browse_->setAccessibleName(QStringLiteral("Browse"));
     browse_->setAccessibleDescription(QStringLiteral("Choose the firmware image file"));
     browse_->setToolTip(QStringLiteral("Choose the firmware image file"));
 
     warning_ = new QLabel(QString::fromUtf8(kWarningText), this);
     warning_->setObjectName(QStringLiteral("warningText"));
-    warning_->setGeometry(units.toPixels(kWarning));
     warning_->setWordWrap(true);
     warning_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     warning_->setFont(skin::ProductFont(kWarningFontHeight, true));
@@ -153,7 +135,6 @@ void FirmwareUpgradeDialog::buildControls() {
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName(QStringLiteral("progressBar"));
-    progress_->setGeometry(units.toPixels(kProgress));
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
@@ -162,14 +143,12 @@ void FirmwareUpgradeDialog::buildControls() {
 
     statusLine_ = new QLabel(this);
     statusLine_->setObjectName(QStringLiteral("statusLine"));
-    statusLine_->setGeometry(units.toPixels(kStatusLine));
     statusLine_->setFrameStyle(QFrame::Box | QFrame::Plain);
     statusLine_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     statusLine_->setAccessibleName(QStringLiteral("Download status"));
 
     statusList_ = new QTreeWidget(this);
     statusList_->setObjectName(QStringLiteral("statusList"));
-    statusList_->setGeometry(units.toPixels(kStatusList));
     statusList_->setColumnCount(2);
     statusList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Download Status")});
     statusList_->setRootIsDecorated(false);
@@ -184,19 +163,42 @@ void FirmwareUpgradeDialog::buildControls() {
     // commands. On, each unit keeps its own, and many units go faster.
     pacing_ = new QCheckBox(QString::fromUtf8(kPacingText), this);
     pacing_->setObjectName(QStringLiteral("pacingCheckBox"));
-    pacing_->setGeometry(units.toPixels(kPacing));
     pacing_->setChecked(QSettings().value(QString::fromUtf8(kPacingKey), false).toBool());
 
     download_ = new QPushButton(QStringLiteral("&Download"), this);
     download_->setObjectName(QStringLiteral("downloadButton"));
-    download_->setGeometry(units.toPixels(kDownload));
     cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
     cancel_->setObjectName(QStringLiteral("cancelButton"));
-    cancel_->setGeometry(units.toPixels(kCancel));
     // Enter is handled by the dialog itself (keyPressEvent), not by a
     // default button.
     download_->setAutoDefault(false);
     cancel_->setAutoDefault(false);
+
+    // The file row on top; the progress, the status line and the units
+    // line up under the file name; the buttons sit at the bottom right.
+    const int rowHeight = statusList_->fontMetrics().height() + 4;
+    statusList_->setMinimumSize(kStatusListMinWidth, statusList_->header()->sizeHint().height() +
+                                                         kStatusListRows * rowHeight +
+                                                         2 * statusList_->frameWidth());
+    browse_->setMaximumWidth(2 * browse_->sizeHint().height());
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(fileName_, 0, 1);
+    grid->addWidget(browse_, 0, 2);
+    grid->addWidget(warning_, 1, 0, 1, 3);
+    grid->addWidget(progress_, 2, 1);
+    grid->addWidget(statusLine_, 3, 1);
+    grid->addWidget(statusList_, 4, 1);
+    grid->addWidget(pacing_, 5, 0, 1, 3);
+    grid->setRowStretch(4, 1);
+    grid->setColumnStretch(1, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(download_);
+    buttons->addWidget(cancel_);
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(frame, 1);
+    outer->addLayout(buttons);
 
     // The order the Tab key follows: as the template lists its controls.
     setTabOrder(fileName_, browse_);
@@ -226,6 +228,11 @@ void FirmwareUpgradeDialog::fitColumns() {
 
 void FirmwareUpgradeDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    fitColumns();
+}
+
+void FirmwareUpgradeDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
     fitColumns();
 }
 
