@@ -143,7 +143,7 @@ std::vector<ListedDevice> ListedDevices(const DeviceList& list, const AdapterTab
     std::vector<ListedDevice> devices;
     const DeviceRowModel& rows = list.rows();
     for (int row = 0; row < rows.rowCount(); ++row) {
-        const auto record = list.record(list.DeviceOfRow(row));
+        const auto record = list.record(list.deviceOfRow(row));
         if (!record)
             continue;
         ListedDevice d = ListedDeviceOf(*record, rows.row(row).addressText, adapters);

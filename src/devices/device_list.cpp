@@ -2,6 +2,7 @@
 
 #include "base/printable_text.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace korvane {
@@ -61,7 +62,7 @@ DeviceTable DeviceList::table() const {
     return table_;
 }
 
-bool DeviceList::SetRememberedPassword(const MacAddress& mac, std::string_view password) {
+bool DeviceList::setRememberedPassword(const MacAddress& mac, std::string_view password) {
     std::lock_guard lock(tableLock_);
     for (auto& r : table_.records) {
         if (r.mac() == mac) {
@@ -83,19 +84,19 @@ int DeviceList::deviceOfRowLocked(int row) const {
     return -1;
 }
 
-int DeviceList::DeviceOfRow(int row) const {
+int DeviceList::deviceOfRow(int row) const {
     std::lock_guard lock(tableLock_);
     return deviceOfRowLocked(row);
 }
 
-int DeviceList::FindSelectedDevice(MacAddress& out) const {
-    return FindNthSelectedDevice(0, out);
+int DeviceList::findSelectedDevice(MacAddress& out) const {
+    return findNthSelectedDevice(0, out);
 }
 
-int DeviceList::FindNthSelectedDevice(int n, MacAddress& out) const {
-    const int row = rows_.nthSelected(n);
-    if (row < 0)
+int DeviceList::findNthSelectedDevice(int n, MacAddress& out) const {
+    if (n < 0 || n >= selectedCount())
         return -1;
+    const int row = selectedRows_[static_cast<std::size_t>(n)];
     std::lock_guard lock(tableLock_);
     const int device = deviceOfRowLocked(row);
     if (device >= 0)
@@ -103,15 +104,16 @@ int DeviceList::FindNthSelectedDevice(int n, MacAddress& out) const {
     return device;
 }
 
-int DeviceList::FindRowByKey(const DeviceKey& key) const {
+int DeviceList::findRowByKey(const DeviceKey& key) const {
     for (int row = 0; row < rows_.rowCount(); ++row)
         if (KeyMatches(key, rows_.row(row).data.texts[0]))
             return row;
     return 0;
 }
 
-std::string DeviceList::SelectedRowAddressText() const {
-    return std::string(rows_.columnText(rows_.firstSelected(), kAddressColumn));
+std::string DeviceList::selectedRowAddressText() const {
+    return selectedRows_.empty() ? std::string()
+                                 : std::string(rows_.columnText(selectedRows_[0], kAddressColumn));
 }
 
 void DeviceList::setTexts(std::string pane, std::string status) {
@@ -125,95 +127,112 @@ void DeviceList::setPane(std::string pane) {
     setTexts(std::move(pane), status_);
 }
 
-void DeviceList::ShowDeviceInformation(int deviceIndex) {
+void DeviceList::showDeviceInformation(int deviceIndex) {
     std::string text;
     {
         std::lock_guard lock(tableLock_);
         if (deviceIndex < 0 || deviceIndex >= table_.count())
             return;
         text = DeviceInformationText(table_.records[static_cast<std::size_t>(deviceIndex)],
-                                     SelectedRowAddressText());
+                                     selectedRowAddressText());
     }
     setPane(std::move(text));
 }
 
-void DeviceList::OnListClick(int row) {
+void DeviceList::choose(int row) {
+    selectedRows_ = {row};
+    focusRow_ = row;
+    if (selectionChosen_)
+        selectionChosen_();
+}
+
+void DeviceList::showSelection() {
+    const int device = selectCurrentDevice();
+    const int selected = selectedCount();
+    if (busy()) {
+        // The pane is left alone during a search.
+        setTexts(pane_, SelectItemsText(device < 0 ? 0 : selected));
+        return;
+    }
+    if (device < 0) {
+        setTexts({}, SelectNoneOfText(deviceCount()));
+        return;
+    }
+    status_ = SelectOfText(selected, deviceCount());
+    if (selected == 1)
+        showDeviceInformation(device);
+    else
+        setPane({});
+}
+
+void DeviceList::setSelection(std::vector<int> rows, int changedRow) {
+    std::erase_if(rows, [this](int row) { return !rows_.validRow(row); });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (rows == selectedRows_)
+        return;
+    selectedRows_ = std::move(rows);
+    if (rows_.rowCount() == 0)
+        return;
+    // The key follows the changed row once the selection names a device.
+    if (rows_.validRow(changedRow) && findSelectedDevice(currentDeviceAddress_) >= 0)
+        selectionKey_ = MakeKey(rows_.row(changedRow).data.texts[0]);
+    showSelection();
+}
+
+void DeviceList::click(int row) {
     if (rows_.rowCount() == 0)
         return;
     // Selecting the clicked row when nothing is selected; a click on the
     // empty area (-1) selects nothing rather than every row.
-    if (rows_.selectedCount() == 0 && rows_.validRow(row)) {
-        rows_.setSelected(row, true);
-        rows_.setFocusRow(row);
-    }
+    if (selectedRows_.empty() && rows_.validRow(row))
+        choose(row);
     if (rows_.validRow(row))
         selectionKey_ = MakeKey(rows_.row(row).data.texts[0]);
-    const int device = SelectCurrentDevice();
+    const int device = selectCurrentDevice();
     if (device < 0 || busy())
         return;
-    const int selected = rows_.selectedCount();
+    const int selected = selectedCount();
     status_ = SelectOfText(selected, deviceCount());
     if (selected == 1)
-        ShowDeviceInformation(device);
+        showDeviceInformation(device);
     else
         setPane({});
 }
 
-void DeviceList::OnListItemChanged(int row) {
-    if (rows_.rowCount() == 0)
-        return;
-    const int device = SelectCurrentDevice();
-    if (device < 0) {
-        if (busy())
-            setTexts(pane_, SelectItemsText(0)); // the pane is left alone during a search
-        else
-            setTexts({}, SelectNoneOfText(deviceCount()));
-        return;
-    }
-    if (rows_.validRow(row))
-        selectionKey_ = MakeKey(rows_.row(row).data.texts[0]);
-    const int selected = rows_.selectedCount();
-    if (busy()) {
-        setTexts(pane_, SelectItemsText(selected));
-        return;
-    }
-    status_ = SelectOfText(selected, deviceCount());
-    if (selected == 1)
-        ShowDeviceInformation(device);
-    else
-        setPane({});
-}
-
-ContextMenuState DeviceList::OnListRightClick() {
+ContextMenuState DeviceList::contextMenu() {
     ContextMenuState menu;
     if (busy())
         return menu;
     menu.show = true;
-    const int selected = rows_.selectedCount();
+    const int selected = selectedCount();
     menu.launchEnabled = menu.settingsEnabled = menu.firmwareEnabled = selected > 0;
     if (selected == 0) {
-        rows_.setSelected(selectedRowIndex_, true);
         // The pane and the status follow the row selected again, as they
-        // follow every other change of a row's state.
-        if (rows_.validRow(selectedRowIndex_))
-            OnListItemChanged(selectedRowIndex_);
+        // follow every other change of the selection.
+        if (rows_.validRow(rememberedRow_)) {
+            choose(rememberedRow_);
+            if (selectCurrentDevice() >= 0)
+                selectionKey_ = MakeKey(rows_.row(rememberedRow_).data.texts[0]);
+            showSelection();
+        }
     } else if (selected == 1) {
-        selectedRowIndex_ = rows_.firstSelected();
+        rememberedRow_ = selectedRows_[0];
     } else {
         menu.settingsEnabled = false; // the sheet works on one device
     }
     return menu;
 }
 
-void DeviceList::ShowSearchStarted() {
+void DeviceList::showSearchStarted() {
     setTexts(std::string(list_text::kSearching), {});
 }
 
-void DeviceList::ShowSearchFailed(const std::string& why) {
+void DeviceList::showSearchFailed(const std::string& why) {
     setTexts("Search failed: " + why, {});
 }
 
-bool DeviceList::ApplySearchResult(const SearchResult& result, const StopToken* stop) {
+bool DeviceList::applySearchResult(const SearchResult& result, const StopToken* stop) {
     auto stopped = [&] { return stop != nullptr && stop->stopRequested(); };
     if (stopped())
         return false;
@@ -226,29 +245,31 @@ bool DeviceList::ApplySearchResult(const SearchResult& result, const StopToken* 
         if (slots_.size() > table_.records.size())
             slots_.resize(table_.records.size());
     }
-    rows_.DeleteAllRows();
+    selectedRows_.clear();
+    focusRow_ = -1;
+    rows_.clear();
     for (const DisplayRow& display : result.rows) {
         if (stopped())
             return false;
-        const int row = rows_.AddDeviceRow(display.serialText);
-        rows_.SetRowAddress(row, display.addressText);
+        const int row = rows_.addRow(display.serialText);
+        rows_.setRowAddress(row, display.addressText);
     }
 
-    selectedRowIndex_ = FindRowByKey(selectionKey_);
-    if (rows_.validRow(selectedRowIndex_)) {
-        rows_.setSelected(selectedRowIndex_, true);
-        rows_.setFocusRow(selectedRowIndex_);
-        // The list reports the new selection like any other change of state,
-        // which makes the row's key the one to keep.
-        selectionKey_ = MakeKey(rows_.row(selectedRowIndex_).data.texts[0]);
+    rememberedRow_ = findRowByKey(selectionKey_);
+    if (rows_.validRow(rememberedRow_)) {
+        selectedRows_ = {rememberedRow_};
+        focusRow_ = rememberedRow_;
+        selectionKey_ = MakeKey(rows_.row(rememberedRow_).data.texts[0]);
     }
-    const int device = SelectCurrentDevice();
+    const int device = selectCurrentDevice();
     if (device < 0) {
         setPane(std::string(list_text::kNoDevice));
     } else {
         status_ = SelectOneOfText(deviceCount());
-        ShowDeviceInformation(device);
+        showDeviceInformation(device);
     }
+    if (selectionChosen_)
+        selectionChosen_();
     return true;
 }
 

@@ -1,10 +1,11 @@
 #pragma once
 
-// The rows of the device list, without any toolkit: per row its texts, a
-// selected flag, and one focused row. A front end shows them through an
-// adapter (a QAbstractItemModel in the desktop program) that subscribes to
-// the change notifications; the "about to" calls come before the change, so
-// such an adapter can bracket it as its toolkit requires.
+// The rows of the device list, without any toolkit: per row its texts. A
+// front end shows them through an adapter (a QAbstractItemModel in the
+// desktop program) that subscribes to the change notifications; the "about
+// to" calls come before the change, so such an adapter can bracket it as its
+// toolkit requires. Which rows are selected is the list's business
+// (DeviceList), not the rows'.
 //
 // Used on one thread: the thread of the owner of the list.
 
@@ -29,19 +30,16 @@ struct RowData {
 struct DeviceRow {
     RowData data;
     std::string addressText; // column 1, set after insertion; not part of RowData
-    bool selected = false;
 };
 
 class RowModelListener {
   public:
     virtual ~RowModelListener() = default;
-    virtual void rowsAboutToBeReset() {} // all rows deleted or reordered
+    virtual void rowsAboutToBeReset() {} // all rows deleted
     virtual void rowsReset() {}
     virtual void rowsAboutToBeInserted(int /*first*/, int /*last*/) {}
     virtual void rowsInserted(int /*first*/, int /*last*/) {}
     virtual void rowTextChanged(int /*row*/, int /*column*/) {}
-    virtual void rowSelectionChanged(int /*row*/, bool /*selected*/) {}
-    virtual void focusChanged(int /*row*/) {} // a front end keeps that row visible
 };
 
 class DeviceRowModel {
@@ -53,23 +51,9 @@ class DeviceRowModel {
     std::string_view columnText(int row, int column) const;
 
     // Appends a row; the texts are copied, missing further texts are empty.
-    int AddDeviceRow(std::string_view first, std::initializer_list<std::string_view> further = {});
-    void SetRowAddress(int row, std::string_view text);
-    // Orders the rows by their RowData text of that column (byte order, which
-    // is the locale's order for the digits of serial numbers). Stable.
-    void SortRows(int column, bool ascending);
-    void DeleteAllRows();
-
-    // Rows out of range are ignored: there is no "all rows" index.
-    void setSelected(int row, bool selected);
-    void clearSelection();
-    bool isSelected(int row) const { return validRow(row) && row_(row).selected; }
-    int selectedCount() const;
-    int firstSelected() const;    // -1 when none
-    int nthSelected(int n) const; // in list order; -1 when fewer than n + 1
-    std::vector<int> selectedRows() const;
-    int focusRow() const { return focus_; } // -1 when none
-    void setFocusRow(int row);
+    int addRow(std::string_view first, std::initializer_list<std::string_view> further = {});
+    void setRowAddress(int row, std::string_view text);
+    void clear();
 
     void addListener(RowModelListener* listener);
     void removeListener(RowModelListener* listener);
@@ -84,7 +68,6 @@ class DeviceRowModel {
     }
 
     std::vector<DeviceRow> rows_;
-    int focus_ = -1;
     std::vector<RowModelListener*> listeners_;
 };
 

@@ -324,7 +324,7 @@ bool DeviceSearch::StartSearch() {
         pending_.reset();
         failure_.clear();
     }
-    list_.ShowSearchStarted();
+    list_.showSearchStarted();
     if (notifications_.redraw)
         notifications_.redraw();
     if (notifications_.operationButtons)
@@ -369,7 +369,7 @@ std::optional<SearchResult> DeviceSearch::TakePendingResult() {
 }
 
 bool DeviceSearch::Apply(const SearchResult& result) {
-    if (!list_.ApplySearchResult(result, &stop_))
+    if (!list_.applySearchResult(result, &stop_))
         return false;
     lastNotes_ = result.adapterNotes;
     endBusy();
@@ -396,7 +396,7 @@ bool DeviceSearch::ApplyPendingResult() {
     if (failure.empty() || stop_.stopRequested())
         return false;
     // Ended without a result: the list keeps its rows and takes commands again.
-    list_.ShowSearchFailed(failure);
+    list_.showSearchFailed(failure);
     endBusy();
     return true;
 }

@@ -35,9 +35,9 @@ std::vector<LaunchTarget> SelectedLaunchTargets(DeviceList& list) {
     std::vector<LaunchTarget> targets;
     if (list.busy())
         return targets;
-    const int n = list.rows().selectedCount();
+    const int n = list.selectedCount();
     for (int k = 0; k < n; ++k) {
-        const int device = list.SelectNthCurrentDevice(k);
+        const int device = list.selectNthCurrentDevice(k);
         const auto record = list.record(device);
         if (!record)
             continue;

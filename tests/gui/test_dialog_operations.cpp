@@ -144,7 +144,7 @@ void TestDialogOperations::selectRow(int row) {
     auto* list = window_->findChild<DeviceListView*>("deviceList");
     const QRect rect = list->visualRect(list->model()->index(row, 0));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
-    QCOMPARE(window_->deviceList().rows().selectedCount(), 1);
+    QCOMPARE(window_->deviceList().selectedCount(), 1);
 }
 
 void TestDialogOperations::okTestsReportInTheirOrder_data() {
@@ -452,7 +452,7 @@ void TestDialogOperations::firmwareUpgradeForTheSelectedRows() {
     auto* list = window_->findChild<DeviceListView*>("deviceList");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       list->visualRect(list->model()->index(1, 0)).center());
-    QCOMPARE(window_->deviceList().rows().selectedCount(), 2);
+    QCOMPARE(window_->deviceList().selectedCount(), 2);
     QStringList units;
     bool timerOffInside = false;
     Script script;

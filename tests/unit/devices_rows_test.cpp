@@ -64,38 +64,24 @@ struct Recorder : RowModelListener {
     void rowTextChanged(int row, int column) override {
         events.push_back("text " + std::to_string(row) + "," + std::to_string(column));
     }
-    void rowSelectionChanged(int row, bool on) override {
-        events.push_back("select " + std::to_string(row) + (on ? " on" : " off"));
-    }
 };
 
-TEST(DeviceRowModel, RowsTextsSortAndNotifications) {
+TEST(DeviceRowModel, RowsTextsAndNotifications) {
     DeviceRowModel rows;
     Recorder rec;
     rec.model = &rows;
     rows.addListener(&rec);
 
-    EXPECT_EQ(rows.AddDeviceRow("30", {"b"}), 0);
-    EXPECT_EQ(rows.AddDeviceRow("1", {"a", "x", "y", "ignored"}), 1);
-    EXPECT_EQ(rows.AddDeviceRow("30", {"c"}), 2);
-    rows.SetRowAddress(1, "10.0.0.1");
-    rows.setSelected(2, true);
-    rows.setSelected(2, true); // no change, no notification
-    rows.setFocusRow(2);
+    EXPECT_EQ(rows.addRow("30", {"b"}), 0);
+    EXPECT_EQ(rows.addRow("1", {"a", "x", "y", "ignored"}), 1);
+    EXPECT_EQ(rows.addRow("30", {"c"}), 2);
+    rows.setRowAddress(1, "10.0.0.1");
+    rows.setRowAddress(7, "10.0.0.7"); // no such row: nothing
     EXPECT_EQ(rows.row(1).data.texts[3], "y");
     EXPECT_EQ(rows.columnText(1, kAddressColumn), "10.0.0.1");
     EXPECT_EQ(rows.row(0).data.texts[2], "");
-
-    // Text comparison, stable for equal texts, the focus and selection follow their rows.
-    rows.SortRows(kSerialColumn, true);
-    EXPECT_EQ(rows.row(0).data.texts[0], "1");
-    EXPECT_EQ(rows.row(1).data.texts[1], "b");
-    EXPECT_EQ(rows.row(2).data.texts[1], "c");
-    EXPECT_TRUE(rows.isSelected(2));
-    EXPECT_EQ(rows.focusRow(), 2);
-    rows.SortRows(1, false);
-    EXPECT_EQ(rows.row(0).data.texts[1], "c");
-    EXPECT_EQ(rows.focusRow(), 0);
+    rows.clear();
+    EXPECT_EQ(rows.rowCount(), 0);
 
     const std::vector<std::string> expected = {"about-insert 0 count 0",
                                                "inserted 0 count 1",
@@ -104,42 +90,33 @@ TEST(DeviceRowModel, RowsTextsSortAndNotifications) {
                                                "about-insert 2 count 2",
                                                "inserted 2 count 3",
                                                "text 1,1",
-                                               "select 2 on",
-                                               "about-reset",
-                                               "reset",
                                                "about-reset",
                                                "reset"};
     EXPECT_EQ(rec.events, expected);
-
-    rows.setSelected(-1, true); // there is no "every row" index
-    EXPECT_EQ(rows.selectedCount(), 1);
     rows.removeListener(&rec);
-    rows.DeleteAllRows();
-    EXPECT_EQ(rows.rowCount(), 0);
-    EXPECT_EQ(rows.focusRow(), -1);
 }
 
 TEST(DeviceList, EmptyListLookupsLeaveTheAddress) {
     DeviceList list;
     MacAddress out = kUntouched;
-    EXPECT_EQ(list.FindSelectedDevice(out), -1);
-    EXPECT_EQ(list.FindNthSelectedDevice(0, out), -1);
+    EXPECT_EQ(list.findSelectedDevice(out), -1);
+    EXPECT_EQ(list.findNthSelectedDevice(0, out), -1);
     EXPECT_EQ(out, kUntouched);
-    EXPECT_EQ(list.FindRowByKey(MakeKey("2801795073")), 0);
-    EXPECT_EQ(list.SelectedRowAddressText(), "");
+    EXPECT_EQ(list.findRowByKey(MakeKey("2801795073")), 0);
+    EXPECT_EQ(list.selectedRowAddressText(), "");
 
-    ASSERT_TRUE(list.ApplySearchResult(MakeResult({})));
+    ASSERT_TRUE(list.applySearchResult(MakeResult({})));
     EXPECT_EQ(list.paneText(), "No device found");
     EXPECT_EQ(list.statusText(), "");
-    list.OnListClick(-1);
-    list.OnListItemChanged(0);
+    list.click(-1);
+    list.setSelection({0}, 0); // no such row
     EXPECT_EQ(list.paneText(), "No device found");
-    EXPECT_FALSE(list.OnListRightClick().launchEnabled);
+    EXPECT_FALSE(list.contextMenu().launchEnabled);
 }
 
 TEST(DeviceList, LookupsThroughSlots) {
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
     const DeviceRowModel& rows = list.rows();
     ASSERT_EQ(rows.rowCount(), 3);
     EXPECT_EQ(rows.row(0).data.texts[0], "5"); // numeric order
@@ -147,52 +124,54 @@ TEST(DeviceList, LookupsThroughSlots) {
     EXPECT_EQ(rows.row(2).data.texts[0], "2801795080");
 
     // The one-digit serial's padded key still finds its row and its device.
-    EXPECT_EQ(list.FindRowByKey(MakeKey("5")), 0);
-    EXPECT_EQ(list.FindRowByKey(MakeKey("2801795080")), 2);
-    EXPECT_EQ(list.FindRowByKey(MakeKey("42")), 0);
+    EXPECT_EQ(list.findRowByKey(MakeKey("5")), 0);
+    EXPECT_EQ(list.findRowByKey(MakeKey("2801795080")), 2);
+    EXPECT_EQ(list.findRowByKey(MakeKey("42")), 0);
 
-    list.rows().clearSelection();
-    list.rows().setSelected(0, true);
-    list.rows().setSelected(2, true);
+    list.setSelection({2, 0, 2}, 2); // in any order, repeated
+    EXPECT_EQ(list.selectedRows(), (std::vector<int>{0, 2}));
     MacAddress out = kUntouched;
-    EXPECT_EQ(list.FindSelectedDevice(out), 1); // table index of the short serial
+    EXPECT_EQ(list.findSelectedDevice(out), 1); // table index of the short serial
     EXPECT_EQ(out, kShort);
-    EXPECT_EQ(list.FindNthSelectedDevice(1, out), 0);
+    EXPECT_EQ(list.findNthSelectedDevice(1, out), 0);
     EXPECT_EQ(out, kEighth);
     out = kUntouched;
-    EXPECT_EQ(list.FindNthSelectedDevice(2, out), -1);
+    EXPECT_EQ(list.findNthSelectedDevice(2, out), -1);
     EXPECT_EQ(out, kUntouched);
-    EXPECT_EQ(list.SelectedRowAddressText(), "10.0.0.5");
+    EXPECT_EQ(list.selectedRowAddressText(), "10.0.0.5");
 
     // A row that matches no slot counts as no selection.
-    list.rows().clearSelection();
-    const int stray = list.rows().AddDeviceRow("123");
-    list.rows().setSelected(stray, true);
-    EXPECT_EQ(list.FindSelectedDevice(out), -1);
+    const int stray = list.rows().addRow("123");
+    list.setSelection({stray}, stray);
+    EXPECT_EQ(list.findSelectedDevice(out), -1);
     EXPECT_EQ(out, kUntouched);
 }
 
 TEST(DeviceList, RefreshReselectsTheClickedDeviceWhereverItMoved) {
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
-    EXPECT_TRUE(list.rows().isSelected(0)); // nothing clicked yet: row 0
-    list.rows().clearSelection();
-    list.OnListClick(2); // 2801795080
+    int chosen = 0;
+    list.setSelectionChosen([&] { ++chosen; });
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{0}); // nothing clicked yet: row 0
+    EXPECT_EQ(chosen, 1);                                // and the front end is told
+    list.setSelection({}, 0);
+    list.click(2); // 2801795080, selected by the click as nothing is
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{2});
+    EXPECT_EQ(chosen, 2);
     EXPECT_EQ(KeyText(list.selectionKey()), "2801795080");
 
     // Next search: the short-serial device is gone, so 2801795080 moves up to row 1.
-    ASSERT_TRUE(list.ApplySearchResult(
+    ASSERT_TRUE(list.applySearchResult(
         MakeResult({{MakeRecord(kEighth), "192.168.1.8"}, {MakeRecord(kFirst), "192.168.1.1"}})));
-    EXPECT_EQ(list.selectedRowIndex(), 1);
-    EXPECT_EQ(list.rows().selectedRows(), std::vector<int>{1});
-    EXPECT_EQ(list.rows().focusRow(), 1);
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{1});
+    EXPECT_EQ(list.focusRow(), 1);
     EXPECT_EQ(list.currentDeviceAddress(), kEighth);
     EXPECT_EQ(list.statusText(), "Select 1 of 2");
     EXPECT_NE(list.paneText().find("Serial Number: 2801795080\r\n"), std::string::npos);
 
     // It vanishes: row 0 is selected.
-    ASSERT_TRUE(list.ApplySearchResult(MakeResult({{MakeRecord(kFirst), "192.168.1.1"}})));
-    EXPECT_EQ(list.selectedRowIndex(), 0);
+    ASSERT_TRUE(list.applySearchResult(MakeResult({{MakeRecord(kFirst), "192.168.1.1"}})));
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{0});
     EXPECT_EQ(list.currentDeviceAddress(), kFirst);
 }
 
@@ -216,13 +195,13 @@ TEST(DeviceList, InformationText) {
               std::string::npos);
 }
 
-// The status field and the pane after the list's notifications.
+// The status field and the pane after a click or a change of the selection.
 struct HandlerCase {
     const char* name;
-    std::vector<int> selected; // rows selected before the notification
+    std::vector<int> selected; // selected before a click, or by the change
     bool searching;
-    bool click; // else a state change
-    int row;    // the notified row
+    bool click; // else a change of the selection (from row 2 alone)
+    int row;    // the clicked or changed row
     const char* status;
     bool paneShowsDevice; // else empty, or untouched during a search
 };
@@ -232,19 +211,17 @@ class DeviceListHandlers : public ::testing::TestWithParam<HandlerCase> {};
 TEST_P(DeviceListHandlers, Texts) {
     const HandlerCase& c = GetParam();
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
-    list.rows().clearSelection();
-    for (int row : c.selected)
-        list.rows().setSelected(row, true);
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
+    list.setSelection(c.click ? c.selected : std::vector<int>{2}, -1);
     list.setBusy(c.searching);
     const std::string paneBefore = list.paneText();
     int redraws = 0;
     list.setTextsChanged([&] { ++redraws; });
 
     if (c.click)
-        list.OnListClick(c.row);
+        list.click(c.row);
     else
-        list.OnListItemChanged(c.row);
+        list.setSelection(c.selected, c.row);
 
     EXPECT_EQ(list.statusText(), c.status);
     if (c.searching)
@@ -274,51 +251,51 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DeviceList, ClickOnTheEmptyAreaWithNothingSelectedSelectsNothing) {
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
-    list.rows().clearSelection();
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
+    list.setSelection({}, -1);
     const SelectionKey keyBefore = list.selectionKey();
-    list.OnListClick(-1);
-    EXPECT_EQ(list.rows().selectedCount(), 0);
+    list.click(-1);
+    EXPECT_EQ(list.selectedCount(), 0);
     EXPECT_EQ(list.selectionKey(), keyBefore);
 }
 
 TEST(DeviceList, ContextMenuRules) {
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
-    DeviceRowModel& rows = list.rows();
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
+    int chosen = 0;
+    list.setSelectionChosen([&] { ++chosen; });
 
-    rows.clearSelection();
-    rows.setSelected(2, true);
-    ContextMenuState menu = list.OnListRightClick();
+    list.setSelection({2}, 2);
+    ContextMenuState menu = list.contextMenu();
     EXPECT_TRUE(menu.show && menu.launchEnabled && menu.settingsEnabled && menu.firmwareEnabled);
-    EXPECT_EQ(list.selectedRowIndex(), 2);
 
-    rows.setSelected(0, true);
-    menu = list.OnListRightClick();
+    list.setSelection({0, 2}, 0); // two selected: row 2 stays the remembered one
+    menu = list.contextMenu();
     EXPECT_TRUE(menu.launchEnabled && menu.firmwareEnabled);
     EXPECT_FALSE(menu.settingsEnabled);
-    EXPECT_EQ(list.selectedRowIndex(), 2);
 
     // Nothing selected: the device items are grey and the remembered row is selected again.
-    rows.clearSelection();
-    menu = list.OnListRightClick();
+    list.setSelection({}, 0);
+    menu = list.contextMenu();
     EXPECT_TRUE(menu.show);
     EXPECT_FALSE(menu.launchEnabled || menu.settingsEnabled || menu.firmwareEnabled);
-    EXPECT_EQ(rows.selectedRows(), std::vector<int>{2});
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{2});
+    EXPECT_EQ(list.focusRow(), 2);
+    EXPECT_EQ(chosen, 1); // the front end shows the row selected again
     // ... and the pane and the status say so: one selection, one truth.
     EXPECT_EQ(list.paneText().rfind("Serial Number: 2801795080\r\n", 0), 0u) << list.paneText();
     EXPECT_EQ(list.statusText(), "Select 1 of 3");
 
     list.setBusy(true);
-    EXPECT_FALSE(list.OnListRightClick().show);
+    EXPECT_FALSE(list.contextMenu().show);
 }
 
 TEST(DeviceList, RememberedPasswordAndTableCopies) {
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(ThreeDevices()));
+    ASSERT_TRUE(list.applySearchResult(ThreeDevices()));
     EXPECT_EQ(list.deviceCount(), 3);
-    EXPECT_TRUE(list.SetRememberedPassword(kFirst, "secret"));
-    EXPECT_FALSE(list.SetRememberedPassword(kUntouched, "x"));
+    EXPECT_TRUE(list.setRememberedPassword(kFirst, "secret"));
+    EXPECT_FALSE(list.setRememberedPassword(kUntouched, "x"));
     EXPECT_EQ(list.record(2)->rememberedPassword(), "secret");
     EXPECT_EQ(list.record(2)->serialText(), "2801795073");
     EXPECT_FALSE(list.record(3).has_value());

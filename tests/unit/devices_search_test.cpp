@@ -118,7 +118,7 @@ TEST(DeviceSearch, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
         EXPECT_EQ(rows.row(r).data.texts[0], expected[r][0]);
         EXPECT_EQ(rows.row(r).addressText, expected[r][1]);
     }
-    EXPECT_EQ(rows.selectedRows(), std::vector<int>{0});
+    EXPECT_EQ(list.selectedRows(), std::vector<int>{0});
     EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(1));
     EXPECT_EQ(list.statusText(), "Select 1 of 4");
     EXPECT_EQ(list.paneText(), "Serial Number: 2801795073\r\nHardware Version: Q2.1\r\n"
@@ -137,7 +137,7 @@ TEST(DeviceSearch, RememberedPasswordsSurviveASearch) {
     DeviceList list;
     DeviceSearch search(*lan.ctx, list);
     ASSERT_TRUE(SearchOnce(search));
-    ASSERT_TRUE(list.SetRememberedPassword(DeviceMac(2), "secret"));
+    ASSERT_TRUE(list.setRememberedPassword(DeviceMac(2), "secret"));
     ASSERT_TRUE(SearchOnce(search));
     ASSERT_EQ(list.deviceCount(), 2);
     EXPECT_EQ(list.record(1)->rememberedPassword(), "secret");
@@ -161,13 +161,13 @@ TEST(DeviceSearch, MoreThan64DevicesAreListedAndTheTableKeepsTheFirst256) {
     EXPECT_EQ(list.record(255)->adapterIndex(), 1);
 
     // The last row still leads to its device.
-    const int last = list.FindRowByKey(MakeKey(SerialText(DeviceMac(256))));
+    const int last = list.findRowByKey(MakeKey(SerialText(DeviceMac(256))));
     EXPECT_EQ(last, 255);
-    list.rows().clearSelection();
-    list.OnListClick(last);
+    list.setSelection({}, -1);
+    list.click(last);
     EXPECT_EQ(list.currentDeviceAddress(), DeviceMac(256));
     EXPECT_EQ(list.statusText(), "Select 1 of 256");
-    EXPECT_EQ(list.SelectedRowAddressText(), "192.168.1.0"); // 256 & 0xFF
+    EXPECT_EQ(list.selectedRowAddressText(), "192.168.1.0"); // 256 & 0xFF
 }
 
 TEST(DeviceSearch, NoAdapterFindsNothing) {
@@ -592,7 +592,7 @@ TEST_P(SearchStopTest, StopEndsTheThreadPromptlyAndInsertsNoRow) {
 
     // What the list showed before: one row of an earlier search.
     DeviceList list;
-    ASSERT_TRUE(list.ApplySearchResult(test::MakeResult({{MakeRecord(DeviceMac(9)), "1.2.3.4"}})));
+    ASSERT_TRUE(list.applySearchResult(test::MakeResult({{MakeRecord(DeviceMac(9)), "1.2.3.4"}})));
     std::vector<bool> buttons;
     std::atomic<bool> resultReady{false};
     DeviceSearch search(*lan.ctx, list,

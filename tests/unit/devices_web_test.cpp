@@ -74,9 +74,11 @@ class LaunchTest : public ::testing::Test {
                 lan.add(static_cast<std::uint32_t>(i), [&](sim::DeviceConfig& c) { tweak(i, c); });
             listed.push_back({device.identity(), "0.0.0.0"});
         }
-        ASSERT_TRUE(list.ApplySearchResult(test::MakeResult(listed)));
+        ASSERT_TRUE(list.applySearchResult(test::MakeResult(listed)));
+        std::vector<int> every;
         for (int row = 0; row < list.rows().rowCount(); ++row)
-            list.rows().setSelected(row, true);
+            every.push_back(row);
+        list.setSelection(std::move(every), -1);
     }
     std::uint64_t passwordChecks(std::size_t device) {
         return lan.emulator->device(device).stats().requestCount(code::kCheckPassword);
@@ -138,7 +140,7 @@ TEST_F(LaunchTest, NothingWhileASearchRunsOrNothingIsSelected) {
     list.setBusy(true);
     EXPECT_TRUE(LaunchSelectedDevices(*lan.ctx, list, opener).empty());
     list.setBusy(false);
-    list.rows().clearSelection();
+    list.setSelection({}, -1);
     EXPECT_TRUE(LaunchSelectedDevices(*lan.ctx, list, opener).empty());
     EXPECT_TRUE(opener.urls.empty());
     EXPECT_EQ(passwordChecks(0) + passwordChecks(1), 0u);

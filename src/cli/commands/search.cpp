@@ -69,7 +69,7 @@ void printRows(Invocation& inv, const DeviceList& list, bool json,
     if (!json && rows.rowCount() > 0 && inv.io.outputIsTerminal)
         inv.io.out << "Serial number  LAN IP  MAC address  Hardware  Firmware  Adapter\n";
     for (int row = 0; row < rows.rowCount(); ++row) {
-        const auto record = list.record(list.DeviceOfRow(row));
+        const auto record = list.record(list.deviceOfRow(row));
         if (!record)
             continue;
         const std::string& serial = rows.row(row).data.texts[0];
@@ -191,7 +191,7 @@ void watchSearches(Invocation& inv, Micros period,
     while (!stop.stopRequested()) {
         const auto started = SteadyClock::now();
         auto result = RunSearchCycle(ctx, list.table().records, stop);
-        if (!result || !list.ApplySearchResult(*result, &stop))
+        if (!result || !list.applySearchResult(*result, &stop))
             break;
         const std::string problem = searchProblem(*result);
         if (problem != lastProblem && !problem.empty()) {

@@ -6,34 +6,21 @@
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 
-#include <set>
+#include <algorithm>
+#include <vector>
 
 namespace korvane::ui {
 
 namespace {
 
-std::set<int> RowsOf(const QItemSelection& selection) {
-    std::set<int> rows;
+// The highest row of a selection range list, or -1.
+int LastRowOf(const QItemSelection& selection) {
+    int last = -1;
     for (const QItemSelectionRange& range : selection) {
-        for (int row = range.top(); row <= range.bottom(); ++row) {
-            rows.insert(row);
-        }
+        last = std::max(last, range.bottom());
     }
-    return rows;
+    return last;
 }
-
-// Sets a flag for the lifetime of the guard.
-class FlagGuard {
-  public:
-    explicit FlagGuard(bool& flag) : flag_(flag), previous_(flag) { flag_ = true; }
-    ~FlagGuard() { flag_ = previous_; }
-    FlagGuard(const FlagGuard&) = delete;
-    FlagGuard& operator=(const FlagGuard&) = delete;
-
-  private:
-    bool& flag_;
-    bool previous_;
-};
 
 } // namespace
 
@@ -44,17 +31,9 @@ DeviceListBinding::DeviceListBinding(DeviceListView* view, DeviceList& list, QOb
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->viewport()->installEventFilter(this);
 
-    QItemSelectionModel* selection = view_->selectionModel();
-    connect(selection, &QItemSelectionModel::selectionChanged, this,
+    connect(view_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &DeviceListBinding::onViewSelectionChanged);
-    connect(selection, &QItemSelectionModel::currentChanged, this,
-            [this](const QModelIndex& current) { onViewCurrentChanged(current); });
-    connect(model_, &DeviceRowTableModel::coreSelectionChanged, this,
-            &DeviceListBinding::onCoreSelectionChanged);
-    connect(model_, &DeviceRowTableModel::coreFocusChanged, this,
-            &DeviceListBinding::onCoreFocusChanged);
-    connect(model_, &DeviceRowTableModel::coreRowsReset, this,
-            &DeviceListBinding::syncViewFromCore);
+    list_.setSelectionChosen([this] { showChosenSelection(); });
     connect(view_, &QAbstractItemView::clicked, this,
             [this](const QModelIndex& index) { handleClick(index.row()); });
     connect(view_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
@@ -63,83 +42,40 @@ DeviceListBinding::DeviceListBinding(DeviceListView* view, DeviceList& list, QOb
     });
 }
 
+DeviceListBinding::~DeviceListBinding() {
+    list_.setSelectionChosen({});
+}
+
 void DeviceListBinding::onViewSelectionChanged(const QItemSelection& selected,
                                                const QItemSelection& deselected) {
-    if (writingView_) {
-        return;
+    std::vector<int> rows;
+    for (const QModelIndex& index : view_->selectionModel()->selectedRows()) {
+        rows.push_back(index.row());
     }
-    QItemSelectionModel* selection = view_->selectionModel();
-    DeviceRowModel& rows = list_.rows();
-    // Each row is reported after its own state changed, losers first, so
-    // the texts pass through what a list control would have shown and the
-    // selection key ends on the row that gained the selection.
-    auto report = [&](const std::set<int>& changed) {
-        for (int row : changed) {
-            const bool now = selection->isRowSelected(row, {});
-            if (rows.isSelected(row) == now) {
-                continue;
-            }
-            {
-                FlagGuard guard(writingCore_);
-                rows.setSelected(row, now);
-            }
-            list_.OnListItemChanged(row);
-        }
-    };
-    report(RowsOf(deselected));
-    report(RowsOf(selected));
+    // The row whose state changed last: one that gained the selection, else
+    // one that lost it.
+    const int gained = LastRowOf(selected);
+    list_.setSelection(std::move(rows), gained >= 0 ? gained : LastRowOf(deselected));
     Q_EMIT selectionHandled();
 }
 
-void DeviceListBinding::onViewCurrentChanged(const QModelIndex& current) {
-    if (writingView_) {
-        return;
-    }
-    FlagGuard guard(writingCore_);
-    list_.rows().setFocusRow(current.isValid() ? current.row() : -1);
-}
-
-void DeviceListBinding::onCoreSelectionChanged(int row, bool selected) {
-    if (writingCore_) {
-        return;
-    }
-    FlagGuard guard(writingView_);
-    view_->selectionModel()->select(
-        model_->index(row, 0),
-        (selected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
-            QItemSelectionModel::Rows);
-}
-
-void DeviceListBinding::onCoreFocusChanged(int row) {
-    if (writingCore_) {
-        return;
-    }
-    FlagGuard guard(writingView_);
-    const QModelIndex index = model_->index(row, 0);
-    view_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
-    if (index.isValid()) {
-        view_->scrollTo(index);
-    }
-}
-
-void DeviceListBinding::syncViewFromCore() {
-    FlagGuard guard(writingView_);
-    const DeviceRowModel& rows = list_.rows();
+void DeviceListBinding::showChosenSelection() {
     QItemSelection selection;
-    for (int row : rows.selectedRows()) {
+    for (int row : list_.selectedRows()) {
         selection.select(model_->index(row, 0),
                          model_->index(row, DeviceRowTableModel::kColumns - 1));
     }
-    view_->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
-    const QModelIndex focus = model_->index(rows.focusRow(), 0);
-    view_->selectionModel()->setCurrentIndex(focus, QItemSelectionModel::NoUpdate);
+    QItemSelectionModel* model = view_->selectionModel();
+    model->select(selection, QItemSelectionModel::ClearAndSelect);
+    const QModelIndex focus = model_->index(list_.focusRow(), 0);
+    model->setCurrentIndex(focus, QItemSelectionModel::NoUpdate);
     if (focus.isValid()) {
         view_->scrollTo(focus);
     }
 }
 
 void DeviceListBinding::handleClick(int row) {
-    list_.OnListClick(row);
+    list_.click(row);
     Q_EMIT selectionHandled();
 }
 

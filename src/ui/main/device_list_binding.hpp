@@ -1,13 +1,12 @@
 #pragma once
 
 // Ties the device list control to the core's DeviceList. The control shows
-// the core's rows through DeviceRowTableModel; a selection the person makes
-// is written into the core row by row (rows losing the selection first,
-// then rows gaining it, as a list control reports them) and each change is
-// handed to DeviceList::OnListItemChanged, a click to OnListClick. Changes
-// the core makes itself (a search reselecting a row, a right click
-// reselecting the remembered row) go back into the control's selection;
-// each direction is guarded so neither echoes the other.
+// the core's rows through DeviceRowTableModel, and its selection model owns
+// the selection and the focus: every change of the selection is reported to
+// DeviceList::setSelection, a click to DeviceList::click. When the list
+// chooses a selection itself (after a search, or a click or a right click
+// with nothing selected), the binding shows it in the control; the control
+// reports it back, and the list, which already has it, changes nothing.
 
 #include "devices/device_list.hpp"
 
@@ -15,7 +14,6 @@
 #include <QPoint>
 
 class QItemSelection;
-class QModelIndex;
 
 namespace korvane::ui {
 
@@ -27,6 +25,7 @@ class DeviceListBinding : public QObject {
 
   public:
     DeviceListBinding(DeviceListView* view, DeviceList& list, QObject* parent = nullptr);
+    ~DeviceListBinding() override;
 
     DeviceRowTableModel* model() const { return model_; }
 
@@ -43,17 +42,12 @@ class DeviceListBinding : public QObject {
 
   private:
     void onViewSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
-    void onViewCurrentChanged(const QModelIndex& current);
-    void onCoreSelectionChanged(int row, bool selected);
-    void onCoreFocusChanged(int row);
-    void syncViewFromCore();
+    void showChosenSelection();
     void handleClick(int row);
 
     DeviceListView* view_;
     DeviceList& list_;
     DeviceRowTableModel* model_;
-    bool writingCore_ = false; // the view's change is being written into the core
-    bool writingView_ = false; // the core's change is being written into the view
 };
 
 } // namespace korvane::ui

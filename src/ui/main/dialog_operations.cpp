@@ -21,7 +21,7 @@ namespace {
 // The record of the selected row's device, which also becomes the
 // CurrentDeviceAddress; nothing when no row is selected or it has no device.
 std::optional<DeviceRecord> SelectedDevice(MainWindow& window) {
-    const int index = window.deviceList().SelectCurrentDevice();
+    const int index = window.deviceList().selectCurrentDevice();
     if (index < 0)
         return std::nullopt;
     return window.deviceList().record(index);
@@ -153,7 +153,7 @@ void DialogOperations::RunFirmwareUpgrade(MainWindow& window,
     FirmwareUpgradeDialog dialog(window.context(), units, &window);
     DeviceList* list = &window.deviceList();
     dialog.setPasswordRemembered([list](const MacAddress& mac, const std::string& password) {
-        list->SetRememberedPassword(mac, password);
+        list->setRememberedPassword(mac, password);
     });
     dialog.exec();
 }

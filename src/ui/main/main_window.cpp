@@ -402,11 +402,11 @@ void MainWindow::setOperationButtonsEnabled(bool enabled) {
 }
 
 void MainWindow::updateFactoryActions() {
-    const int selected = list_.rows().selectedCount();
+    const int selected = list_.selectedCount();
     // Looking at the selected device for the serial-number rule makes it the
     // CurrentDeviceAddress.
     MacAddress device;
-    if (list_.SelectCurrentDevice() >= 0)
+    if (list_.selectCurrentDevice() >= 0)
         device = list_.currentDeviceAddress();
     actions_.ipSettings->setEnabled(
         FactoryCommandEnabled(FactoryCommand::IpSettings, selected, device));
@@ -492,7 +492,7 @@ void MainWindow::showUnopenedPages(const QStringList& urls) {
 }
 
 void MainWindow::openNetworkSettings() {
-    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() != 1)
+    if (!acceptsCommands() || list_.busy() || list_.selectedCount() != 1)
         return;
     stopRepeatSearch();
     dialogs_->RunNetworkSettings(*this);
@@ -501,13 +501,13 @@ void MainWindow::openNetworkSettings() {
 }
 
 void MainWindow::upgradeFirmware() {
-    if (!acceptsCommands() || list_.busy() || list_.rows().selectedCount() == 0)
+    if (!acceptsCommands() || list_.busy() || list_.selectedCount() == 0)
         return;
     stopRepeatSearch();
     std::vector<DeviceRecord> units;
-    const int selected = list_.rows().selectedCount();
+    const int selected = list_.selectedCount();
     for (int k = 0; k < selected; ++k) {
-        if (const auto record = list_.record(list_.SelectNthCurrentDevice(k)))
+        if (const auto record = list_.record(list_.selectNthCurrentDevice(k)))
             units.push_back(*record);
     }
     // Only the devices found make the unit list: a row without one adds no unit.
@@ -624,7 +624,7 @@ void MainWindow::showContextMenuFromKeyboard() {
 void MainWindow::showContextMenu(const QPoint& globalPos) {
     if (!acceptsCommands())
         return;
-    const ContextMenuState state = list_.OnListRightClick();
+    const ContextMenuState state = list_.contextMenu();
     updateFactoryActions();
     if (!state.show)
         return;

@@ -9,7 +9,7 @@
 // gives the list the focus and arms the timer again.
 //
 // An implementation reaches the core through the window: context(),
-// deviceList() (FindSelectedDevice and the records), desktopOperator()
+// deviceList() (findSelectedDevice and the records), desktopOperator()
 // (the password prompt, questions and messages), runOperation() for device
 // traffic off the GUI thread, and startSearch() for the search that follows
 // a settings write. The base class is the placeholder: every command does

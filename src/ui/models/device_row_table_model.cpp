@@ -47,7 +47,6 @@ void DeviceRowTableModel::rowsAboutToBeReset() {
 
 void DeviceRowTableModel::rowsReset() {
     endResetModel();
-    Q_EMIT coreRowsReset();
 }
 
 void DeviceRowTableModel::rowsAboutToBeInserted(int first, int last) {
@@ -61,14 +60,6 @@ void DeviceRowTableModel::rowsInserted(int, int) {
 void DeviceRowTableModel::rowTextChanged(int row, int column) {
     const QModelIndex cell = index(row, column);
     Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
-}
-
-void DeviceRowTableModel::rowSelectionChanged(int row, bool selected) {
-    Q_EMIT coreSelectionChanged(row, selected);
-}
-
-void DeviceRowTableModel::focusChanged(int row) {
-    Q_EMIT coreFocusChanged(row);
 }
 
 } // namespace korvane::ui

@@ -2,8 +2,7 @@
 
 // The device list's rows as a Qt model: a thin view of the core's
 // DeviceRowModel, two columns (serial number, LAN address), display texts
-// only. The core's change notifications become the model's signals; the
-// core's selection and focus changes are passed on for the view to follow.
+// only. The core's change notifications become the model's signals.
 
 #include "devices/row_model.hpp"
 
@@ -29,21 +28,12 @@ class DeviceRowTableModel : public QAbstractTableModel, private RowModelListener
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
-  Q_SIGNALS:
-    // The core selected or deselected a row, or moved its focus (-1: none).
-    void coreSelectionChanged(int row, bool selected);
-    void coreFocusChanged(int row);
-    // All rows were replaced; the view's selection must be taken from the core again.
-    void coreRowsReset();
-
   private:
     void rowsAboutToBeReset() override;
     void rowsReset() override;
     void rowsAboutToBeInserted(int first, int last) override;
     void rowsInserted(int first, int last) override;
     void rowTextChanged(int row, int column) override;
-    void rowSelectionChanged(int row, bool selected) override;
-    void focusChanged(int row) override;
 
     DeviceRowModel& rows_;
 };
