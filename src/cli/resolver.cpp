@@ -45,7 +45,7 @@ Resolution ResolveDevices(Environment& env, const std::vector<std::string>& name
     Context& ctx = env.context();
     StopToken stop;
     AdapterSweep sweep(ctx, stop);
-    sweep.Discover({});
+    sweep.discover({});
     const auto notes = sweep.notes();
     if (notes.empty())
         return failed(kExitNoAdapter, "no Ethernet adapter was found");

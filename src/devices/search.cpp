@@ -126,7 +126,7 @@ Context& AdapterSweep::contextOf(int index) {
     return *lanes_[static_cast<std::size_t>(index)]->ctx;
 }
 
-bool AdapterSweep::Discover(std::span<const DeviceRecord> previous) {
+bool AdapterSweep::discover(std::span<const DeviceRecord> previous) {
     ctx_.refreshAdapters(); // adapters come and go between searches
     const auto table = ctx_.adapters();
     const int count = table->count();
@@ -260,7 +260,7 @@ bool ReadLanAddresses(std::span<LanAddressRead> reads, StopToken& stop) {
 std::optional<SearchResult> RunSearchCycle(Context& ctx, std::span<const DeviceRecord> previous,
                                            StopToken& stop) {
     AdapterSweep sweep(ctx, stop);
-    if (!sweep.Discover(previous))
+    if (!sweep.discover(previous))
         return std::nullopt;
 
     SearchResult result;

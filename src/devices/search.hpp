@@ -74,7 +74,7 @@ class AdapterSweep {
     // Enumerates the adapters again and runs the discoveries. `previous` are
     // the last search's records: each adapter's discovery carries their
     // remembered passwords over. False when a stop was requested.
-    bool Discover(std::span<const DeviceRecord> previous);
+    bool discover(std::span<const DeviceRecord> previous);
 
     // One entry per adapter of the table, in table order.
     const std::vector<AdapterDiscovery>& adapters() const { return results_; }

@@ -29,7 +29,7 @@ int runDiscover(Invocation& inv, const DiscoverOptions& o) {
     StopToken ownStop;
     StopToken& stop = inv.io.interrupt ? inv.io.interrupt->stop : ownStop;
     AdapterSweep sweep(inv.env.context(), stop);
-    if (!sweep.Discover({})) {
+    if (!sweep.discover({})) {
         inv.error() << "the discovery was stopped\n";
         return kExitNoAdapter;
     }

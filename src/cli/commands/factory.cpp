@@ -1,8 +1,8 @@
 // korvane factory serial DEVICE NUMBER: the serial number, and with it the MAC.
 
 #include "app/environment.hpp"
-#include "cli/command.hpp"
 #include "cli/config_steps.hpp"
+#include "cli/device_command.hpp"
 #include "cli/options.hpp"
 
 #include <memory>
@@ -13,9 +13,7 @@ namespace korvane::cli {
 namespace {
 
 struct FactoryOptions {
-    std::string device;
     std::string number;
-    std::string passwordFile;
     bool force = false;
 };
 
@@ -32,24 +30,18 @@ CLI::Validator serialNumberCheck() {
         "", "serial number");
 }
 
-int runSerial(Invocation& inv, const FactoryOptions& o) {
-    CliAnswers answers;
-    answers.force = o.force;
-    int status = kExitOk;
-    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
-    if (!device)
-        return status;
-    if (!FactoryCommandEnabled(FactoryCommand::SerialNumber, 1, device->mac())) {
+int runSerial(Invocation& inv, const DeviceIdentity& device, CliOperator& op,
+              const FactoryOptions& o) {
+    if (!FactoryCommandEnabled(FactoryCommand::SerialNumber, 1, device.mac())) {
         inv.error() << "the serial number can be set only on a device whose MAC lies "
                     << "between 02-19-A7-00-00-00 and 02-19-A7-00-01-FF (this one is "
-                    << device->mac().toString() << ")\n";
+                    << device.mac().toString() << ")\n";
         return kExitFailure;
     }
 
-    CliOperator op(inv.io, inv.name, answers);
     const std::string number = o.number;
     const SerialNumberResult r =
-        RunSetSerialNumber(inv.env.context(), *device, op,
+        RunSetSerialNumber(inv.env.context(), device, op,
                            [&](std::string_view) { return std::optional<std::string>(number); });
     switch (r.end) {
     case ConfigEnd::Written:
@@ -79,17 +71,22 @@ void DeclareFactory(CLI::App& app, Chosen& chosen) {
     factory->require_subcommand(1);
     auto o = std::make_shared<FactoryOptions>();
     CLI::App* cmd = factory->add_subcommand("serial", "write the serial number (and so the MAC)");
-    cmd->add_option("DEVICE", o->device, "the device: serial number or MAC address")
-        ->required()
-        ->check(DeviceCheck());
+    DeviceCommand command;
+    command.access = DeviceAccess::Write;
+    command.prepare = [o](Invocation&, CliAnswers& answers) {
+        answers.force = o->force;
+        return kExitOk;
+    };
+    command.run = [o](Invocation& inv, const DeviceIdentity& device, CliOperator& op) {
+        return runSerial(inv, device, op, *o);
+    };
+    DeclareDeviceCommand(*cmd, chosen, std::move(command));
     cmd->add_option("NUMBER", o->number, "the new serial number")
         ->required()
         ->check(serialNumberCheck());
-    AddPasswordFile(*cmd, o->passwordFile);
     cmd->add_flag("--force", o->force,
                   "write a number whose MAC address another device on the segment has, or that "
                   "lies outside 02-19-A7-00-00-00 to 02-19-A7-00-01-FF");
-    OnChosen(*cmd, chosen, [o](Invocation& inv) { return runSerial(inv, *o); });
 }
 
 } // namespace korvane::cli

@@ -3,6 +3,7 @@
 #include "app/environment.hpp"
 #include "cli/cli_operator.hpp"
 #include "cli/command.hpp"
+#include "cli/device_command.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
 #include "cli/password_book.hpp"
@@ -532,9 +533,7 @@ void DeclareFirmware(CLI::App& app, Chosen& chosen) {
         ->required()
         ->type_name("IMAGE")
         ->check(ReadableFileCheck());
-    CLI::Option* devices =
-        cmd->add_option("DEVICE", o->devices, "the devices: serial numbers or MAC addresses")
-            ->check(DeviceCheck());
+    CLI::Option* devices = AddDevices(*cmd, o->devices);
     cmd->add_flag("--all", o->all, "every device that answers")->excludes(devices);
     cmd->add_flag("--yes", o->console.yes, "answer Yes to the general questions");
     cmd->add_flag("--allow-short-image", o->console.allowShortImage,

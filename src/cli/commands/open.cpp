@@ -3,6 +3,7 @@
 #include "app/environment.hpp"
 #include "base/platform.hpp"
 #include "cli/command.hpp"
+#include "cli/device_command.hpp"
 #include "cli/options.hpp"
 #include "cli/resolver.hpp"
 #include "devices/device_table.hpp"
@@ -108,9 +109,7 @@ void DeclareOpen(CLI::App& app, Chosen& chosen) {
     auto o = std::make_shared<OpenOptions>();
     CLI::App* cmd = app.add_subcommand(
         "open", "open the devices' web pages, at the address and port each really uses");
-    cmd->add_option("DEVICE", o->devices, "the devices: serial numbers or MAC addresses")
-        ->required()
-        ->check(DeviceCheck());
+    AddDevices(*cmd, o->devices)->required();
     cmd->add_flag("--print", o->print, "only print the URLs, one per line");
     OnChosen(*cmd, chosen, [o](Invocation& inv) { return runOpen(inv, *o); });
 }

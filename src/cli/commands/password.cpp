@@ -1,9 +1,8 @@
 // korvane password set|clear DEVICE: the device password.
 
 #include "app/environment.hpp"
-#include "cli/command.hpp"
 #include "cli/config_steps.hpp"
-#include "cli/options.hpp"
+#include "cli/device_command.hpp"
 
 #include <memory>
 #include <ostream>
@@ -12,24 +11,10 @@ namespace korvane::cli {
 
 namespace {
 
-struct PasswordOptions {
-    std::string device;
-    std::string passwordFile;
-    std::string newPasswordFile;
-};
-
-int runPassword(Invocation& inv, const PasswordOptions& o, bool clear) {
-    CliAnswers answers;
-    int status = kExitOk;
-    const auto device =
-        StartConfig(inv, o.device, o.passwordFile, o.newPasswordFile, answers, status);
-    if (!device)
-        return status;
-
-    CliOperator op(inv.io, inv.name, answers);
+int runPassword(Invocation& inv, const DeviceIdentity& device, CliOperator& op, bool clear) {
     bool pageRefused = false;
     const SetPasswordResult r =
-        RunSetPassword(inv.env.context(), *device, op,
+        RunSetPassword(inv.env.context(), device, op,
                        [&](PasswordPageModel& page, const std::optional<std::string>& refusal) {
                            if (refusal) {
                                pageRefused = true; // its message was shown
@@ -59,21 +44,15 @@ int runPassword(Invocation& inv, const PasswordOptions& o, bool clear) {
 }
 
 CLI::App* declare(CLI::App& password, Chosen& chosen, bool clear) {
-    auto o = std::make_shared<PasswordOptions>();
     CLI::App* cmd =
         password.add_subcommand(clear ? "clear" : "set",
                                 clear ? "remove the device password" : "set a new device password");
-    cmd->add_option("DEVICE", o->device, "the device: serial number or MAC address")
-        ->required()
-        ->check(DeviceCheck());
-    AddPasswordFile(*cmd, o->passwordFile);
-    if (!clear)
-        cmd->add_option("--new-password-file", o->newPasswordFile,
-                        "the new password: the first line of FILE (else asked twice on a "
-                        "terminal)")
-            ->type_name("FILE")
-            ->check(ReadableFileCheck());
-    OnChosen(*cmd, chosen, [o, clear](Invocation& inv) { return runPassword(inv, *o, clear); });
+    DeviceCommand command;
+    command.access = clear ? DeviceAccess::Write : DeviceAccess::WriteNewPassword;
+    command.run = [clear](Invocation& inv, const DeviceIdentity& device, CliOperator& op) {
+        return runPassword(inv, device, op, clear);
+    };
+    DeclareDeviceCommand(*cmd, chosen, std::move(command));
     return cmd;
 }
 

@@ -1,8 +1,8 @@
 // korvane settings show|set|set-ip DEVICE: a device's network settings.
 
 #include "app/environment.hpp"
-#include "cli/command.hpp"
 #include "cli/config_steps.hpp"
+#include "cli/device_command.hpp"
 #include "cli/json_output.hpp"
 #include "cli/options.hpp"
 #include "config/arp_probe.hpp"
@@ -27,12 +27,11 @@ struct AddressOptions {
 };
 
 struct SettingsOptions {
-    std::string device;
     bool json = false;
     bool yes = false;
-    std::string passwordFile;
     AddressOptions address;
     std::map<ServiceKind, std::string> ports; // "off" or a number, as given
+    SettingsEdits edits;                      // what the options ask for, checked before any frame
 };
 
 std::string optionName(ServiceKind kind) {
@@ -115,20 +114,17 @@ std::optional<std::string> refusalText(const std::optional<EditRefusal>& refusal
 
 // ------------------------------------------------------------- the subcommands
 
-int runShow(Invocation& inv, const SettingsOptions& o) {
-    int status = kExitOk;
-    const auto device = ResolveOne(inv, o.device, status);
-    if (!device)
-        return status;
+int runShow(Invocation& inv, const DeviceIdentity& device, CliOperator& /*op*/,
+            const SettingsOptions& o) {
     Context& ctx = inv.env.context();
-    ctx.useAdapterOf(device->adapterIndex());
+    ctx.useAdapterOf(device.adapterIndex());
     SettingsBlock block;
-    const std::uint16_t readStatus = ReadSettings(ctx, device->mac(), "", block);
+    const std::uint16_t readStatus = ReadSettings(ctx, device.mac(), "", block);
     if (readStatus == status::kNoReply) {
         inv.error() << text::kNoRespond << "\n";
         return kExitFailure;
     }
-    const NetworkSettingsModel m = FillNetworkSettings(block, readStatus, ModelLetterIsK(*device));
+    const NetworkSettingsModel m = FillNetworkSettings(block, readStatus, ModelLetterIsK(device));
 
     // An old device has no HTTP and Telnet fields: those show as absent.
     const auto state = [&](ServiceKind kind) -> std::string {
@@ -150,8 +146,8 @@ int runShow(Invocation& inv, const SettingsOptions& o) {
                 {"state", st},
                 {"port", st == "absent" ? Json(nullptr) : Json(m.advancedPage.service(kind).port)}};
         }
-        PrintJson(inv.io.out, {{"serial", std::to_string(device->serialNumber())},
-                               {"mac", device->mac().toString()},
+        PrintJson(inv.io.out, {{"serial", std::to_string(device.serialNumber())},
+                               {"mac", device.mac().toString()},
                                {"address_mode", AddressModeName(m.ipPage.mode)},
                                {"ip_address", FormatIPv4(m.ipPage.ipAddress)},
                                {"subnet_mask", FormatIPv4(m.ipPage.subnetMask)},
@@ -162,7 +158,7 @@ int runShow(Invocation& inv, const SettingsOptions& o) {
         return kExitOk;
     }
     auto& out = inv.io.out;
-    out << "Device:           " << device->serialNumber() << " (" << device->mac().toString()
+    out << "Device:           " << device.serialNumber() << " (" << device.mac().toString()
         << ")\n";
     out << "Address mode:     " << AddressModeName(m.ipPage.mode) << "\n";
     out << "IP address:       " << FormatIPv4(m.ipPage.ipAddress) << "\n";
@@ -190,19 +186,21 @@ void sayWritten(Invocation& inv) {
     inv.io.out << "\n";
 }
 
-int runSet(Invocation& inv, const SettingsOptions& o) {
-    SettingsEdits settingsEdits;
-    if (const auto error = makeAddressEdits(o.address, settingsEdits))
+// The address and port options made into edits, before any frame: a
+// combination that cannot be is a usage error.
+int prepareEdits(Invocation& inv, CliAnswers& answers, SettingsOptions& o, bool ports) {
+    o.edits = {};
+    if (const auto error = makeAddressEdits(o.address, o.edits))
         return inv.usageError(*error);
-    addPortEdits(o, settingsEdits);
-    CliAnswers answers;
+    if (ports)
+        addPortEdits(o, o.edits);
     answers.yes = o.yes;
-    int status = kExitOk;
-    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
-    if (!device)
-        return status;
+    return kExitOk;
+}
 
-    CliOperator op(inv.io, inv.name, answers);
+int runSet(Invocation& inv, const DeviceIdentity& device, CliOperator& op,
+           const SettingsOptions& o) {
+    const SettingsEdits& settingsEdits = o.edits;
     std::optional<std::string> editError;
     NetworkSettingsHooks hooks;
     // The sheet is "shown" once: a refused OK ends the command.
@@ -212,7 +210,7 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
         editError = refusalText(ApplySettingsEdits(settingsEdits, m));
         return !editError;
     };
-    const NetworkSettingsResult r = RunNetworkSettings(inv.env.context(), *device, op, hooks);
+    const NetworkSettingsResult r = RunNetworkSettings(inv.env.context(), device, op, hooks);
     switch (r.end) {
     case ConfigEnd::NoReply:
         return kExitFailure; // "No respond!" was shown
@@ -252,23 +250,14 @@ int runSet(Invocation& inv, const SettingsOptions& o) {
     return kExitOk;
 }
 
-int runSetIp(Invocation& inv, const SettingsOptions& o) {
-    SettingsEdits edits;
-    if (const auto error = makeAddressEdits(o.address, edits))
-        return inv.usageError(*error);
-    CliAnswers answers;
-    answers.yes = o.yes;
-    int status = kExitOk;
-    const auto device = StartConfig(inv, o.device, o.passwordFile, {}, answers, status);
-    if (!device)
-        return status;
-
-    CliOperator op(inv.io, inv.name, answers);
+int runSetIp(Invocation& inv, const DeviceIdentity& device, CliOperator& op,
+             const SettingsOptions& o) {
+    const SettingsEdits& edits = o.edits;
     std::optional<std::string> editError;
     bool conflictDeclined = false;
     Context& ctx = inv.env.context();
     const IpSettingsResult r = RunIpSettings(
-        ctx, *device, op, [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
+        ctx, device, op, [&](IpAddressPageModel& page, const std::optional<std::string>& refusal) {
             if (refusal)
                 return false;
             editError = refusalText(ApplyAddressEdits(edits, page));
@@ -308,10 +297,21 @@ int runSetIp(Invocation& inv, const SettingsOptions& o) {
     }
 }
 
-CLI::Option* addDevice(CLI::App& cmd, std::string& device) {
-    return cmd.add_option("DEVICE", device, "the device: serial number or MAC address")
-        ->required()
-        ->check(DeviceCheck());
+// Declares `cmd` as a command about one device, running `run` with the options.
+using SettingsRun = int (*)(Invocation&, const DeviceIdentity&, CliOperator&,
+                            const SettingsOptions&);
+void declareDeviceCommand(CLI::App& cmd, Chosen& chosen, std::shared_ptr<SettingsOptions> o,
+                          DeviceAccess access, bool ports, SettingsRun run) {
+    DeviceCommand command;
+    command.access = access;
+    if (access != DeviceAccess::Read)
+        command.prepare = [o, ports](Invocation& inv, CliAnswers& answers) {
+            return prepareEdits(inv, answers, *o, ports);
+        };
+    command.run = [o, run](Invocation& inv, const DeviceIdentity& device, CliOperator& op) {
+        return run(inv, device, op, *o);
+    };
+    DeclareDeviceCommand(cmd, chosen, std::move(command));
 }
 
 } // namespace
@@ -322,14 +322,13 @@ void DeclareSettings(CLI::App& app, Chosen& chosen) {
 
     auto show = std::make_shared<SettingsOptions>();
     CLI::App* cmd = settings->add_subcommand("show", "print a device's network settings");
-    addDevice(*cmd, show->device);
+    declareDeviceCommand(*cmd, chosen, show, DeviceAccess::Read, false, runShow);
     AddJsonFlag(*cmd, show->json, "the settings");
-    OnChosen(*cmd, chosen, [show](Invocation& inv) { return runShow(inv, *show); });
 
     auto set = std::make_shared<SettingsOptions>();
     cmd = settings->add_subcommand(
         "set", "change a device's network settings: address, mask, gateway, service ports");
-    addDevice(*cmd, set->device);
+    declareDeviceCommand(*cmd, chosen, set, DeviceAccess::Write, true, runSet);
     addAddressOptions(*cmd, set->address, true);
     for (const ServiceKind kind : kServices)
         cmd->add_option(optionName(kind), set->ports[kind],
@@ -337,16 +336,12 @@ void DeclareSettings(CLI::App& app, Chosen& chosen) {
             ->type_name("PORT|off")
             ->check(ServicePortCheck());
     cmd->add_flag("--yes", set->yes, "go on when the new address is already in use");
-    AddPasswordFile(*cmd, set->passwordFile);
-    OnChosen(*cmd, chosen, [set](Invocation& inv) { return runSet(inv, *set); });
 
     auto setIp = std::make_shared<SettingsOptions>();
     cmd = settings->add_subcommand("set-ip", "change a device's address alone");
-    addDevice(*cmd, setIp->device);
+    declareDeviceCommand(*cmd, chosen, setIp, DeviceAccess::Write, false, runSetIp);
     addAddressOptions(*cmd, setIp->address, false);
     cmd->add_flag("--yes", setIp->yes, "go on when the new address is already in use");
-    AddPasswordFile(*cmd, setIp->passwordFile);
-    OnChosen(*cmd, chosen, [setIp](Invocation& inv) { return runSetIp(inv, *setIp); });
 
     DeclareSettingsApply(*settings, chosen);
 }
