@@ -88,7 +88,7 @@ Result upgrade(int units, const std::filesystem::path& image) {
     // pause a query keeps after its send.
     const MacAddress first = lan.emulator()->device(0).mac();
     const MacAddress own = ctx.link.ownAddress();
-    std::array<std::uint8_t, kReaderBuffer> frame{};
+    std::array<std::uint8_t, kEthernetMaxPayload> frame{};
     const auto probeStart = SteadyClock::now();
     for (int i = 0; i < kRoundTrips; ++i) {
         SendRequest(ctx.link, first, code::kCheckPassword, code::kPasswordReply, "", 0, {}, 0);

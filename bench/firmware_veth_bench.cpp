@@ -138,7 +138,7 @@ int measure(const std::string& interface, int units, const std::string& image, C
 
     const MacAddress first = records.front().mac();
     const MacAddress own = ctx.link.ownAddress();
-    std::array<std::uint8_t, kReaderBuffer> frame{};
+    std::array<std::uint8_t, kEthernetMaxPayload> frame{};
     int answered = 0;
     const auto probeStart = Clock::now();
     for (int i = 0; i < kRoundTrips; ++i) {

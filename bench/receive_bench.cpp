@@ -70,7 +70,7 @@ int runSender(const std::string& interface, const MacAddress& to, long frames) {
                      opened.error.c_str());
         return 1;
     }
-    auto frame = buildTestFrame(to, opened.port->mac(), kEtherType, kBenchCode, 0);
+    auto frame = buildTestFrame(to, opened.port->mac(), kProtocolEtherType, kBenchCode, 0);
     long retries = 0;
     const auto start = Clock::now();
     for (long i = 0; i < frames; ++i) {
@@ -114,7 +114,7 @@ int runReceiver(const std::string& interface, long expected, const std::string& 
     std::atomic<bool> stopping{false};
 
     std::thread reader([&] {
-        std::array<std::uint8_t, kReaderBuffer> buffer{};
+        std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
         std::size_t length = 0;
         std::int64_t previous = -1;
         while (!stopping.load()) {

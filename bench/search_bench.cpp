@@ -121,7 +121,7 @@ int measure(const std::string& interface, long runs, const std::string& relay) {
     }
     // Bare round trips: the request, then the reply taken as soon as it is there.
     const MacAddress own = ctx.link.ownAddress();
-    std::array<std::uint8_t, kReaderBuffer> frame{};
+    std::array<std::uint8_t, kEthernetMaxPayload> frame{};
     std::vector<double> raw;
     for (int i = 0; i < kRoundTripSamples; ++i) {
         const auto start = Clock::now();

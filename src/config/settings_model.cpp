@@ -312,8 +312,8 @@ std::optional<OkFailure> PasswordPageTest(const PasswordPageModel& page) {
         return fail(OkTest::PasswordEmpty, text::kPasswordSpaceOrEmpty);
     if (containsBlank(page.newPassword))
         return fail(OkTest::PasswordBlank, text::kPasswordSpaceOrEmpty);
-    if (page.newPassword != kUnchangedPassword && page.newPassword.size() > kMaxDevicePassword)
-        return OkFailure{OkTest::PasswordTooLong, text::PasswordTooLong(kMaxDevicePassword)};
+    if (page.newPassword != kUnchangedPassword && page.newPassword.size() > kMaxFramePassword)
+        return OkFailure{OkTest::PasswordTooLong, text::PasswordTooLong(kMaxFramePassword)};
     return std::nullopt;
 }
 

@@ -8,6 +8,7 @@
 #include "base/mac_address.hpp"
 #include "base/sync.hpp"
 #include "base/timing.hpp"
+#include "link/ethernet.hpp"
 #include "link/packet_driver.hpp"
 
 #include <array>
@@ -26,7 +27,6 @@
 namespace korvane {
 
 inline constexpr std::size_t kMaxLinkFrame = 1600; // longest frame sent or queued
-inline constexpr std::size_t kReaderBuffer = 1500; // what readers pass as capacity
 // The received-frame list holds a burst that readers have not taken yet. It
 // is bounded twice: by frames, and by the bytes they carry, so that a burst of
 // short frames (a 100000-frame burst of 60-byte frames leaves readers a few

@@ -1,20 +1,18 @@
 #include "link/packet_driver.hpp"
 
 #include "base/byte_cursor.hpp"
+#include "link/ethernet.hpp"
 
 namespace korvane {
 
 namespace {
-constexpr std::uint16_t kLdWordAbs = 0x20; // BPF_LD | BPF_W | BPF_ABS
-constexpr std::uint16_t kLdHalfAbs = 0x28; // BPF_LD | BPF_H | BPF_ABS
-constexpr std::uint16_t kJeqK = 0x15;      // BPF_JMP | BPF_JEQ | BPF_K
-constexpr std::uint16_t kRetK = 0x06;      // BPF_RET | BPF_K
+using namespace bpf;
 
 constexpr BpfInstruction kProtocolFilter[] = {
-    {kLdHalfAbs, 0, 0, 12},    // EtherType
-    {kJeqK, 0, 1, 0x5152},     // ours? go on : skip one
-    {kRetK, 0, 0, 0xFFFFFFFF}, // accept the whole frame
-    {kRetK, 0, 0, 0},          // reject
+    {kLdHalfAbs, 0, 0, 12},            // EtherType
+    {kJeqK, 0, 1, kProtocolEtherType}, // ours? go on : skip one
+    {kRetK, 0, 0, 0xFFFFFFFF},         // accept the whole frame
+    {kRetK, 0, 0, 0},                  // reject
 };
 } // namespace
 

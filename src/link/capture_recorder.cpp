@@ -1,6 +1,7 @@
 #include "link/capture_recorder.hpp"
 
 #include "base/platform.hpp"
+#include "link/ethernet.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,7 +34,6 @@ constexpr std::size_t kCodeOffset = 16;
 constexpr std::size_t kPasswordOffset = 22;
 constexpr std::size_t kPasswordWidth = 16;
 constexpr std::size_t kDataOffset = 40;
-constexpr std::uint16_t kProtocolEtherType = 0x5152;
 constexpr std::uint16_t kSetPasswordCode = 0x7002;
 constexpr std::size_t kPasswordBlockChecksumOffset = kDataOffset;
 constexpr std::size_t kPasswordBlockChecksumWidth = 4;

@@ -8,13 +8,7 @@ namespace korvane {
 
 namespace {
 constexpr std::uint16_t kHardwareEthernet = 1;
-constexpr std::uint16_t kProtocolIpv4 = 0x0800;
-
-// Classic BPF opcodes of the filter.
-constexpr std::uint16_t kLdWordAbs = 0x20;
-constexpr std::uint16_t kLdHalfAbs = 0x28;
-constexpr std::uint16_t kJeqK = 0x15;
-constexpr std::uint16_t kRetK = 0x06;
+using namespace bpf;
 } // namespace
 
 std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& source,
@@ -25,7 +19,7 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
     w.bytes(source.bytes);
     w.u16(kArpEtherType);
     w.u16(kHardwareEthernet);
-    w.u16(kProtocolIpv4);
+    w.u16(kIpv4EtherType);
     w.u8(6);
     w.u8(4);
     w.u16(kArpRequest);
@@ -60,7 +54,7 @@ bool IsArpReplyFor(std::span<const std::uint8_t> frame, std::uint32_t address) {
     if (frame.size() < arp_offset::kTargetIp + 4)
         return false;
     ByteReader r(frame, 12);
-    return r.u16() == kArpEtherType && r.u16() == kHardwareEthernet && r.u16() == kProtocolIpv4 &&
+    return r.u16() == kArpEtherType && r.u16() == kHardwareEthernet && r.u16() == kIpv4EtherType &&
            r.u8() == 6 && r.u8() == 4 && r.u16() == kArpReply &&
            readU32(frame, arp_offset::kSenderIp) == address;
 }

@@ -6,6 +6,7 @@
 // shapes to decide which ARP frames it passes.
 
 #include "base/mac_address.hpp"
+#include "link/ethernet.hpp"
 #include "link/packet_driver.hpp"
 
 #include <array>
@@ -15,9 +16,7 @@
 
 namespace korvane {
 
-inline constexpr std::uint16_t kArpEtherType = 0x0806;
-inline constexpr std::size_t kArpFrameLength = 42;   // Ethernet head and the ARP body
-inline constexpr std::size_t kEthernetMinFrame = 60; // without the frame check sequence
+inline constexpr std::size_t kArpFrameLength = 42; // Ethernet head and the ARP body
 
 namespace arp_offset {
 inline constexpr std::size_t kOperation = 20;

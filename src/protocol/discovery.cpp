@@ -57,7 +57,7 @@ int DiscoverDevices(Context& ctx, std::span<DeviceIdentity> records, int adapter
     const auto end = requestAt + ctx.timing.discoveryWindow;
     std::vector<FoundDevice> found;
     found.reserve(std::min<std::size_t>(records.size(), 64));
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     SteadyClock::time_point arrivedAt;
     WireCounters& dropped = ctx.wire;

@@ -61,7 +61,7 @@ void writeHead(ByteWriter& out, const MacAddress& destination, const MacAddress&
                std::uint16_t command) {
     out.bytes(destination.bytes);
     out.bytes(source.bytes);
-    out.u16(kEtherType);
+    out.u16(kProtocolEtherType);
     out.u16(kProtocolVersion);
     out.u16(command);
 }

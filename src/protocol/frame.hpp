@@ -4,6 +4,7 @@
 // follows, all numbers big-endian. Pure codecs only: no I/O here.
 
 #include "base/mac_address.hpp"
+#include "link/ethernet.hpp"
 
 #include <array>
 #include <cstddef>
@@ -14,7 +15,6 @@
 
 namespace korvane {
 
-inline constexpr std::uint16_t kEtherType = 0x5152;
 inline constexpr std::uint16_t kProtocolVersion = 1;
 
 namespace frame_offset {
@@ -33,9 +33,13 @@ inline constexpr std::size_t kData = 40;
 inline constexpr std::size_t kFrameHead = 40;
 inline constexpr std::size_t kFrameTail = 2; // two zero bytes after the data
 inline constexpr std::size_t kPasswordField = 16;
-inline constexpr std::size_t kMaxFramePassword = 15; // plus the terminating zero
-inline constexpr std::size_t kRequestBuffer = 1500;
-inline constexpr std::size_t kMaxRequestData = kRequestBuffer - kFrameHead - kFrameTail; // 1458
+// A password the device protocol can carry: the frame's field holds 15
+// characters and the terminating zero. A new password is held to the same
+// limit, although its block has room for 19, because a longer one could
+// never be sent back to unlock the device.
+inline constexpr std::size_t kMaxFramePassword = 15;
+inline constexpr std::size_t kMaxRequestData =
+    kEthernetMaxPayload - kFrameHead - kFrameTail; // 1458
 inline constexpr std::size_t kDiscoveryRequestLength = 41;
 
 // Command and reply codes. A reply code is not always the command plus one:
@@ -79,7 +83,7 @@ std::uint32_t BlockChecksum(std::span<const std::uint8_t> bytes);
 bool PasswordFitsFrame(std::string_view password);
 
 struct RequestFrame {
-    std::array<std::uint8_t, kRequestBuffer> bytes{};
+    std::array<std::uint8_t, kEthernetMaxPayload> bytes{};
     std::size_t length = 0;
     std::span<const std::uint8_t> view() const { return {bytes.data(), length}; }
 };

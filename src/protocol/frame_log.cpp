@@ -3,6 +3,7 @@
 #include "base/byte_cursor.hpp"
 #include "base/platform.hpp"
 #include "base/printable_text.hpp"
+#include "link/ethernet.hpp"
 #include "protocol/frame.hpp"
 
 #include <algorithm>
@@ -14,10 +15,6 @@
 namespace korvane {
 
 namespace {
-
-// Named here rather than taken from the address-conflict check, which sits
-// above the protocol.
-constexpr std::uint16_t kArpEtherTypeValue = 0x0806;
 
 std::string hex16(std::uint16_t value) {
     char text[8];
@@ -94,9 +91,9 @@ std::string FormatFrameLogLine(std::chrono::milliseconds timeOfDay, FrameDirecti
         line += (sent ? " to " : " from ") + MacAddress::fromBytes(*peer).toString();
     if (!etherType)
         line += " short frame";
-    else if (*etherType == kEtherType)
+    else if (*etherType == kProtocolEtherType)
         describeProtocolFrame(frame, line);
-    else if (*etherType == kArpEtherTypeValue)
+    else if (*etherType == kArpEtherType)
         line += " ARP";
     else
         line += " EtherType " + hex16(*etherType);

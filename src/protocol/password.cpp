@@ -18,8 +18,8 @@ std::uint16_t CheckPassword(Context& ctx, const MacAddress& target, std::string_
 }
 
 std::optional<std::string> PasswordEntryProblem(std::string_view password) {
-    if (password.size() > kMaxDevicePassword)
-        return text::PasswordTooLong(kMaxDevicePassword);
+    if (password.size() > kMaxFramePassword)
+        return text::PasswordTooLong(kMaxFramePassword);
     if (password.find('\0') != std::string_view::npos)
         return std::string("The password cannot contain a NUL character.");
     return std::nullopt;

@@ -26,11 +26,6 @@ inline constexpr std::string_view kIncorrectPassword = "Incorrect Password.";
 std::string PasswordTooLong(std::size_t limit);
 } // namespace text
 
-// A password the device protocol can carry: the frame's field holds 15
-// characters. A new password is held to the same limit, although its block
-// has room for 19, because a longer one could never be sent back to unlock
-// the device.
-inline constexpr std::size_t kMaxDevicePassword = 15;
 
 // 0x7001 with `password` in the frame: 2 accepted, 1 refused, 0 no reply.
 std::uint16_t CheckPassword(Context& ctx, const MacAddress& target, std::string_view password,

@@ -26,7 +26,7 @@ void StrayReplyQueue::push(std::span<const std::uint8_t> frame, SteadyClock::tim
         Entry& entry = entries_.emplace_front();
         entry.at = now;
         entry.arrived = arrivedAt;
-        entry.length = static_cast<std::uint16_t>(std::min(frame.size(), kStrayBuffer));
+        entry.length = static_cast<std::uint16_t>(std::min(frame.size(), kEthernetMaxPayload));
         std::memcpy(entry.bytes.data(), frame.data(), entry.length);
     }
     if (wake_)

@@ -6,6 +6,7 @@
 #include "base/mac_address.hpp"
 #include "base/sync.hpp"
 #include "base/timing.hpp"
+#include "link/ethernet.hpp"
 
 #include <array>
 #include <cstdint>
@@ -15,7 +16,6 @@
 
 namespace korvane {
 
-inline constexpr std::size_t kStrayBuffer = 1500;
 inline constexpr std::size_t kDefaultStrayLimit = 1024;
 
 class StrayReplyQueue {
@@ -49,7 +49,7 @@ class StrayReplyQueue {
         SteadyClock::time_point at;      // when pushed: for expiry
         SteadyClock::time_point arrived; // when the link queued it
         std::uint16_t length = 0;
-        std::array<std::uint8_t, kStrayBuffer> bytes{};
+        std::array<std::uint8_t, kEthernetMaxPayload> bytes{};
     };
     void expireLocked(SteadyClock::time_point now);
 

@@ -35,7 +35,7 @@ bool stopped(const StopToken* stop) {
 }
 
 struct Received {
-    std::array<std::uint8_t, kReaderBuffer> bytes{};
+    std::array<std::uint8_t, kEthernetMaxPayload> bytes{};
     std::size_t length = 0;
     std::span<const std::uint8_t> view() const { return {bytes.data(), length}; }
 };

@@ -2,6 +2,7 @@
 
 #include "base/byte_cursor.hpp"
 #include "link/adapter_link.hpp"
+#include "link/ethernet.hpp"
 #include "protocol/arp.hpp"
 
 #include <algorithm>
@@ -13,7 +14,6 @@ namespace {
 
 constexpr std::size_t kEthernetHead = 14;
 constexpr std::size_t kEtherTypeOffset = 12;
-constexpr std::uint16_t kProtocolEtherType = 0x5152;
 
 bool knownType(std::uint8_t type) {
     switch (static_cast<MessageType>(type)) {

@@ -9,15 +9,14 @@
 namespace korvane::sim {
 
 namespace {
-constexpr std::uint16_t kLdHalfAbs = 0x28;
-constexpr std::uint16_t kJeqK = 0x15;
-constexpr std::uint16_t kRetK = 0x06;
+using namespace bpf;
 
 constexpr BpfInstruction kProtocolAndArp[] = {
-    {kLdHalfAbs, 0, 0, 12},       // EtherType
-    {kJeqK, 1, 0, kEtherType},    // the protocol's: accept
-    {kJeqK, 0, 1, kArpEtherType}, // ARP: accept, else reject
-    {kRetK, 0, 0, 0xFFFFFFFF},    {kRetK, 0, 0, 0},
+    {kLdHalfAbs, 0, 0, 12},            // EtherType
+    {kJeqK, 1, 0, kProtocolEtherType}, // the protocol's: accept
+    {kJeqK, 0, 1, kArpEtherType},      // ARP: accept, else reject
+    {kRetK, 0, 0, 0xFFFFFFFF},
+    {kRetK, 0, 0, 0},
 };
 } // namespace
 

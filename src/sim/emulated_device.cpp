@@ -116,7 +116,7 @@ bool allZero(std::span<const std::uint8_t> bytes) {
 // nothing about the request.
 bool lengthFits(std::span<const std::uint8_t> frame, std::size_t expected) {
     return frame.size() == expected ||
-           (expected < kMinEthernetFrame && frame.size() == kMinEthernetFrame);
+           (expected < kEthernetMinFrame && frame.size() == kEthernetMinFrame);
 }
 
 void add(ViolationCounts& found, Violation kind) {
@@ -137,7 +137,7 @@ void copyField(std::span<std::uint8_t> field, std::span<const std::uint8_t> raw)
 
 std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> frame,
                                                 ViolationCounts& found) {
-    if (frame.size() < fo::kVersion || readU16(frame, fo::kEtherType) != kEtherType)
+    if (frame.size() < fo::kVersion || readU16(frame, fo::kEtherType) != kProtocolEtherType)
         return std::nullopt; // not the protocol's: nothing a device looks at
     const auto header = ParseHeader(frame);
     if (!header) {
@@ -726,11 +726,11 @@ std::vector<std::uint8_t> EmulatedDevice::buildFrame(const MacAddress& destinati
                                                      std::span<const std::uint8_t> data) const {
     // A device's adapter pads short frames to the Ethernet minimum.
     std::vector<std::uint8_t> frame(
-        std::max(kFrameHead + data.size() + kFrameTail, kMinEthernetFrame), 0);
+        std::max(kFrameHead + data.size() + kFrameTail, kEthernetMinFrame), 0);
     ByteWriter out(frame);
     out.bytes(destination.bytes);
     out.bytes(source.bytes);
-    out.u16(kEtherType);
+    out.u16(kProtocolEtherType);
     out.u16(version);
     out.u16(replyCode);
     out.u16(parameter);

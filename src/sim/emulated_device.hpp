@@ -9,6 +9,7 @@
 
 #include "base/mac_address.hpp"
 #include "base/timing.hpp"
+#include "link/ethernet.hpp"
 #include "protocol/config_blocks.hpp"
 #include "protocol/device_identity.hpp"
 #include "protocol/frame.hpp"
@@ -58,8 +59,6 @@ inline constexpr std::size_t kViolationKinds = static_cast<std::size_t>(Violatio
 std::string_view ViolationName(Violation kind);
 using ViolationCounts = std::array<std::uint64_t, kViolationKinds>;
 
-// The ethernet minimum: a sender's adapter pads shorter frames with zeros.
-inline constexpr std::size_t kMinEthernetFrame = 60;
 inline constexpr std::size_t kFirmwareBlockSize = 1024;
 inline constexpr std::uint32_t kHeaderFlagUnpatched = 0x00010000;
 inline constexpr std::size_t kImageFactoryBlockOffset = 0xFF00;

@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto out = device.receive(frame, start + step * 100ms);
         for (const auto& item : out) {
             const auto head = ParseHeader(item.frame);
-            if (!head || item.frame.size() < sim::kMinEthernetFrame ||
+            if (!head || item.frame.size() < kEthernetMinFrame ||
                 item.frame.size() > kFrameHead + kIdentitySize + kFrameTail ||
                 item.delay < Micros::zero())
                 __builtin_trap();

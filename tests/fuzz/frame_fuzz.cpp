@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The receive thread's path, then the readers' side.
     receiver.link.deliver(frame);
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     while (receiver.link.read(buffer, length)) {
         if (length > buffer.size())

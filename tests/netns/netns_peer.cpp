@@ -251,7 +251,7 @@ int listen(const Options& options) {
         }
     });
     std::thread reader([&] {
-        std::array<std::uint8_t, kReaderBuffer> buffer{};
+        std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
         std::size_t length = 0;
         while (!stopping.load()) {
             if (!link.waitForFrame(SteadyClock::now() + kWakeInterval))

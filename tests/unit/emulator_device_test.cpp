@@ -69,7 +69,7 @@ TEST(EmulatorDevice, RepliesLookLikeADevicesFrames) {
     const auto head = ParseHeader(f);
     EXPECT_EQ(head->destination, kUtility);
     EXPECT_EQ(head->source, kDevice);
-    EXPECT_EQ(head->etherType, kEtherType);
+    EXPECT_EQ(head->etherType, kProtocolEtherType);
     EXPECT_EQ(head->version, 1);
     EXPECT_EQ(head->code, code::kDiscoverReply);
     EXPECT_EQ(readU16(f, frame_offset::kDataLength), kIdentitySize);
@@ -84,7 +84,7 @@ TEST(EmulatorDevice, RepliesLookLikeADevicesFrames) {
     // A reply without data is padded to the Ethernet minimum.
     const auto check = device.receive(Request(code::kCheckPassword));
     ASSERT_EQ(check.size(), 1u);
-    EXPECT_EQ(check[0].frame.size(), sim::kMinEthernetFrame);
+    EXPECT_EQ(check[0].frame.size(), kEthernetMinFrame);
     EXPECT_EQ(Head(check[0])->code, code::kPasswordReply);
     EXPECT_EQ(device.stats().totalViolations(), 0u);
 }

@@ -95,10 +95,10 @@ TEST_F(LinkTest, SendAndReceiveLengthLimits) {
     EXPECT_EQ(link.counters().droppedBadLength, 2u);
     ASSERT_EQ(link.queuedFrames(), 1u);
     // A frame longer than the reader's buffer is cut to it, never written past it.
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     ASSERT_TRUE(link.read(buffer, length));
-    EXPECT_EQ(length, kReaderBuffer);
+    EXPECT_EQ(length, kEthernetMaxPayload);
     EXPECT_EQ(buffer[40], 2);
 }
 
@@ -123,7 +123,7 @@ TEST_F(LinkTest, StopFlagMakesReadAndSendFailWithFramesQueued) {
     link.close();
     EXPECT_TRUE(link.stopFlag());
     EXPECT_EQ(link.queuedFrames(), 1u);
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     EXPECT_FALSE(link.read(buffer, length));
     EXPECT_FALSE(link.send(Frame(code::kCheckPassword)));
@@ -140,7 +140,7 @@ TEST_F(LinkTest, BoundedListDropsTheOldestAndCounts) {
     fromDevice(frames);
     EXPECT_EQ(link.queuedFrames(), 3u);
     EXPECT_EQ(link.counters().droppedListFull, 2u);
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     for (std::uint8_t tag = 3; tag <= 5; ++tag) {
         ASSERT_TRUE(link.read(buffer, length));
@@ -174,7 +174,7 @@ TEST_F(LinkTest, AnEndedReceiveSideClosesTheLinkUntilItIsReopened) {
     // A waiter does not sleep to its deadline on a link that delivers nothing more,
     // but what came before the end is still read.
     EXPECT_TRUE(link.waitForFrame(SteadyClock::now() + 1h));
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     ASSERT_TRUE(link.read(buffer, length));
     EXPECT_FALSE(link.waitForFrame(SteadyClock::now() + 1h));

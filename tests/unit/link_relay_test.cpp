@@ -439,7 +439,7 @@ TEST_F(RelayDriverTest, TheLinkWorksThroughTheRelay) {
     const auto sentAt = SteadyClock::now();
     station->send(ProtocolFrame(kAdapter, kDevice, 0x5152, 8));
     ASSERT_TRUE(link->waitForFrame(SteadyClock::now() + kWait));
-    std::array<std::uint8_t, kReaderBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     std::size_t length = 0;
     SteadyClock::time_point arrivedAt;
     ASSERT_TRUE(link->read(buffer, length, arrivedAt));

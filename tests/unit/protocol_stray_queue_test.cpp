@@ -25,7 +25,7 @@ std::vector<std::uint8_t> FrameFrom(const MacAddress& source, std::uint8_t tag) 
 }
 
 int TakeTag(StrayReplyQueue& queue, const MacAddress& source) {
-    std::array<std::uint8_t, kStrayBuffer> buffer{};
+    std::array<std::uint8_t, kEthernetMaxPayload> buffer{};
     const std::size_t n = queue.take(source, buffer);
     return n == 0 ? -1 : buffer[40];
 }
