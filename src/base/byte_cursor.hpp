@@ -142,6 +142,14 @@ inline void writeU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uin
     writer.u32(value);
 }
 
+// Whether every byte is zero (an empty span is).
+inline bool allZero(std::span<const std::uint8_t> bytes) {
+    for (const std::uint8_t b : bytes)
+        if (b != 0)
+            return false;
+    return true;
+}
+
 // The zero-terminated text at the start of a fixed-width field (never reads past it).
 inline std::string_view fieldText(std::span<const std::uint8_t> field) {
     std::size_t n = 0;

@@ -1,127 +1,18 @@
+// The emulated device's state machine: what it answers, what it keeps, and
+// the faults it can be told to show.
+
 #include "sim/emulated_device.hpp"
 
 #include "base/byte_cursor.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 namespace korvane::sim {
 
 namespace fo = frame_offset;
 namespace so = settings_offset;
 
-std::string_view ViolationName(Violation kind) {
-    switch (kind) {
-    case Violation::Length:
-        return "length";
-    case Violation::Version:
-        return "version";
-    case Violation::UnknownCode:
-        return "unknown_code";
-    case Violation::Broadcast:
-        return "broadcast";
-    case Violation::DataLength:
-        return "data_length";
-    case Violation::Tail:
-        return "tail";
-    case Violation::QueryArea:
-        return "query_area";
-    case Violation::StatusField:
-        return "status_field";
-    case Violation::Parameter:
-        return "parameter";
-    case Violation::PasswordField:
-        return "password_field";
-    case Violation::BlockMark:
-        return "block_mark";
-    case Violation::Checksum:
-        return "checksum";
-    case Violation::Padding:
-        return "padding";
-    case Violation::BlockOrder:
-        return "block_order";
-    case Violation::BlockSize:
-        return "block_size";
-    case Violation::ImageSum:
-        return "image_sum";
-    case Violation::HeaderFlag:
-        return "header_flag";
-    case Violation::FactoryBlock:
-        return "factory_block";
-    case Violation::NoTransfer:
-        return "no_transfer";
-    case Violation::CommandGap:
-        return "command_gap";
-    case Violation::kCount:
-        break;
-    }
-    return "?";
-}
-
-std::uint64_t DeviceStats::totalViolations() const {
-    std::uint64_t sum = 0;
-    for (const auto n : violations)
-        sum += n;
-    return sum;
-}
-
 namespace {
-
-enum class Shape { Discovery, Query, Command };
-
-// What a device takes: for a query, the size of the reply area the request
-// leaves zero; for a command, the sizes of data it carries.
-struct CommandSpec {
-    std::uint16_t command;
-    std::uint16_t reply;
-    Shape shape;
-    std::uint16_t queryArea;
-    std::uint16_t minData;
-    std::uint16_t maxData;
-    bool takesParameter;
-};
-
-constexpr CommandSpec kCommands[] = {
-    {code::kBootQuery, code::kBootReply, Shape::Query, 8, 0, 0, false},
-    {code::kDiscover, code::kDiscoverReply, Shape::Discovery, 0, 0, 0, false},
-    {code::kWriteSettings, code::kSettingsReply, Shape::Command, 0, 68, 72, false},
-    {code::kReadSettings, code::kSettingsReply, Shape::Query, 68, 0, 0, false},
-    {code::kFirmwareBlock, code::kFirmwareReply, Shape::Command, 0, 1, 1024, true},
-    {code::kFirmwareEnd, code::kFirmwareReply, Shape::Command, 0, 8, 8, false},
-    {code::kCheckPassword, code::kPasswordReply, Shape::Query, 0, 0, 0, false},
-    {code::kSetPassword, code::kPasswordReply, Shape::Command, 0, 24, 24, false},
-    {code::kWriteFactory, code::kFactoryReply, Shape::Command, 0, 28, 28, false},
-};
-
-const CommandSpec* findCommand(std::uint16_t command) {
-    for (const auto& entry : kCommands)
-        if (entry.command == command)
-            return &entry;
-    return nullptr;
-}
-
-bool dataSizeAllowed(const CommandSpec& entry, std::uint16_t n) {
-    if (entry.command == code::kWriteSettings)
-        return n == kSettingsIpWriteSize || n == kSettingsSheetWriteSize;
-    return n >= entry.minData && n <= entry.maxData;
-}
-
-bool allZero(std::span<const std::uint8_t> bytes) {
-    return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
-}
-
-// The exact length, or a shorter frame that the sender's adapter padded to
-// the Ethernet minimum. The padding is the adapter's, not the sender's: many
-// fill it with zeros, some with whatever their buffer held, so its bytes say
-// nothing about the request.
-bool lengthFits(std::span<const std::uint8_t> frame, std::size_t expected) {
-    return frame.size() == expected ||
-           (expected < kEthernetMinFrame && frame.size() == kEthernetMinFrame);
-}
-
-void add(ViolationCounts& found, Violation kind) {
-    ++found[static_cast<std::size_t>(kind)];
-}
 
 // The checksum of a block whose first four bytes hold it, taken as zero.
 std::uint32_t sumWithoutField(std::span<const std::uint8_t> block) {
@@ -134,151 +25,6 @@ void copyField(std::span<std::uint8_t> field, std::span<const std::uint8_t> raw)
 }
 
 } // namespace
-
-std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> frame,
-                                                ViolationCounts& found) {
-    if (frame.size() < fo::kVersion || readU16(frame, fo::kEtherType) != kProtocolEtherType)
-        return std::nullopt; // not the protocol's: nothing a device looks at
-    const auto header = ParseHeader(frame);
-    if (!header) {
-        add(found, Violation::Length);
-        return std::nullopt;
-    }
-    if (header->version != kProtocolVersion) {
-        add(found, Violation::Version);
-        return std::nullopt;
-    }
-    const CommandSpec* entry = findCommand(header->code);
-    if (entry == nullptr) {
-        add(found, Violation::UnknownCode);
-        return std::nullopt;
-    }
-    if (header->destination.isBroadcast() && entry->shape != Shape::Discovery) {
-        add(found, Violation::Broadcast);
-        return std::nullopt;
-    }
-
-    DeviceRequest request;
-    request.header = *header;
-    if (entry->shape == Shape::Discovery) {
-        if (!lengthFits(frame, kDiscoveryRequestLength)) {
-            add(found, Violation::Length);
-            return std::nullopt;
-        }
-        // Everything after the code is zero in a discovery request.
-        if (!allZero(frame.subspan(fo::kParameter, kDiscoveryRequestLength - fo::kParameter)))
-            add(found, Violation::QueryArea);
-        return request;
-    }
-
-    if (frame.size() < kFrameHead + kFrameTail) {
-        add(found, Violation::Length);
-        return std::nullopt;
-    }
-    const std::uint16_t dataLength = readU16(frame, fo::kDataLength);
-    std::size_t expected = 0;
-    if (entry->shape == Shape::Query) {
-        if (dataLength != 0) {
-            add(found, Violation::DataLength);
-            return std::nullopt;
-        }
-        expected = entry->queryArea + kFrameHead + kFrameTail;
-        if (!lengthFits(frame, expected)) {
-            add(found, Violation::Length);
-            return std::nullopt;
-        }
-        if (!allZero(frame.subspan(fo::kData, entry->queryArea)))
-            add(found, Violation::QueryArea);
-    } else {
-        if (!dataSizeAllowed(*entry, dataLength)) {
-            add(found, Violation::DataLength);
-            return std::nullopt;
-        }
-        expected = dataLength + kFrameHead + kFrameTail;
-        if (!lengthFits(frame, expected)) {
-            add(found, Violation::Length);
-            return std::nullopt;
-        }
-        request.data = frame.subspan(fo::kData, dataLength);
-    }
-    if (!allZero(frame.subspan(expected - kFrameTail, kFrameTail)))
-        add(found, Violation::Tail);
-    if (header->status != 0)
-        add(found, Violation::StatusField);
-    if (header->parameter != 0 && !entry->takesParameter)
-        add(found, Violation::Parameter);
-
-    const auto field = frame.subspan(fo::kPassword, kPasswordField);
-    const std::string_view text = fieldText(field);
-    if (text.size() == kPasswordField || !allZero(field.subspan(text.size())))
-        add(found, Violation::PasswordField);
-    request.password.assign(text);
-    return request;
-}
-
-std::vector<std::uint8_t> VersionText(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
-std::vector<std::uint8_t> VersionBytes(std::uint8_t a, std::uint8_t b, std::uint8_t c,
-                                       std::uint8_t d) {
-    return {a, b, c, d};
-}
-
-DeviceAddress DefaultDeviceAddress(int index) {
-    constexpr std::uint32_t kFirstSubnet = 0xC0A80100; // 192.168.1.0/24
-    constexpr std::uint32_t kMask = 0xFFFFFF00;
-    constexpr std::uint32_t kFirstHost = 100; // the first subnet starts at .100
-    constexpr std::uint32_t kLastHost = 254;  // .255 is the broadcast address
-    constexpr std::uint32_t kGatewayHost = 1;
-    constexpr std::uint32_t kInFirstSubnet = kLastHost - kFirstHost + 1; // 155
-    // The later subnets hold .2 to .254: all but network, gateway, broadcast.
-    constexpr std::uint32_t kPerSubnet = kLastHost - kGatewayHost; // 253
-    constexpr std::uint32_t kLaterSubnets = 254;                   // 192.168.2.0 to 192.168.255.0
-
-    const auto n = static_cast<std::uint32_t>(index < 0 ? 0 : index);
-    std::uint32_t subnet = kFirstSubnet;
-    std::uint32_t host = kFirstHost + n;
-    if (n >= kInFirstSubnet) {
-        const std::uint32_t later = n - kInFirstSubnet;
-        subnet = kFirstSubnet + ((1 + later / kPerSubnet % kLaterSubnets) << 8);
-        host = kGatewayHost + 1 + later % kPerSubnet;
-    }
-    return {subnet | host, kMask, subnet | kGatewayHost};
-}
-
-DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac) {
-    DeviceConfig config;
-    config.mac = mac;
-    const auto n = static_cast<std::uint32_t>(index < 0 ? 0 : index);
-    // Two current models: the K series (BOOTP-capable, with HTTPS and SSH)
-    // and the M series, which has neither secure service.
-    const bool seriesM = n % 3 == 2;
-    config.leadingNumber = seriesM ? 0x00020001 : 0x00010003;
-    config.hardwareVersion = VersionText(seriesM ? "Q3.0" : "Q2.1");
-    // The seventh character is the model letter.
-    config.firmwareVersion = VersionText(seriesM ? "1.18.3M.4" : "1.20.7K.15");
-
-    SettingsBlock& s = config.settings;
-    s.setRawVersion(32);
-    s.setAddressMode(n % 5 == 4 ? AddressMode::Dhcp : AddressMode::Static);
-    const DeviceAddress address = DefaultDeviceAddress(index);
-    s.setIpAddress(address.ip);
-    s.setSubnetMask(address.mask);
-    s.setGateway(address.gateway);
-    s.setPort(so::kHttpPort, 80);
-    s.setPort(so::kTelnetPort, 23);
-    s.setPort(so::kHttpsPort, seriesM ? kPortAbsent : 443);
-    s.setPort(so::kSshPort, seriesM ? kPortAbsent : 22);
-    // The bytes the utility does not interpret carry device data of their own,
-    // so a write that fails to send them back as read shows.
-    for (std::size_t i = 10; i < so::kAddressMode; ++i)
-        s.bytes[i] = static_cast<std::uint8_t>(0xA0 + i + n);
-    for (std::size_t i = 48; i < kSettingsReadSize; ++i)
-        s.bytes[i] = static_cast<std::uint8_t>(0x30 + i + n);
-    s.seal(kSettingsReadSize);
-    return config;
-}
 
 EmulatedDevice::EmulatedDevice(DeviceConfig config)
     : settings_(config.settings), password_(std::move(config.password)), bootInfo_(config.bootInfo),
@@ -456,9 +202,8 @@ std::vector<Outgoing> EmulatedDevice::receive(std::span<const std::uint8_t> fram
         reply = handle(*request, head.source, extra);
     }
 
-    const CommandSpec* entry = findCommand(head.code);
     const std::uint16_t replyCode =
-        faults_.wrongReplyCode ? static_cast<std::uint16_t>(head.code + 1) : entry->reply;
+        faults_.wrongReplyCode ? static_cast<std::uint16_t>(head.code + 1) : ReplyCodeOf(head.code);
     const std::uint16_t version = faults_.wrongVersion ? 2 : kProtocolVersion;
     const MacAddress source = faults_.answerFrom.value_or(identity_.mac());
     Micros delay = faults_.replyDelay;

@@ -74,6 +74,8 @@ struct DeviceRequest {
 // request a device could act on; every deviation found is added to `found`.
 std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> frame,
                                                 ViolationCounts& found);
+// The reply code that answers a command the device takes; 0 for any other.
+std::uint16_t ReplyCodeOf(std::uint16_t command);
 
 // Changes the status of chosen requests: the first `times` requests with
 // `command` (and, when given, this parameter: the firmware block index) get
