@@ -79,9 +79,11 @@ class QuietOperator : public Operator {
     std::optional<std::string> askPassword(const std::string&, const std::string&) override {
         return std::nullopt;
     }
-    bool askYesNo(const std::string&, MessageIcon) override { return true; }
-    BlockFailureChoice askAbortRetryIgnore(const std::string&) override {
-        return BlockFailureChoice::Abort;
+    Answer ask(const Question& question) override {
+        // Yes to every question; a refused block ends the unit.
+        return question.buttons == QuestionButtons::AbortRetryIgnore
+                   ? Answer::Abort
+                   : YesNoAnswer(question.buttons, true);
     }
     void showMessage(const std::string& text, MessageIcon) override {
         std::fprintf(stderr, "firmware_veth_bench: %s\n", text.c_str());

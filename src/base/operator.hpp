@@ -47,6 +47,32 @@ inline bool GoesAhead(Answer answer) {
            answer == Answer::Ignore;
 }
 
+// The answer a yes or no gives on a question's buttons (Continue or Cancel
+// on a Continue/Cancel question; Abort is the no of Abort/Retry/Ignore).
+inline Answer YesNoAnswer(QuestionButtons buttons, bool yes) {
+    switch (buttons) {
+    case QuestionButtons::ContinueCancel:
+        return yes ? Answer::Continue : Answer::Cancel;
+    case QuestionButtons::AbortRetryIgnore:
+        return yes ? Answer::Retry : Answer::Abort;
+    case QuestionButtons::YesNo:
+        break;
+    }
+    return yes ? Answer::Yes : Answer::No;
+}
+
+inline Answer BlockFailureAnswer(BlockFailureChoice choice) {
+    switch (choice) {
+    case BlockFailureChoice::Retry:
+        return Answer::Retry;
+    case BlockFailureChoice::Ignore:
+        return Answer::Ignore;
+    case BlockFailureChoice::Abort:
+        break;
+    }
+    return Answer::Abort;
+}
+
 class Operator {
   public:
     virtual ~Operator() = default;
@@ -55,10 +81,6 @@ class Operator {
     // is the text already in it. nullopt when the person cancelled.
     virtual std::optional<std::string> askPassword(const std::string& label,
                                                    const std::string& preset) = 0;
-    // Yes/No question; true for Yes.
-    virtual bool askYesNo(const std::string& text, MessageIcon icon) = 0;
-    // Abort/Retry/Ignore box of the firmware download.
-    virtual BlockFailureChoice askAbortRetryIgnore(const std::string& text) = 0;
     // A message box with OK.
     virtual void showMessage(const std::string& text, MessageIcon icon) = 0;
 
@@ -67,26 +89,33 @@ class Operator {
     // "Continue"/"Cancel", "Yes"/"No" or "Abort"/"Retry"/"Ignore"), makes
     // `defaultAnswer` the default button (Enter), and maps Escape or the
     // close box to Cancel, No or Abort -- never to the button that goes ahead.
-    // The default here asks through askYesNo (the first button for Yes) and
-    // askAbortRetryIgnore, so an Operator that knows only those still works.
-    virtual Answer ask(const Question& question) {
-        switch (question.buttons) {
-        case QuestionButtons::AbortRetryIgnore:
-            switch (askAbortRetryIgnore(question.text)) {
-            case BlockFailureChoice::Retry:
-                return Answer::Retry;
-            case BlockFailureChoice::Ignore:
-                return Answer::Ignore;
-            case BlockFailureChoice::Abort:
-                break;
-            }
-            return Answer::Abort;
-        case QuestionButtons::ContinueCancel:
-            return askYesNo(question.text, question.icon) ? Answer::Continue : Answer::Cancel;
-        case QuestionButtons::YesNo:
-            break;
+    // Every question goes through here.
+    virtual Answer ask(const Question& question) = 0;
+
+    // Conveniences over ask(): a general Yes/No question (No the default),
+    // true for Yes; and the firmware download's Abort/Retry/Ignore box
+    // (Abort the default).
+    bool askYesNo(const std::string& text, MessageIcon icon) {
+        Question question;
+        question.text = text;
+        question.icon = icon;
+        return ask(question) == Answer::Yes;
+    }
+    BlockFailureChoice askAbortRetryIgnore(const std::string& text) {
+        Question question;
+        question.topic = QuestionTopic::BlockFailure;
+        question.text = text;
+        question.icon = MessageIcon::Error;
+        question.buttons = QuestionButtons::AbortRetryIgnore;
+        question.defaultAnswer = Answer::Abort;
+        switch (ask(question)) {
+        case Answer::Retry:
+            return BlockFailureChoice::Retry;
+        case Answer::Ignore:
+            return BlockFailureChoice::Ignore;
+        default:
+            return BlockFailureChoice::Abort;
         }
-        return askYesNo(question.text, question.icon) ? Answer::Yes : Answer::No;
     }
 
     // Non-blocking notifications; default: ignored.

@@ -121,7 +121,7 @@ bool CliOperator::askNewPassword(std::string& password, std::string& confirm) {
     return true;
 }
 
-bool CliOperator::askYesNo(const std::string& text, MessageIcon /*icon*/) {
+bool CliOperator::answerYesNo(const std::string& text) {
     if (answers_.yes) {
         io_.err << prefix_ << ": " << text << " yes (--yes)\n";
         return true;
@@ -142,7 +142,7 @@ bool CliOperator::askYesNo(const std::string& text, MessageIcon /*icon*/) {
     }
 }
 
-BlockFailureChoice CliOperator::askAbortRetryIgnore(const std::string& text) {
+BlockFailureChoice CliOperator::answerBlockFailure(const std::string& text) {
     if (answers_.onBlockFailure) {
         error(text);
         return *answers_.onBlockFailure;
@@ -195,7 +195,9 @@ Answer CliOperator::ask(const Question& question) {
         given = answers_.force;
         break;
     default:
-        return Operator::ask(question);
+        if (question.buttons == QuestionButtons::AbortRetryIgnore)
+            return BlockFailureAnswer(answerBlockFailure(question.text));
+        return YesNoAnswer(question.buttons, answerYesNo(question.text));
     }
     // Nobody is asked: the flag answers, so the question itself is not printed.
     error(WithoutQuestion(question.text));

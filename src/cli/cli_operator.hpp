@@ -53,8 +53,6 @@ class CliOperator : public Operator {
 
     std::optional<std::string> askPassword(const std::string& label,
                                            const std::string& preset) override;
-    bool askYesNo(const std::string& text, MessageIcon icon) override;
-    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
     Answer ask(const Question& question) override;
 
@@ -70,6 +68,10 @@ class CliOperator : public Operator {
     void error(const std::string& text);
 
   private:
+    // A general yes/no question, and the Abort/Retry/Ignore box, at the
+    // terminal or from the flags.
+    bool answerYesNo(const std::string& text);
+    BlockFailureChoice answerBlockFailure(const std::string& text);
     std::optional<std::string> readSecret(const std::string& prompt);
     std::optional<std::string> readLine(const std::string& prompt);
     void refuse(const std::string& why);

@@ -115,28 +115,11 @@ class FirmwareConsole : public Operator {
         return questions_.askPassword(label, preset);
     }
 
-    bool askYesNo(const std::string& text, MessageIcon icon) override {
-        Prompt prompt(*this);
-        return questions_.askYesNo(text, icon);
-    }
-
-    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
-        return blockFailure(text, std::nullopt);
-    }
-
     Answer ask(const Question& question) override {
         if (question.topic == QuestionTopic::BlockFailure) {
             const auto unit =
                 question.devices.empty() ? std::nullopt : std::optional(question.devices.front());
-            switch (blockFailure(question.text, unit)) {
-            case BlockFailureChoice::Retry:
-                return Answer::Retry;
-            case BlockFailureChoice::Ignore:
-                return Answer::Ignore;
-            case BlockFailureChoice::Abort:
-                break;
-            }
-            return Answer::Abort;
+            return BlockFailureAnswer(blockFailure(question.text, unit));
         }
         Prompt prompt(*this);
         return questions_.ask(question);

@@ -188,16 +188,15 @@ class ScriptedOperator : public Operator {
         passwords.pop_front();
         return answer;
     }
-    bool askYesNo(const std::string& text, MessageIcon) override {
-        questions.push_back(text);
+    Answer ask(const Question& question) override {
+        if (question.buttons == QuestionButtons::AbortRetryIgnore)
+            return Answer::Abort;
+        questions.push_back(question.text);
         if (answers.empty())
-            return false;
+            return YesNoAnswer(question.buttons, false);
         const bool answer = answers.front();
         answers.pop_front();
-        return answer;
-    }
-    BlockFailureChoice askAbortRetryIgnore(const std::string&) override {
-        return BlockFailureChoice::Abort;
+        return YesNoAnswer(question.buttons, answer);
     }
     void showMessage(const std::string& text, MessageIcon) override { messages.push_back(text); }
 };

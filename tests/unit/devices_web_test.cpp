@@ -56,10 +56,7 @@ struct CursorOperator : Operator {
     std::optional<std::string> askPassword(const std::string&, const std::string&) override {
         return std::nullopt;
     }
-    bool askYesNo(const std::string&, MessageIcon) override { return false; }
-    BlockFailureChoice askAbortRetryIgnore(const std::string&) override {
-        return BlockFailureChoice::Abort;
-    }
+    Answer ask(const Question& question) override { return YesNoAnswer(question.buttons, false); }
     void showMessage(const std::string&, MessageIcon) override {}
     void setWaitCursor(bool on) override { cursor.push_back(on); }
 };

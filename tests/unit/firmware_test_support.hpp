@@ -106,24 +106,16 @@ class ScriptedOperator : public Operator {
         prompts.push_back({label, preset});
         return passwordAnswer;
     }
-    bool askYesNo(const std::string& text, MessageIcon) override {
-        std::lock_guard lock(mutex_);
-        questions.push_back(text);
-        return yesNoAnswer;
-    }
-    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        blockQuestions.push_back(text);
-        if (blockChoices.empty())
-            return BlockFailureChoice::Abort;
-        const auto choice = blockChoices.front();
-        blockChoices.pop_front();
-        return choice;
-    }
     Answer ask(const Question& question) override {
-        if (question.buttons == QuestionButtons::AbortRetryIgnore)
-            return Operator::ask(question); // through askAbortRetryIgnore
         std::lock_guard lock(mutex_);
+        if (question.buttons == QuestionButtons::AbortRetryIgnore) {
+            blockQuestions.push_back(question.text);
+            if (blockChoices.empty())
+                return Answer::Abort;
+            const auto choice = blockChoices.front();
+            blockChoices.pop_front();
+            return BlockFailureAnswer(choice);
+        }
         asked.push_back(question);
         if (const auto it = answers.find(question.topic); it != answers.end())
             return it->second;
@@ -150,7 +142,6 @@ class ScriptedOperator : public Operator {
 
     // Read after the run (its threads have ended).
     std::vector<Prompt> prompts;
-    std::vector<std::string> questions;
     std::vector<Question> asked; // through ask(), Abort/Retry/Ignore excepted
     std::vector<std::string> blockQuestions;
     std::vector<std::pair<std::string, MessageIcon>> messages;

@@ -240,11 +240,11 @@ TEST(FirmwareUpgrade, OlderBootIsOneQuestionNamingTheUnitsOfTheBatch) {
 class OverlapDetector : public test::ScriptedOperator {
   public:
     int most = 0;
-    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override {
+    Answer ask(const Question& question) override {
         enter();
-        const auto choice = ScriptedOperator::askAbortRetryIgnore(text);
+        const Answer answer = ScriptedOperator::ask(question);
         leave();
-        return choice;
+        return answer;
     }
     void showMessage(const std::string& text, MessageIcon icon) override {
         enter();

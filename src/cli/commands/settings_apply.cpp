@@ -61,10 +61,7 @@ class DeviceWriteOperator : public Operator {
         return prompt.askPassword(UnitPasswordLabel(device_), {});
     }
     // The address question is answered by the plan's check before any write.
-    bool askYesNo(const std::string& /*text*/, MessageIcon /*icon*/) override { return false; }
-    BlockFailureChoice askAbortRetryIgnore(const std::string& /*text*/) override {
-        return BlockFailureChoice::Abort;
-    }
+    Answer ask(const Question& question) override { return YesNoAnswer(question.buttons, false); }
     void showMessage(const std::string& text, MessageIcon /*icon*/) override {
         messages_.push_back(text);
     }

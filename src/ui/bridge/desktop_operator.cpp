@@ -35,27 +35,6 @@ std::optional<std::string> DesktopOperator::askPassword(const std::string& label
     return answer ? *answer : std::nullopt;
 }
 
-bool DesktopOperator::askYesNo(const std::string& text, MessageIcon icon) {
-    const auto turn = takeTurn();
-    return caller_
-        .call([owner = owner_, text, icon] {
-            NormalCursor pointer;
-            return AskYesNoBox(owner, text, icon);
-        })
-        .value_or(false);
-}
-
-BlockFailureChoice DesktopOperator::askAbortRetryIgnore(const std::string& text) {
-    const auto turn = takeTurn();
-    // Nobody left to answer: give up rather than go on unattended.
-    return caller_
-        .call([owner = owner_, text] {
-            NormalCursor pointer;
-            return AskAbortRetryIgnoreBox(owner, text);
-        })
-        .value_or(BlockFailureChoice::Abort);
-}
-
 void DesktopOperator::showMessage(const std::string& text, MessageIcon icon) {
     const auto turn = takeTurn();
     caller_.call([owner = owner_, text, icon] {

@@ -57,8 +57,6 @@ class DesktopOperator : public Operator {
 
     std::optional<std::string> askPassword(const std::string& label,
                                            const std::string& preset) override;
-    bool askYesNo(const std::string& text, MessageIcon icon) override;
-    BlockFailureChoice askAbortRetryIgnore(const std::string& text) override;
     void showMessage(const std::string& text, MessageIcon icon) override;
     void setWaitCursor(bool on) override;
     void setStatusLine(const std::string& text) override;

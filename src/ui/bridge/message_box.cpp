@@ -168,25 +168,4 @@ void ShowMessageBox(QWidget* parent, const std::string& text, MessageIcon icon) 
     ShowMessageBox(parent, QString::fromStdString(text), icon);
 }
 
-bool AskYesNoBox(QWidget* parent, const std::string& text, MessageIcon icon) {
-    // Yes goes ahead with something that can harm a device or the network
-    // (an address another station uses): Enter, like Escape and the close
-    // box, must not be what says it.
-    return run(parent, BoxIcon(icon), QString::fromStdString(text),
-               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
-}
-
-BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& text) {
-    switch (run(parent, QMessageBox::Critical, QString::fromStdString(text),
-                QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore,
-                QMessageBox::Abort)) {
-    case QMessageBox::Retry:
-        return BlockFailureChoice::Retry;
-    case QMessageBox::Ignore:
-        return BlockFailureChoice::Ignore;
-    default:
-        return BlockFailureChoice::Abort;
-    }
-}
-
 } // namespace korvane::ui

@@ -19,11 +19,6 @@ QMessageBox::Icon BoxIcon(MessageIcon icon);
 void ShowMessageBox(QWidget* parent, const QString& text, MessageIcon icon = MessageIcon::Warning);
 void ShowMessageBox(QWidget* parent, const std::string& text,
                     MessageIcon icon = MessageIcon::Warning);
-// Yes and No, No the default (Enter) and the answer of Escape and the
-// close box; true for Yes.
-bool AskYesNoBox(QWidget* parent, const std::string& text, MessageIcon icon);
-// Abort, Retry and Ignore with the stop icon; a box closed otherwise aborts.
-BlockFailureChoice AskAbortRetryIgnoreBox(QWidget* parent, const std::string& text);
 
 // The core's question as a modal box: its text and icon, exactly its
 // buttons ("Yes"/"No", "Continue"/"Cancel", "Abort"/"Retry"/"Ignore"),
