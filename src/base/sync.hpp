@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -135,6 +136,16 @@ class StopToken {
     std::condition_variable cv_;
     std::vector<ArrivalSignal*> wakeAlso_;
 };
+
+// The one pause of the core: `duration`, cut short when `stop` (if given) is
+// requested. False when it was.
+template <class Rep, class Period>
+bool Pause(std::chrono::duration<Rep, Period> duration, StopToken* stop) {
+    if (stop != nullptr)
+        return stop->sleepFor(duration);
+    std::this_thread::sleep_for(duration);
+    return true;
+}
 
 // While it lives, a stop request on `stop` (when there is one) also wakes
 // whoever sleeps on `signal`. Every wait on an ArrivalSignal that a stop

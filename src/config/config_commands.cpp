@@ -11,13 +11,6 @@ namespace korvane {
 
 namespace {
 
-bool pause(Micros duration, StopToken* stop) {
-    if (stop != nullptr)
-        return stop->sleepFor(duration);
-    std::this_thread::sleep_for(duration);
-    return true;
-}
-
 // Shows the wait cursor for one exchange with the device.
 class WaitCursor {
   public:
@@ -148,7 +141,7 @@ NetworkSettingsResult RunNetworkSettings(Context& ctx, const DeviceIdentity& dev
 
     const bool wrote = passwordWrite.kind != PasswordWrite::Kind::None || result.settingsWritten;
     result.end = wrote ? ConfigEnd::Written : ConfigEnd::NothingToWrite;
-    if (wrote && hooks.startSearch && pause(ctx.timing.searchAfterSettingsWrite, stop)) {
+    if (wrote && hooks.startSearch && Pause(ctx.timing.searchAfterSettingsWrite, stop)) {
         hooks.startSearch();
         result.searchStarted = true;
     }
@@ -411,7 +404,7 @@ SerialNumberResult RunSetSerialNumber(Context& ctx, const DeviceIdentity& device
                 return result;
             }
             waited = true;
-            if (!pause(ctx.timing.factoryBusyWait, stop)) {
+            if (!Pause(ctx.timing.factoryBusyWait, stop)) {
                 result.end = ConfigEnd::WriteFailed;
                 return result;
             }

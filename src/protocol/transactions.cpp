@@ -23,13 +23,6 @@ namespace {
 
 enum class Kind { Query, Command };
 
-bool pause(Micros duration, StopToken* stop) {
-    if (stop)
-        return stop->sleepFor(duration);
-    std::this_thread::sleep_for(duration);
-    return true;
-}
-
 bool stopped(const StopToken* stop) {
     return stop != nullptr && stop->stopRequested();
 }
@@ -121,10 +114,10 @@ bool sendCommand(Context& ctx, CommandPacing pacing, StopToken* stop, Send&& sen
         std::lock_guard lock(ctx.sendLock);
         sent = send();
         if (pacing == CommandPacing::Shared)
-            pause(ctx.timing.commandSendPause, stop);
+            Pause(ctx.timing.commandSendPause, stop);
     }
     if (pacing == CommandPacing::PerDevice)
-        pause(ctx.timing.commandSendPause, stop);
+        Pause(ctx.timing.commandSendPause, stop);
     return sent;
 }
 
@@ -161,12 +154,12 @@ std::uint16_t transact(Kind kind, Context& ctx, const MacAddress& target, std::u
                 return status::kNoReply;
             continue;
         }
-        if (kind == Kind::Query && !pause(t.querySendPause, stop))
+        if (kind == Kind::Query && !Pause(t.querySendPause, stop))
             return status::kNoReply;
         if (const auto status =
                 waitForReply(ctx, target, replyCode, replyData, window, firstSend, stop)) {
             if (kind == Kind::Command && *status == status::kDoneAfterPause) {
-                pause(t.status4Pause, stop);
+                Pause(t.status4Pause, stop);
                 return status::kDone;
             }
             return *status;
