@@ -115,7 +115,7 @@ Result upgrade(int units, const std::filesystem::path& image) {
     QuietOperator op;
     FirmwareUpgrade session(ctx, op, pointers, UnitPasswordGate(ctx, op));
     const auto start = SteadyClock::now();
-    const auto summary = session.DownloadAllUnits([&] { return image.string(); });
+    const auto summary = session.downloadAllUnits([&] { return image.string(); });
     result.elapsed = SteadyClock::now() - start;
     result.failures = summary ? summary->failures : units;
     ctx.link.close();

@@ -164,7 +164,7 @@ int measure(const std::string& interface, int units, const std::string& image, C
     FirmwareUpgrade session(ctx, op, pointers, UnitPasswordGate(ctx, op));
     session.setPacing(pacing);
     const auto start = Clock::now();
-    const auto summary = session.DownloadAllUnits([&] { return image; });
+    const auto summary = session.downloadAllUnits([&] { return image; });
     const double elapsed = seconds(Clock::now() - start);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -47,25 +47,14 @@ int RunOnDevice(Invocation& inv, const DeviceTarget& target, const DeviceCommand
 
 void DeclareDeviceCommand(CLI::App& cmd, Chosen& chosen, DeviceCommand command) {
     auto target = std::make_shared<DeviceTarget>();
-    cmd.add_option("DEVICE", target->device, "the device: serial number or MAC address")
-        ->required()
-        ->check(DeviceCheck());
+    AddDevice(cmd, target->device);
     if (command.access != DeviceAccess::Read)
         AddPasswordFile(cmd, target->passwordFile);
     if (command.access == DeviceAccess::WriteNewPassword)
-        cmd.add_option("--new-password-file", target->newPasswordFile,
-                       "the new password: the first line of FILE (else asked twice on a "
-                       "terminal)")
-            ->type_name("FILE")
-            ->check(ReadableFileCheck());
+        AddNewPasswordFile(cmd, target->newPasswordFile);
     OnChosen(cmd, chosen, [target, command = std::move(command)](Invocation& inv) {
         return RunOnDevice(inv, *target, command);
     });
-}
-
-CLI::Option* AddDevices(CLI::App& cmd, std::vector<std::string>& devices) {
-    return cmd.add_option("DEVICE", devices, "the devices: serial numbers or MAC addresses")
-        ->check(DeviceCheck());
 }
 
 } // namespace korvane::cli

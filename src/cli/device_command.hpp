@@ -12,11 +12,8 @@
 #include "cli/command.hpp"
 #include "protocol/device_identity.hpp"
 
-#include <CLI/CLI.hpp>
-
 #include <functional>
 #include <string>
-#include <vector>
 
 namespace korvane::cli {
 
@@ -39,8 +36,5 @@ struct DeviceCommand {
 // Declares DEVICE (and the password files) on `cmd`, before whatever the
 // caller declares after it, and makes the command run as described above.
 void DeclareDeviceCommand(CLI::App& cmd, Chosen& chosen, DeviceCommand command);
-
-// DEVICE... for the commands about several devices (open, firmware).
-CLI::Option* AddDevices(CLI::App& cmd, std::vector<std::string>& devices);
 
 } // namespace korvane::cli

@@ -84,4 +84,23 @@ CLI::Option* AddPasswordFile(CLI::App& command, std::string& path) {
         ->check(ReadableFileCheck());
 }
 
+CLI::Option* AddNewPasswordFile(CLI::App& command, std::string& path) {
+    return command
+        .add_option("--new-password-file", path,
+                    "the new password: the first line of FILE (else asked twice on a terminal)")
+        ->type_name("FILE")
+        ->check(ReadableFileCheck());
+}
+
+CLI::Option* AddDevice(CLI::App& command, std::string& device) {
+    return command.add_option("DEVICE", device, "the device: serial number or MAC address")
+        ->required()
+        ->check(DeviceCheck());
+}
+
+CLI::Option* AddDevices(CLI::App& command, std::vector<std::string>& devices) {
+    return command.add_option("DEVICE", devices, "the devices: serial numbers or MAC addresses")
+        ->check(DeviceCheck());
+}
+
 } // namespace korvane::cli

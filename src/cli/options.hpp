@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvane::cli {
 
@@ -30,5 +31,9 @@ CLI::Validator ReadableFileCheck();
 // The options that several commands share, declared alike everywhere.
 CLI::Option* AddJsonFlag(CLI::App& command, bool& json, const std::string& what);
 CLI::Option* AddPasswordFile(CLI::App& command, std::string& path);
+CLI::Option* AddNewPasswordFile(CLI::App& command, std::string& path);
+// DEVICE, one required; and DEVICE... for the commands about several devices.
+CLI::Option* AddDevice(CLI::App& command, std::string& device);
+CLI::Option* AddDevices(CLI::App& command, std::vector<std::string>& devices);
 
 } // namespace korvane::cli

@@ -300,12 +300,12 @@ DeviceSearch::DeviceSearch(Context& ctx, DeviceList& list, SearchNotifications n
     : ctx_(ctx), list_(list), notifications_(std::move(notifications)) {}
 
 DeviceSearch::~DeviceSearch() {
-    RequestStop();
+    requestStop();
     if (thread_.joinable())
         thread_.join();
 }
 
-bool DeviceSearch::StartSearch() {
+bool DeviceSearch::startSearch() {
     if (list_.busy() || stop_.stopRequested())
         return false;
     {
@@ -361,14 +361,14 @@ void DeviceSearch::run(std::vector<DeviceRecord> previous) {
         notifications_.resultReady();
 }
 
-std::optional<SearchResult> DeviceSearch::TakePendingResult() {
+std::optional<SearchResult> DeviceSearch::takePendingResult() {
     std::lock_guard lock(mutex_);
     std::optional<SearchResult> result = std::move(pending_);
     pending_.reset();
     return result;
 }
 
-bool DeviceSearch::Apply(const SearchResult& result) {
+bool DeviceSearch::apply(const SearchResult& result) {
     if (!list_.applySearchResult(result, &stop_))
         return false;
     lastNotes_ = result.adapterNotes;
@@ -384,10 +384,10 @@ void DeviceSearch::endBusy() {
     list_.setBusy(false);
 }
 
-bool DeviceSearch::ApplyPendingResult() {
-    auto result = TakePendingResult();
+bool DeviceSearch::applyPendingResult() {
+    auto result = takePendingResult();
     if (result)
-        return Apply(*result);
+        return apply(*result);
     std::string failure;
     {
         std::lock_guard lock(mutex_);
@@ -401,16 +401,16 @@ bool DeviceSearch::ApplyPendingResult() {
     return true;
 }
 
-void DeviceSearch::RequestStop() {
+void DeviceSearch::requestStop() {
     stop_.requestStop();
 }
 
-bool DeviceSearch::WaitEnded(SteadyClock::time_point deadline) {
+bool DeviceSearch::waitEnded(SteadyClock::time_point deadline) {
     std::unique_lock lock(mutex_);
     return ended_.wait_until(lock, deadline, [&] { return !running_; });
 }
 
-void DeviceSearch::WaitEnded() {
+void DeviceSearch::waitEnded() {
     std::unique_lock lock(mutex_);
     ended_.wait(lock, [&] { return !running_; });
 }

@@ -128,14 +128,14 @@ struct SearchNotifications {
     std::function<void()> redraw;
     // Launch Device, Settings, Upgrade Firmware and Refresh: off while a search runs.
     std::function<void(bool enabled)> operationButtons;
-    // A result waits: call ApplyPendingResult on the owner's thread.
+    // A result waits: call applyPendingResult on the owner's thread.
     std::function<void()> resultReady;
 };
 
-// One search at a time over one list. The owner calls StartSearch (timer,
-// Refresh, after a settings change) and ApplyPendingResult on its thread; it
-// kills its repeat timer when StartSearch returns true and arms it with
-// Timing::searchPeriod when ApplyPendingResult returns true.
+// One search at a time over one list. The owner calls startSearch (timer,
+// Refresh, after a settings change) and applyPendingResult on its thread; it
+// kills its repeat timer when startSearch returns true and arms it with
+// Timing::searchPeriod when applyPendingResult returns true.
 class DeviceSearch {
   public:
     DeviceSearch(Context& ctx, DeviceList& list, SearchNotifications notifications = {});
@@ -145,25 +145,25 @@ class DeviceSearch {
     DeviceSearch& operator=(const DeviceSearch&) = delete;
 
     // Starts a search thread; false (and nothing happens) while the list is busy.
-    bool StartSearch();
+    bool startSearch();
 
     // Takes the waiting result, if any (owner's thread).
-    std::optional<SearchResult> TakePendingResult();
+    std::optional<SearchResult> takePendingResult();
     // Shows a result in the list, switches the buttons on and ends the busy
     // state. False, changing nothing more, once a stop was requested.
-    bool Apply(const SearchResult& result);
+    bool apply(const SearchResult& result);
     // Applies the waiting result; a search that ended with an unexpected
     // error ends the busy state too, the rows kept and the pane saying why.
-    bool ApplyPendingResult();
+    bool applyPendingResult();
 
     // Any thread: ends the running search at its next check point, cutting
     // its waits short. A stopped search leaves the busy state set and the
     // buttons off: it is what closing does.
-    void RequestStop();
+    void requestStop();
     bool stopRequested() const { return stop_.stopRequested(); }
     // True when no search thread is working (or it ended before the deadline).
-    bool WaitEnded(SteadyClock::time_point deadline);
-    void WaitEnded();
+    bool waitEnded(SteadyClock::time_point deadline);
+    void waitEnded();
     bool running() const;
     // Owner's thread: each adapter the last applied search looked at, and
     // why it could not search there (empty when it did).

@@ -87,7 +87,7 @@ std::vector<LaunchReport> LaunchDevices(Context& ctx, std::span<const LaunchTarg
             continue;
         }
         report.url = *url;
-        report.outcome = opener.OpenUrl(*url) ? LaunchOutcome::Opened : LaunchOutcome::OpenFailed;
+        report.outcome = opener.openUrl(*url) ? LaunchOutcome::Opened : LaunchOutcome::OpenFailed;
         pauseFirst = true;
     }
     return reports;

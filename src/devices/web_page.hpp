@@ -21,7 +21,7 @@ namespace korvane {
 class UrlOpener {
   public:
     virtual ~UrlOpener() = default;
-    virtual bool OpenUrl(const std::string& url) = 0;
+    virtual bool openUrl(const std::string& url) = 0;
 };
 
 // A port is on when it lies from 1 to 65534 (0 and 65535 mean off).

@@ -218,12 +218,12 @@ class UnitDownload {
         ++outcome_.blocksAccepted;
         bytesSent_ += n;
         job_.progress->bytesDone.store(bytesSent_);
-        session_.RefreshProgress(length);
+        session_.refreshProgress(length);
         return Step::Transfer;
     }
 
     Step programming() {
-        session_.SetUnitStatus(outcome_.key, firmware_text::kProgramming);
+        session_.setUnitStatus(outcome_.key, firmware_text::kProgramming);
         waiter_.emplace(session_, target_);
         waiter_->arm();
         // No status of this request ends the unit: a device that does not
@@ -241,7 +241,7 @@ class UnitDownload {
     Step waitNotice() {
         const auto deadline = SteadyClock::now() + session_.timing().noticeWait;
         if (waiter_->wait(deadline)) {
-            session_.SetUnitStatus(outcome_.key, firmware_text::kDownloadSuccessfully);
+            session_.setUnitStatus(outcome_.key, firmware_text::kDownloadSuccessfully);
             return Step::Succeeded;
         }
         return fail(session_.stopToken().stopRequested() ? UnitFailure::Stopped
@@ -274,12 +274,12 @@ class UnitDownload {
 
     void show(const char* text) {
         session_.setStatusLine(text);
-        session_.SetUnitStatus(outcome_.key, text);
+        session_.setUnitStatus(outcome_.key, text);
     }
 
     void markComplete(std::uint64_t length) {
         job_.progress->bytesDone.store(length);
-        session_.RefreshProgress(length);
+        session_.refreshProgress(length);
     }
 
     Step fail(UnitFailure failure) {

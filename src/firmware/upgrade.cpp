@@ -245,7 +245,7 @@ bool sameKey(const std::string& a, const std::string& b) {
 }
 } // namespace
 
-void FirmwareUpgrade::SetUnitStatus(const std::string& key, const std::string& text) {
+void FirmwareUpgrade::setUnitStatus(const std::string& key, const std::string& text) {
     {
         std::lock_guard lock(mutex_);
         auto row = std::find_if(rows_.begin(), rows_.end(),
@@ -258,7 +258,7 @@ void FirmwareUpgrade::SetUnitStatus(const std::string& key, const std::string& t
     op_.setUnitStatus(key, text);
 }
 
-void FirmwareUpgrade::RefreshProgress(std::uint64_t length) {
+void FirmwareUpgrade::refreshProgress(std::uint64_t length) {
     if (units_.empty() || length == 0)
         return;
     std::uint64_t done = 0;
@@ -440,7 +440,7 @@ bool FirmwareUpgrade::NoticeWaiter::wait(SteadyClock::time_point deadline) {
     return noticed_;
 }
 
-std::optional<RunSummary> FirmwareUpgrade::DownloadAllUnits(const ImagePathSource& imagePath) {
+std::optional<RunSummary> FirmwareUpgrade::downloadAllUnits(const ImagePathSource& imagePath) {
     bool expected = false;
     if (!busy_.compare_exchange_strong(expected, true))
         return std::nullopt;
@@ -468,7 +468,7 @@ RunSummary FirmwareUpgrade::runClaimed(const ImagePathSource& imagePath) {
             std::lock_guard lock(mutex_);
             results_[key] = 0;
         }
-        SetUnitStatus(key, {});
+        setUnitStatus(key, {});
     }
 
     // The image is looked at once, before any unit starts.

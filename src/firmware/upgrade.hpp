@@ -3,10 +3,10 @@
 // The firmware upgrade of one or several devices ("units"): one session per
 // Firmware Upgrade dialog (or command-line run), holding the status list, the
 // per-unit results, the progress slots and the routing of the devices'
-// completion notices. DownloadAllUnits runs the units eight at a time;
+// completion notices. downloadAllUnits runs the units eight at a time;
 // DownloadToDevice upgrades one of them.
 //
-// Threads: DownloadAllUnits runs on the caller's thread (or on a thread of
+// Threads: downloadAllUnits runs on the caller's thread (or on a thread of
 // its own through start()), each unit on a worker thread; the link's receive
 // thread delivers completion notices. Every Operator call can come from any
 // of them; the GUI's Operator runs them on its own thread, so the session
@@ -191,13 +191,13 @@ class FirmwareUpgrade {
     // status list was rebuilt and the summary set): the GUI then rereads
     // statusRows(). Called on the run's thread.
     void setBusyReceiver(BusyReceiver receiver);
-    // Starts DownloadAllUnits on a thread of its own; false while a run is
+    // Starts downloadAllUnits on a thread of its own; false while a run is
     // busy. `imagePath` is called on that thread, once per unit.
     bool start(ImagePathSource imagePath);
     // Waits for a run started by start() to end.
     void wait();
     // Runs one whole run on the caller's thread; nullopt while another is busy.
-    std::optional<RunSummary> DownloadAllUnits(const ImagePathSource& imagePath);
+    std::optional<RunSummary> downloadAllUnits(const ImagePathSource& imagePath);
     bool busy() const { return busy_.load(); }
     // Makes a running run give up: transactions and waits end, units fail.
     void requestStop();
@@ -246,9 +246,9 @@ class FirmwareUpgrade {
     }
     void setStatusLine(const std::string& text);
     // Sets the unit's row (found by key, case-insensitively) or appends one.
-    void SetUnitStatus(const std::string& key, const std::string& text);
+    void setUnitStatus(const std::string& key, const std::string& text);
     // The mean progress of all units into the progress bar, for an image of `length` bytes.
-    void RefreshProgress(std::uint64_t length);
+    void refreshProgress(std::uint64_t length);
     // Runs the gate for one unit. The units run at once, but their questions
     // reach the operator one at a time: the gate, ask() and showMessage()
     // take turns under one lock.

@@ -55,16 +55,16 @@ void TestApp::secondLockInTheSameDirectoryFails() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     auto first = std::make_unique<SingleInstance>(dir.path());
-    QCOMPARE(first->Acquire(), SingleInstance::Result::Acquired);
+    QCOMPARE(first->acquire(), SingleInstance::Result::Acquired);
     QVERIFY(first->lockFilePath().endsWith("RunOnlyOneTarnwick.lock"));
     SingleInstance second(dir.path());
-    QCOMPARE(second.Acquire(), SingleInstance::Result::OtherCopyRuns);
+    QCOMPARE(second.acquire(), SingleInstance::Result::OtherCopyRuns);
     // Once the first copy has ended, the next start gets the lock.
     first.reset();
-    QCOMPARE(second.Acquire(), SingleInstance::Result::Acquired);
+    QCOMPARE(second.acquire(), SingleInstance::Result::Acquired);
 
     SingleInstance nowhere(dir.filePath("missing/deeper"));
-    QCOMPARE(nowhere.Acquire(), SingleInstance::Result::NoLockFile);
+    QCOMPARE(nowhere.acquire(), SingleInstance::Result::NoLockFile);
 }
 
 void TestApp::secondCopyEndsAtOnceAndFirstRunsOn() {

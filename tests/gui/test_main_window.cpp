@@ -82,21 +82,21 @@ class RecordingOpener : public LinkOpener {
 
 class RecordingDialogs : public OperationDialogs {
   public:
-    void RunNetworkSettings(MainWindow& window) override {
+    void runNetworkSettings(MainWindow& window) override {
         ++networkSettings;
         timerActiveInside = window.searchTimerActive();
     }
-    void RunFirmwareUpgrade(MainWindow&, const std::vector<DeviceRecord>& units) override {
+    void runFirmwareUpgrade(MainWindow&, const std::vector<DeviceRecord>& units) override {
         firmwareUnits.clear();
         for (const DeviceRecord& unit : units) {
             firmwareUnits << QString::fromStdString(SerialText(unit.mac()));
         }
         ++firmware;
     }
-    void RunIpSettings(MainWindow&) override { ++ipSettings; }
-    void RunSetPassword(MainWindow&) override { ++setPassword; }
-    void RunSetSerialNumber(MainWindow&) override { ++serialNumber; }
-    void RunNetworkAdapter(MainWindow& window) override {
+    void runIpSettings(MainWindow&) override { ++ipSettings; }
+    void runSetPassword(MainWindow&) override { ++setPassword; }
+    void runSetSerialNumber(MainWindow&) override { ++serialNumber; }
+    void runNetworkAdapter(MainWindow& window) override {
         adapterTableDuringChoice = window.context().adapterCount();
         window.adapterChoice().choose(adapterToChoose);
     }
@@ -945,7 +945,8 @@ void TestMainWindow::missingRawAccessIsToldOnce() {
     QMessageBox* box = nullptr;
     QTRY_VERIFY((box = window_->findChild<QMessageBox*>("permissionMessage")) != nullptr);
     QVERIFY(box->text().contains("cap_net_raw"));
-    QVERIFY(box->text().contains(QDir::toNativeSeparators(QCoreApplication::applicationFilePath())));
+    QVERIFY(
+        box->text().contains(QDir::toNativeSeparators(QCoreApplication::applicationFilePath())));
     QVERIFY(!box->text().contains("<program>"));
     waitForFirstSearch();
     // The adapter that opens still lists its devices.

@@ -28,8 +28,8 @@ constexpr auto kGenerous = std::chrono::seconds(20);
 
 // One search, applied; false when it did not end within a generous time.
 bool SearchOnce(DeviceSearch& search) {
-    return search.StartSearch() && search.WaitEnded(SteadyClock::now() + kGenerous) &&
-           search.ApplyPendingResult();
+    return search.startSearch() && search.waitEnded(SteadyClock::now() + kGenerous) &&
+           search.applyPendingResult();
 }
 
 void Silence(sim::DeviceConfig& config, std::uint16_t command) {
@@ -82,16 +82,16 @@ TEST(DeviceSearch, TwoAdaptersOnOneSegmentListEachDeviceOnceOnTheLowerAdapter) {
     int redraws = 0;
     DeviceSearch search(*lan.ctx, list,
                         {[&] { ++redraws; }, [&](bool on) { buttons.push_back(on); }, {}});
-    ASSERT_TRUE(search.StartSearch());
+    ASSERT_TRUE(search.startSearch());
     EXPECT_TRUE(list.busy());
     EXPECT_EQ(list.paneText(), "Searching device...");
     EXPECT_EQ(list.statusText(), "");
-    EXPECT_FALSE(search.StartSearch()); // a second request while busy is ignored
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
-    const auto result = search.TakePendingResult();
+    EXPECT_FALSE(search.startSearch()); // a second request while busy is ignored
+    ASSERT_TRUE(search.waitEnded(SteadyClock::now() + kGenerous));
+    const auto result = search.takePendingResult();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->adaptersOpened, 2);
-    ASSERT_TRUE(search.Apply(*result));
+    ASSERT_TRUE(search.apply(*result));
     EXPECT_FALSE(list.busy());
     EXPECT_EQ(buttons, (std::vector<bool>{false, true}));
     EXPECT_GE(redraws, 2);
@@ -176,15 +176,15 @@ TEST(DeviceSearch, NoAdapterFindsNothing) {
     lan.add(1);
     DeviceList list;
     DeviceSearch search(*lan.ctx, list);
-    ASSERT_TRUE(search.StartSearch());
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
-    const auto result = search.TakePendingResult();
+    ASSERT_TRUE(search.startSearch());
+    ASSERT_TRUE(search.waitEnded(SteadyClock::now() + kGenerous));
+    const auto result = search.takePendingResult();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->adaptersOpened, 0);
     ASSERT_EQ(result->adapterNotes.size(), 1u);
     EXPECT_EQ(result->adapterNotes[0].problem,
               "raw Ethernet access was refused (Operation not permitted)");
-    ASSERT_TRUE(search.Apply(*result));
+    ASSERT_TRUE(search.apply(*result));
     EXPECT_EQ(list.rows().rowCount(), 0);
     EXPECT_EQ(list.paneText(), "No device found");
     EXPECT_EQ(list.statusText(), "");
@@ -322,10 +322,10 @@ TEST(DeviceSearch, ADeadLinkIsReopenedAndAdaptersAreEnumeratedAtEachSearch) {
     DeviceList list;
     DeviceSearch search(*lan.ctx, list);
     auto searchNow = [&] {
-        EXPECT_TRUE(search.StartSearch());
-        EXPECT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
-        auto result = search.TakePendingResult();
-        EXPECT_TRUE(result && search.Apply(*result));
+        EXPECT_TRUE(search.startSearch());
+        EXPECT_TRUE(search.waitEnded(SteadyClock::now() + kGenerous));
+        auto result = search.takePendingResult();
+        EXPECT_TRUE(result && search.apply(*result));
         return result ? *result : SearchResult{};
     };
     ASSERT_EQ(searchNow().table.count(), 1);
@@ -597,7 +597,7 @@ TEST_P(SearchStopTest, StopEndsTheThreadPromptlyAndInsertsNoRow) {
     std::atomic<bool> resultReady{false};
     DeviceSearch search(*lan.ctx, list,
                         {{}, [&](bool on) { buttons.push_back(on); }, [&] { resultReady = true; }});
-    ASSERT_TRUE(search.StartSearch());
+    ASSERT_TRUE(search.startSearch());
 
     const auto deadline = SteadyClock::now() + std::chrono::seconds(10);
     switch (GetParam()) {
@@ -625,19 +625,19 @@ TEST_P(SearchStopTest, StopEndsTheThreadPromptlyAndInsertsNoRow) {
     }
     }
     const auto stopAt = SteadyClock::now();
-    search.RequestStop();
-    ASSERT_TRUE(search.WaitEnded(stopAt + std::chrono::seconds(2)));
+    search.requestStop();
+    ASSERT_TRUE(search.waitEnded(stopAt + std::chrono::seconds(2)));
     EXPECT_LT(SteadyClock::now() - stopAt, std::chrono::seconds(2));
 
     EXPECT_FALSE(resultReady);
-    EXPECT_FALSE(search.TakePendingResult().has_value());
-    EXPECT_FALSE(search.ApplyPendingResult());
+    EXPECT_FALSE(search.takePendingResult().has_value());
+    EXPECT_FALSE(search.applyPendingResult());
     ASSERT_EQ(list.rows().rowCount(), 1);
     EXPECT_EQ(list.rows().row(0).data.texts[0], SerialText(DeviceMac(9)));
     // Closing: nothing is switched on again and no further search starts.
     EXPECT_TRUE(list.busy());
     EXPECT_EQ(buttons, std::vector<bool>{false});
-    EXPECT_FALSE(search.StartSearch());
+    EXPECT_FALSE(search.startSearch());
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, SearchStopTest,
@@ -659,10 +659,10 @@ TEST(DeviceSearch, AResultWaitingWhenTheStopComesIsNotApplied) {
     lan.add(1);
     DeviceList list;
     DeviceSearch search(*lan.ctx, list);
-    ASSERT_TRUE(search.StartSearch());
-    ASSERT_TRUE(search.WaitEnded(SteadyClock::now() + kGenerous));
-    search.RequestStop();
-    EXPECT_FALSE(search.ApplyPendingResult());
+    ASSERT_TRUE(search.startSearch());
+    ASSERT_TRUE(search.waitEnded(SteadyClock::now() + kGenerous));
+    search.requestStop();
+    EXPECT_FALSE(search.applyPendingResult());
     EXPECT_EQ(list.rows().rowCount(), 0);
     EXPECT_EQ(list.paneText(), "Searching device...");
 }

@@ -45,7 +45,7 @@ TEST(WebPageUrl, HttpFirstThenHttpsElseNothing) {
 
 struct RecordingOpener : UrlOpener {
     std::vector<std::string> urls;
-    bool OpenUrl(const std::string& url) override {
+    bool openUrl(const std::string& url) override {
         urls.push_back(url);
         return true;
     }

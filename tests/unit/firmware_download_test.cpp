@@ -132,7 +132,7 @@ TEST(FirmwareDownload, IgnoreWithARefusedPasswordFailsTheUnit) {
                               ""};
     });
     const auto image = rig.writeImage(MakeImage(0x10000));
-    const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
+    const auto summary = *session.downloadAllUnits([&] { return image.string(); });
 
     EXPECT_EQ(gates, 2);
     EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::PasswordRefused);

@@ -230,7 +230,7 @@ class FirmwareRig {
     RunSummary run(const std::filesystem::path& image) {
         FirmwareUpgrade session(ctx(), op, units(), UnitPasswordGate(ctx(), op));
         session.setPacing(pacing);
-        return *session.DownloadAllUnits([&] { return image.string(); });
+        return *session.downloadAllUnits([&] { return image.string(); });
     }
 
     testing::TestLan lan;

@@ -116,7 +116,7 @@ TEST(FirmwareUpgrade, StatusListIsRebuiltInKeyTextOrder) {
 
     // Another run in the same session starts each row empty again.
     rig.op.rowEvents.clear();
-    const auto second = session.DownloadAllUnits([&] { return image.string(); });
+    const auto second = session.downloadAllUnits([&] { return image.string(); });
     ASSERT_TRUE(second);
     EXPECT_EQ(second->failures, 0);
     EXPECT_EQ(rig.op.rowTexts("11").front(), "");
@@ -275,7 +275,7 @@ TEST(FirmwareUpgrade, QuestionsOfUnitsRunningAtOnceComeOneAtATimeNamingTheirUnit
     OverlapDetector op;
     FirmwareUpgrade session(rig.ctx(), op, rig.units(), UnitPasswordGate(rig.ctx(), op));
     const auto image = rig.writeImage(MakeImage(0x10000));
-    const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
+    const auto summary = *session.downloadAllUnits([&] { return image.string(); });
 
     EXPECT_EQ(summary.failures, 3);
     EXPECT_EQ(op.most, 1);
@@ -300,7 +300,7 @@ TEST(FirmwareUpgrade, AUnitsRowIsItsOwnOutcome) {
     // A notice from the first unit's MAC before the run: not its run's.
     rig.ctx().link.deliver(noticeFrom(rig.lan.mac(0), rig.lan.own()));
     const auto image = rig.writeImage(MakeImage(0x10000));
-    const auto summary = *session.DownloadAllUnits([&] { return image.string(); });
+    const auto summary = *session.downloadAllUnits([&] { return image.string(); });
 
     EXPECT_EQ(summary.outcomes[0].failure, UnitFailure::BootIncompatible);
     EXPECT_EQ(summary.outcomes[1].failure, UnitFailure::TransferRefused);

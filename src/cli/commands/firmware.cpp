@@ -163,7 +163,7 @@ int runUpgrade(Invocation& inv, FirmwareOptions& o) {
             running = &session;
             applyInterrupts(session);
         }
-        const auto summary = session.DownloadAllUnits([&] { return image; });
+        const auto summary = session.downloadAllUnits([&] { return image; });
         {
             std::lock_guard lock(interruptMutex);
             running = nullptr;

@@ -26,7 +26,7 @@ struct OpenOptions {
 class PrintingOpener : public UrlOpener {
   public:
     explicit PrintingOpener(std::ostream& out) : out_(out) {}
-    bool OpenUrl(const std::string& url) override {
+    bool openUrl(const std::string& url) override {
         out_ << url << "\n";
         return true;
     }
@@ -40,7 +40,7 @@ class PrintingOpener : public UrlOpener {
 class DesktopOpener : public UrlOpener {
   public:
     explicit DesktopOpener(std::ostream& out) : out_(out) {}
-    bool OpenUrl(const std::string& url) override {
+    bool openUrl(const std::string& url) override {
         out_ << url << "\n" << std::flush;
         const platform::UrlOpen result = platform::OpenUrlOnDesktop(url);
         if (result == platform::UrlOpen::NoOpener)

@@ -3,6 +3,7 @@
 #include "app/environment.hpp"
 #include "cli/config_steps.hpp"
 #include "cli/device_command.hpp"
+#include "cli/options.hpp"
 
 #include <memory>
 #include <ostream>

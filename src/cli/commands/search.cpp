@@ -39,11 +39,11 @@ struct SearchOptions {
 // One full search cycle, applied to the list as the desktop program applies it.
 std::optional<SearchResult> searchOnce(Context& ctx, DeviceList& list) {
     DeviceSearch search(ctx, list);
-    if (!search.StartSearch())
+    if (!search.startSearch())
         return std::nullopt;
-    search.WaitEnded();
-    auto result = search.TakePendingResult();
-    if (!result || !search.Apply(*result))
+    search.waitEnded();
+    auto result = search.takePendingResult();
+    if (!result || !search.apply(*result))
         return std::nullopt;
     return result;
 }

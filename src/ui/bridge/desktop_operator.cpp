@@ -89,7 +89,7 @@ void DesktopOperator::setProgress(int percent) {
         caller_.post([sink = progress_, percent] { sink(percent); });
 }
 
-bool GuiUrlOpener::OpenUrl(const std::string& url) {
+bool GuiUrlOpener::openUrl(const std::string& url) {
     LinkOpener* opener = &opener_;
     const auto result =
         caller_.call([opener, url] { return opener->openLink(QString::fromStdString(url)); });

@@ -89,7 +89,7 @@ class DesktopOperator : public Operator {
 class GuiUrlOpener : public UrlOpener {
   public:
     GuiUrlOpener(LinkOpener& opener, const GuiCaller& caller) : opener_(opener), caller_(caller) {}
-    bool OpenUrl(const std::string& url) override;
+    bool openUrl(const std::string& url) override;
 
   private:
     LinkOpener& opener_;

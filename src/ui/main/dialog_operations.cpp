@@ -46,7 +46,7 @@ bool EditPageAlone(const GuiCaller& caller, MainWindow* window, Model& page) {
 
 } // namespace
 
-void DialogOperations::RunNetworkSettings(MainWindow& window) {
+void DialogOperations::runNetworkSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -83,7 +83,7 @@ void DialogOperations::RunNetworkSettings(MainWindow& window) {
         window.startSearch();
 }
 
-void DialogOperations::RunIpSettings(MainWindow& window) {
+void DialogOperations::runIpSettings(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -99,7 +99,7 @@ void DialogOperations::RunIpSettings(MainWindow& window) {
     });
 }
 
-void DialogOperations::RunSetPassword(MainWindow& window) {
+void DialogOperations::runSetPassword(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -115,7 +115,7 @@ void DialogOperations::RunSetPassword(MainWindow& window) {
     });
 }
 
-void DialogOperations::RunSetSerialNumber(MainWindow& window) {
+void DialogOperations::runSetSerialNumber(MainWindow& window) {
     const auto device = SelectedDevice(window);
     if (!device)
         return;
@@ -139,7 +139,7 @@ void DialogOperations::RunSetSerialNumber(MainWindow& window) {
     });
 }
 
-void DialogOperations::RunNetworkAdapter(MainWindow& window) {
+void DialogOperations::runNetworkAdapter(MainWindow& window) {
     // Every adapter the program may use, listed afresh.
     AdapterTable available;
     EnumerateAdapters(window.context().driver, available, window.options().interfaces);
@@ -148,7 +148,7 @@ void DialogOperations::RunNetworkAdapter(MainWindow& window) {
         window.adapterChoice().choose(dialog.chosenAdapter());
 }
 
-void DialogOperations::RunFirmwareUpgrade(MainWindow& window,
+void DialogOperations::runFirmwareUpgrade(MainWindow& window,
                                           const std::vector<DeviceRecord>& units) {
     FirmwareUpgradeDialog dialog(window.context(), units, &window);
     DeviceList* list = &window.deviceList();

@@ -16,14 +16,14 @@ namespace korvane::ui {
 
 class DialogOperations : public OperationDialogs {
   public:
-    void RunNetworkSettings(MainWindow& window) override;
-    void RunFirmwareUpgrade(MainWindow& window, const std::vector<DeviceRecord>& units) override;
-    void RunIpSettings(MainWindow& window) override;
-    void RunSetPassword(MainWindow& window) override;
-    void RunSetSerialNumber(MainWindow& window) override;
+    void runNetworkSettings(MainWindow& window) override;
+    void runFirmwareUpgrade(MainWindow& window, const std::vector<DeviceRecord>& units) override;
+    void runIpSettings(MainWindow& window) override;
+    void runSetPassword(MainWindow& window) override;
+    void runSetSerialNumber(MainWindow& window) override;
     // Lists the adapters with "all adapters" first; the row confirmed
     // becomes the window's adapter choice.
-    void RunNetworkAdapter(MainWindow& window) override;
+    void runNetworkAdapter(MainWindow& window) override;
 };
 
 } // namespace korvane::ui

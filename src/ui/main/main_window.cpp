@@ -495,7 +495,7 @@ void MainWindow::openNetworkSettings() {
     if (!acceptsCommands() || list_.busy() || list_.selectedCount() != 1)
         return;
     stopRepeatSearch();
-    dialogs_->RunNetworkSettings(*this);
+    dialogs_->runNetworkSettings(*this);
     focusList();
     armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
 }
@@ -516,7 +516,7 @@ void MainWindow::upgradeFirmware() {
             ctx_.useAdapterOf(unit.adapterIndex(), &stop);
     };
     auto run = [this, units] {
-        dialogs_->RunFirmwareUpgrade(*this, units);
+        dialogs_->runFirmwareUpgrade(*this, units);
         focusList();
         armRepeatSearch(ctx_.timing.searchPeriodAfterDialog);
     };
@@ -573,14 +573,14 @@ void MainWindow::exportList() {
 void MainWindow::openIpSettings() {
     if (!acceptsCommands() || list_.busy() || !actions_.ipSettings->isEnabled())
         return;
-    dialogs_->RunIpSettings(*this);
+    dialogs_->runIpSettings(*this);
     focusList();
 }
 
 void MainWindow::openSetPassword() {
     if (!acceptsCommands() || list_.busy() || !actions_.setPassword->isEnabled())
         return;
-    dialogs_->RunSetPassword(*this);
+    dialogs_->runSetPassword(*this);
     focusList();
 }
 
@@ -588,7 +588,7 @@ void MainWindow::openSerialNumber() {
     updateFactoryActions();
     if (!acceptsCommands() || list_.busy() || !actions_.serialNumber->isEnabled())
         return;
-    dialogs_->RunSetSerialNumber(*this);
+    dialogs_->runSetSerialNumber(*this);
     focusList();
 }
 
@@ -596,7 +596,7 @@ void MainWindow::chooseNetworkAdapter() {
     if (!acceptsCommands())
         return;
     const QString before = adapterChoice_.chosen();
-    dialogs_->RunNetworkAdapter(*this);
+    dialogs_->runNetworkAdapter(*this);
     focusList();
     // A new choice shows at once: the list is searched again over it. While
     // a search or an operation runs, the adapter table is theirs: the choice

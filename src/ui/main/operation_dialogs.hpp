@@ -28,20 +28,20 @@ class OperationDialogs {
     virtual ~OperationDialogs() = default;
 
     // The Settings button, "&Settings..." and Enter: exactly one row selected.
-    virtual void RunNetworkSettings(MainWindow& /*window*/) {}
+    virtual void runNetworkSettings(MainWindow& /*window*/) {}
     // The Upgrade Firmware button and "Upgrade &Firmware...": the records of
     // the selected rows' devices in list order; the link already uses the
     // adapter of the last one.
-    virtual void RunFirmwareUpgrade(MainWindow& /*window*/,
+    virtual void runFirmwareUpgrade(MainWindow& /*window*/,
                                     const std::vector<DeviceRecord>& /*units*/) {}
     // The factory buttons (shown with --factory only).
-    virtual void RunIpSettings(MainWindow& /*window*/) {}
-    virtual void RunSetPassword(MainWindow& /*window*/) {}
-    virtual void RunSetSerialNumber(MainWindow& /*window*/) {}
+    virtual void runIpSettings(MainWindow& /*window*/) {}
+    virtual void runSetPassword(MainWindow& /*window*/) {}
+    virtual void runSetSerialNumber(MainWindow& /*window*/) {}
     // "&Network Adapter..." in the list's menu: the adapters the program
     // may search, as the Network Adapter dialog lists them; a confirmed
     // choice goes into the window's adapterChoice().
-    virtual void RunNetworkAdapter(MainWindow& /*window*/) {}
+    virtual void runNetworkAdapter(MainWindow& /*window*/) {}
 };
 
 } // namespace korvane::ui

@@ -48,7 +48,7 @@ SearchScheduler::SearchScheduler(Context& ctx, DeviceList& list, OperationRunner
 }
 
 SearchScheduler::~SearchScheduler() {
-    search_->RequestStop();
+    search_->requestStop();
     search_.reset();
 }
 
@@ -61,7 +61,7 @@ bool SearchScheduler::searchNow() {
         return false;
     if (beforeSearch_)
         beforeSearch_();
-    if (!search_->StartSearch())
+    if (!search_->startSearch())
         return false;
     stopRepeatSearch();
     Q_EMIT searchStarted();
@@ -79,7 +79,7 @@ void SearchScheduler::onTimer() {
 void SearchScheduler::onResultReady() {
     if (shutDown_)
         return;
-    if (search_->ApplyPendingResult()) {
+    if (search_->applyPendingResult()) {
         armRepeatSearch(ctx_.timing.searchPeriod);
         Q_EMIT searchApplied();
     }
@@ -104,7 +104,7 @@ int SearchScheduler::repeatSearchIntervalMs() const {
 
 void SearchScheduler::shutDown() {
     shutDown_ = true;
-    search_->RequestStop();
+    search_->requestStop();
     firstSearchTimer_->stop();
     repeatSearchTimer_->stop();
 }

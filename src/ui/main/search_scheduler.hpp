@@ -52,7 +52,7 @@ class SearchScheduler : public QObject {
     // Closing: no timer fires again and the running search stops at its
     // next check point.
     void shutDown();
-    bool waitEnded(SteadyClock::time_point deadline) { return search_->WaitEnded(deadline); }
+    bool waitEnded(SteadyClock::time_point deadline) { return search_->waitEnded(deadline); }
 
   Q_SIGNALS:
     // Search thread (queued to the scheduler).

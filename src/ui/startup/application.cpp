@@ -143,7 +143,7 @@ int Application::run(int& argc, char** argv) {
 
     // A second copy ends here, silently; the first one is not disturbed.
     SingleInstance instance;
-    switch (instance.Acquire()) {
+    switch (instance.acquire()) {
     case SingleInstance::Result::Acquired:
         break;
     case SingleInstance::Result::OtherCopyRuns:

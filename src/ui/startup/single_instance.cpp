@@ -18,7 +18,7 @@ SingleInstance::SingleInstance(const QString& directory) {
 
 SingleInstance::~SingleInstance() = default;
 
-SingleInstance::Result SingleInstance::Acquire() {
+SingleInstance::Result SingleInstance::acquire() {
     if (lock_->isLocked() || lock_->tryLock(0)) {
         return Result::Acquired;
     }

@@ -24,7 +24,7 @@ class SingleInstance {
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    Result Acquire();
+    Result acquire();
     QString lockFilePath() const { return path_; }
 
   private:
