@@ -4,6 +4,9 @@
 // adapters (through libpcap, or through korvane-relay), or the simulated LAN of --simulate N, the
 // one core Context over it, its timing, the adapters chosen with --interface and an optional
 // recording of every frame.
+//
+// Part of the app layer, shared by the programs: uses sim, relay and what lies below them;
+// docs/architecture.md shows which layer may use which.
 
 #include "app/link_access.hpp"
 #include "base/timing.hpp"

@@ -2,6 +2,9 @@
 
 // Every wait of the utility under one name. Defaults are the values devices
 // and operators rely on; tests use a scaled copy so nothing sleeps for real.
+//
+// Part of the base layer: uses nothing of ours; docs/architecture.md shows which
+// layer may use which.
 
 #include <chrono>
 

@@ -1,6 +1,9 @@
 #pragma once
 
 // The command line front end, callable in process (tests) with its streams.
+//
+// Part of the command line: uses app, devices, config and firmware; docs/architecture.md shows
+// which layer may use which.
 
 #include "base/sync.hpp"
 

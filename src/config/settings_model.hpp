@@ -5,6 +5,9 @@
 // tests their OK and tab changes run, the change test and what goes back
 // into the block. The GUI and the command line both drive this model, so
 // every rule an operator can run into lives here and nowhere else.
+//
+// Part of the config layer: uses protocol and what lies below it; docs/architecture.md shows which
+// layer may use which.
 
 #include "config/blocks.hpp"
 #include "protocol/password.hpp"

@@ -13,6 +13,9 @@
 // Threads: the table (records and slots) is guarded by the DeviceTableLock
 // and may be read from any thread; the busy state is atomic. Everything else
 // belongs to the owner's thread.
+//
+// Part of the devices layer: uses protocol and what lies below it; docs/architecture.md shows which
+// layer may use which.
 
 #include "base/mac_address.hpp"
 #include "base/sync.hpp"

@@ -14,6 +14,9 @@
 // (status line, unit status, progress) are taken to return without waiting
 // for that thread, as the Operator interface says: the session's destructor
 // waits for a notice being handled, and may run on the GUI thread.
+//
+// Part of the firmware layer: uses protocol and what lies below it; docs/architecture.md shows
+// which layer may use which.
 
 #include "base/operator.hpp"
 #include "base/sync.hpp"

@@ -4,6 +4,9 @@
 // open one, learn its MAC, install a receive filter, send raw frames and get
 // received frames delivered. Backends: libpcap (PcapDriver) and an in-process
 // hub (SimulatedSegment).
+//
+// Part of the link layer: uses base; docs/architecture.md shows which
+// layer may use which.
 
 #include "base/mac_address.hpp"
 

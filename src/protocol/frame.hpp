@@ -2,6 +2,9 @@
 
 // The device protocol's frame: a fixed 40-byte head after which the data
 // follows, all numbers big-endian. Pure codecs only: no I/O here.
+//
+// Part of the protocol layer: uses link and base; docs/architecture.md shows which
+// layer may use which.
 
 #include "base/mac_address.hpp"
 #include "link/ethernet.hpp"

@@ -20,6 +20,9 @@
 //    not put on the wire), Dropped (the capture ring's losses), Ended (the
 //    adapter's receive side ended) and Error (a malformed message, after
 //    which the relay closes the port).
+//
+// Part of the relay layer: uses protocol and what lies below it; docs/architecture.md shows which
+// layer may use which.
 
 #include "base/mac_address.hpp"
 #include "link/packet_driver.hpp"

@@ -6,6 +6,9 @@
 // runs behind a DeviceEmulator, in a fuzz target or straight from a test.
 // It checks what it receives as strictly as a device would and counts every
 // deviation, so tests can see that the utility builds its frames right.
+//
+// Part of the sim layer (the emulator): uses protocol and what lies below it; docs/architecture.md
+// shows which layer may use which.
 
 #include "base/mac_address.hpp"
 #include "base/timing.hpp"
