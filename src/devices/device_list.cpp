@@ -189,15 +189,10 @@ void DeviceList::click(int row) {
         choose(row);
     if (rows_.validRow(row))
         selectionKey_ = MakeKey(rows_.row(row).data.texts[0]);
-    const int device = selectCurrentDevice();
-    if (device < 0 || busy())
+    // A click during a search, or on rows that name no device, leaves the texts.
+    if (selectCurrentDevice() < 0 || busy())
         return;
-    const int selected = selectedCount();
-    status_ = SelectOfText(selected, deviceCount());
-    if (selected == 1)
-        showDeviceInformation(device);
-    else
-        setPane({});
+    showSelection();
 }
 
 ContextMenuState DeviceList::contextMenu() {
