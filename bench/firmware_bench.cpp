@@ -12,6 +12,7 @@
 #include "protocol/transactions.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
+#include "wire_fields.hpp"
 
 #include <array>
 #include <chrono>

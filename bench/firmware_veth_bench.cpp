@@ -27,6 +27,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/frame.hpp"
 #include "protocol/transactions.hpp"
+#include "wire_fields.hpp"
 
 #include <algorithm>
 #include <array>

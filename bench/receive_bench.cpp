@@ -18,6 +18,7 @@
 #include "link/pcap_driver.hpp"
 #include "netns/netns_harness.hpp"
 #include "protocol/frame.hpp"
+#include "wire_fields.hpp"
 
 #include <unistd.h>
 

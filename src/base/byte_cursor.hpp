@@ -124,22 +124,48 @@ class ByteWriter {
     std::size_t offset_;
 };
 
-// Big-endian helpers at a fixed offset, for callers that know the layout is large enough.
-inline std::uint16_t readU16(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    ByteReader reader(bytes, offset);
-    return reader.u16().value_or(0);
+// Big-endian fields at a fixed offset of a fixed-size block: a std::array, or
+// a span of fixed extent such as fixedHead<N>() gives. The compiler checks
+// that the field lies inside the block, so no read or write can come up short;
+// a block whose size is known only at run time is read with a ByteReader.
+template <std::size_t Offset, typename Block>
+constexpr std::uint16_t loadU16(const Block& block) {
+    const std::span bytes{block};
+    static_assert(decltype(bytes)::extent != std::dynamic_extent, "a block of fixed size");
+    static_assert(Offset + 2 <= decltype(bytes)::extent, "a field inside the block");
+    return static_cast<std::uint16_t>((bytes[Offset] << 8) | bytes[Offset + 1]);
 }
-inline std::uint32_t readU32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    ByteReader reader(bytes, offset);
-    return reader.u32().value_or(0);
+template <std::size_t Offset, typename Block>
+constexpr std::uint32_t loadU32(const Block& block) {
+    const std::span bytes{block};
+    static_assert(decltype(bytes)::extent != std::dynamic_extent, "a block of fixed size");
+    static_assert(Offset + 4 <= decltype(bytes)::extent, "a field inside the block");
+    return (std::uint32_t{bytes[Offset]} << 24) | (std::uint32_t{bytes[Offset + 1]} << 16) |
+           (std::uint32_t{bytes[Offset + 2]} << 8) | std::uint32_t{bytes[Offset + 3]};
 }
-inline void writeU16(std::span<std::uint8_t> bytes, std::size_t offset, std::uint16_t value) {
-    ByteWriter writer(bytes, offset);
-    writer.u16(value);
+template <std::size_t Offset, typename Block>
+constexpr void storeU16(Block& block, std::uint16_t value) {
+    const std::span bytes{block};
+    static_assert(decltype(bytes)::extent != std::dynamic_extent, "a block of fixed size");
+    static_assert(Offset + 2 <= decltype(bytes)::extent, "a field inside the block");
+    bytes[Offset] = static_cast<std::uint8_t>(value >> 8);
+    bytes[Offset + 1] = static_cast<std::uint8_t>(value);
 }
-inline void writeU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
-    ByteWriter writer(bytes, offset);
-    writer.u32(value);
+template <std::size_t Offset, typename Block>
+constexpr void storeU32(Block& block, std::uint32_t value) {
+    const std::span bytes{block};
+    static_assert(decltype(bytes)::extent != std::dynamic_extent, "a block of fixed size");
+    static_assert(Offset + 4 <= decltype(bytes)::extent, "a field inside the block");
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[Offset + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// The first N bytes as a block of fixed size, or nullopt when fewer are there.
+template <std::size_t N, typename Byte>
+constexpr std::optional<std::span<Byte, N>> fixedHead(std::span<Byte> bytes) {
+    if (bytes.size() < N)
+        return std::nullopt;
+    return bytes.template first<N>();
 }
 
 // Whether every byte is zero (an empty span is).

@@ -235,15 +235,15 @@ NetworkSettingsModel FillNetworkSettings(const SettingsBlock& block, std::uint16
     AdvancedPageModel& adv = m.advancedPage;
     adv.version = ip.version;
     if (hasHttpTelnetFields(adv.version)) {
-        adv.http = readOnOffPort(block.port(settings_offset::kHttpPort), ServiceKind::Http);
-        adv.telnet = readOnOffPort(block.port(settings_offset::kTelnetPort), ServiceKind::Telnet);
+        adv.http = readOnOffPort(block.port<settings_offset::kHttpPort>(), ServiceKind::Http);
+        adv.telnet = readOnOffPort(block.port<settings_offset::kTelnetPort>(), ServiceKind::Telnet);
     } else {
         // No such fields: the defaults keep the port tests meaningful.
         adv.http = {false, false, DefaultPort(ServiceKind::Http)};
         adv.telnet = {false, false, DefaultPort(ServiceKind::Telnet)};
     }
-    adv.https = readOptionalPort(block.port(settings_offset::kHttpsPort), ServiceKind::Https);
-    adv.ssh = readOptionalPort(block.port(settings_offset::kSshPort), ServiceKind::Ssh);
+    adv.https = readOptionalPort(block.port<settings_offset::kHttpsPort>(), ServiceKind::Https);
+    adv.ssh = readOptionalPort(block.port<settings_offset::kSshPort>(), ServiceKind::Ssh);
 
     m.devicePasswordSet = readStatus == status::kPasswordRefused;
     if (m.devicePasswordSet) {
@@ -285,11 +285,11 @@ void ApplyNetworkSettings(const NetworkSettingsModel& m, SettingsBlock& block) {
     block.setAddressMode(m.ipPage.mode);
     const AdvancedPageModel& adv = m.advancedPage;
     if (hasHttpTelnetFields(adv.version)) {
-        block.setPort(settings_offset::kHttpPort, portField(adv.http));
-        block.setPort(settings_offset::kTelnetPort, portField(adv.telnet));
+        block.setPort<settings_offset::kHttpPort>(portField(adv.http));
+        block.setPort<settings_offset::kTelnetPort>(portField(adv.telnet));
     }
-    block.setPort(settings_offset::kHttpsPort, portField(adv.https));
-    block.setPort(settings_offset::kSshPort, portField(adv.ssh));
+    block.setPort<settings_offset::kHttpsPort>(portField(adv.https));
+    block.setPort<settings_offset::kSshPort>(portField(adv.ssh));
 }
 
 PasswordWrite PlannedPasswordWrite(const NetworkSettingsModel& m) {

@@ -22,10 +22,10 @@ bool WebPortEnabled(std::uint16_t port) {
 
 std::optional<std::string> WebPageUrl(const SettingsBlock& block) {
     const std::string address = FormatIPv4(block.ipAddress());
-    const std::uint16_t http = block.port(settings_offset::kHttpPort);
+    const std::uint16_t http = block.port<settings_offset::kHttpPort>();
     if (WebPortEnabled(http))
         return "http://" + address + ":" + std::to_string(http) + "/";
-    const std::uint16_t https = block.port(settings_offset::kHttpsPort);
+    const std::uint16_t https = block.port<settings_offset::kHttpsPort>();
     if (WebPortEnabled(https))
         return "https://" + address + ":" + std::to_string(https) + "/";
     return std::nullopt;

@@ -135,7 +135,7 @@ class UnitDownload {
         // A device that does not answer, and an image too short to carry a
         // boot identification word, get the download without the check.
         const auto image = image_.BootIdentificationWord();
-        const std::uint32_t flash = readU32(reply, kFlashBootWordOffset);
+        const std::uint32_t flash = loadU32<kFlashBootWordOffset>(reply);
         const bool checked = status == status::kDone && image;
         if (checked && CompatibilityCodeOf(*image) != CompatibilityCodeOf(flash))
             return fail(UnitFailure::BootIncompatible);

@@ -21,8 +21,10 @@ std::optional<std::uint32_t> FirmwareImage::BootIdentificationWord() const {
 
 namespace {
 
-std::span<std::uint8_t> factoryBlock(std::vector<std::uint8_t>& bytes) {
-    return std::span<std::uint8_t>(bytes).subspan(kImageFactoryBlockOffset, kImageFactoryBlockSize);
+std::span<std::uint8_t, kImageFactoryBlockSize> factoryBlock(std::vector<std::uint8_t>& bytes) {
+    return std::span<std::uint8_t>(bytes)
+        .subspan(kImageFactoryBlockOffset)
+        .first<kImageFactoryBlockSize>();
 }
 
 // The block's sum with its own sum field counted as zero.
@@ -35,9 +37,10 @@ std::uint32_t bodySum(std::span<const std::uint8_t> block) {
 bool FirmwareImage::factoryBlockValid() const {
     if (!hasFactoryBlock())
         return false;
-    const auto block = std::span<const std::uint8_t>(bytes_).subspan(kImageFactoryBlockOffset,
-                                                                     kImageFactoryBlockSize);
-    return readU32(block, 0) == bodySum(block);
+    const auto block = std::span<const std::uint8_t>(bytes_)
+                           .subspan(kImageFactoryBlockOffset)
+                           .first<kImageFactoryBlockSize>();
+    return loadU32<0>(block) == bodySum(block);
 }
 
 bool FirmwareImage::checkAndPatchFactoryBlock(const MacAddress& mac) {
@@ -46,7 +49,7 @@ bool FirmwareImage::checkAndPatchFactoryBlock(const MacAddress& mac) {
     const auto block = factoryBlock(bytes_);
     ByteWriter out(block, kImageFactoryMacOffset);
     out.bytes(mac.bytes);
-    writeU32(block, 0, bodySum(block));
+    storeU32<0>(block, bodySum(block));
     return true;
 }
 
@@ -76,11 +79,11 @@ bool UnitImage::checkAndPatchFactoryBlock(const MacAddress& mac) {
 
     const std::size_t within = kImageFactoryBlockOffset - patchedOffset_;
     const auto block =
-        std::span<std::uint8_t>(patchedBlock_).subspan(within, kImageFactoryBlockSize);
+        std::span<std::uint8_t>(patchedBlock_).subspan(within).first<kImageFactoryBlockSize>();
     const std::uint32_t before = BlockChecksum(block);
     ByteWriter out(block, kImageFactoryMacOffset);
     out.bytes(mac.bytes);
-    writeU32(block, 0, bodySum(block));
+    storeU32<0>(block, bodySum(block));
     sum_ = sharedSum_ - before + BlockChecksum(block);
     return true;
 }

@@ -23,8 +23,8 @@ bool IsEarlyKind(const DeviceIdentity& record) {
 
 std::array<std::uint8_t, kEndOfTransferRecordSize> EndOfTransferRecord::encode() const {
     std::array<std::uint8_t, kEndOfTransferRecordSize> bytes{};
-    writeU32(bytes, 0, imageSum);
-    writeU32(bytes, 4, headerFlag);
+    storeU32<0>(bytes, imageSum);
+    storeU32<4>(bytes, headerFlag);
     return bytes;
 }
 

@@ -9,8 +9,6 @@
 namespace korvane {
 
 namespace {
-constexpr std::size_t kCodeOffset = 16;
-
 void printToStderr(const std::string& line) {
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
@@ -238,7 +236,7 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame,
         ++counters_.droppedBadLength;
         return;
     }
-    if (frame.size() >= kCodeOffset + 2 && readU16(frame, kCodeOffset) == kNoticeCode) {
+    if (ByteReader(frame, kProtocolCodeOffset).u16() == kNoticeCode) {
         const MacAddress source = MacAddress::fromBytes(frame.subspan(6, 6));
         NoticeReceiver receiver;
         {

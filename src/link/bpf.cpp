@@ -9,10 +9,10 @@ namespace {
 using namespace bpf;
 
 constexpr BpfInstruction kProtocolFilter[] = {
-    {kLdHalfAbs, 0, 0, 12},            // EtherType
-    {kJeqK, 0, 1, kProtocolEtherType}, // ours? go on : skip one
-    {kRetK, 0, 0, 0xFFFFFFFF},         // accept the whole frame
-    {kRetK, 0, 0, 0},                  // reject
+    {kLdHalfAbs, 0, 0, kEtherTypeOffset}, // EtherType
+    {kJeqK, 0, 1, kProtocolEtherType},    // ours? go on : skip one
+    {kRetK, 0, 0, 0xFFFFFFFF},            // accept the whole frame
+    {kRetK, 0, 0, 0},                     // reject
 };
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "link/capture_recorder.hpp"
 
+#include "base/byte_cursor.hpp"
 #include "base/platform.hpp"
 #include "link/ethernet.hpp"
 
@@ -29,8 +30,6 @@ constexpr std::uint32_t kSnapLength = 65535;
 
 // The few places of the protocol's frame that can carry a password. The link
 // sits below the protocol's codecs, so it names them here.
-constexpr std::size_t kEtherTypeOffset = 12;
-constexpr std::size_t kCodeOffset = 16;
 constexpr std::size_t kPasswordOffset = 22;
 constexpr std::size_t kPasswordWidth = 16;
 constexpr std::size_t kDataOffset = 40;
@@ -39,10 +38,6 @@ constexpr std::size_t kPasswordBlockChecksumOffset = kDataOffset;
 constexpr std::size_t kPasswordBlockChecksumWidth = 4;
 constexpr std::size_t kNewPasswordOffset = kDataOffset + 4; // after the block's checksum
 constexpr std::size_t kNewPasswordWidth = 20;
-
-std::uint16_t u16At(std::span<const std::uint8_t> frame, std::size_t offset) {
-    return static_cast<std::uint16_t>(frame[offset] << 8 | frame[offset + 1]);
-}
 
 // Overwrites the field with 0xFF bytes when it holds anything; true when it did.
 bool maskField(std::span<std::uint8_t> frame, std::size_t offset, std::size_t width) {
@@ -95,12 +90,13 @@ class CaptureTap : public FrameTap {
 } // namespace
 
 void MaskPasswords(std::span<std::uint8_t> frame) {
-    if (frame.size() < kCodeOffset + 2 || u16At(frame, kEtherTypeOffset) != kProtocolEtherType)
+    const std::span<const std::uint8_t> bytes = frame;
+    if (ByteReader(bytes, kEtherTypeOffset).u16() != kProtocolEtherType)
         return;
     maskField(frame, kPasswordOffset, kPasswordWidth);
     // The password block's checksum is the byte sum of the new password: it
     // goes with the password, or a short password could be found from it.
-    if (u16At(frame, kCodeOffset) == kSetPasswordCode &&
+    if (ByteReader(bytes, kProtocolCodeOffset).u16() == kSetPasswordCode &&
         maskField(frame, kNewPasswordOffset, kNewPasswordWidth))
         std::fill_n(frame.begin() + kPasswordBlockChecksumOffset, kPasswordBlockChecksumWidth,
                     std::uint8_t{0xFF});

@@ -7,7 +7,6 @@
 namespace korvane {
 
 namespace {
-constexpr std::uint16_t kHardwareEthernet = 1;
 using namespace bpf;
 } // namespace
 
@@ -18,7 +17,7 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
     w.bytes(MacAddress::broadcast().bytes);
     w.bytes(source.bytes);
     w.u16(kArpEtherType);
-    w.u16(kHardwareEthernet);
+    w.u16(kArpHardwareEthernet);
     w.u16(kIpv4EtherType);
     w.u8(6);
     w.u8(4);
@@ -31,15 +30,16 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
 }
 
 bool IsArpProbeFrom(std::span<const std::uint8_t> frame, const MacAddress& source) {
-    if (frame.size() != kEthernetMinFrame)
+    const auto head = fixedHead<kEthernetMinFrame>(frame);
+    if (!head || frame.size() != kEthernetMinFrame)
         return false;
-    const auto expected = BuildArpProbe(source, readU32(frame, arp_offset::kTargetIp));
+    const auto expected = BuildArpProbe(source, loadU32<arp_offset::kTargetIp>(*head));
     return std::equal(frame.begin(), frame.end(), expected.begin());
 }
 
 std::vector<BpfInstruction> ArpReplyFilter(std::uint32_t address) {
     return {
-        {kLdHalfAbs, 0, 0, 12},                     // EtherType
+        {kLdHalfAbs, 0, 0, kEtherTypeOffset},       // EtherType
         {kJeqK, 0, 5, kArpEtherType},               //   not ARP: reject
         {kLdHalfAbs, 0, 0, arp_offset::kOperation}, // operation
         {kJeqK, 0, 3, kArpReply},                   //   not a reply: reject
@@ -51,12 +51,13 @@ std::vector<BpfInstruction> ArpReplyFilter(std::uint32_t address) {
 }
 
 bool IsArpReplyFor(std::span<const std::uint8_t> frame, std::uint32_t address) {
-    if (frame.size() < arp_offset::kTargetIp + 4)
+    const auto head = fixedHead<kArpFrameLength>(frame);
+    if (!head)
         return false;
-    ByteReader r(frame, 12);
-    return r.u16() == kArpEtherType && r.u16() == kHardwareEthernet && r.u16() == kIpv4EtherType &&
-           r.u8() == 6 && r.u8() == 4 && r.u16() == kArpReply &&
-           readU32(frame, arp_offset::kSenderIp) == address;
+    ByteReader r(*head, kEtherTypeOffset);
+    return r.u16() == kArpEtherType && r.u16() == kArpHardwareEthernet &&
+           r.u16() == kIpv4EtherType && r.u8() == 6 && r.u8() == 4 && r.u16() == kArpReply &&
+           loadU32<arp_offset::kSenderIp>(*head) == address;
 }
 
 } // namespace korvane

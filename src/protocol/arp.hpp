@@ -26,6 +26,7 @@ inline constexpr std::size_t kTargetMac = 32;
 inline constexpr std::size_t kTargetIp = 38;
 } // namespace arp_offset
 
+inline constexpr std::uint16_t kArpHardwareEthernet = 1;
 inline constexpr std::uint16_t kArpRequest = 1;
 inline constexpr std::uint16_t kArpReply = 2;
 

@@ -11,14 +11,14 @@ namespace korvane {
 namespace so = settings_offset;
 
 std::uint16_t SettingsBlock::rawVersion() const {
-    return readU16(bytes, so::kVersion);
+    return loadU16<so::kVersion>(bytes);
 }
 std::uint16_t SettingsBlock::version() const {
     const std::uint16_t raw = rawVersion();
     return raw > kMaxSettingsVersion ? 0 : raw;
 }
 void SettingsBlock::setRawVersion(std::uint16_t version) {
-    writeU16(bytes, so::kVersion, version);
+    storeU16<so::kVersion>(bytes, version);
 }
 
 AddressMode SettingsBlock::addressMode() const {
@@ -35,31 +35,25 @@ void SettingsBlock::setAddressMode(AddressMode mode) {
     bytes[so::kAddressMode] = static_cast<std::uint8_t>(mode);
 }
 std::uint32_t SettingsBlock::gateway() const {
-    return readU32(bytes, so::kGateway);
+    return loadU32<so::kGateway>(bytes);
 }
 void SettingsBlock::setGateway(std::uint32_t address) {
-    writeU32(bytes, so::kGateway, address);
+    storeU32<so::kGateway>(bytes, address);
 }
 std::uint32_t SettingsBlock::alternateIp() const {
-    return readU32(bytes, so::kAlternateIp);
+    return loadU32<so::kAlternateIp>(bytes);
 }
 std::uint32_t SettingsBlock::ipAddress() const {
-    return readU32(bytes, so::kIpAddress);
+    return loadU32<so::kIpAddress>(bytes);
 }
 void SettingsBlock::setIpAddress(std::uint32_t address) {
-    writeU32(bytes, so::kIpAddress, address);
+    storeU32<so::kIpAddress>(bytes, address);
 }
 std::uint32_t SettingsBlock::subnetMask() const {
-    return readU32(bytes, so::kSubnetMask);
+    return loadU32<so::kSubnetMask>(bytes);
 }
 void SettingsBlock::setSubnetMask(std::uint32_t mask) {
-    writeU32(bytes, so::kSubnetMask, mask);
-}
-std::uint16_t SettingsBlock::port(std::size_t offset) const {
-    return readU16(bytes, offset);
-}
-void SettingsBlock::setPort(std::size_t offset, std::uint16_t value) {
-    writeU16(bytes, offset, value);
+    storeU32<so::kSubnetMask>(bytes, mask);
 }
 
 std::uint32_t SettingsBlock::lanAddress() const {
@@ -71,9 +65,9 @@ std::uint32_t SettingsBlock::lanAddress() const {
 void SettingsBlock::seal(std::size_t n) {
     n = std::clamp<std::size_t>(n, 8, bytes.size());
     std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(n), bytes.end(), std::uint8_t{0});
-    writeU32(bytes, so::kBlockMark, kSettingsBlockMark);
-    writeU32(bytes, so::kChecksum,
-             BlockChecksum(std::span<const std::uint8_t>(bytes).subspan(8, n - 8)));
+    storeU32<so::kBlockMark>(bytes, kSettingsBlockMark);
+    storeU32<so::kChecksum>(bytes,
+                            BlockChecksum(std::span<const std::uint8_t>(bytes).subspan(8, n - 8)));
 }
 
 std::optional<std::array<std::uint8_t, kPasswordBlockSize>>
@@ -82,7 +76,7 @@ BuildPasswordBlock(std::string_view newPassword) {
         return std::nullopt;
     std::array<std::uint8_t, kPasswordBlockSize> block{};
     std::copy(newPassword.begin(), newPassword.end(), block.begin() + 4);
-    writeU32(block, 0, BlockChecksum(block));
+    storeU32<0>(block, BlockChecksum(block));
     return block;
 }
 
@@ -92,7 +86,7 @@ std::array<std::uint8_t, kFactoryBlockSize> BuildFactoryBlock(const MacAddress& 
     std::copy(mac.bytes.begin(), mac.bytes.end(), block.begin() + 4);
     const std::size_t n = std::min<std::size_t>(hardwareVersion.size(), 16);
     std::copy_n(hardwareVersion.begin(), n, block.begin() + 12);
-    writeU32(block, 0, BlockChecksum(block));
+    storeU32<0>(block, BlockChecksum(block));
     return block;
 }
 

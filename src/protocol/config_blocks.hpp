@@ -5,6 +5,7 @@
 // only; the operations that send them live with the configuration commands.
 // All numbers in the blocks are big-endian; offsets count from the data area.
 
+#include "base/byte_cursor.hpp"
 #include "base/mac_address.hpp"
 
 #include <array>
@@ -66,8 +67,15 @@ struct SettingsBlock {
     void setIpAddress(std::uint32_t address);
     std::uint32_t subnetMask() const;
     void setSubnetMask(std::uint32_t mask);
-    std::uint16_t port(std::size_t offset) const;
-    void setPort(std::size_t offset, std::uint16_t value);
+    // A service's port field, named by its offset (settings_offset::kHttpPort...).
+    template <std::size_t Offset>
+    std::uint16_t port() const {
+        return loadU16<Offset>(bytes);
+    }
+    template <std::size_t Offset>
+    void setPort(std::uint16_t value) {
+        storeU16<Offset>(bytes, value);
+    }
 
     // The address the device is reached at on the LAN: its IP address, or the
     // alternate one for a DHCP device whose raw version is above 750.

@@ -21,7 +21,7 @@ void DeviceIdentity::setMac(const MacAddress& mac) {
 }
 
 std::uint32_t DeviceIdentity::leadingNumber() const {
-    return readU32(bytes, io::kLeadingNumber);
+    return loadU32<io::kLeadingNumber>(bytes);
 }
 
 namespace {
@@ -78,10 +78,10 @@ std::string DeviceIdentity::firmwareVersionDisplay() const {
 }
 
 std::uint32_t DeviceIdentity::versionNumber() const {
-    return readU32(bytes, io::kVersionNumber);
+    return loadU32<io::kVersionNumber>(bytes);
 }
 void DeviceIdentity::setVersionNumber(std::uint32_t value) {
-    writeU32(bytes, io::kVersionNumber, value);
+    storeU32<io::kVersionNumber>(bytes, value);
 }
 
 std::string_view DeviceIdentity::serialText() const {
@@ -99,10 +99,10 @@ void DeviceIdentity::setRememberedPassword(std::string_view password) {
 }
 
 int DeviceIdentity::adapterIndex() const {
-    return static_cast<std::int32_t>(readU32(bytes, io::kAdapterIndex));
+    return static_cast<std::int32_t>(loadU32<io::kAdapterIndex>(bytes));
 }
 void DeviceIdentity::setAdapterIndex(int index) {
-    writeU32(bytes, io::kAdapterIndex, static_cast<std::uint32_t>(index));
+    storeU32<io::kAdapterIndex>(bytes, static_cast<std::uint32_t>(index));
 }
 
 std::uint32_t VersionNumberOf(std::span<const std::uint8_t> field) {

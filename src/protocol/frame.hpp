@@ -23,9 +23,9 @@ inline constexpr std::uint16_t kProtocolVersion = 1;
 namespace frame_offset {
 inline constexpr std::size_t kDestination = 0;
 inline constexpr std::size_t kSource = 6;
-inline constexpr std::size_t kEtherType = 12;
+inline constexpr std::size_t kEtherType = kEtherTypeOffset;
 inline constexpr std::size_t kVersion = 14;
-inline constexpr std::size_t kCode = 16;
+inline constexpr std::size_t kCode = kProtocolCodeOffset;
 inline constexpr std::size_t kParameter = 18;
 inline constexpr std::size_t kStatus = 20;
 inline constexpr std::size_t kPassword = 22;

@@ -58,7 +58,7 @@ std::optional<std::uint16_t> waitForReply(Context& ctx, const MacAddress& target
                 std::memcpy(replyData.data(), frame.bytes.data() + frame_offset::kData,
                             std::min(replyData.size(), frame.length - frame_offset::kData));
         }
-        return readU16(frame.view(), frame_offset::kStatus);
+        return ByteReader(frame.view(), frame_offset::kStatus).u16();
     };
 
     const StopWakeScope wake(stop, ctx.link.arrivals());

@@ -12,9 +12,6 @@ namespace korvane::relay {
 
 namespace {
 
-constexpr std::size_t kEthernetHead = 14;
-constexpr std::size_t kEtherTypeOffset = 12;
-
 bool knownType(std::uint8_t type) {
     switch (static_cast<MessageType>(type)) {
     case MessageType::List:
@@ -311,7 +308,8 @@ MessageReader::Status MessageReader::next(std::span<const std::uint8_t>& body, s
     const std::size_t held = end_ - begin_;
     if (held < kLengthBytes)
         return Status::NeedMore;
-    const std::uint32_t length = readU32(std::span(buffer_).subspan(begin_, kLengthBytes), 0);
+    const std::uint32_t length =
+        loadU32<0>(std::span<const std::uint8_t>(buffer_).subspan(begin_).first<kLengthBytes>());
     if (length == 0 || length > kMaxMessage) {
         error = "a message length of " + std::to_string(length) + " bytes (at most " +
                 std::to_string(kMaxMessage) + ")";
@@ -332,10 +330,10 @@ std::string RefusalOf(PortKind kind, const MacAddress& own, std::span<const std:
                "adapter's own MAC " +
                own.toString() + ", sender address 0.0.0.0)";
     }
-    if (frame.size() < kEthernetHead || frame.size() > kMaxLinkFrame)
+    if (frame.size() < kEthernetHeaderLength || frame.size() > kMaxLinkFrame)
         return "a frame of " + std::to_string(frame.size()) + " bytes (14 to " +
                std::to_string(kMaxLinkFrame) + " pass)";
-    const std::uint16_t etherType = readU16(frame, kEtherTypeOffset);
+    const std::uint16_t etherType = loadU16<kEtherTypeOffset>(frame.first<kEthernetHeaderLength>());
     if (etherType != kProtocolEtherType)
         return "EtherType " + hex16(etherType) + " (only " + hex16(kProtocolEtherType) + " passes)";
     const MacAddress source = MacAddress::fromBytes(frame.subspan(6, 6));

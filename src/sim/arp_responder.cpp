@@ -12,9 +12,9 @@ namespace {
 using namespace bpf;
 
 constexpr BpfInstruction kProtocolAndArp[] = {
-    {kLdHalfAbs, 0, 0, 12},            // EtherType
-    {kJeqK, 1, 0, kProtocolEtherType}, // the protocol's: accept
-    {kJeqK, 0, 1, kArpEtherType},      // ARP: accept, else reject
+    {kLdHalfAbs, 0, 0, kEtherTypeOffset}, // EtherType
+    {kJeqK, 1, 0, kProtocolEtherType},    // the protocol's: accept
+    {kJeqK, 0, 1, kArpEtherType},         // ARP: accept, else reject
     {kRetK, 0, 0, 0xFFFFFFFF},
     {kRetK, 0, 0, 0},
 };
@@ -26,22 +26,24 @@ std::span<const BpfInstruction> ProtocolAndArpFilterProgram() {
 
 std::vector<std::uint8_t> BuildArpReply(std::span<const std::uint8_t> request,
                                         const MacAddress& owner, std::uint32_t address) {
-    if (request.size() < arp_offset::kTargetIp + 4)
+    const auto head = fixedHead<kArpFrameLength>(request);
+    if (!head)
         return {};
-    ByteReader r(request, 12);
-    if (r.u16() != kArpEtherType || r.u16() != 1 || r.u16() != 0x0800 || r.u8() != 6 ||
-        r.u8() != 4 || r.u16() != kArpRequest || readU32(request, arp_offset::kTargetIp) != address)
+    ByteReader r(*head, kEtherTypeOffset);
+    if (r.u16() != kArpEtherType || r.u16() != kArpHardwareEthernet || r.u16() != kIpv4EtherType ||
+        r.u8() != 6 || r.u8() != 4 || r.u16() != kArpRequest ||
+        loadU32<arp_offset::kTargetIp>(*head) != address)
         return {};
-    const auto requester = MacAddress::fromBytes(request.subspan(arp_offset::kSenderMac, 6));
-    const std::uint32_t requesterIp = readU32(request, arp_offset::kSenderIp);
+    const auto requester = MacAddress::fromBytes(head->subspan<arp_offset::kSenderMac, 6>());
+    const std::uint32_t requesterIp = loadU32<arp_offset::kSenderIp>(*head);
 
     std::vector<std::uint8_t> reply(kEthernetMinFrame, 0);
     ByteWriter w(reply);
     w.bytes(requester.bytes);
     w.bytes(owner.bytes);
     w.u16(kArpEtherType);
-    w.u16(1);
-    w.u16(0x0800);
+    w.u16(kArpHardwareEthernet);
+    w.u16(kIpv4EtherType);
     w.u8(6);
     w.u8(4);
     w.u16(kArpReply);
@@ -57,7 +59,7 @@ ArpResponder::ArpResponder(SimulatedSegment& segment, MacAddress mac,
     : mac_(mac), addresses_(std::move(addresses)) {
     OpenOptions options;
     options.filter = {
-        {kLdHalfAbs, 0, 0, 12},
+        {kLdHalfAbs, 0, 0, kEtherTypeOffset},
         {kJeqK, 0, 1, kArpEtherType},
         {kRetK, 0, 0, 0xFFFFFFFF},
         {kRetK, 0, 0, 0},

@@ -58,10 +58,10 @@ DeviceConfig DefaultDeviceConfig(int index, const MacAddress& mac) {
     s.setIpAddress(address.ip);
     s.setSubnetMask(address.mask);
     s.setGateway(address.gateway);
-    s.setPort(so::kHttpPort, 80);
-    s.setPort(so::kTelnetPort, 23);
-    s.setPort(so::kHttpsPort, seriesM ? kPortAbsent : 443);
-    s.setPort(so::kSshPort, seriesM ? kPortAbsent : 22);
+    s.setPort<so::kHttpPort>(80);
+    s.setPort<so::kTelnetPort>(23);
+    s.setPort<so::kHttpsPort>(seriesM ? kPortAbsent : 443);
+    s.setPort<so::kSshPort>(seriesM ? kPortAbsent : 22);
     // The bytes the utility does not interpret carry device data of their own,
     // so a write that fails to send them back as read shows.
     for (std::size_t i = 10; i < so::kAddressMode; ++i)

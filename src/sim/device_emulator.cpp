@@ -132,7 +132,7 @@ void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
     }
     if (frame.size() < 6)
         return;
-    if (readU16(frame, 12) == kArpEtherType) {
+    if (ByteReader(frame, kEtherTypeOffset).u16() == kArpEtherType) {
         answerArp(frame);
         return;
     }

@@ -122,7 +122,7 @@ void add(ViolationCounts& found, Violation kind) {
 
 std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> frame,
                                                 ViolationCounts& found) {
-    if (frame.size() < fo::kVersion || readU16(frame, fo::kEtherType) != kProtocolEtherType)
+    if (ByteReader(frame, fo::kEtherType).u16() != kProtocolEtherType)
         return std::nullopt; // not the protocol's: nothing a device looks at
     const auto header = ParseHeader(frame);
     if (!header) {
@@ -156,11 +156,12 @@ std::optional<DeviceRequest> ParseDeviceRequest(std::span<const std::uint8_t> fr
         return request;
     }
 
-    if (frame.size() < kFrameHead + kFrameTail) {
+    const auto head = fixedHead<kFrameHead>(frame);
+    if (!head || frame.size() < kFrameHead + kFrameTail) {
         add(found, Violation::Length);
         return std::nullopt;
     }
-    const std::uint16_t dataLength = readU16(frame, fo::kDataLength);
+    const std::uint16_t dataLength = loadU16<fo::kDataLength>(*head);
     std::size_t expected = 0;
     if (entry->shape == Shape::Query) {
         if (dataLength != 0) {

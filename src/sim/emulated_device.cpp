@@ -31,7 +31,7 @@ EmulatedDevice::EmulatedDevice(DeviceConfig config)
       flashBootWord_(config.flashBootWord), programmingDelay_(config.programmingDelay),
       minCommandGap_(config.minCommandGap), faults_(std::move(config.faults)),
       random_(faults_.seed) {
-    writeU32(identity_.bytes, identity_offset::kLeadingNumber, config.leadingNumber);
+    storeU32<identity_offset::kLeadingNumber>(identity_.bytes, config.leadingNumber);
     identity_.setMac(config.mac);
     copyField(identity_.field(identity_offset::kHardwareVersion, kHardwareVersionWidth),
               config.hardwareVersion);
@@ -305,11 +305,12 @@ EmulatedDevice::Reply EmulatedDevice::writeSettings(const DeviceRequest& request
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
     const auto data = request.data;
-    if (readU32(data, so::kBlockMark) != kSettingsBlockMark) {
+    ByteReader head(data);
+    if (head.u32() != kSettingsBlockMark) {
         count(Violation::BlockMark);
         return {};
     }
-    if (readU32(data, so::kChecksum) != BlockChecksum(data.subspan(8))) {
+    if (head.u32() != BlockChecksum(data.subspan(8))) {
         count(Violation::Checksum);
         return {};
     }
@@ -325,7 +326,7 @@ EmulatedDevice::Reply EmulatedDevice::writePassword(const DeviceRequest& request
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
     const auto block = request.data;
-    if (readU32(block, 0) != sumWithoutField(block)) {
+    if (ByteReader(block).u32() != sumWithoutField(block)) {
         count(Violation::Checksum);
         return {};
     }
@@ -346,7 +347,7 @@ EmulatedDevice::Reply EmulatedDevice::writeFactory(const DeviceRequest& request)
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
     const auto block = request.data;
-    if (readU32(block, 0) != sumWithoutField(block)) {
+    if (ByteReader(block).u32() != sumWithoutField(block)) {
         count(Violation::Checksum);
         return {};
     }
@@ -363,11 +364,11 @@ EmulatedDevice::Reply EmulatedDevice::writeFactory(const DeviceRequest& request)
 }
 
 EmulatedDevice::Reply EmulatedDevice::bootQuery(const DeviceRequest& request) {
-    Reply reply{passwordMatches(request) ? status::kDone : status::kPasswordRefused,
-                std::vector<std::uint8_t>(8, 0)};
-    writeU32(reply.data, 0, bootInfo_);
-    writeU32(reply.data, 4, flashBootWord_);
-    return reply;
+    std::array<std::uint8_t, 8> data{};
+    storeU32<0>(data, bootInfo_);
+    storeU32<4>(data, flashBootWord_);
+    return {passwordMatches(request) ? status::kDone : status::kPasswordRefused,
+            {data.begin(), data.end()}};
 }
 
 EmulatedDevice::Reply EmulatedDevice::firmwareBlock(const DeviceRequest& request) {
@@ -408,8 +409,15 @@ EmulatedDevice::Reply EmulatedDevice::endOfTransfer(const DeviceRequest& request
                                                     std::vector<Outgoing>& extra) {
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
-    const std::uint32_t sum = readU32(request.data, 0);
-    const std::uint32_t flag = readU32(request.data, 4);
+    ByteReader record(request.data);
+    const auto readSum = record.u32();
+    const auto readFlag = record.u32();
+    if (!readSum || !readFlag) { // the request checks let only whole records through
+        count(Violation::DataLength);
+        return {};
+    }
+    const std::uint32_t sum = *readSum;
+    const std::uint32_t flag = *readFlag;
     if (receivingOrder_.empty()) {
         count(Violation::NoTransfer);
         ++firmware_.refused;
@@ -430,8 +438,9 @@ EmulatedDevice::Reply EmulatedDevice::endOfTransfer(const DeviceRequest& request
         bool ours = false;
         if (receiving_.size() >= kImageFactoryBlockOffset + kFactoryBlockSize) {
             const auto block = std::span<const std::uint8_t>(receiving_)
-                                   .subspan(kImageFactoryBlockOffset, kFactoryBlockSize);
-            valid = readU32(block, 0) == sumWithoutField(block);
+                                   .subspan(kImageFactoryBlockOffset)
+                                   .first<kFactoryBlockSize>();
+            valid = loadU32<0>(block) == sumWithoutField(block);
             ours = MacAddress::fromBytes(block.subspan(4, 6)) == identity_.mac();
         }
         if ((flag == 0 && !(valid && ours)) || (flag == kHeaderFlagUnpatched && valid)) {

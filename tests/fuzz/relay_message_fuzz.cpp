@@ -9,6 +9,7 @@
 #include "base/byte_cursor.hpp"
 #include "protocol/arp.hpp"
 #include "relay/relay_protocol.hpp"
+#include "wire_fields.hpp"
 
 #include <algorithm>
 #include <cstddef>

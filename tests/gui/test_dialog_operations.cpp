@@ -436,7 +436,7 @@ void TestDialogOperations::changedSettingsAreWrittenThenSearched() {
     QVERIFY(script.finished());
     QCOMPARE(pointer, Qt::ArrowCursor);
     QVERIFY(!EditingSheet());
-    QCOMPARE(lan_->emulator()->device(0).settings().port(settings_offset::kHttpsPort), 8443);
+    QCOMPARE(lan_->emulator()->device(0).settings().port<settings_offset::kHttpsPort>(), 8443);
     // A new search follows the write, and the repeat search timer runs again with 20000 ms.
     QVERIFY(window_->deviceList().busy());
     QVERIFY(window_->searchTimerActive());

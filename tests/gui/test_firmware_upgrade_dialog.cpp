@@ -16,6 +16,7 @@
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/simulated_lan.hpp"
+#include "wire_fields.hpp"
 
 #include <QCheckBox>
 #include <QCoreApplication>

@@ -41,10 +41,10 @@ SettingsBlock Block(std::uint16_t version, AddressMode mode) {
     b.setIpAddress(kIp);
     b.setSubnetMask(kMask);
     b.setGateway(kGateway);
-    b.setPort(settings_offset::kHttpPort, 80);
-    b.setPort(settings_offset::kTelnetPort, 23);
-    b.setPort(settings_offset::kHttpsPort, 443);
-    b.setPort(settings_offset::kSshPort, 22);
+    b.setPort<settings_offset::kHttpPort>(80);
+    b.setPort<settings_offset::kTelnetPort>(23);
+    b.setPort<settings_offset::kHttpsPort>(443);
+    b.setPort<settings_offset::kSshPort>(22);
     return b;
 }
 
@@ -444,8 +444,8 @@ void TestNetworkSettingsDialog::advancedPageEnabling() {
     QFETCH(QString, telnetPort);
 
     SettingsBlock block = Block(static_cast<std::uint16_t>(version), AddressMode::Static);
-    block.setPort(settings_offset::kHttpsPort, static_cast<std::uint16_t>(httpsField));
-    block.setPort(settings_offset::kTelnetPort, static_cast<std::uint16_t>(telnetField));
+    block.setPort<settings_offset::kHttpsPort>(static_cast<std::uint16_t>(httpsField));
+    block.setPort<settings_offset::kTelnetPort>(static_cast<std::uint16_t>(telnetField));
     AdvancedPage page;
     page.setModel(FillNetworkSettings(block, 2, true).advancedPage);
 
@@ -489,7 +489,7 @@ void TestNetworkSettingsDialog::clearedPortEditRestoresDefault() {
 
 void TestNetworkSettingsDialog::tickingABoxWithABadPortRestoresDefault() {
     SettingsBlock block = Block(40, AddressMode::Static);
-    block.setPort(settings_offset::kHttpPort, 0xFFFF); // off
+    block.setPort<settings_offset::kHttpPort>(0xFFFF); // off
     AdvancedPage page;
     page.setModel(FillNetworkSettings(block, 2, true).advancedPage);
     page.show();

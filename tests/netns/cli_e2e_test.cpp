@@ -8,6 +8,7 @@
 #include "netns/devsim_pair_test.hpp"
 #include "netns/netns_harness.hpp"
 #include "protocol/frame.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>

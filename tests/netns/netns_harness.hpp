@@ -22,6 +22,7 @@
 #include "base/byte_cursor.hpp"
 #include "base/mac_address.hpp"
 #include "base/timing.hpp"
+#include "wire_fields.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

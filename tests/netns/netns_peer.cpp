@@ -27,6 +27,7 @@
 #include "link/adapter_link.hpp"
 #include "link/pcap_driver.hpp"
 #include "netns/netns_harness.hpp"
+#include "wire_fields.hpp"
 
 #include <unistd.h>
 

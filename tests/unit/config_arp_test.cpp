@@ -6,6 +6,7 @@
 #include "config/arp_probe.hpp"
 #include "config/config_commands.hpp"
 #include "sim/arp_responder.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

@@ -80,8 +80,8 @@ class ConfigCli : public ::testing::Test {
 
 TEST_F(ConfigCli, ShowPrintsTheSettingsAsJson) {
     SettingsBlock b = StaticBlock(40);
-    b.setPort(settings_offset::kHttpsPort, 0);
-    b.setPort(settings_offset::kSshPort, 0xFFFF);
+    b.setPort<settings_offset::kHttpsPort>(0);
+    b.setPort<settings_offset::kSshPort>(0xFFFF);
     device.setSettings(b);
     device.setPassword("secret");
     const auto r = run("settings", {"show", "2801795363", "--json"});
@@ -128,8 +128,8 @@ TEST_F(ConfigCli, SetWritesThe72ByteBlock) {
     EXPECT_EQ(now.ipAddress(), 0x0A010203u);
     EXPECT_EQ(now.subnetMask(), 0xFF000000u);
     EXPECT_EQ(now.gateway(), 0x0A000001u);
-    EXPECT_EQ(now.port(settings_offset::kSshPort), 0xFFFF);
-    EXPECT_EQ(now.port(settings_offset::kHttpPort), 8080);
+    EXPECT_EQ(now.port<settings_offset::kSshPort>(), 0xFFFF);
+    EXPECT_EQ(now.port<settings_offset::kHttpPort>(), 8080);
 }
 
 TEST_F(ConfigCli, SetWithoutChangeWritesNothing) {

@@ -5,6 +5,7 @@
 #include "config_test_support.hpp"
 
 #include "config/config_commands.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -127,7 +128,7 @@ TEST(RunNetworkSettings, ChangedAddressWritesThe72ByteBlockThenSearches) {
 TEST(RunNetworkSettings, AbsentHttpsIsWrittenBackAsZero) {
     DeviceFixture f;
     SettingsBlock read = StaticBlock(40);
-    read.setPort(settings_offset::kHttpsPort, 0);
+    read.setPort<settings_offset::kHttpsPort>(0);
     f.device.setSettings(read);
     Sheet sheet;
     sheet.change = [](NetworkSettingsModel& m) { m.advancedPage.ssh.port = 2222; };

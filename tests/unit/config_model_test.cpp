@@ -6,6 +6,7 @@
 
 #include "config/config_commands.hpp"
 #include "config/settings_model.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -240,10 +241,10 @@ TEST(PageTests, AdvancedAndIpSettingsPages) {
 
 TEST(FillRules, PortsAndTheirDefaults) {
     SettingsBlock b = StaticBlock(32);
-    b.setPort(settings_offset::kHttpPort, 0xFFFF);
-    b.setPort(settings_offset::kTelnetPort, 0);
-    b.setPort(settings_offset::kHttpsPort, 0);
-    b.setPort(settings_offset::kSshPort, 0xFFFF);
+    b.setPort<settings_offset::kHttpPort>(0xFFFF);
+    b.setPort<settings_offset::kTelnetPort>(0);
+    b.setPort<settings_offset::kHttpsPort>(0);
+    b.setPort<settings_offset::kSshPort>(0xFFFF);
     const auto adv = FillNetworkSettings(b, status::kDone, false).advancedPage;
     EXPECT_FALSE(adv.http.enabled);
     EXPECT_EQ(adv.http.port, 80);
@@ -257,8 +258,8 @@ TEST(FillRules, PortsAndTheirDefaults) {
     EXPECT_FALSE(adv.ssh.enabled);
     EXPECT_EQ(adv.ssh.port, 22);
 
-    b.setPort(settings_offset::kHttpPort, 8080);
-    b.setPort(settings_offset::kSshPort, 2222);
+    b.setPort<settings_offset::kHttpPort>(8080);
+    b.setPort<settings_offset::kSshPort>(2222);
     const auto on = FillNetworkSettings(b, status::kDone, false).advancedPage;
     EXPECT_TRUE(on.http.enabled);
     EXPECT_EQ(on.http.port, 8080);
@@ -268,8 +269,8 @@ TEST(FillRules, PortsAndTheirDefaults) {
 
 TEST(FillRules, OldVersionsHaveNoHttpTelnetFields) {
     SettingsBlock b = StaticBlock(31);
-    b.setPort(settings_offset::kHttpPort, 443); // not read at this version
-    b.setPort(settings_offset::kTelnetPort, 0);
+    b.setPort<settings_offset::kHttpPort>(443); // not read at this version
+    b.setPort<settings_offset::kTelnetPort>(0);
     const auto m = FillNetworkSettings(b, status::kDone, false);
     EXPECT_EQ(m.advancedPage.http.port, 80);
     EXPECT_EQ(m.advancedPage.telnet.port, 23);
@@ -369,44 +370,44 @@ TEST(ChangeTest, WhatCountsAsAChange) {
 
 TEST(ApplySettings, OnlyHttpsChangedOnVersion32) {
     SettingsBlock read = StaticBlock(32);
-    read.setPort(settings_offset::kHttpPort, 8080);
-    read.setPort(settings_offset::kTelnetPort, 0xFFFF);
+    read.setPort<settings_offset::kHttpPort>(8080);
+    read.setPort<settings_offset::kTelnetPort>(0xFFFF);
     auto m = FillNetworkSettings(read, status::kDone, false);
     m.advancedPage.https.port = 8443;
     ASSERT_TRUE(SettingsChanged(m));
 
     SettingsBlock written = read;
     ApplyNetworkSettings(m, written);
-    EXPECT_EQ(written.port(settings_offset::kHttpPort), 8080);
-    EXPECT_EQ(written.port(settings_offset::kTelnetPort), 0xFFFF);
-    EXPECT_EQ(written.port(settings_offset::kHttpsPort), 8443);
-    EXPECT_EQ(written.port(settings_offset::kSshPort), 22);
+    EXPECT_EQ(written.port<settings_offset::kHttpPort>(), 8080);
+    EXPECT_EQ(written.port<settings_offset::kTelnetPort>(), 0xFFFF);
+    EXPECT_EQ(written.port<settings_offset::kHttpsPort>(), 8443);
+    EXPECT_EQ(written.port<settings_offset::kSshPort>(), 22);
     // Everything else goes back exactly as read.
-    written.setPort(settings_offset::kHttpsPort, 443);
+    written.setPort<settings_offset::kHttpsPort>(443);
     EXPECT_EQ(written.bytes, read.bytes);
 }
 
 TEST(ApplySettings, AbsentAndOffServicesAndOldVersions) {
     SettingsBlock read = StaticBlock(40);
-    read.setPort(settings_offset::kHttpsPort, 0);
+    read.setPort<settings_offset::kHttpsPort>(0);
     auto m = FillNetworkSettings(read, status::kDone, false);
     m.advancedPage.setEnabled(ServiceKind::Ssh, false);
     m.advancedPage.setEnabled(ServiceKind::Http, false);
     SettingsBlock written = read;
     ApplyNetworkSettings(m, written);
-    EXPECT_EQ(written.port(settings_offset::kHttpsPort), 0) << "absent HTTPS written back as 0";
-    EXPECT_EQ(written.port(settings_offset::kSshPort), 0xFFFF);
-    EXPECT_EQ(written.port(settings_offset::kHttpPort), 0xFFFF);
+    EXPECT_EQ(written.port<settings_offset::kHttpsPort>(), 0) << "absent HTTPS written back as 0";
+    EXPECT_EQ(written.port<settings_offset::kSshPort>(), 0xFFFF);
+    EXPECT_EQ(written.port<settings_offset::kHttpPort>(), 0xFFFF);
 
     SettingsBlock old = StaticBlock(31);
-    old.setPort(settings_offset::kHttpPort, 0x1234);
-    old.setPort(settings_offset::kTelnetPort, 0x5678);
+    old.setPort<settings_offset::kHttpPort>(0x1234);
+    old.setPort<settings_offset::kTelnetPort>(0x5678);
     auto mo = FillNetworkSettings(old, status::kDone, false);
     mo.ipPage.mode = AddressMode::Dhcp;
     SettingsBlock oldWritten = old;
     ApplyNetworkSettings(mo, oldWritten);
-    EXPECT_EQ(oldWritten.port(settings_offset::kHttpPort), 0x1234) << "not written below 32";
-    EXPECT_EQ(oldWritten.port(settings_offset::kTelnetPort), 0x5678);
+    EXPECT_EQ(oldWritten.port<settings_offset::kHttpPort>(), 0x1234) << "not written below 32";
+    EXPECT_EQ(oldWritten.port<settings_offset::kTelnetPort>(), 0x5678);
     EXPECT_EQ(oldWritten.rawAddressMode(), 1);
 }
 

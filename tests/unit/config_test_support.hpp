@@ -14,6 +14,7 @@
 #include "protocol/frame.hpp"
 #include "sim/device_emulator.hpp"
 #include "sim/emulated_device.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -39,10 +40,10 @@ inline SettingsBlock StaticBlock(std::uint16_t version = 40) {
     b.setIpAddress(0xC0A80164);  // 192.168.1.100
     b.setSubnetMask(0xFFFFFF00); // 255.255.255.0
     b.setGateway(0xC0A80101);    // 192.168.1.1
-    b.setPort(settings_offset::kHttpPort, 80);
-    b.setPort(settings_offset::kTelnetPort, 23);
-    b.setPort(settings_offset::kHttpsPort, 443);
-    b.setPort(settings_offset::kSshPort, 22);
+    b.setPort<settings_offset::kHttpPort>(80);
+    b.setPort<settings_offset::kTelnetPort>(23);
+    b.setPort<settings_offset::kHttpsPort>(443);
+    b.setPort<settings_offset::kSshPort>(22);
     for (std::size_t i = 10; i < 23; ++i)
         b.bytes[i] = static_cast<std::uint8_t>(0xA0 + i);
     for (std::size_t i = 48; i < 68; ++i)

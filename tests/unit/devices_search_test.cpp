@@ -7,6 +7,7 @@
 #include "devices/search.hpp"
 #include "devices_test_support.hpp"
 #include "protocol/discovery.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

@@ -72,8 +72,8 @@ inline SettingsBlock MakeSettings(std::uint32_t ip, std::uint16_t http = 80,
     SettingsBlock block;
     block.setRawVersion(31);
     block.setIpAddress(ip);
-    block.setPort(settings_offset::kHttpPort, http);
-    block.setPort(settings_offset::kHttpsPort, https);
+    block.setPort<settings_offset::kHttpPort>(http);
+    block.setPort<settings_offset::kHttpsPort>(https);
     return block;
 }
 

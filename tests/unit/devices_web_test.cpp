@@ -3,6 +3,7 @@
 
 #include "devices/web_page.hpp"
 #include "devices_test_support.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -87,8 +88,8 @@ class LaunchTest : public ::testing::Test {
         return out;
     }
     static void setPorts(sim::DeviceConfig& c, std::uint16_t http, std::uint16_t https) {
-        c.settings.setPort(settings_offset::kHttpPort, http);
-        c.settings.setPort(settings_offset::kHttpsPort, https);
+        c.settings.setPort<settings_offset::kHttpPort>(http);
+        c.settings.setPort<settings_offset::kHttpsPort>(https);
     }
 
     DeviceSegment lan{1};

@@ -3,6 +3,7 @@
 
 #include "base/byte_cursor.hpp"
 #include "sim/emulated_device.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

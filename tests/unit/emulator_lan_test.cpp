@@ -11,6 +11,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/transactions.hpp"
 #include "sim/emulator_report.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -54,7 +55,7 @@ TEST(EmulatorLan, DevicesLookLikeACurrentInstallation) {
         EXPECT_EQ(ReadSettings(*net.ctx, r.mac(), "", block), status::kPasswordRefused);
         EXPECT_EQ(block.version(), 32);
         EXPECT_EQ(FormatIPv4(block.ipAddress()), "192.168.1." + std::to_string(100 + i));
-        EXPECT_EQ(block.port(settings_offset::kHttpPort), 80);
+        EXPECT_EQ(block.port<settings_offset::kHttpPort>(), 80);
         EXPECT_EQ(ReadLanAddress(*net.ctx, r.mac()), block.ipAddress());
     }
 }

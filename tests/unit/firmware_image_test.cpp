@@ -4,6 +4,7 @@
 #include "firmware/firmware_image.hpp"
 #include "firmware/upgrade.hpp"
 #include "unit/firmware_test_support.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

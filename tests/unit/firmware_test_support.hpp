@@ -9,6 +9,7 @@
 #include "firmware/upgrade.hpp"
 #include "protocol/frame.hpp"
 #include "unit/emulator_fixture.hpp"
+#include "wire_fields.hpp"
 
 #include <atomic>
 #include <deque>

@@ -5,6 +5,7 @@
 #include "base/sync.hpp"
 #include "link/adapter_link.hpp"
 #include "link/simulated_segment.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

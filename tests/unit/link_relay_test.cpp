@@ -15,6 +15,7 @@
 #include "relay/relay_protocol.hpp"
 #include "relay/relay_server.hpp"
 #include "relay/relay_socket.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 

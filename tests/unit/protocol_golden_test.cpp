@@ -20,6 +20,7 @@
 #include "protocol/discovery.hpp"
 #include "protocol/transactions.hpp"
 #include "sim/emulated_device.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
@@ -245,10 +246,10 @@ std::vector<Exchange> Exchanges() {
              EXPECT_EQ(block.alternateIp(), 0x0A000005u);
              EXPECT_EQ(block.ipAddress(), 0xC0A80164u);
              EXPECT_EQ(block.subnetMask(), 0xFFFFFF00u);
-             EXPECT_EQ(block.port(settings_offset::kHttpPort), 80);
-             EXPECT_EQ(block.port(settings_offset::kTelnetPort), 23);
-             EXPECT_EQ(block.port(settings_offset::kHttpsPort), 443);
-             EXPECT_EQ(block.port(settings_offset::kSshPort), 22);
+             EXPECT_EQ(block.port<settings_offset::kHttpPort>(), 80);
+             EXPECT_EQ(block.port<settings_offset::kTelnetPort>(), 23);
+             EXPECT_EQ(block.port<settings_offset::kHttpsPort>(), 443);
+             EXPECT_EQ(block.port<settings_offset::kSshPort>(), 22);
              const auto body = testing::Hex(kSettingsBody);
              EXPECT_TRUE(std::equal(body.begin(), body.end(), block.bytes.begin() + 8));
          },

@@ -5,6 +5,7 @@
 #include "emulator_fixture.hpp"
 #include "link/simulated_segment.hpp"
 #include "protocol/transactions.hpp"
+#include "wire_fields.hpp"
 
 #include <gtest/gtest.h>
 
