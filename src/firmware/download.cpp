@@ -134,7 +134,7 @@ class UnitDownload {
                                         password_, 0, reply, &session_.stopToken());
         // A device that does not answer, and an image too short to carry a
         // boot identification word, get the download without the check.
-        const auto image = image_.BootIdentificationWord();
+        const auto image = image_.bootIdentificationWord();
         const std::uint32_t flash = loadU32<kFlashBootWordOffset>(reply);
         const bool checked = status == status::kDone && image;
         if (checked && CompatibilityCodeOf(*image) != CompatibilityCodeOf(flash))

@@ -10,7 +10,7 @@
 
 namespace korvane {
 
-std::optional<std::uint32_t> FirmwareImage::BootIdentificationWord() const {
+std::optional<std::uint32_t> FirmwareImage::bootIdentificationWord() const {
     if (!hasBootIdentificationWord())
         return std::nullopt;
     std::uint32_t word = 0;
@@ -60,8 +60,8 @@ std::uint32_t FirmwareImage::sum() const {
 UnitImage::UnitImage(std::shared_ptr<const FirmwareImage> shared, std::uint32_t sharedSum)
     : shared_(std::move(shared)), sharedSum_(sharedSum), sum_(sharedSum) {}
 
-std::optional<std::uint32_t> UnitImage::BootIdentificationWord() const {
-    return shared_ ? shared_->BootIdentificationWord() : std::nullopt;
+std::optional<std::uint32_t> UnitImage::bootIdentificationWord() const {
+    return shared_ ? shared_->bootIdentificationWord() : std::nullopt;
 }
 
 bool UnitImage::checkAndPatchFactoryBlock(const MacAddress& mac) {

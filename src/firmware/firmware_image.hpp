@@ -62,7 +62,7 @@ class FirmwareImage {
     // The low four bits of each of the bytes at 0xFFE4..0xFFE7, the first one
     // highest, so ASCII digits there read as their values. nullopt when the
     // image is too short to hold them.
-    std::optional<std::uint32_t> BootIdentificationWord() const;
+    std::optional<std::uint32_t> bootIdentificationWord() const;
 
     // Whether the factory block's stored sum matches the sum over the block
     // with its sum field taken as zero. An image too short to hold the whole
@@ -91,7 +91,7 @@ class UnitImage {
     UnitImage(std::shared_ptr<const FirmwareImage> shared, std::uint32_t sharedSum);
 
     std::uint32_t length() const { return shared_ ? shared_->length() : 0; }
-    std::optional<std::uint32_t> BootIdentificationWord() const;
+    std::optional<std::uint32_t> bootIdentificationWord() const;
     bool hasBootIdentificationWord() const {
         return shared_ && shared_->hasBootIdentificationWord();
     }

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bytes.insert(bytes.end(), data + 1, data + size);
     FirmwareImage image(bytes);
 
-    const auto word = image.BootIdentificationWord();
+    const auto word = image.bootIdentificationWord();
     if (word.has_value() != (bytes.size() >= kImageBootWordEnd))
         __builtin_trap();
     if (word && (*word & 0xF0F0F0F0u) != 0)

@@ -145,7 +145,7 @@ TEST(FirmwareImage, BootIdentificationWordKeepsTheLowFourBitsOfEachByte) {
     };
     for (const auto& c : cases) {
         const FirmwareImage image(MakeImage(0xFFE8, true, c.bytes));
-        const auto word = image.BootIdentificationWord();
+        const auto word = image.bootIdentificationWord();
         ASSERT_TRUE(word);
         EXPECT_EQ(BootVersionOf(*word), c.version);
         EXPECT_EQ(CompatibilityCodeOf(*word), c.code);
@@ -169,7 +169,7 @@ TEST(FirmwareImage, ShortImagesLackTheirTailParts) {
     };
     for (const auto& c : cases) {
         FirmwareImage image(MakeImage(c.length));
-        EXPECT_EQ(image.BootIdentificationWord().has_value(), c.bootWord) << c.length;
+        EXPECT_EQ(image.bootIdentificationWord().has_value(), c.bootWord) << c.length;
         EXPECT_EQ(image.factoryBlockValid(), c.factoryBlock) << c.length;
         const auto before = std::vector<std::uint8_t>(image.bytes().begin(), image.bytes().end());
         EXPECT_EQ(image.checkAndPatchFactoryBlock(kUnitA), c.factoryBlock) << c.length;

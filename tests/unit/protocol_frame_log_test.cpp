@@ -255,7 +255,7 @@ TEST(FrameLogDriver, ASendTheAdapterRefusesGetsALineOfItsOwn) {
 // The environment over the simulated LAN, as the command line builds it.
 class FrameLogEnvironment : public ::testing::Test {
   protected:
-    static Timing TestTiming() {
+    static Timing testTiming() {
         Timing t = Timing::defaults().scaled(0.02);
         t.discoveryWindow = Millis(150);
         t.queryWindow = Millis(250);
@@ -263,13 +263,13 @@ class FrameLogEnvironment : public ::testing::Test {
         t.tries = 2;
         return t;
     }
-    EnvironmentOptions Options() {
+    EnvironmentOptions loggingOptions() {
         EnvironmentOptions options;
-        options.timing = TestTiming();
+        options.timing = testTiming();
         options.frameLog = log.sink();
         return options;
     }
-    static std::vector<std::string> Matching(const std::vector<std::string>& lines,
+    static std::vector<std::string> matching(const std::vector<std::string>& lines,
                                              const std::string& part) {
         std::vector<std::string> found;
         for (const std::string& line : lines)
@@ -288,7 +288,7 @@ TEST_F(FrameLogEnvironment, SearchLogsDiscoveryAndEachDevicesReplies) {
     std::shared_ptr<CaptureFile> capture = CaptureFile::create(capturePath.string(), error);
     ASSERT_TRUE(capture) << error;
     {
-        EnvironmentOptions options = Options();
+        EnvironmentOptions options = loggingOptions();
         options.simulate = 2;
         options.capture = capture; // both at once: each sees every frame
         Environment env(options);
@@ -303,19 +303,19 @@ TEST_F(FrameLogEnvironment, SearchLogsDiscoveryAndEachDevicesReplies) {
 
     const auto lines = log.taken();
     const auto discovery =
-        Matching(lines, " sent sim0 to FF-FF-FF-FF-FF-FF discover (0x1001) status 0, 41 bytes");
+        matching(lines, " sent sim0 to FF-FF-FF-FF-FF-FF discover (0x1001) status 0, 41 bytes");
     ASSERT_EQ(discovery.size(), 1u);
     EXPECT_EQ(framesWritten, lines.size());
     for (const char* device : {"02-19-A7-00-00-01", "02-19-A7-00-00-02"}) {
         const std::string from = std::string(" received sim0 from ") + device;
-        EXPECT_EQ(Matching(lines, from + " discover reply (0x1002) status 2, ").size(), 1u)
+        EXPECT_EQ(matching(lines, from + " discover reply (0x1002) status 2, ").size(), 1u)
             << device;
-        EXPECT_EQ(Matching(lines, std::string(" sent sim0 to ") + device +
+        EXPECT_EQ(matching(lines, std::string(" sent sim0 to ") + device +
                                       " read settings (0x2002) status 0, 110 bytes")
                       .size(),
                   1u)
             << device;
-        EXPECT_EQ(Matching(lines, from + " settings reply (0x2003) status 2, ").size(), 1u)
+        EXPECT_EQ(matching(lines, from + " settings reply (0x2003) status 2, ").size(), 1u)
             << device;
     }
     // The request is logged before it goes out, so before any of its replies.
@@ -330,7 +330,7 @@ TEST_F(FrameLogEnvironment, PasswordsShowOnlyAsPresent) {
     lanOptions.password = password;
     sim::SimulatedLan lan(lanOptions);
     {
-        Environment env(Options(), lan.segment());
+        Environment env(loggingOptions(), lan.segment());
         ASSERT_TRUE(env.context().openAdapter(0));
         EXPECT_EQ(CheckPassword(env.context(), kDeviceMac, password), status::kDone);
         const auto block = BuildPasswordBlock(newPassword);
@@ -340,11 +340,11 @@ TEST_F(FrameLogEnvironment, PasswordsShowOnlyAsPresent) {
                   status::kDone);
     }
     const auto lines = log.taken();
-    EXPECT_EQ(Matching(lines, " check password (0x7001) status 0, with password, 42 bytes").size(),
+    EXPECT_EQ(matching(lines, " check password (0x7001) status 0, with password, 42 bytes").size(),
               1u);
-    EXPECT_EQ(Matching(lines, " set password (0x7002) status 0, with password, 66 bytes").size(),
+    EXPECT_EQ(matching(lines, " set password (0x7002) status 0, with password, 66 bytes").size(),
               1u);
-    EXPECT_EQ(Matching(lines, " password reply (0x7003) status 2, ").size(), 2u);
+    EXPECT_EQ(matching(lines, " password reply (0x7003) status 2, ").size(), 2u);
     for (const std::string& secret : {password, newPassword})
         for (const std::string& line : lines)
             EXPECT_EQ(line.find(secret.substr(0, 3)), std::string::npos) << line;
@@ -357,7 +357,7 @@ TEST_F(FrameLogEnvironment, WrapsTheDriverOnlyWhenALogIsWanted) {
         Environment plain(EnvironmentOptions{}, segment);
         EXPECT_EQ(&plain.context().driver, &segment);
     }
-    Environment logged(Options(), segment);
+    Environment logged(loggingOptions(), segment);
     EXPECT_NE(dynamic_cast<FrameLogDriver*>(&logged.context().driver), nullptr);
 }
 
