@@ -6,6 +6,7 @@
 // reading a zero or writing nothing.
 
 #include "base/byte_cursor.hpp"
+#include "base/mac_address.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,11 @@ inline void writeU16(std::span<std::uint8_t> bytes, std::size_t offset, std::uin
 inline void writeU32(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
     if (!ByteWriter(bytes, offset).u32(value))
         wire_fields_detail::outside(4, offset, bytes.size());
+}
+inline MacAddress macAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+    if (const auto six = ByteReader(bytes, offset).block<6>())
+        return MacAddress::fromBytes(*six);
+    wire_fields_detail::outside(6, offset, bytes.size());
 }
 
 } // namespace korvane

@@ -48,6 +48,15 @@ class ByteReader {
         offset_ += 4;
         return value;
     }
+    // The next N bytes as a block of fixed size, or nullopt when fewer remain.
+    template <std::size_t N>
+    std::optional<std::span<const std::uint8_t, N>> block() {
+        if (remaining() < N)
+            return std::nullopt;
+        const auto view = bytes_.subspan(offset_).template first<N>();
+        offset_ += N;
+        return view;
+    }
     // A view of the next n bytes, or nullopt when fewer remain.
     std::optional<std::span<const std::uint8_t>> bytes(std::size_t n) {
         if (remaining() < n)

@@ -4,10 +4,9 @@
 
 namespace korvane {
 
-MacAddress MacAddress::fromBytes(std::span<const std::uint8_t> six) {
+MacAddress MacAddress::fromBytes(std::span<const std::uint8_t, 6> six) {
     MacAddress mac;
-    for (std::size_t i = 0; i < mac.bytes.size() && i < six.size(); ++i)
-        mac.bytes[i] = six[i];
+    std::copy(six.begin(), six.end(), mac.bytes.begin());
     return mac;
 }
 

@@ -13,7 +13,7 @@ namespace korvane {
 struct MacAddress {
     std::array<std::uint8_t, 6> bytes{};
 
-    static MacAddress fromBytes(std::span<const std::uint8_t> six);
+    static MacAddress fromBytes(std::span<const std::uint8_t, 6> six);
     static constexpr MacAddress broadcast() { return {{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}; }
 
     bool isBroadcast() const { return *this == broadcast(); }

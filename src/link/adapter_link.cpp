@@ -236,8 +236,9 @@ void AdapterLink::deliver(std::span<const std::uint8_t> frame,
         ++counters_.droppedBadLength;
         return;
     }
-    if (ByteReader(frame, kProtocolCodeOffset).u16() == kNoticeCode) {
-        const MacAddress source = MacAddress::fromBytes(frame.subspan(6, 6));
+    const auto head = fixedHead<kEthernetHeaderLength>(frame);
+    if (head && ByteReader(frame, kProtocolCodeOffset).u16() == kNoticeCode) {
+        const MacAddress source = MacAddress::fromBytes(head->subspan<kSourceMacOffset, 6>());
         NoticeReceiver receiver;
         {
             std::lock_guard cbLock(callbackMutex_);

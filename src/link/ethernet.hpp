@@ -13,6 +13,7 @@ inline constexpr std::uint16_t kProtocolEtherType = 0x5152; // this protocol's f
 inline constexpr std::uint16_t kArpEtherType = 0x0806;
 inline constexpr std::uint16_t kIpv4EtherType = 0x0800;
 
+inline constexpr std::size_t kSourceMacOffset = 6;       // after the destination's
 inline constexpr std::size_t kEtherTypeOffset = 12;      // after the two MAC addresses
 inline constexpr std::size_t kEthernetHeaderLength = 14; // the MACs and the EtherType
 inline constexpr std::size_t kEthernetMinFrame = 60;     // without the frame check sequence

@@ -1,5 +1,7 @@
 #include "link/simulated_segment.hpp"
 
+#include "base/byte_cursor.hpp"
+
 #include <algorithm>
 #include <atomic>
 
@@ -242,8 +244,8 @@ void SimulatedSegment::run() {
         const std::span<const std::uint8_t> bytes(frame.bytes);
         deliveringSentAt_.store(frame.sentAt.time_since_epoch().count());
         if (!hook || hook(bytes)) {
-            const MacAddress destination =
-                MacAddress::fromBytes(bytes.first(std::min<std::size_t>(6, bytes.size())));
+            const auto head = fixedHead<6>(bytes);
+            const MacAddress destination = head ? MacAddress::fromBytes(*head) : MacAddress{};
             for (const auto& target : targets) {
                 if (target->id == frame.sender->id)
                     continue;

@@ -13,7 +13,7 @@ namespace korvane {
 namespace io = identity_offset;
 
 MacAddress DeviceIdentity::mac() const {
-    return MacAddress::fromBytes(field(io::kMac, 6));
+    return MacAddress::fromBytes(std::span(bytes).subspan<io::kMac, 6>());
 }
 
 void DeviceIdentity::setMac(const MacAddress& mac) {

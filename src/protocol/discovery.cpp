@@ -1,5 +1,6 @@
 #include "protocol/discovery.hpp"
 
+#include "base/byte_cursor.hpp"
 #include "protocol/frame.hpp"
 
 #include <algorithm>
@@ -83,12 +84,13 @@ int DiscoverDevices(Context& ctx, std::span<DeviceIdentity> records, int adapter
                 dropped.misaddressedDiscovery.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
-            if (kind == DiscoveryFrame::Malformed) {
+            const auto head = fixedHead<kFrameHead>(frame);
+            if (kind == DiscoveryFrame::Malformed || !head) {
                 dropped.malformedDiscovery.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
             const MacAddress source =
-                MacAddress::fromBytes(frame.subspan(frame_offset::kSource, 6));
+                MacAddress::fromBytes(head->subspan<frame_offset::kSource, 6>());
             // A device that answers twice, even from another source MAC, is kept once.
             if (alreadyFound(found, source, identity.mac())) {
                 dropped.duplicateDiscovery.fetch_add(1, std::memory_order_relaxed);

@@ -103,8 +103,8 @@ RequestFrame BuildDiscoveryRequest(const MacAddress& source) {
 std::optional<FrameHeader> ParseHeader(std::span<const std::uint8_t> frame) {
     ByteReader in(frame);
     FrameHeader h;
-    const auto destination = in.bytes(6);
-    const auto source = in.bytes(6);
+    const auto destination = in.block<6>();
+    const auto source = in.block<6>();
     const auto etherType = in.u16();
     const auto version = in.u16();
     const auto code = in.u16();

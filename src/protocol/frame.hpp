@@ -22,7 +22,7 @@ inline constexpr std::uint16_t kProtocolVersion = 1;
 
 namespace frame_offset {
 inline constexpr std::size_t kDestination = 0;
-inline constexpr std::size_t kSource = 6;
+inline constexpr std::size_t kSource = kSourceMacOffset;
 inline constexpr std::size_t kEtherType = kEtherTypeOffset;
 inline constexpr std::size_t kVersion = 14;
 inline constexpr std::size_t kCode = kProtocolCodeOffset;

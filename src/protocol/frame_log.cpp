@@ -84,8 +84,8 @@ std::string FormatFrameLogLine(std::chrono::milliseconds timeOfDay, FrameDirecti
     // Each field read at its own offset: a failed read does not move a
     // cursor, so reading them in a row would take later fields from the
     // wrong place in a short frame.
-    const auto destination = ByteReader(frame, frame_offset::kDestination).bytes(6);
-    const auto source = ByteReader(frame, frame_offset::kSource).bytes(6);
+    const auto destination = ByteReader(frame, frame_offset::kDestination).block<6>();
+    const auto source = ByteReader(frame, frame_offset::kSource).block<6>();
     const auto etherType = ByteReader(frame, frame_offset::kEtherType).u16();
     if (const auto peer = sent ? destination : source)
         line += (sent ? " to " : " from ") + MacAddress::fromBytes(*peer).toString();

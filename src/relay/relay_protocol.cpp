@@ -52,7 +52,7 @@ std::optional<std::string_view> readText(ByteReader& r) {
 }
 
 std::optional<MacAddress> readMac(ByteReader& r) {
-    const auto bytes = r.bytes(6);
+    const auto bytes = r.block<6>();
     if (!bytes)
         return std::nullopt;
     return MacAddress::fromBytes(*bytes);
@@ -333,10 +333,11 @@ std::string RefusalOf(PortKind kind, const MacAddress& own, std::span<const std:
     if (frame.size() < kEthernetHeaderLength || frame.size() > kMaxLinkFrame)
         return "a frame of " + std::to_string(frame.size()) + " bytes (14 to " +
                std::to_string(kMaxLinkFrame) + " pass)";
-    const std::uint16_t etherType = loadU16<kEtherTypeOffset>(frame.first<kEthernetHeaderLength>());
+    const auto head = frame.first<kEthernetHeaderLength>();
+    const std::uint16_t etherType = loadU16<kEtherTypeOffset>(head);
     if (etherType != kProtocolEtherType)
         return "EtherType " + hex16(etherType) + " (only " + hex16(kProtocolEtherType) + " passes)";
-    const MacAddress source = MacAddress::fromBytes(frame.subspan(6, 6));
+    const MacAddress source = MacAddress::fromBytes(head.subspan<kSourceMacOffset, 6>());
     if (source != own)
         return "source " + source.toString() + " is not the adapter's own MAC " + own.toString();
     return {};

@@ -130,13 +130,14 @@ void DeviceEmulator::onFrame(std::span<const std::uint8_t> frame) {
         std::lock_guard lock(countersMutex_);
         ++counters_.framesReceived;
     }
-    if (frame.size() < 6)
+    const auto head = fixedHead<6>(frame);
+    if (!head)
         return;
     if (ByteReader(frame, kEtherTypeOffset).u16() == kArpEtherType) {
         answerArp(frame);
         return;
     }
-    const MacAddress destination = MacAddress::fromBytes(frame.first(6));
+    const MacAddress destination = MacAddress::fromBytes(*head);
 
     // Devices are never removed, so the pointers stay valid outside the lock.
     std::vector<std::pair<EmulatedDevice*, std::size_t>> targets;

@@ -346,18 +346,23 @@ EmulatedDevice::Reply EmulatedDevice::writePassword(const DeviceRequest& request
 EmulatedDevice::Reply EmulatedDevice::writeFactory(const DeviceRequest& request) {
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
-    const auto block = request.data;
-    if (ByteReader(block).u32() != sumWithoutField(block)) {
+    const auto whole = fixedHead<kFactoryBlockSize>(request.data);
+    if (!whole) { // the request checks let only whole blocks through
+        count(Violation::DataLength);
+        return {};
+    }
+    const auto block = *whole;
+    if (loadU32<0>(block) != sumWithoutField(block)) {
         count(Violation::Checksum);
         return {};
     }
     if (block[10] != 0 || block[11] != 0)
         count(Violation::Padding);
-    const MacAddress newMac = MacAddress::fromBytes(block.subspan(4, 6));
+    const MacAddress newMac = MacAddress::fromBytes(block.subspan<4, 6>());
     if (newMac.isMulticast())
         return {}; // a device cannot take a group address as its own
     copyField(identity_.field(identity_offset::kHardwareVersion, kHardwareVersionWidth),
-              block.subspan(12, kHardwareVersionWidth));
+              block.subspan<12, kHardwareVersionWidth>());
     pendingMac_ = newMac;
     ++stats_.factoryWrites;
     return {status::kDone, {}};
@@ -441,7 +446,7 @@ EmulatedDevice::Reply EmulatedDevice::endOfTransfer(const DeviceRequest& request
                                    .subspan(kImageFactoryBlockOffset)
                                    .first<kFactoryBlockSize>();
             valid = loadU32<0>(block) == sumWithoutField(block);
-            ours = MacAddress::fromBytes(block.subspan(4, 6)) == identity_.mac();
+            ours = MacAddress::fromBytes(block.subspan<4, 6>()) == identity_.mac();
         }
         if ((flag == 0 && !(valid && ours)) || (flag == kHeaderFlagUnpatched && valid)) {
             count(Violation::FactoryBlock);

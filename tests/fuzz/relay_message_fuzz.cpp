@@ -29,8 +29,7 @@ const MacAddress kOwn{{0x02, 0x00, 0x00, 0x5E, 0x00, 0x01}};
 
 void checkSendRules(std::span<const std::uint8_t> frame) {
     if (RefusalOf(PortKind::Protocol, kOwn, frame).empty()) {
-        if (frame.size() < 14 || readU16(frame, 12) != 0x5152 ||
-            MacAddress::fromBytes(frame.subspan(6, 6)) != kOwn)
+        if (frame.size() < 14 || readU16(frame, 12) != 0x5152 || macAt(frame, 6) != kOwn)
             __builtin_trap();
     }
     if (RefusalOf(PortKind::ArpProbe, kOwn, frame).empty() && !IsArpProbeFrom(frame, kOwn))

@@ -262,9 +262,8 @@ int listen(const Options& options) {
                 out.say("frame type=" + hex4(readU16(frame, 12)) +
                         " code=" + hex4(readU16(frame, 16)) +
                         " seq=" + std::to_string(readU32(frame, netns::kSequenceOffset)) +
-                        " length=" + std::to_string(length) +
-                        " src=" + MacAddress::fromBytes(frame.subspan(6, 6)).toString() +
-                        " dst=" + MacAddress::fromBytes(frame.subspan(0, 6)).toString());
+                        " length=" + std::to_string(length) + " src=" + macAt(frame, 6).toString() +
+                        " dst=" + macAt(frame, 0).toString());
             }
         }
     });

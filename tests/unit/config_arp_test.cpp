@@ -27,8 +27,7 @@ TEST(ArpProbe, ProbeFrameClaimsNoAddress) {
                                             0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x01,
                                             0x08, 0x00, 0x06, 0x04, 0x00, 0x01};
     EXPECT_TRUE(std::equal(head.begin(), head.end(), frame.begin()));
-    EXPECT_EQ(MacAddress::fromBytes(std::span(frame).subspan(arp_offset::kSenderMac, 6)),
-              kAdapterMac);
+    EXPECT_EQ(macAt(frame, arp_offset::kSenderMac), kAdapterMac);
     EXPECT_EQ(readU32(frame, arp_offset::kSenderIp), 0u);
     EXPECT_EQ(readU32(frame, arp_offset::kTargetIp), 0xC0A80107u);
     for (std::size_t i = arp_offset::kTargetMac; i < arp_offset::kTargetIp; ++i)

@@ -83,7 +83,7 @@ class EmulatedSegment {
     EmulatedSegment() {
         segment.addAdapter("sim0", "Simulated", kAdapterMac);
         segment.setFrameHook([this](std::span<const std::uint8_t> frame) {
-            if (frame.size() >= 12 && MacAddress::fromBytes(frame.subspan(6, 6)) == kAdapterMac) {
+            if (frame.size() >= 12 && macAt(frame, 6) == kAdapterMac) {
                 std::lock_guard lock(mutex_);
                 sent_.emplace_back(frame.begin(), frame.end());
             }
