@@ -123,10 +123,11 @@ int runReceiver(const std::string& interface, long expected, const std::string& 
                 continue;
             while (link.read(buffer, length)) {
                 const std::span<const std::uint8_t> frame(buffer.data(), length);
-                const std::int64_t sequence = readU32(frame, kSequenceOffset);
+                const auto number = ByteReader(frame, kSequenceOffset).u32();
+                const std::int64_t sequence = number ? std::int64_t{*number} : expected;
                 if (received++ == 0)
                     first = Clock::now();
-                if (readU16(frame, 16) != kBenchCode || sequence >= expected) {
+                if (ByteReader(frame, 16).u16() != kBenchCode || sequence >= expected) {
                     ++foreign;
                     continue;
                 }

@@ -161,9 +161,9 @@ int flood(const Options& options) {
         frame.assign(length, 0);
         std::copy(dst.bytes.begin(), dst.bytes.end(), frame.begin());
         std::copy(src.bytes.begin(), src.bytes.end(), frame.begin() + 6);
-        writeU16(frame, 12, 0x5152);
-        writeU16(frame, 14, 1);
-        writeU16(frame, 16, code);
+        // A frame that ends inside its head keeps the fields that fit.
+        ByteWriter w(frame, 12);
+        w.u16(0x5152) && w.u16(1) && w.u16(code);
     };
     auto identityMac = [&](const MacAddress& mac) {
         std::copy(mac.bytes.begin(), mac.bytes.end(), frame.begin() + 44);
@@ -259,10 +259,15 @@ int listen(const Options& options) {
                 continue;
             while (link.read(buffer, length)) {
                 const std::span<const std::uint8_t> frame(buffer.data(), length);
-                out.say("frame type=" + hex4(readU16(frame, 12)) +
-                        " code=" + hex4(readU16(frame, 16)) +
-                        " seq=" + std::to_string(readU32(frame, netns::kSequenceOffset)) +
-                        " length=" + std::to_string(length) + " src=" + macAt(frame, 6).toString() +
+                // A field the frame is too short for is said as 0 (a frame on
+                // the wire always holds its two MACs).
+                const auto u16At = [&](std::size_t at) {
+                    return ByteReader(frame, at).u16().value_or(0);
+                };
+                const auto seq = ByteReader(frame, netns::kSequenceOffset).u32().value_or(0);
+                out.say("frame type=" + hex4(u16At(12)) + " code=" + hex4(u16At(16)) +
+                        " seq=" + std::to_string(seq) + " length=" + std::to_string(length) +
+                        " src=" + macAt(frame, 6).toString() +
                         " dst=" + macAt(frame, 0).toString());
             }
         }
