@@ -1,5 +1,6 @@
 #include "base/mac_address.hpp"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace korvane {

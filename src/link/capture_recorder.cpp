@@ -90,13 +90,12 @@ class CaptureTap : public FrameTap {
 } // namespace
 
 void MaskPasswords(std::span<std::uint8_t> frame) {
-    const std::span<const std::uint8_t> bytes = frame;
-    if (ByteReader(bytes, kEtherTypeOffset).u16() != kProtocolEtherType)
+    if (ByteReader(frame, kEtherTypeOffset).u16() != kProtocolEtherType)
         return;
     maskField(frame, kPasswordOffset, kPasswordWidth);
     // The password block's checksum is the byte sum of the new password: it
     // goes with the password, or a short password could be found from it.
-    if (ByteReader(bytes, kProtocolCodeOffset).u16() == kSetPasswordCode &&
+    if (ByteReader(frame, kProtocolCodeOffset).u16() == kSetPasswordCode &&
         maskField(frame, kNewPasswordOffset, kNewPasswordWidth))
         std::fill_n(frame.begin() + kPasswordBlockChecksumOffset, kPasswordBlockChecksumWidth,
                     std::uint8_t{0xFF});

@@ -30,10 +30,10 @@ std::array<std::uint8_t, kEthernetMinFrame> BuildArpProbe(const MacAddress& sour
 }
 
 bool IsArpProbeFrom(std::span<const std::uint8_t> frame, const MacAddress& source) {
-    const auto head = fixedHead<kEthernetMinFrame>(frame);
-    if (!head || frame.size() != kEthernetMinFrame)
+    if (frame.size() != kEthernetMinFrame)
         return false;
-    const auto expected = BuildArpProbe(source, loadU32<arp_offset::kTargetIp>(*head));
+    const auto expected =
+        BuildArpProbe(source, loadU32<arp_offset::kTargetIp>(frame.first<kEthernetMinFrame>()));
     return std::equal(frame.begin(), frame.end(), expected.begin());
 }
 

@@ -305,12 +305,11 @@ EmulatedDevice::Reply EmulatedDevice::writeSettings(const DeviceRequest& request
     if (!passwordMatches(request))
         return {status::kPasswordRefused, {}};
     const auto data = request.data;
-    ByteReader head(data);
-    if (head.u32() != kSettingsBlockMark) {
+    if (ByteReader(data, so::kBlockMark).u32() != kSettingsBlockMark) {
         count(Violation::BlockMark);
         return {};
     }
-    if (head.u32() != BlockChecksum(data.subspan(8))) {
+    if (ByteReader(data, so::kChecksum).u32() != BlockChecksum(data.subspan(8))) {
         count(Violation::Checksum);
         return {};
     }
