@@ -26,7 +26,6 @@ inline constexpr std::string_view kIncorrectPassword = "Incorrect Password.";
 std::string PasswordTooLong(std::size_t limit);
 } // namespace text
 
-
 // 0x7001 with `password` in the frame: 2 accepted, 1 refused, 0 no reply.
 std::uint16_t CheckPassword(Context& ctx, const MacAddress& target, std::string_view password,
                             StopToken* stop = nullptr);
