@@ -199,9 +199,11 @@ class RelayTest : public ::testing::Test {
         return opened.fd >= 0 ? std::make_unique<Wire>(opened.fd) : nullptr;
     }
 
+    // Declared first so that it goes last: the segment's thread hands the
+    // station's frames to it until the segment and the station are gone.
+    Heard heard;
     SimulatedSegment segment;
     std::unique_ptr<PacketPort> station;
-    Heard heard;
     int serverFd = -1;
     int clientFd = -1;
     std::unique_ptr<relay::RelayServer> server;
